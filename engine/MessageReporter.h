@@ -1,0 +1,28 @@
+// How the core tells a person about a failure it cannot return: the desktop
+// program shows a message box (and the worker waits for it), the command line
+// prints to the error stream. The core itself never shows anything.
+#pragma once
+
+#include <string>
+
+namespace skelvane {
+
+class CMessageReporter {
+public:
+    virtual ~CMessageReporter() = default;
+    virtual void ShowMessage(const std::string& text) = 0;
+};
+
+// Writes each message as a line on the standard error stream.
+class CStderrReporter final : public CMessageReporter {
+public:
+    void ShowMessage(const std::string& text) override;
+};
+
+// The reporter used where a caller names none.
+CMessageReporter& DefaultReporter();
+
+// The standard report of an allocation failure.
+inline constexpr const char* kOutOfMemoryText = "Out of memory.";
+
+}  // namespace skelvane

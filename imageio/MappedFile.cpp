@@ -1,0 +1,96 @@
+#include "imageio/MappedFile.h"
+
+#include <atomic>
+#include <fstream>
+#include <random>
+#include <system_error>
+
+namespace skelvane {
+namespace fs = std::filesystem;
+
+namespace {
+
+// Temporary names must not collide between threads or between processes
+// writing into the same folder.
+std::string UniqueSuffix()
+{
+    static const std::uint64_t processSeed = [] {
+        std::random_device device;
+        return (std::uint64_t{device()} << 32) ^ device();
+    }();
+    static std::atomic<std::uint64_t> counter{0};
+    const std::uint64_t n = counter.fetch_add(1, std::memory_order_relaxed);
+    char text[40];
+    std::snprintf(text, sizeof text, "%016llx-%llu", static_cast<unsigned long long>(processSeed),
+                  static_cast<unsigned long long>(n));
+    return text;
+}
+
+bool WriteWholeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        return false;
+    }
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return !out.fail();
+}
+
+}  // namespace
+
+bool MappedInput::Open(const fs::path& path)
+{
+    m_data.reset();
+    m_size = 0;
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) {
+        return false;
+    }
+    const std::streamoff size = in.tellg();
+    if (size <= 0) {
+        return false;
+    }
+    auto data = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(size));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(data.get()), size);
+    if (in.gcount() != size) {
+        return false;
+    }
+    m_data = std::move(data);
+    m_size = static_cast<std::size_t>(size);
+    return true;
+}
+
+MappedOutput::MappedOutput(fs::path target, Mode mode) : m_target(std::move(target)), m_mode(mode) {}
+
+bool MappedOutput::Commit()
+{
+    const fs::path folder = m_target.has_parent_path() ? m_target.parent_path() : fs::path(".");
+    const fs::path temporary = folder / ("." + m_target.filename().string() + ".part-" + UniqueSuffix());
+    if (!WriteWholeFile(temporary, m_bytes)) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        m_error = "cannot write " + m_target.string();
+        return false;
+    }
+    std::error_code error;
+    if (m_mode == Mode::Replace) {
+        fs::rename(temporary, m_target, error);
+    } else {
+        // A hard link is created only where no entry of that name exists, so
+        // two writers can never end up sharing one name.
+        fs::create_hard_link(temporary, m_target, error);
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+    }
+    if (error) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        m_error = "cannot create " + m_target.string() + ": " + error.message();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace skelvane

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs, with apt-get and only when missing, every Debian package Skelvane
+# needs to build, test, benchmark and run. Run as root on Debian 12.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-qpa-plugins
+  libjpeg62-turbo-dev libpng-dev zlib1g-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
+  libtbb-dev libcli11-dev
+  libgtest-dev libbenchmark-dev
+  ffmpeg time
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+else
+  echo "All packages present."
+fi
