@@ -32,6 +32,8 @@ constexpr std::size_t kInfoHeaderSize = 40;
 // The writer leaves two zero bytes between the headers and the pixels.
 constexpr std::uint32_t kWrittenPixelOffset = kFileHeaderSize + kInfoHeaderSize + 2;
 
+constexpr std::int64_t kMaxRunLengthPixelsPerByte = 255;
+
 constexpr std::uint32_t kCompressionRgb = 0;
 constexpr std::uint32_t kCompressionRle8 = 1;
 constexpr std::uint32_t kCompressionRle4 = 2;
@@ -290,7 +292,14 @@ bool ParseLayout(std::span<const std::uint8_t> file, BmpLayout& layout, std::str
         layout.paletteCount = static_cast<int>(std::min({declared, maxEntries, room}));
     }
 
-    if (layout.kind != PixelKind::RunLength) {
+    if (layout.kind == PixelKind::RunLength) {
+        // Two bytes code at most 255 pixels; allowing twice that for moves
+        // over undefined pixels, a few bytes cannot claim a huge image.
+        const std::int64_t pixelCount = std::int64_t{layout.width} * layout.height;
+        if (pixelCount > kMaxRunLengthPixelsPerByte * static_cast<std::int64_t>(file.size() - layout.pixelOffset)) {
+            return Fail(error, "run-length data too short for the image size");
+        }
+    } else {
         // Every row but the last is padded; the last needs only its pixels.
         layout.rowBytes = PaddedRowBytes(layout.width, bits);
         const std::int64_t lastRowBytes = (std::int64_t{layout.width} * bits + 7) / 8;

@@ -394,6 +394,7 @@ TEST(BmpReader, RefusesCorruptFilesCleanly)
         {"rle-move-past-image.bmp", BmpFile(InfoHeader(4, 2, 8, 1), Bytes(1024, 0), {0, 2, 0, 2, 1, 1, 0, 1})},
         {"rle-missing-end.bmp", BmpFile(InfoHeader(4, 2, 8, 1), Bytes(1024, 0), {4, 1, 0, 0, 4, 1})},
         {"rle-literal-cut-short.bmp", BmpFile(InfoHeader(4, 2, 8, 1), Bytes(1024, 0), {0, 4, 1, 2})},
+        {"rle-too-short-for-size.bmp", BmpFile(InfoHeader(30000, 30000, 8, 1), Bytes(1024, 0), {0, 1})},
         {"rle-top-down.bmp", BmpFile(InfoHeader(4, -2, 8, 1), Bytes(1024, 0), {0, 1})},
         {"rle8-with-4-bits.bmp", BmpFile(InfoHeader(4, 2, 4, 1), Bytes(64, 0), {0, 1})},
     };

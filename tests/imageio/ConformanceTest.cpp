@@ -142,12 +142,12 @@ TEST_P(Conformance, LoadsAsTheTableSays)
         EXPECT_EQ(image.GetWidth(), 0);
         EXPECT_EQ(image.GetHeight(), 0);
         if (row.width != 0) {
-            difference = "rejected; the reference decodes it";
+            difference = "rejected; the table gives a decoded size";
         }
     } else {
         ASSERT_EQ(image.GetBitCount(), 32);
         if (row.width == 0) {
-            difference = "loads; the table gives no decode";
+            difference = "loads (pixels " + RgbaHash(image).substr(0, 12) + "); the table gives no decode";
         } else if (image.GetWidth() != row.width || image.GetHeight() != row.height) {
             difference = "loads as " + std::to_string(image.GetWidth()) + "x" + std::to_string(image.GetHeight());
         } else if (!row.hash.empty() && RgbaHash(image) != row.hash) {
