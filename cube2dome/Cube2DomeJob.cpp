@@ -9,6 +9,7 @@
 #include <tbb/parallel_for.h>
 #include <tbb/parallel_pipeline.h>
 
+#include "cube2dome/FaceGatherMap.h"
 #include "cube2dome/OutputPath.h"
 #include "engine/CubeDomeProjector.h"
 #include "imageio/StagedImageFile.h"
@@ -62,6 +63,8 @@ private:
     int m_total = 0;
     std::int32_t m_faceSize = 0;
     FaceMap m_map;
+    CFaceGatherMap m_gather;
+    bool m_gatherReady = false;
 };
 
 std::string Cube2DomeRun::CheckParameters() const
@@ -126,7 +129,9 @@ void Cube2DomeRun::Produce(Frame& frame)
             }
         }
         std::unique_ptr<CImageBuffer> dome =
-            m_projector.RenderCubeDome(frame.faces, m_faceSize, m_map.get(), m_job.outputSize);
+            m_gatherReady && m_gather.Accepts(frame.faces)
+                ? m_gather.Render(frame.faces, m_context.Reporter())
+                : m_projector.RenderCubeDome(frame.faces, m_faceSize, m_map.get(), m_job.outputSize);
         for (CImageBuffer& face : frame.faces) {
             face.Release();
         }
@@ -198,14 +203,19 @@ JobOutcome Cube2DomeRun::Run()
     }
     first->loaded = true;
 
-    m_map = m_projector.BuildCubeDomeMap(m_faceSize, m_job.outputSize, m_job.fov, m_job.verticalAngle,
-                                         m_job.horizontalAngle);
+    // Dome sides beyond the image limit are refused like any size the
+    // builder refuses, before a map of that size is attempted.
+    if (m_job.outputSize <= kMaxImageSide) {
+        m_map = m_projector.BuildCubeDomeMap(m_faceSize, m_job.outputSize, m_job.fov, m_job.verticalAngle,
+                                             m_job.horizontalAngle);
+    }
     if (!m_map) {
         m_context.Reporter().ShowMessage(kCalcPlaneFailed);
         return JobOutcome::Failed(std::string(kCalcPlaneFailed) + " No face map for faces of " +
                                   std::to_string(m_faceSize) + " pixels and a dome of " +
                                   std::to_string(m_job.outputSize) + " pixels.");
     }
+    m_gatherReady = m_gather.Build(m_map.get(), m_faceSize, m_job.outputSize);
     return RunPipeline(std::move(first));
 }
 

@@ -388,7 +388,7 @@ TEST_F(Cube2DomeJobTest, UnwritableFolderEndsTheJobNamingThePath)
 TEST_F(Cube2DomeJobTest, NoFaceMapIsReportedAsCalcPlaneFailed)
 {
     CCube2DomeJob job = Job(2);
-    for (int size : {0, kMaxDomeSize + 1}) {
+    for (int size : {0, kMaxImageSide + 1, kMaxDomeSize + 1}) {
         job.outputSize = size;
         observer.Reset();
         reporter.messages.clear();
