@@ -129,9 +129,8 @@ void Cube2DomeRun::Produce(Frame& frame)
             }
         }
         std::unique_ptr<CImageBuffer> dome =
-            m_gatherReady && m_gather.Accepts(frame.faces)
-                ? m_gather.Render(frame.faces, m_context.Reporter())
-                : m_projector.RenderCubeDome(frame.faces, m_faceSize, m_map.get(), m_job.outputSize);
+            m_gatherReady ? m_gather.Render(frame.faces, m_context.Reporter())
+                          : m_projector.RenderCubeDome(frame.faces, m_faceSize, m_map.get(), m_job.outputSize);
         for (CImageBuffer& face : frame.faces) {
             face.Release();
         }
@@ -204,18 +203,27 @@ JobOutcome Cube2DomeRun::Run()
     first->loaded = true;
 
     // Dome sides beyond the image limit are refused like any size the
-    // builder refuses, before a map of that size is attempted.
+    // builder refuses, before a map of that size is attempted. Frames are
+    // rendered through the packed gather map; the face map serves faces too
+    // large for it.
     if (m_job.outputSize <= kMaxImageSide) {
-        m_map = m_projector.BuildCubeDomeMap(m_faceSize, m_job.outputSize, m_job.fov, m_job.verticalAngle,
-                                             m_job.horizontalAngle);
+        try {
+            m_gatherReady = m_gather.BuildFromView(m_faceSize, m_job.outputSize, m_job.fov, m_job.verticalAngle,
+                                                   m_job.horizontalAngle);
+        } catch (const std::bad_alloc&) {
+            m_context.Reporter().ShowMessage(kOutOfMemoryText);
+        }
+        if (!m_gatherReady) {
+            m_map = m_projector.BuildCubeDomeMap(m_faceSize, m_job.outputSize, m_job.fov, m_job.verticalAngle,
+                                                 m_job.horizontalAngle);
+        }
     }
-    if (!m_map) {
+    if (!m_gatherReady && !m_map) {
         m_context.Reporter().ShowMessage(kCalcPlaneFailed);
         return JobOutcome::Failed(std::string(kCalcPlaneFailed) + " No face map for faces of " +
                                   std::to_string(m_faceSize) + " pixels and a dome of " +
                                   std::to_string(m_job.outputSize) + " pixels.");
     }
-    m_gatherReady = m_gather.Build(m_map.get(), m_faceSize, m_job.outputSize);
     return RunPipeline(std::move(first));
 }
 

@@ -15,7 +15,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "engine/CubeDomeProjector.h"
 #include "engine/MessageReporter.h"
@@ -31,16 +30,25 @@ public:
     // the face map itself).
     bool Build(const FaceMapEntry* map, std::int32_t faceSize, std::int32_t outSize);
 
+    // Straight from the view, entry for entry what Build gives from the map of
+    // BuildCubeDomeMap with the same arguments (the same geometry steps in the
+    // same order), without holding that 12-byte-a-pixel map. False for sizes
+    // BuildCubeDomeMap refuses and for faces beyond kMaxFaceSize.
+    bool BuildFromView(std::int32_t faceSize, std::int32_t outSize, std::int32_t fov, float tilt, float pan);
+
     // Whether these faces can be read through the map: every non-empty face is
     // a 32-bit image of exactly the face size.
     bool Accepts(const CubeFaces& faces) const;
 
     // The dome of `faces`, pixel for pixel what RenderCubeDome gives with the
-    // face map the gather map was built from; null when out of memory (reported).
+    // face map the gather map was built from; null for faces it does not
+    // accept, and when out of memory (reported).
     std::unique_ptr<CImageBuffer> Render(const CubeFaces& faces, CMessageReporter& reporter) const;
 
 private:
-    std::vector<std::uint32_t> m_words;
+    bool Allocate(std::int32_t faceSize, std::int32_t outSize);
+
+    std::unique_ptr<std::uint32_t[]> m_words;
     std::int32_t m_faceSize = 0;
     std::int32_t m_outSize = 0;
     bool m_overflowW = false;  // RenderCubeDome would report these on every render

@@ -36,6 +36,8 @@ TEST(FaceGatherMap, RendersExactlyWhatTheFaceMapRenders)
         ASSERT_TRUE(map);
         CFaceGatherMap gather;
         ASSERT_TRUE(gather.Build(map.get(), view.face, view.out));
+        CFaceGatherMap fromView;
+        ASSERT_TRUE(fromView.BuildFromView(view.face, view.out, view.fov, view.tilt, view.pan));
         const CubeFaces faces = PatternFaces(view.face, view.faces);
         ASSERT_TRUE(gather.Accepts(faces));
         CountingReporter reporter;
@@ -44,6 +46,7 @@ TEST(FaceGatherMap, RendersExactlyWhatTheFaceMapRenders)
         ASSERT_TRUE(fast && reference);
         EXPECT_EQ(test::PixelsOf(*fast), test::PixelsOf(*reference))
             << view.face << " " << view.out << " " << view.fov << " " << view.tilt << " " << view.pan;
+        EXPECT_EQ(test::PixelsOf(*fromView.Render(faces, reporter)), test::PixelsOf(*reference));
         EXPECT_TRUE(reporter.messages.empty());
     }
 }
@@ -76,8 +79,13 @@ TEST(FaceGatherMap, RefusesWhatItCannotAddress)
     ASSERT_TRUE(gather.Build(map.get(), 8, 16));
     CubeFaces wrongSize = PatternFaces(9, 6);
     EXPECT_FALSE(gather.Accepts(wrongSize));
+    CountingReporter reporter;
+    EXPECT_EQ(gather.Render(wrongSize, reporter), nullptr);
     CubeFaces fiveFaces = PatternFaces(8, 5);
     EXPECT_TRUE(gather.Accepts(fiveFaces));
+    EXPECT_FALSE(gather.BuildFromView(1, 16, 180, 0.0f, 0.0f));
+    EXPECT_FALSE(gather.BuildFromView(8, kMaxDomeSize + 1, 180, 0.0f, 0.0f));
+    EXPECT_FALSE(gather.Accepts(fiveFaces)) << "a refused build leaves no map";
 }
 
 }  // namespace
