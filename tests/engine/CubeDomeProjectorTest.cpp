@@ -269,3 +269,37 @@ TEST_F(CubeRender, LargeRenderIsBandIndependent)
 
 }  // namespace
 }  // namespace skelvane
+
+namespace skelvane {
+namespace {
+
+TEST(CubeFaceSelection, DominantAxisShortcutAgreesWithTheAngleTests)
+{
+    // Random directions, plus directions on and near cube edges and corners
+    // where two or three components are (nearly) equal in magnitude.
+    std::uint32_t state = 12345;
+    auto next = [&] {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<float>(state >> 8) / 16777216.0f * 2.0f - 1.0f;
+    };
+    auto check = [](Direction d) {
+        const FaceMapEntry fast = cube_geometry::DirectionToCubeFace(d, kR);
+        const FaceMapEntry exact = cube_geometry::DirectionToCubeFaceByAngles(d, kR);
+        ASSERT_EQ(std::memcmp(&fast, &exact, sizeof fast), 0)
+            << d.x << " " << d.y << " " << d.z << " -> " << fast.face << " vs " << exact.face;
+    };
+    for (int n = 0; n < 200000; ++n) {
+        const Direction d{next() * kR, next() * kR, next() * kR};
+        check(d);
+        const float eps = next() * 1e-4f;
+        check({d.x, std::copysign(std::fabs(d.x) * (1.0f + eps), d.y), d.z});
+        check({d.x, d.y, std::copysign(std::fabs(d.y) * (1.0f + eps), d.z)});
+        check({std::copysign(std::fabs(d.z), d.x), std::copysign(std::fabs(d.z), d.y), d.z});
+        check({0.0f, d.y, std::copysign(std::fabs(d.y), d.z)});
+        check({d.x, 0.0f, 0.0f});
+        check({-0.0f, d.y, -0.0f});
+    }
+}
+
+}  // namespace
+}  // namespace skelvane
