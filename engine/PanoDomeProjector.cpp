@@ -1,11 +1,23 @@
 #include "engine/PanoDomeProjector.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <exception>
 #include <new>
 
 #include "engine/ParallelRows.h"
+
+// The render from a map has a second pixel loop for processors with AVX2,
+// chosen at run time. It enables AVX2 only, not fused multiply-add, so both
+// loops do the same double arithmetic.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define SKELVANE_HAVE_AVX2 1
+#define SKELVANE_AVX2 __attribute__((target("avx2")))
+#include <immintrin.h>
+#else
+#define SKELVANE_HAVE_AVX2 0
+#endif
 
 namespace skelvane {
 namespace pano_geometry {
@@ -107,6 +119,28 @@ float WrapFar(float column, float period)
     return static_cast<float>(rest);
 }
 
+// Below 2^24 every subtraction of an integer period from a larger float is
+// exact, so the turns taken here one by one and the rest taken by WrapFar
+// give the same bits as the plain loop.
+inline __attribute__((always_inline)) float Wrap(float column, float period)
+{
+    if (!(period > 0.0f)) {
+        return column;
+    }
+    if (column > period) {
+        column -= period;
+        if (column > period) {
+            column -= period;
+            if (column > period) {
+                column = WrapFar(column, period);
+            }
+        }
+    } else if (column < 0.0f) {
+        column = WrapFar(column, period);
+    }
+    return column;
+}
+
 }  // namespace
 
 Tilt TiltOf(float degrees)
@@ -145,24 +179,15 @@ float PanShift(float pan, std::int32_t panoWidth)
 
 float WrapColumn(float column, float period)
 {
-    if (!(period > 0.0f)) {
-        return column;
-    }
-    if (column > period) {
-        column -= period;    // exact: period < column <= 2 period
-        if (column > period) {
-            column = WrapFar(column, period);
-        }
-    } else if (column < 0.0f) {
-        column = WrapFar(column, period);
-    }
-    return column;
+    return Wrap(column, period);
 }
 
 }  // namespace pano_geometry
 
 namespace {
 using namespace pano_geometry;
+
+#define SKELVANE_INLINE inline __attribute__((always_inline))
 
 inline double Kernel(double t)
 {
@@ -184,7 +209,7 @@ bool IsOutside(const PanoMapEntry& entry)
 // The integer part of a finite position, clamped to where the 4 x 4 reads
 // are clamped anyway (any index below -3 or above size + 1 reads only edge
 // pixels), so that no position, however far off, converts out of range.
-inline std::int32_t WholePart(double floored, std::int32_t size)
+SKELVANE_INLINE std::int32_t WholePart(double floored, std::int32_t size)
 {
     if (floored < -3.0) {
         return -3;
@@ -195,94 +220,207 @@ inline std::int32_t WholePart(double floored, std::int32_t size)
     return static_cast<std::int32_t>(floored);
 }
 
-inline std::uint32_t Channel(double total)
+// The 4 x 4 neighbourhood of a finite panorama position: the four rows'
+// pixels from the top, the four columns (consecutive unless clamped at an
+// edge) and the fractions.
+struct Taps {
+    const std::uint32_t* rows[4];
+    std::int32_t columns[4];
+    double fx;
+    double fy;
+    bool consecutive;
+};
+
+SKELVANE_INLINE void Locate(const CImageBuffer& pano, float xs, float ys, Taps& taps)
+{
+    const std::int32_t width = pano.GetWidth();
+    const std::int32_t height = pano.GetHeight();
+    const double x = xs;
+    const double y = ys;
+    const double floorX = std::floor(x);
+    const double floorY = std::floor(y);
+    taps.fx = x - floorX;
+    taps.fy = y - floorY;
+    const std::int32_t ix = WholePart(floorX, width);
+    const std::int32_t iy = WholePart(floorY, height);
+    taps.consecutive = ix >= 1 && ix + 2 < width;
+    for (int k = 0; k < 4; ++k) {
+        taps.columns[k] = taps.consecutive ? ix - 1 + k : std::clamp(ix - 1 + k, 0, width - 1);
+    }
+    if (iy >= 1 && iy + 2 < height) {
+        for (int k = 0; k < 4; ++k) {
+            taps.rows[k] = pano.Row32(iy - 1 + k);
+        }
+    } else {
+        // The neighbourhood crosses an edge: every read is clamped into the
+        // panorama (no wrap across the seam).
+        for (int k = 0; k < 4; ++k) {
+            taps.rows[k] = pano.Row32(std::clamp(iy - 1 + k, 0, height - 1));
+        }
+    }
+}
+
+SKELVANE_INLINE std::uint32_t Channel(double total)
 {
     const auto value = static_cast<std::int32_t>(total + 0.5);
     return static_cast<std::uint32_t>(std::clamp(value, 0, 255));
 }
 
-// Bicubic convolution at a finite panorama position: the four column weights
-// and four row weights once per pixel, each row summed over its columns
-// first, then the rows summed with their weights, per channel in double.
-class BicubicSampler {
-public:
-    explicit BicubicSampler(const CImageBuffer& pano)
-        : m_pano(pano), m_width(pano.GetWidth()), m_height(pano.GetHeight())
-    {
+// Bicubic convolution: four column weights and four row weights once per
+// pixel (the eight kernel evaluations), each row summed over its columns
+// first, then the rows summed with their weights, per channel in double;
+// truncate(total + 0.5), clamped into 0..255, alpha opaque.
+SKELVANE_INLINE std::uint32_t Blend(const Taps& taps)
+{
+    const double fx = taps.fx;
+    const double fy = taps.fy;
+    const double wc0 = Kernel(fx + 1.0);
+    const double wc1 = Kernel(fx);
+    const double wc2 = Kernel(1.0 - fx);
+    const double wc3 = Kernel(2.0 - fx);
+    const double wr[4] = {Kernel(fy + 1.0), Kernel(fy), Kernel(1.0 - fy), Kernel(2.0 - fy)};
+    auto r = [](std::uint32_t p) { return static_cast<double>(p >> 16 & 255u); };
+    auto g = [](std::uint32_t p) { return static_cast<double>(p >> 8 & 255u); };
+    auto b = [](std::uint32_t p) { return static_cast<double>(p & 255u); };
+    double red = 0.0;
+    double green = 0.0;
+    double blue = 0.0;
+    for (int k = 0; k < 4; ++k) {
+        const std::uint32_t* row = taps.rows[k];
+        const std::uint32_t p0 = row[taps.columns[0]];
+        const std::uint32_t p1 = row[taps.columns[1]];
+        const std::uint32_t p2 = row[taps.columns[2]];
+        const std::uint32_t p3 = row[taps.columns[3]];
+        red += (r(p0) * wc0 + r(p1) * wc1 + r(p2) * wc2 + r(p3) * wc3) * wr[k];
+        green += (g(p0) * wc0 + g(p1) * wc1 + g(p2) * wc2 + g(p3) * wc3) * wr[k];
+        blue += (b(p0) * wc0 + b(p1) * wc1 + b(p2) * wc2 + b(p3) * wc3) * wr[k];
     }
+    return 0xFF000000u | Channel(red) << 16 | Channel(green) << 8 | Channel(blue);
+}
 
-    std::int32_t Width() const { return m_width; }
+#if SKELVANE_HAVE_AVX2
+// The same blend with the three channels in the lanes of one AVX2 register
+// (blue, green, red, and alpha, which is thrown away). Lane by lane it is the
+// same IEEE double arithmetic in the same order as Blend(), including the
+// kernel's polynomials, so the pixels are the same bit for bit.
+SKELVANE_AVX2 SKELVANE_INLINE __m256d KernelLanes(__m256d t)
+{
+    const __m256d s = _mm256_andnot_pd(_mm256_set1_pd(-0.0), t);
+    const __m256d inner = _mm256_add_pd(
+        _mm256_sub_pd(_mm256_mul_pd(_mm256_mul_pd(s, s), s), _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(2.0), s), s)),
+        _mm256_set1_pd(1.0));
+    const __m256d negative = _mm256_xor_pd(s, _mm256_set1_pd(-0.0));
+    const __m256d outer = _mm256_add_pd(
+        _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(negative, s), s),
+                                    _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(5.0), s), s)),
+                      _mm256_mul_pd(_mm256_set1_pd(8.0), s)),
+        _mm256_set1_pd(4.0));
+    const __m256d withinOne = _mm256_cmp_pd(s, _mm256_set1_pd(1.0), _CMP_LE_OQ);
+    const __m256d withinTwo = _mm256_cmp_pd(s, _mm256_set1_pd(2.0), _CMP_LE_OQ);
+    return _mm256_blendv_pd(_mm256_blendv_pd(_mm256_setzero_pd(), outer, withinTwo), inner, withinOne);
+}
 
-    std::uint32_t Sample(float xs, float ys) const
-    {
-        const double x = xs;
-        const double y = ys;
-        const double floorX = std::floor(x);
-        const double floorY = std::floor(y);
-        const double fx = x - floorX;
-        const double fy = y - floorY;
-        const std::int32_t ix = WholePart(floorX, m_width);
-        const std::int32_t iy = WholePart(floorY, m_height);
+SKELVANE_AVX2 SKELVANE_INLINE __m256d WidenPixel(__m128i fourPixels)
+{
+    return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(fourPixels));
+}
 
-        const double wc0 = Kernel(fx + 1.0);
-        const double wc1 = Kernel(fx);
-        const double wc2 = Kernel(1.0 - fx);
-        const double wc3 = Kernel(2.0 - fx);
-        const double wr[4] = {Kernel(fy + 1.0), Kernel(fy), Kernel(1.0 - fy), Kernel(2.0 - fy)};
-
-        const std::uint32_t* rows[4];
-        std::int32_t c0;
-        std::int32_t c1;
-        std::int32_t c2;
-        std::int32_t c3;
-        if (ix >= 1 && ix + 2 < m_width && iy >= 1 && iy + 2 < m_height) {
-            for (int k = 0; k < 4; ++k) {
-                rows[k] = m_pano.Row32(iy - 1 + k);
-            }
-            c0 = ix - 1;
-            c1 = ix;
-            c2 = ix + 1;
-            c3 = ix + 2;
+SKELVANE_AVX2 SKELVANE_INLINE std::uint32_t BlendAvx2(const Taps& taps)
+{
+    const double fx = taps.fx;
+    const double fy = taps.fy;
+    const __m256d columnWeights = KernelLanes(_mm256_setr_pd(fx + 1.0, fx, 1.0 - fx, 2.0 - fx));
+    const __m256d rowWeights = KernelLanes(_mm256_setr_pd(fy + 1.0, fy, 1.0 - fy, 2.0 - fy));
+    const __m256d w0 = _mm256_permute4x64_pd(columnWeights, 0x00);
+    const __m256d w1 = _mm256_permute4x64_pd(columnWeights, 0x55);
+    const __m256d w2 = _mm256_permute4x64_pd(columnWeights, 0xAA);
+    const __m256d w3 = _mm256_permute4x64_pd(columnWeights, 0xFF);
+    const __m256d rowWeight[4] = {
+        _mm256_permute4x64_pd(rowWeights, 0x00), _mm256_permute4x64_pd(rowWeights, 0x55),
+        _mm256_permute4x64_pd(rowWeights, 0xAA), _mm256_permute4x64_pd(rowWeights, 0xFF)};
+    __m256d total = _mm256_setzero_pd();
+    for (int k = 0; k < 4; ++k) {
+        const std::uint32_t* row = taps.rows[k];
+        __m128i pixels;
+        if (taps.consecutive) {
+            pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + taps.columns[0]));
         } else {
-            // The neighbourhood crosses an edge: clamp each read into the
-            // panorama (no wrap across the seam).
-            for (int k = 0; k < 4; ++k) {
-                rows[k] = m_pano.Row32(std::clamp(iy - 1 + k, 0, m_height - 1));
-            }
-            c0 = std::clamp(ix - 1, 0, m_width - 1);
-            c1 = std::clamp(ix, 0, m_width - 1);
-            c2 = std::clamp(ix + 1, 0, m_width - 1);
-            c3 = std::clamp(ix + 2, 0, m_width - 1);
+            pixels = _mm_setr_epi32(static_cast<int>(row[taps.columns[0]]), static_cast<int>(row[taps.columns[1]]),
+                                    static_cast<int>(row[taps.columns[2]]), static_cast<int>(row[taps.columns[3]]));
         }
-
-        double red = 0.0;
-        double green = 0.0;
-        double blue = 0.0;
-        for (int k = 0; k < 4; ++k) {
-            const std::uint32_t* row = rows[k];
-            const std::uint32_t p0 = row[c0];
-            const std::uint32_t p1 = row[c1];
-            const std::uint32_t p2 = row[c2];
-            const std::uint32_t p3 = row[c3];
-            const double rowRed = R(p0) * wc0 + R(p1) * wc1 + R(p2) * wc2 + R(p3) * wc3;
-            const double rowGreen = G(p0) * wc0 + G(p1) * wc1 + G(p2) * wc2 + G(p3) * wc3;
-            const double rowBlue = B(p0) * wc0 + B(p1) * wc1 + B(p2) * wc2 + B(p3) * wc3;
-            red += rowRed * wr[k];
-            green += rowGreen * wr[k];
-            blue += rowBlue * wr[k];
-        }
-        return 0xFF000000u | Channel(red) << 16 | Channel(green) << 8 | Channel(blue);
+        __m256d rowSum = _mm256_mul_pd(WidenPixel(pixels), w0);
+        rowSum = _mm256_add_pd(rowSum, _mm256_mul_pd(WidenPixel(_mm_srli_si128(pixels, 4)), w1));
+        rowSum = _mm256_add_pd(rowSum, _mm256_mul_pd(WidenPixel(_mm_srli_si128(pixels, 8)), w2));
+        rowSum = _mm256_add_pd(rowSum, _mm256_mul_pd(WidenPixel(_mm_srli_si128(pixels, 12)), w3));
+        total = _mm256_add_pd(total, _mm256_mul_pd(rowSum, rowWeight[k]));
     }
+    // Truncation toward zero, then saturation into 0..255 on the way down
+    // to bytes (int32 -> int16 -> uint8), which is the clamp.
+    const __m128i whole = _mm256_cvttpd_epi32(_mm256_add_pd(total, _mm256_set1_pd(0.5)));
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(whole, whole), _mm_setzero_si128());
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes)) | 0xFF000000u;
+}
+#endif
 
-private:
-    static double R(std::uint32_t p) { return static_cast<double>(p >> 16 & 255u); }
-    static double G(std::uint32_t p) { return static_cast<double>(p >> 8 & 255u); }
-    static double B(std::uint32_t p) { return static_cast<double>(p & 255u); }
+inline constexpr std::int32_t kTileColumns = 128;
 
-    const CImageBuffer& m_pano;
-    std::int32_t m_width;
-    std::int32_t m_height;
+struct MapFrame {
+    const CImageBuffer& pano;
+    const PanoMapEntry* map;
+    CImageBuffer& dome;
+    std::int32_t outSize;
+    float shift;
+    float period;
 };
+
+// The neighbourhood of map entry (i, j) at this frame's pan, or false when
+// the pixel is outside the circle. A position that is not finite (only from
+// a foreign map) counts as outside rather than being converted.
+SKELVANE_INLINE bool MapTaps(const MapFrame& frame, const PanoMapEntry& e, Taps& taps)
+{
+    if (IsOutside(e) || !std::isfinite(e.x) || !std::isfinite(e.y)) {
+        return false;
+    }
+    Locate(frame.pano, Wrap(e.x + frame.shift, frame.period), e.y, taps);
+    return true;
+}
+
+void RenderMapRows(const MapFrame& frame, std::int32_t first, std::int32_t end)
+{
+    for (std::int32_t i = first; i < end; ++i) {
+        const PanoMapEntry* entry = frame.map + static_cast<std::size_t>(i) * frame.outSize;
+        std::uint32_t* out = frame.dome.Row32(i);
+        for (std::int32_t j = 0; j < frame.outSize; ++j) {
+            Taps taps;
+            out[j] = MapTaps(frame, entry[j], taps) ? Blend(taps) : 0x00000000u;
+        }
+    }
+}
+
+#if SKELVANE_HAVE_AVX2
+SKELVANE_AVX2 void RenderMapRowsAvx2(const MapFrame& frame, std::int32_t first, std::int32_t end)
+{
+    for (std::int32_t j0 = 0; j0 < frame.outSize; j0 += kTileColumns) {
+        const std::int32_t j1 = std::min(j0 + kTileColumns, frame.outSize);
+        for (std::int32_t i = first; i < end; ++i) {
+            const PanoMapEntry* entry = frame.map + static_cast<std::size_t>(i) * frame.outSize;
+            std::uint32_t* out = frame.dome.Row32(i);
+            for (std::int32_t j = j0; j < j1; ++j) {
+                Taps taps;
+                out[j] = MapTaps(frame, entry[j], taps) ? BlendAvx2(taps) : 0x00000000u;
+            }
+        }
+    }
+}
+
+bool CpuHasAvx2()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+std::atomic<bool> g_avx2{CpuHasAvx2()};
+#endif
 
 bool IsUsablePanorama(const CImageBuffer& pano)
 {
@@ -295,6 +433,19 @@ std::size_t EntryCount(std::int32_t outSize)
 }
 
 }  // namespace
+
+namespace pano_detail {
+bool UseAvx2PixelLoop(bool enable)
+{
+#if SKELVANE_HAVE_AVX2
+    g_avx2.store(enable && CpuHasAvx2());
+    return g_avx2.load();
+#else
+    (void)enable;
+    return false;
+#endif
+}
+}  // namespace pano_detail
 
 double CPanoDomeProjector::CubicKernel(double t)
 {
@@ -337,26 +488,15 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDome(const CImageBuf
     try {
         auto dome = std::make_unique<CImageBuffer>();
         dome->Create(outSize, outSize);
-        const BicubicSampler sampler(pano);
-        const float shift = PanShift(pan, pano.GetWidth());
-        const auto period = static_cast<float>(pano.GetWidth());
-        ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) {
-            for (std::int32_t i = first; i < end; ++i) {
-                const PanoMapEntry* entry = map + static_cast<std::size_t>(i) * outSize;
-                std::uint32_t* out = dome->Row32(i);
-                for (std::int32_t j = 0; j < outSize; ++j) {
-                    const PanoMapEntry e = entry[j];
-                    // A position that is not finite (only from a foreign
-                    // map) is shown as outside rather than converted.
-                    if (IsOutside(e) || !std::isfinite(e.x) || !std::isfinite(e.y)) {
-                        out[j] = 0x00000000u;
-                        continue;
-                    }
-                    const float xs = WrapColumn(e.x + shift, period);
-                    out[j] = sampler.Sample(xs, e.y);
-                }
-            }
-        });
+        const MapFrame frame{pano, map, *dome, outSize, PanShift(pan, pano.GetWidth()),
+                             static_cast<float>(pano.GetWidth())};
+        auto rows = &RenderMapRows;
+#if SKELVANE_HAVE_AVX2
+        if (g_avx2.load(std::memory_order_relaxed)) {
+            rows = &RenderMapRowsAvx2;
+        }
+#endif
+        ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) { rows(frame, first, end); });
         return dome;
     } catch (const std::bad_alloc&) {
         m_reporter.ShowMessage(kOutOfMemoryText);
@@ -376,7 +516,6 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CIm
     try {
         auto dome = std::make_unique<CImageBuffer>();
         dome->Create(outSize, outSize);
-        const BicubicSampler sampler(pano);
         const std::int32_t width = pano.GetWidth();
         const std::int32_t height = pano.GetHeight();
         const Fisheye fisheye = FisheyeOf(outSize, fov, TiltOf(tilt));
@@ -392,7 +531,9 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CIm
                         out[j] = 0x00000000u;
                         continue;
                     }
-                    out[j] = sampler.Sample(WrapColumn(p.x, period), p.y);
+                    Taps taps;
+                    Locate(pano, Wrap(p.x, period), p.y, taps);
+                    out[j] = Blend(taps);
                 }
             }
         });

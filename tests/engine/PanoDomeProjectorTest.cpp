@@ -309,6 +309,20 @@ TEST(PanoGeometry, OddCentreColumnIsContinuousWithItsNeighbours)
 
 class PanoProjector : public ::testing::Test {
 protected:
+    // Runs `check` with the baseline pixel loop and, where the processor has
+    // it, with the AVX2 loop of the map renderer.
+    template <class Check>
+    void WithEachPixelLoop(Check&& check)
+    {
+        pano_detail::UseAvx2PixelLoop(false);
+        check();
+        if (pano_detail::UseAvx2PixelLoop(true)) {
+            check();
+        }
+    }
+
+    void TearDown() override { pano_detail::UseAvx2PixelLoop(true); }
+
     RecordingReporter reporter;
     CPanoDomeProjector projector{reporter};
 };
@@ -350,9 +364,12 @@ TEST_F(PanoProjector, MapRenderIsTheReferenceBitForBit)
             }
         }
         for (float pan : {0.0f, 90.0f, 180.0f, -180.0f, 33.3f, -97.1f, 179.9f}) {
-            auto dome = projector.RenderPanoDome(pano, map.data(), n, pan);
-            ASSERT_TRUE(dome);
-            ASSERT_EQ(test::PixelsOf(*dome), ReferenceRender(pano, map.data(), n, pan)) << w << " " << pan;
+            const std::vector<std::uint32_t> expected = ReferenceRender(pano, map.data(), n, pan);
+            WithEachPixelLoop([&] {
+                auto dome = projector.RenderPanoDome(pano, map.data(), n, pan);
+                ASSERT_TRUE(dome);
+                EXPECT_EQ(test::PixelsOf(*dome), expected) << w << " " << pan;
+            });
         }
     }
     EXPECT_TRUE(reporter.messages.empty());
@@ -366,9 +383,11 @@ TEST_F(PanoProjector, BuiltMapRenderIsTheReference)
             PanoMap map = projector.BuildPanoDomeMap(200, 100, n, 180, tilt);
             ASSERT_TRUE(map);
             for (float pan : {0.0f, 180.0f, -180.0f, 45.0f}) {
-                auto dome = projector.RenderPanoDome(pano, map.get(), n, pan);
-                ASSERT_TRUE(dome);
-                EXPECT_EQ(test::PixelsOf(*dome), ReferenceRender(pano, map.get(), n, pan)) << tilt << " " << pan;
+                WithEachPixelLoop([&] {
+                    auto dome = projector.RenderPanoDome(pano, map.get(), n, pan);
+                    ASSERT_TRUE(dome);
+                    EXPECT_EQ(test::PixelsOf(*dome), ReferenceRender(pano, map.get(), n, pan)) << tilt << " " << pan;
+                });
             }
         }
     }
@@ -451,13 +470,15 @@ TEST_F(PanoProjector, WholePositionsCopyPixelsExactly)
     map[5] = {0.0f, 0.0f};     // top-left corner: clamped neighbours carry weight 0
     map[6] = {15.0f, 7.0f};    // bottom-right corner
     map[7] = {16.0f, 3.0f};    // column W is still in range: not wrapped, clamped to W - 1
-    auto dome = projector.RenderPanoDome(pano, map.data(), n, -180.0f);
-    ASSERT_TRUE(dome);
-    for (std::int32_t k = 0; k < n * n; ++k) {
-        const auto x = static_cast<std::int32_t>(map[k].x);
-        const auto y = static_cast<std::int32_t>(map[k].y);
-        EXPECT_EQ(dome->GetPixel(k % n, k / n), (pano.GetPixel(x, y) & 0x00FFFFFFu) | 0xFF000000u) << k;
-    }
+    WithEachPixelLoop([&] {
+        auto dome = projector.RenderPanoDome(pano, map.data(), n, -180.0f);
+        ASSERT_TRUE(dome);
+        for (std::int32_t k = 0; k < n * n; ++k) {
+            const auto x = static_cast<std::int32_t>(map[k].x);
+            const auto y = static_cast<std::int32_t>(map[k].y);
+            EXPECT_EQ(dome->GetPixel(k % n, k / n), (pano.GetPixel(x, y) & 0x00FFFFFFu) | 0xFF000000u) << k;
+        }
+    });
 }
 
 // Reads beyond the edges take the edge pixels; the seam is never crossed;
@@ -476,18 +497,20 @@ TEST_F(PanoProjector, ReadsAreClampedAtTheEdges)
     }
     // Pan -180 adds nothing. At a half column the weights are -1/8, 5/8, 5/8, -1/8.
     std::vector<PanoMapEntry> map = {{0.5f, 0.0f}, {2.5f, 0.0f}, {1.5f, -0.5f}, {-1.0f, -1.0f}};
-    auto dome = projector.RenderPanoDome(pano, map.data(), 2, -180.0f);
-    ASSERT_TRUE(dome);
-    // Columns -1 (clamped to 0), 0, 1, 2. Red: -25 + 125 + 62.5 - 0 = 162.5
-    // -> 163 (reading column 3 across the seam would give 183). Green and
-    // blue: 127.5 -> 128.
-    EXPECT_EQ(dome->GetPixel(0, 0), 0xFFA38080u);
-    // Columns 1, 2, 3, 4 (clamped to 3). Red: -12.5 + 0 + 25 - 5 = 7.5 -> 8.
-    EXPECT_EQ(dome->GetPixel(1, 0), 0xFF088080u);
-    // Columns 0 to 3, every row read clamped to row 0. Red -25 + 62.5 + 0 - 5
-    // = 32.5 -> 33; green 318.75 clamps to 255; blue -63.75 clamps to 0.
-    EXPECT_EQ(dome->GetPixel(0, 1), 0xFF21FF00u);
-    EXPECT_EQ(dome->GetPixel(1, 1), 0x00000000u);
+    WithEachPixelLoop([&] {
+        auto dome = projector.RenderPanoDome(pano, map.data(), 2, -180.0f);
+        ASSERT_TRUE(dome);
+        // Columns -1 (clamped to 0), 0, 1, 2. Red: -25 + 125 + 62.5 - 0 =
+        // 162.5 -> 163 (reading column 3 across the seam would give 183).
+        // Green and blue: 127.5 -> 128.
+        EXPECT_EQ(dome->GetPixel(0, 0), 0xFFA38080u);
+        // Columns 1, 2, 3, 4 (clamped to 3). Red: -12.5 + 0 + 25 - 5 = 7.5 -> 8.
+        EXPECT_EQ(dome->GetPixel(1, 0), 0xFF088080u);
+        // Columns 0 to 3, every row read clamped to row 0. Red -25 + 62.5 + 0
+        // - 5 = 32.5 -> 33; green 318.75 clamps to 255; blue -63.75 clamps to 0.
+        EXPECT_EQ(dome->GetPixel(0, 1), 0xFF21FF00u);
+        EXPECT_EQ(dome->GetPixel(1, 1), 0x00000000u);
+    });
 }
 
 TEST_F(PanoProjector, RefusesSizesOutsideTheLimitsSilently)
