@@ -8,8 +8,11 @@
 
 #include "engine/ParallelRows.h"
 
-// The render from a map has a second pixel loop for processors with AVX2,
-// chosen at run time. It enables AVX2 only, not fused multiply-add, so both
+// The pixel path is a chain of small steps that must fold into one loop.
+#define SKELVANE_INLINE inline __attribute__((always_inline))
+
+// Both renderers have a second pixel loop for processors with AVX2, chosen
+// at run time. It enables AVX2 only, not fused multiply-add, so both
 // loops do the same double arithmetic.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define SKELVANE_HAVE_AVX2 1
@@ -122,7 +125,7 @@ float WrapFar(float column, float period)
 // Below 2^24 every subtraction of an integer period from a larger float is
 // exact, so the turns taken here one by one and the rest taken by WrapFar
 // give the same bits as the plain loop.
-inline __attribute__((always_inline)) float Wrap(float column, float period)
+SKELVANE_INLINE float Wrap(float column, float period)
 {
     if (!(period > 0.0f)) {
         return column;
@@ -186,8 +189,6 @@ float WrapColumn(float column, float period)
 
 namespace {
 using namespace pano_geometry;
-
-#define SKELVANE_INLINE inline __attribute__((always_inline))
 
 inline double Kernel(double t)
 {
@@ -397,6 +398,37 @@ void RenderMapRows(const MapFrame& frame, std::int32_t first, std::int32_t end)
     }
 }
 
+struct DirectFrame {
+    const CImageBuffer& pano;
+    CImageBuffer& dome;
+    std::int32_t outSize;
+    Fisheye fisheye;
+    float base;     // 0.75 (W - 1) plus the pan shift
+    float period;   // W - 1
+};
+
+SKELVANE_INLINE bool DirectTaps(const DirectFrame& frame, std::int32_t i, std::int32_t j, Taps& taps)
+{
+    const PanoMapEntry p =
+        ToPanorama(frame.fisheye, i, j, frame.pano.GetWidth(), frame.base, frame.pano.GetHeight());
+    if (IsOutside(p)) {
+        return false;
+    }
+    Locate(frame.pano, Wrap(p.x, frame.period), p.y, taps);
+    return true;
+}
+
+void RenderDirectRows(const DirectFrame& frame, std::int32_t first, std::int32_t end)
+{
+    for (std::int32_t i = first; i < end; ++i) {
+        std::uint32_t* out = frame.dome.Row32(i);
+        for (std::int32_t j = 0; j < frame.outSize; ++j) {
+            Taps taps;
+            out[j] = DirectTaps(frame, i, j, taps) ? Blend(taps) : 0x00000000u;
+        }
+    }
+}
+
 #if SKELVANE_HAVE_AVX2
 SKELVANE_AVX2 void RenderMapRowsAvx2(const MapFrame& frame, std::int32_t first, std::int32_t end)
 {
@@ -409,6 +441,17 @@ SKELVANE_AVX2 void RenderMapRowsAvx2(const MapFrame& frame, std::int32_t first, 
                 Taps taps;
                 out[j] = MapTaps(frame, entry[j], taps) ? BlendAvx2(taps) : 0x00000000u;
             }
+        }
+    }
+}
+
+SKELVANE_AVX2 void RenderDirectRowsAvx2(const DirectFrame& frame, std::int32_t first, std::int32_t end)
+{
+    for (std::int32_t i = first; i < end; ++i) {
+        std::uint32_t* out = frame.dome.Row32(i);
+        for (std::int32_t j = 0; j < frame.outSize; ++j) {
+            Taps taps;
+            out[j] = DirectTaps(frame, i, j, taps) ? BlendAvx2(taps) : 0x00000000u;
         }
     }
 }
@@ -517,26 +560,17 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CIm
         auto dome = std::make_unique<CImageBuffer>();
         dome->Create(outSize, outSize);
         const std::int32_t width = pano.GetWidth();
-        const std::int32_t height = pano.GetHeight();
-        const Fisheye fisheye = FisheyeOf(outSize, fov, TiltOf(tilt));
-        const float base = 0.75f * static_cast<float>(width - 1) + PanShift(pan, width);
         // A one-column panorama has period 0: no wrap, every read is column 0.
-        const auto period = static_cast<float>(width - 1);
-        ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) {
-            for (std::int32_t i = first; i < end; ++i) {
-                std::uint32_t* out = dome->Row32(i);
-                for (std::int32_t j = 0; j < outSize; ++j) {
-                    const PanoMapEntry p = ToPanorama(fisheye, i, j, width, base, height);
-                    if (IsOutside(p)) {
-                        out[j] = 0x00000000u;
-                        continue;
-                    }
-                    Taps taps;
-                    Locate(pano, Wrap(p.x, period), p.y, taps);
-                    out[j] = Blend(taps);
-                }
-            }
-        });
+        const DirectFrame frame{pano, *dome, outSize, FisheyeOf(outSize, fov, TiltOf(tilt)),
+                                0.75f * static_cast<float>(width - 1) + PanShift(pan, width),
+                                static_cast<float>(width - 1)};
+        auto rows = &RenderDirectRows;
+#if SKELVANE_HAVE_AVX2
+        if (g_avx2.load(std::memory_order_relaxed)) {
+            rows = &RenderDirectRowsAvx2;
+        }
+#endif
+        ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) { rows(frame, first, end); });
         return dome;
     } catch (const std::bad_alloc&) {
         m_reporter.ShowMessage(kOutOfMemoryText);

@@ -94,9 +94,9 @@ float WrapColumn(float column, float period);
 }  // namespace pano_geometry
 
 namespace pano_detail {
-// The render from a map has a second pixel loop for processors with AVX2 that
-// gives the same pixels. For tests: false turns it off, true turns it back on
-// where the processor has AVX2; returns whether it is now in use.
+// Both renderers have a second pixel loop for processors with AVX2 that
+// gives the same pixels. For tests: false turns these loops off, true turns
+// them back on where the processor has AVX2; returns whether they are in use.
 bool UseAvx2PixelLoop(bool enable);
 }  // namespace pano_detail
 
