@@ -116,7 +116,9 @@ public:
     std::unique_ptr<CImageBuffer> RenderPanoDome(const CImageBuffer& pano, const PanoMapEntry* map,
                                                  std::int32_t outSize, float pan);
 
-    // One frame straight from the panorama, without a map.
+    // One frame straight from the panorama, without a map; null for the
+    // same panoramas, sizes and pans. Both renderers report running out of
+    // memory, and "Render Failed!" for any other failure, and return null.
     std::unique_ptr<CImageBuffer> RenderPanoDomeDirect(const CImageBuffer& pano, std::int32_t outSize,
                                                        std::int32_t fov, float tilt, float pan);
 
