@@ -15,6 +15,37 @@ bool IsZeroDirection(const Direction& d)
     return d.x == 0.0f && d.y == 0.0f && d.z == 0.0f;
 }
 
+// True when two magnitudes differ by far more than the rounding of an angle
+// between them could hide (both zero counts as not apart).
+bool ClearlyApart(float p, float q)
+{
+    return std::fabs(p - q) > 1e-5f * (p > q ? p : q);
+}
+
+// The perspective projection onto the plane of one face, u to the right and v
+// down as the face is seen from inside the cube.
+FaceMapEntry ProjectOntoFace(Direction d, float R, CubeFace face)
+{
+    const float X = d.x;
+    const float Y = d.y;
+    const float Z = d.z;
+    switch (face) {
+    case Left:
+        return {R - (R / X) * Z, R - (R / X) * Y, Left};
+    case Right:
+        return {R - (R / X) * Z, R + (R / X) * Y, Right};
+    case Top:
+        return {R - (R / Y) * X, R - (R / Y) * Z, Top};
+    case Bottom:
+        return {R + (R / Y) * X, R - (R / Y) * Z, Bottom};
+    case Back:
+        return {R + (R / Z) * X, R - (R / Z) * Y, Back};
+    case Front:
+    default:
+        return {R + (R / Z) * X, R + (R / Z) * Y, Front};
+    }
+}
+
 }  // namespace
 
 namespace cube_geometry {
@@ -64,18 +95,15 @@ Direction RotateDirectionAboutY(Direction d, float cosAngle, float sinAngle)
     return {d.x * cosAngle + d.z * sinAngle, d.y, d.z * cosAngle - d.x * sinAngle};
 }
 
-FaceMapEntry DirectionToCubeFace(Direction d, float R)
+FaceMapEntry DirectionToCubeFaceByAngles(Direction d, float R)
 {
     FaceMapEntry entry{kOutsideCircle, kOutsideCircle, 0};
     if (IsZeroDirection(d) || !std::isfinite(d.x) || !std::isfinite(d.y) || !std::isfinite(d.z)) {
         return entry;
     }
-    const float X = d.x;
-    const float Y = d.y;
-    const float Z = d.z;
-    const double a = std::atan2(static_cast<double>(Y), static_cast<double>(X));
-    const auto b = static_cast<float>(std::atan2(static_cast<double>(Z), static_cast<double>(X)));
-    const auto g = static_cast<float>(std::atan2(static_cast<double>(Z), static_cast<double>(Y)));
+    const double a = std::atan2(static_cast<double>(d.y), static_cast<double>(d.x));
+    const auto b = static_cast<float>(std::atan2(static_cast<double>(d.z), static_cast<double>(d.x)));
+    const auto g = static_cast<float>(std::atan2(static_cast<double>(d.z), static_cast<double>(d.y)));
     const double Q = kQuarter;
     const double T = kThreeQuarters;
     const float absB = std::fabs(b);
@@ -84,24 +112,46 @@ FaceMapEntry DirectionToCubeFace(Direction d, float R)
 
     // Every test that holds overwrites the previous one: the order matters.
     if (kThreeQuarters <= absB && absB <= kPi && T <= absA && absA <= kPi) {
-        entry = {R - (R / X) * Z, R - (R / X) * Y, Left};
+        entry = ProjectOntoFace(d, R, Left);
     }
     if (absB <= kQuarter && absA <= Q) {
-        entry = {R - (R / X) * Z, R + (R / X) * Y, Right};
+        entry = ProjectOntoFace(d, R, Right);
     }
     if (-T <= a && a <= -Q && kThreeQuarters <= absG && absG <= kPi) {
-        entry = {R - (R / Y) * X, R - (R / Y) * Z, Top};
+        entry = ProjectOntoFace(d, R, Top);
     }
     if (Q <= a && a <= T && absG <= kQuarter) {
-        entry = {R + (R / Y) * X, R - (R / Y) * Z, Bottom};
+        entry = ProjectOntoFace(d, R, Bottom);
     }
     if (-kThreeQuarters <= b && b <= -kQuarter && -kThreeQuarters <= g && g <= -kQuarter) {
-        entry = {R + (R / Z) * X, R - (R / Z) * Y, Back};
+        entry = ProjectOntoFace(d, R, Back);
     }
     if (kQuarter <= g && g <= kThreeQuarters && kQuarter <= b && b <= kThreeQuarters) {
-        entry = {R + (R / Z) * X, R + (R / Z) * Y, Front};
+        entry = ProjectOntoFace(d, R, Front);
     }
     return entry;
+}
+
+FaceMapEntry DirectionToCubeFace(Direction d, float R)
+{
+    // Each angle test compares atan2 of two components with pi/4 or 3pi/4,
+    // which is a comparison of the components' magnitudes. Unless two
+    // magnitudes are nearly equal (within far more than the rounding of the
+    // angles), exactly one test holds: the one of the dominant axis. Only
+    // directions near a cube edge need the angles themselves.
+    const float ax = std::fabs(d.x);
+    const float ay = std::fabs(d.y);
+    const float az = std::fabs(d.z);
+    if (ClearlyApart(ax, ay) && ClearlyApart(ax, az) && ClearlyApart(ay, az) && std::isfinite(ax + ay + az)) {
+        if (ax > ay && ax > az) {
+            return ProjectOntoFace(d, R, d.x > 0.0f ? Right : Left);
+        }
+        if (ay > az) {
+            return ProjectOntoFace(d, R, d.y > 0.0f ? Bottom : Top);
+        }
+        return ProjectOntoFace(d, R, d.z > 0.0f ? Front : Back);
+    }
+    return DirectionToCubeFaceByAngles(d, R);
 }
 
 }  // namespace cube_geometry

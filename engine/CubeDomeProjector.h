@@ -57,6 +57,9 @@ Direction FisheyeToDirection(std::int32_t row, std::int32_t column, std::int32_t
 Direction RotateDirectionAboutX(Direction d, float cosAngle, float sinAngle);
 Direction RotateDirectionAboutY(Direction d, float cosAngle, float sinAngle);
 FaceMapEntry DirectionToCubeFace(Direction d, float halfFace);
+// The same selection through the three angles alone; the fast path above must
+// agree with it bit for bit.
+FaceMapEntry DirectionToCubeFaceByAngles(Direction d, float halfFace);
 }  // namespace cube_geometry
 
 class CCubeDomeProjector {

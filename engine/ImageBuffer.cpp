@@ -10,25 +10,6 @@
 namespace skelvane {
 namespace {
 
-using BlockPtr = std::unique_ptr<std::uint8_t[], void (*)(void*)>;
-
-// Zero-filled block from the throwing allocator's point of view: a failure
-// raises std::bad_alloc. calloc leaves large blocks to fresh zero pages.
-BlockPtr AllocateZeroedBlock(std::int64_t bytes)
-{
-    if (bytes <= 0) {
-        return BlockPtr(nullptr, &std::free);
-    }
-    if (static_cast<std::uint64_t>(bytes) > SIZE_MAX) {
-        throw std::bad_alloc();
-    }
-    void* block = std::calloc(static_cast<std::size_t>(bytes), 1);
-    if (!block) {
-        throw std::bad_alloc();
-    }
-    return BlockPtr(static_cast<std::uint8_t*>(block), &std::free);
-}
-
 std::int32_t ClampInt(std::int32_t value, std::int32_t low, std::int32_t high)
 {
     return value < low ? low : (value > high ? high : value);
@@ -165,7 +146,7 @@ bool CImageBuffer::Create(std::int32_t width, std::int32_t height)
         return false;
     }
     const std::int64_t stride = 4 * static_cast<std::int64_t>(width);
-    BlockPtr bits = AllocateZeroedBlock(stride * height);
+    PixelBlock bits = AllocatePixelBlock(stride * height);
     m_infoHeader.width = width;
     m_infoHeader.height = height;
     m_infoHeader.bitCount = 32;
@@ -192,7 +173,7 @@ bool CImageBuffer::AllocateForReader(std::int32_t width, std::int32_t height, in
         return false;
     }
     const std::int64_t stride = PaddedRowBytes(width, bitCount);
-    BlockPtr bits = AllocateZeroedBlock(stride * height);
+    PixelBlock bits = AllocatePixelBlock(stride * height);
     m_infoHeader.width = width;
     m_infoHeader.height = height;
     m_infoHeader.bitCount = static_cast<std::uint16_t>(bitCount);
@@ -216,7 +197,7 @@ bool CImageBuffer::CopyFrom(const CImageBuffer& source)
     }
     Release();
     try {
-        BlockPtr bits = AllocateZeroedBlock(source.m_imageSize);
+        PixelBlock bits = AllocatePixelBlock(source.m_imageSize);
         std::memcpy(bits.get(), source.m_bits.get(), static_cast<std::size_t>(source.m_imageSize));
         m_bytesPerPixel = source.m_bytesPerPixel;
         m_stride = source.m_stride;
@@ -277,7 +258,7 @@ bool CImageBuffer::ConvertTo32()
         return false;
     }
     const std::int64_t newStride = 4 * static_cast<std::int64_t>(width);
-    BlockPtr converted = AllocateZeroedBlock(newStride * height);
+    PixelBlock converted = AllocatePixelBlock(newStride * height);
     const std::uint8_t* oldBits = m_bits.get();
     const std::int64_t oldStride = m_stride;
     const auto palette = m_palette;
@@ -327,7 +308,7 @@ bool CImageBuffer::ConvertTo24()
     const std::int32_t width = m_infoHeader.width;
     const std::int32_t height = m_infoHeader.height;
     const std::int64_t newStride = PaddedRowBytes(width, 24);
-    BlockPtr converted = AllocateZeroedBlock(newStride * height);
+    PixelBlock converted = AllocatePixelBlock(newStride * height);
     const std::uint8_t* oldBits = m_bits.get();
     const std::int64_t oldStride = m_stride;
     ForEachRowBand(height, width, [&](std::int32_t first, std::int32_t end) {

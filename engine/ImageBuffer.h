@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "engine/PixelBlock.h"
+
 namespace skelvane {
 
 // Largest width or height accepted from any file, typed value or command line.
@@ -132,7 +134,7 @@ private:
     std::int32_t m_stride = 0;
     std::int32_t m_bytesPerPixel = 0;
     std::int64_t m_imageSize = 0;
-    std::unique_ptr<std::uint8_t[], void (*)(void*)> m_bits{nullptr, &std::free};
+    PixelBlock m_bits;
     std::unique_ptr<std::uint8_t*[]> m_rows;
 };
 

@@ -1,0 +1,132 @@
+#include "engine/PixelBlock.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <vector>
+
+namespace skelvane {
+namespace {
+
+// Blocks below this size are left to the C library, which reuses them well.
+constexpr std::size_t kCachedMinimum = std::size_t{8} << 20;
+// What the cache may hold while nobody uses it.
+constexpr std::size_t kCacheLimit = std::size_t{768} << 20;
+constexpr std::size_t kCacheSlots = 12;
+
+// Every large block carries its capacity in front of the pixels.
+constexpr std::size_t kHeader = 64;
+
+struct CachedBlock {
+    std::uint8_t* start;  // the header
+    std::size_t capacity;
+};
+
+class LargeBlockCache {
+public:
+    std::uint8_t* Take(std::size_t bytes)
+    {
+        std::lock_guard lock(m_mutex);
+        std::size_t best = m_blocks.size();
+        for (std::size_t n = 0; n < m_blocks.size(); ++n) {
+            const std::size_t capacity = m_blocks[n].capacity;
+            const bool fits = capacity >= bytes && capacity - bytes <= bytes / 4;
+            if (fits && (best == m_blocks.size() || capacity < m_blocks[best].capacity)) {
+                best = n;
+            }
+        }
+        if (best == m_blocks.size()) {
+            return nullptr;
+        }
+        std::uint8_t* start = m_blocks[best].start;
+        m_held -= m_blocks[best].capacity;
+        m_blocks.erase(m_blocks.begin() + static_cast<std::ptrdiff_t>(best));
+        return start;
+    }
+
+    void Give(std::uint8_t* start, std::size_t capacity)
+    {
+        std::unique_lock lock(m_mutex);
+        if (capacity > kCacheLimit) {
+            lock.unlock();
+            std::free(start);
+            return;
+        }
+        // Oldest blocks go first when the cache is full.
+        std::vector<std::uint8_t*> evicted;
+        while (!m_blocks.empty() && (m_held + capacity > kCacheLimit || m_blocks.size() >= kCacheSlots)) {
+            evicted.push_back(m_blocks.front().start);
+            m_held -= m_blocks.front().capacity;
+            m_blocks.erase(m_blocks.begin());
+        }
+        m_blocks.push_back({start, capacity});
+        m_held += capacity;
+        lock.unlock();
+        for (std::uint8_t* block : evicted) {
+            std::free(block);
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<CachedBlock> m_blocks;
+    std::size_t m_held = 0;
+};
+
+LargeBlockCache& Cache()
+{
+    // Never destroyed: blocks may be released by static objects at exit.
+    static auto* cache = new LargeBlockCache;
+    return *cache;
+}
+
+}  // namespace
+
+PixelBlock AllocatePixelBlock(std::int64_t bytes)
+{
+    if (bytes <= 0) {
+        return PixelBlock(nullptr);
+    }
+    if (static_cast<std::uint64_t>(bytes) > SIZE_MAX - kHeader) {
+        throw std::bad_alloc();
+    }
+    const auto size = static_cast<std::size_t>(bytes);
+    if (size < kCachedMinimum) {
+        void* block = std::calloc(size + kHeader, 1);
+        if (!block) {
+            throw std::bad_alloc();
+        }
+        auto* start = static_cast<std::uint8_t*>(block);
+        std::memcpy(start, &size, sizeof size);
+        return PixelBlock(start + kHeader);
+    }
+    std::uint8_t* start = Cache().Take(size);
+    if (start) {
+        std::memset(start + kHeader, 0, size);
+        return PixelBlock(start + kHeader);
+    }
+    start = static_cast<std::uint8_t*>(std::calloc(size + kHeader, 1));
+    if (!start) {
+        throw std::bad_alloc();
+    }
+    std::memcpy(start, &size, sizeof size);
+    return PixelBlock(start + kHeader);
+}
+
+void PixelBlockDeleter::operator()(std::uint8_t* block) const
+{
+    if (!block) {
+        return;
+    }
+    std::uint8_t* start = block - kHeader;
+    std::size_t capacity;
+    std::memcpy(&capacity, start, sizeof capacity);
+    if (capacity < kCachedMinimum) {
+        std::free(start);
+        return;
+    }
+    Cache().Give(start, capacity);
+}
+
+}  // namespace skelvane

@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "engine/PixelBlock.h"
+
+namespace skelvane {
+namespace {
+
+bool AllZero(const std::uint8_t* bytes, std::size_t count)
+{
+    for (std::size_t n = 0; n < count; ++n) {
+        if (bytes[n] != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(PixelBlock, ReusedLargeBlocksComeBackZeroed)
+{
+    constexpr std::int64_t kLarge = std::int64_t{24} << 20;
+    for (int round = 0; round < 3; ++round) {
+        PixelBlock block = AllocatePixelBlock(kLarge);
+        ASSERT_TRUE(block);
+        ASSERT_TRUE(AllZero(block.get(), kLarge)) << "round " << round;
+        std::memset(block.get(), 0xAB, kLarge);
+    }
+    PixelBlock smaller = AllocatePixelBlock(kLarge - 4096);
+    ASSERT_TRUE(AllZero(smaller.get(), kLarge - 4096));
+}
+
+TEST(PixelBlock, SmallAndEmptyBlocks)
+{
+    EXPECT_FALSE(AllocatePixelBlock(0));
+    EXPECT_FALSE(AllocatePixelBlock(-5));
+    PixelBlock block = AllocatePixelBlock(100);
+    ASSERT_TRUE(block);
+    EXPECT_TRUE(AllZero(block.get(), 100));
+}
+
+TEST(PixelBlock, ThreadsAllocateAndReleaseConcurrently)
+{
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            for (int n = 0; n < 20; ++n) {
+                const std::int64_t size = (std::int64_t{9} + (n + t) % 5) << 20;
+                PixelBlock block = AllocatePixelBlock(size);
+                ASSERT_TRUE(AllZero(block.get(), size));
+                std::memset(block.get(), t + 1, size);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
+
+}  // namespace
+}  // namespace skelvane
