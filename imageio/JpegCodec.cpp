@@ -191,6 +191,13 @@ void SetJpegMemoryDestination(j_compress_ptr cinfo, JpegMemoryDestination& desti
     cinfo->dest = &destination.pub;
 }
 
+void MakeOpaque(std::uint32_t* row, std::int32_t width)
+{
+    for (std::int32_t x = 0; x < width; ++x) {
+        row[x] |= 0xFF000000u;
+    }
+}
+
 // ---- library call sequences (each one sets the jump point) ----
 
 struct DecompressGuard {
@@ -263,19 +270,13 @@ bool WriteJpegScanlines(jpeg_compress_struct& cinfo, JpegErrorManager& errors, J
             rows[i] = image.Row(static_cast<std::int32_t>(first + i));
         }
         jpeg_write_scanlines(&cinfo, rows, count);
+        // Alpha does not survive the file; drop it while the rows are in cache.
+        for (JDIMENSION i = 0; i < count; ++i) {
+            MakeOpaque(reinterpret_cast<std::uint32_t*>(rows[i]), image.GetWidth());
+        }
     }
     jpeg_finish_compress(&cinfo);
     return true;
-}
-
-void MakeOpaque(CImageBuffer& image)
-{
-    for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
-        std::uint32_t* row = image.Row32(y);
-        for (std::int32_t x = 0; x < image.GetWidth(); ++x) {
-            row[x] |= 0xFF000000u;
-        }
-    }
 }
 
 }  // namespace
@@ -329,7 +330,6 @@ bool EncodeJpeg(CImageBuffer& image, int quality, std::vector<std::uint8_t>& out
         }
         return false;
     }
-    MakeOpaque(image);
     return image.ConvertTo32();
 }
 
