@@ -21,7 +21,12 @@
 #include "imageio/TgaCodec.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "imageio/CodecFile.h"
 
@@ -239,6 +244,32 @@ bool SamePixel(const std::uint8_t* a, const std::uint8_t* b)
     return std::memcmp(a, b, N) == 0;
 }
 
+// First i in [from, last) whose pixel equals pixel i + 1; `last` when none.
+// Pixel `last` must exist.
+template <int N>
+std::int32_t FirstEqualPair(const std::uint8_t* row, std::int32_t from, std::int32_t last)
+{
+    std::int32_t i = from;
+#if defined(__SSE2__)
+    if constexpr (N == 4) {
+        for (; i + 4 <= last; i += 4) {
+            const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4 * i));
+            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4 * (i + 1)));
+            const int equal = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(here, next)));
+            if (equal != 0) {
+                return i + std::countr_zero(static_cast<unsigned>(equal));
+            }
+        }
+    }
+#endif
+    for (; i < last; ++i) {
+        if (SamePixel<N>(row + i * N, row + (i + 1) * N)) {
+            return i;
+        }
+    }
+    return last;
+}
+
 // A run takes a pixel and its direct repeats (2 to 127 pixels). Otherwise a
 // raw packet grows until it holds 127 pixels or the row ends, and stops after
 // taking a pixel that equals the one after it, so that pair's second pixel
@@ -261,14 +292,10 @@ std::size_t EncodeRleRow(const std::uint8_t* row, std::int32_t width, std::uint8
             x += run;
             continue;
         }
-        std::int32_t count = 1;
-        while (count < kMaxPacketPixels && x + count < width) {
-            const std::int32_t next = x + count;
-            ++count;
-            if (next + 1 < width && SamePixel<N>(row + next * N, row + (next + 1) * N)) {
-                break;
-            }
-        }
+        const std::int32_t last = std::min(width - 1, x + kMaxPacketPixels);
+        const std::int32_t pairAt = FirstEqualPair<N>(row, x + 1, last);
+        const std::int32_t count =
+            pairAt < last ? pairAt - x + 1 : std::min(width - x, kMaxPacketPixels);
         *out++ = static_cast<std::uint8_t>(count - 1);
         std::memcpy(out, pixel, static_cast<std::size_t>(count) * N);
         out += static_cast<std::size_t>(count) * N;
@@ -351,11 +378,14 @@ bool DecodeTga(std::span<const std::uint8_t> data, CImageBuffer& image)
     const std::size_t fileRowBytes = static_cast<std::size_t>(width) * pixelBytes;
     const std::uint8_t* next = data.data() + offset;
     RleReader packets(next, end, pixelBytes);
-    std::vector<std::uint8_t> expanded(runLength ? fileRowBytes : 0);
+    std::vector<std::uint8_t> expanded(runLength && kind != PixelKind::Bgra32 ? fileRowBytes : 0);
     for (std::int32_t fileRow = 0; fileRow < height; ++fileRow) {
         const std::uint8_t* in = next;
+        std::uint32_t* out = image.Row32(topDown ? fileRow : height - 1 - fileRow);
         if (runLength) {
-            if (!packets.ExpandRow(expanded.data(), width)) {
+            // 32-bit pixels are already in the buffer's layout.
+            std::uint8_t* target = kind == PixelKind::Bgra32 ? reinterpret_cast<std::uint8_t*>(out) : expanded.data();
+            if (!packets.ExpandRow(target, width)) {
                 image.Release();
                 return false;
             }
@@ -363,8 +393,9 @@ bool DecodeTga(std::span<const std::uint8_t> data, CImageBuffer& image)
         } else {
             next += fileRowBytes;
         }
-        std::uint32_t* out = image.Row32(topDown ? fileRow : height - 1 - fileRow);
-        ConvertRow(in, out, width, kind, lookup);
+        if (!runLength || kind != PixelKind::Bgra32) {
+            ConvertRow(in, out, width, kind, lookup);
+        }
         if (rightToLeft) {
             std::reverse(out, out + width);
         }

@@ -104,6 +104,53 @@ TEST(TgaCodec, RunLengthPacketsFollowTheWorkedExamples)
     EXPECT_EQ(row[1 + 127 * 4], 2);
 }
 
+// The packet rule written out step by step, for comparison with the encoder.
+Bytes ReferenceRow(const std::vector<std::uint32_t>& row)
+{
+    Bytes out;
+    const auto width = static_cast<std::int32_t>(row.size());
+    std::int32_t x = 0;
+    while (x < width) {
+        std::int32_t run = 1;
+        while (x + run < width && run < 127 && row[x + run] == row[x]) {
+            ++run;
+        }
+        if (run > 1) {
+            out = Concat(out, Packet(static_cast<std::uint8_t>(0x80 | (run - 1)), {row[x]}));
+            x += run;
+            continue;
+        }
+        std::vector<std::uint32_t> packet{row[x]};
+        std::int32_t next = x + 1;
+        while (packet.size() < 127 && next < width) {
+            packet.push_back(row[next]);
+            ++next;
+            if (next < width && row[next - 1] == row[next]) {
+                break;
+            }
+        }
+        out = Concat(out, Packet(static_cast<std::uint8_t>(packet.size() - 1), packet));
+        x = next;
+    }
+    return out;
+}
+
+TEST(TgaCodec, RunLengthEncoderFollowsThePacketRuleOnAnyRow)
+{
+    std::uint32_t state = 7;
+    for (int trial = 0; trial < 400; ++trial) {
+        state = state * 1664525u + 1013904223u;
+        const std::size_t width = 1 + (state >> 8) % 300;
+        const std::uint32_t colours = 1 + (state >> 20) % 4;  // few colours: many pairs and runs
+        std::vector<std::uint32_t> row(width);
+        for (auto& pixel : row) {
+            state = state * 1664525u + 1013904223u;
+            pixel = 0x01020304u * ((state >> 16) % colours);
+        }
+        ASSERT_EQ(EncodedRow(row), ReferenceRow(row)) << "trial " << trial << " width " << width;
+    }
+}
+
 TEST(TgaCodec, PacketsNeverSpanRows)
 {
     CImageBuffer image;
