@@ -310,9 +310,9 @@ bool EncodeJpeg(CImageBuffer& image, int quality, std::vector<std::uint8_t>& out
     if (image.IsEmpty() || image.GetBitCount() != 32) {
         return false;
     }
+    // No room is reserved up front: a generous guess would be fresh memory
+    // whose pages cost more to fault in than the vector's few regrowths.
     const std::size_t start = out.size();
-    // Room for the usual case; the destination grows beyond it if needed.
-    out.reserve(start + static_cast<std::size_t>(PaddedRowBytes(image.GetWidth(), 24) * image.GetHeight()) + 2048);
     JpegErrorManager errors;
     InitErrorManager(errors);
     jpeg_compress_struct cinfo{};
