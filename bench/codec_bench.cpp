@@ -2,6 +2,10 @@
 // memory and through files, beside libjpeg-turbo doing the same JPEG work
 // directly (same colour spaces, quality and defaults) and beside the memory
 // floor for the formats that only move bytes.
+//
+// The machine is shared and noisy: compare within one run, interleaved, e.g.
+//   bench_codecs --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true
+//                --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -12,6 +16,7 @@
 #include <jpeglib.h>
 
 #include "engine/ImageBuffer.h"
+#include "imageio/BmpCodec.h"
 #include "imageio/JpegCodec.h"
 #include "imageio/PngCodec.h"
 #include "imageio/TgaCodec.h"
@@ -228,6 +233,35 @@ void BM_TgaDecode(benchmark::State& state)
     ReportMemoryFloor(state, PixelBytes(size) + static_cast<std::int64_t>(file.size()));
 }
 
+// ---- BMP (24-bit on disk) ----
+
+void BM_BmpEncode(benchmark::State& state)
+{
+    const auto size = static_cast<std::int32_t>(state.range(0));
+    CImageBuffer image = CopyOf(DomeImage(size));
+    std::vector<std::uint8_t> bytes;  // reused: the codec's cost without first-touch page faults
+    for (auto _ : state) {
+        bytes.clear();
+        EncodeBmp(image, bytes);
+        benchmark::DoNotOptimize(bytes.data());
+    }
+    ReportMemoryFloor(state, PixelBytes(size) + static_cast<std::int64_t>(bytes.size()));
+}
+
+void BM_BmpDecode(benchmark::State& state)
+{
+    const auto size = static_cast<std::int32_t>(state.range(0));
+    CImageBuffer image = CopyOf(DomeImage(size));
+    std::vector<std::uint8_t> file;
+    EncodeBmp(image, file);
+    for (auto _ : state) {
+        CImageBuffer loaded;
+        DecodeBmp(file, loaded);
+        benchmark::DoNotOptimize(loaded.Bits());
+    }
+    ReportMemoryFloor(state, PixelBytes(size) + static_cast<std::int64_t>(file.size()));
+}
+
 // ---- whole files: Save and Load through the file system ----
 
 std::filesystem::path BenchFile(const char* extension)
@@ -276,6 +310,10 @@ BENCHMARK(BM_PngEncode) SKELVANE_SIZES;
 BENCHMARK(BM_PngDecode) SKELVANE_SIZES;
 BENCHMARK(BM_TgaEncode) SKELVANE_TGA_SIZES;
 BENCHMARK(BM_TgaDecode) SKELVANE_TGA_SIZES;
+BENCHMARK(BM_BmpEncode) SKELVANE_SIZES;
+BENCHMARK(BM_BmpDecode) SKELVANE_SIZES;
+BENCHMARK_CAPTURE(BM_Save, bmp, ".bmp") SKELVANE_SIZES;
+BENCHMARK_CAPTURE(BM_Load, bmp, ".bmp") SKELVANE_SIZES;
 BENCHMARK_CAPTURE(BM_Save, jpeg, ".jpg") SKELVANE_SIZES;
 BENCHMARK_CAPTURE(BM_Load, jpeg, ".jpg") SKELVANE_SIZES;
 BENCHMARK_CAPTURE(BM_Save, png, ".png") SKELVANE_SIZES;
