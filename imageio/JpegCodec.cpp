@@ -18,6 +18,7 @@
 //    lack of room.
 #include "imageio/JpegCodec.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -293,9 +294,10 @@ bool DecodeJpeg(std::span<const std::uint8_t> data, CImageBuffer& image)
     if (!ReadJpegHeader(cinfo, errors, source, data)) {
         return false;
     }
-    if (!image.AllocateForReader(static_cast<std::int32_t>(std::min<JDIMENSION>(cinfo.output_width, kMaxImageSide + 1)),
-                                 static_cast<std::int32_t>(std::min<JDIMENSION>(cinfo.output_height, kMaxImageSide + 1)),
-                                 32)) {
+    if (cinfo.output_width > static_cast<JDIMENSION>(kMaxImageSide) ||
+        cinfo.output_height > static_cast<JDIMENSION>(kMaxImageSide) ||
+        !image.AllocateForReader(static_cast<std::int32_t>(cinfo.output_width),
+                                 static_cast<std::int32_t>(cinfo.output_height), 32)) {
         return false;
     }
     if (!ReadJpegScanlines(cinfo, errors, image)) {
