@@ -19,7 +19,7 @@ constexpr int kLineStep = 14;
 QLabel* AddLabel(QWidget* parent, const QString& text, int x, int y, int width)
 {
     auto* label = new QLabel(text, parent);
-    label->setGeometry(DialogRect(x, y, width, 10));
+    PlaceControl(label, x, y, width, 10);
     return label;
 }
 

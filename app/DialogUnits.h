@@ -4,8 +4,11 @@
 // from zero, as the dialog templates they come from were.
 #pragma once
 
+#include <QFont>
 #include <QRect>
 #include <QSize>
+
+class QWidget;
 
 namespace skelvane {
 
@@ -29,5 +32,15 @@ inline QSize DialogSize(int width, int height)
 {
     return QSize(DialogUnitsToPixelsX(width), DialogUnitsToPixelsY(height));
 }
+
+// Puts a control at a rectangle given in dialog units. A label, radio button
+// or check box whose text needs more width than the
+// layout gave it is widened to fit rather than cut: the fonts here are wider
+// than the one the units were drawn for.
+void PlaceControl(QWidget* control, int x, int y, int width, int height);
+
+// The application font the layouts are made for: the desktop's font at 8
+// points, the size of the classic dialog font.
+QFont DialogFont();
 
 }  // namespace skelvane

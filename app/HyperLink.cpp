@@ -85,7 +85,9 @@ void CHyperLink::Attach()
     m_underlineFont = m_normalFont;
     m_underlineFont.setUnderline(true);
 
+    m_attached = true;
     FitToText();
+    setFont(m_underlineMode == kUnderlineAlways ? m_underlineFont : m_normalFont);
     setCursor(Qt::PointingHandCursor);
     setMouseTracking(true);
     setAutoFillBackground(true);
@@ -119,13 +121,15 @@ void CHyperLink::SetUnderlineMode(int mode)
 {
     if (mode == m_underlineMode) return;
     m_underlineMode = mode;
+    // Before Attach there are no link fonts yet; Attach applies the mode.
+    if (!m_attached) return;
     setFont(mode == kUnderlineAlways || (mode == kUnderlineHover && m_hovering) ? m_underlineFont : m_normalFont);
     update();
 }
 
 void CHyperLink::FitToText()
 {
-    if (!m_fitToText) return;
+    if (!m_fitToText || !m_attached) return;
     QRect frame = geometry();
     const QRect client = contentsRect();
     const QSize textSize = QFontMetrics(m_underlineFont).size(Qt::TextSingleLine, text());

@@ -86,6 +86,7 @@ private:
     bool m_visited = false;
     int m_underlineMode = kUnderlineHover;
     bool m_fitToText = true;
+    bool m_attached = false;
     QString m_target;
     QFont m_underlineFont;
     QFont m_normalFont;

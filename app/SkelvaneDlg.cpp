@@ -168,7 +168,9 @@ void CSkelvaneDlg::OnHelpFile()
 
 bool CSkelvaneDlg::eventFilter(QObject* watched, QEvent* event)
 {
-    if (IsDialogKey(event) && watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this) {
+    // The menu bar keeps Escape for leaving its keyboard navigation.
+    if (IsDialogKey(event) && watched->isWidgetType() && watched != m_menuBar &&
+        static_cast<QWidget*>(watched)->window() == this) {
         event->accept();
         return true;
     }

@@ -19,7 +19,7 @@ namespace {
 template <typename Control>
 Control* Place(Control* control, int x, int y, int width, int height)
 {
-    control->setGeometry(DialogRect(x, y, width, height));
+    PlaceControl(control, x, y, width, height);
     return control;
 }
 

@@ -13,6 +13,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
+#include "app/DialogUnits.h"
 #include "app/Screenshot.h"
 #include "app/SkelvaneDlg.h"
 #include "app/VideoSettingDlg.h"
@@ -25,6 +26,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("skelvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Skelvane"));
     QApplication::setWindowIcon(SkelvaneIcon());
+    QApplication::setFont(DialogFont());
 
     QCommandLineParser options;
     options.addHelpOption();

@@ -61,6 +61,16 @@ TEST_F(HyperLinkTest, AttachTakesTheTextAsTargetAndFitsTheLabelToIt)
     EXPECT_LT(link->width(), 300);
     EXPECT_EQ(link->pos(), QPoint(20, 20 + (30 - link->height()) / 2));
 
+    // A mode chosen before Attach takes effect there, on the label's own font.
+    CHyperLink always(QStringLiteral("always"), &window);
+    QFont bold = always.font();
+    bold.setBold(true);
+    always.setFont(bold);
+    always.SetUnderlineMode(CHyperLink::kUnderlineAlways);
+    always.Attach();
+    EXPECT_TRUE(always.IsUnderlined());
+    EXPECT_TRUE(always.font().bold());
+
     CHyperLink empty(&window);
     empty.SetTarget(QStringLiteral("mailto:skelvane@localhost"));
     empty.Attach();
