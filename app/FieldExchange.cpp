@@ -1,8 +1,6 @@
 #include "app/FieldExchange.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 
 #include <QAbstractButton>
