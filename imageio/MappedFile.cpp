@@ -67,7 +67,13 @@ MappedOutput::MappedOutput(fs::path target, Mode mode) : m_target(std::move(targ
 bool MappedOutput::Commit()
 {
     const fs::path folder = m_target.has_parent_path() ? m_target.parent_path() : fs::path(".");
-    const fs::path temporary = folder / ("." + m_target.filename().string() + ".part-" + UniqueSuffix());
+    // Hidden and unmistakably partial, beside the target so the rename is
+    // atomic on the same file system.
+    std::string name = ".";
+    name += m_target.filename().string();
+    name += ".part-";
+    name += UniqueSuffix();
+    const fs::path temporary = folder / name;
     if (!WriteWholeFile(temporary, m_bytes)) {
         std::error_code ignored;
         fs::remove(temporary, ignored);

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins
+  fonts-dejavu-core
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libtbb-dev libcli11-dev

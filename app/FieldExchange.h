@@ -1,0 +1,82 @@
+// Moving values between a window's members and its controls, with the range
+// checks and prompts users of the classic dialog framework know.
+//
+// A window writes one exchange function listing its fields in order and runs
+// it in either direction:
+//
+//     bool CMyPage::UpdateData(bool saveAndValidate)
+//     {
+//         CFieldExchange dx(this, saveAndValidate);
+//         dx.Text(m_fovEdit, m_fov, 90u, 360u);
+//         dx.Text(m_angleEdit, m_angle, -180.0f, 180.0f);
+//         dx.Radio(m_modeGroup, m_mode);
+//         return dx.Ok();
+//     }
+//
+// Saving (controls to members) stops at the first bad field: it shows the
+// framework prompt ("Please enter an integer between 90 and 360."), puts the
+// focus into that field with its text selected and leaves every later member
+// untouched; Ok() is then false. Loading (members to controls) never fails.
+// Integers are whole decimal numbers with an optional sign, surrounding blanks
+// allowed; numbers are anything a C locale reads as a float.
+#pragma once
+
+#include <QString>
+
+class QAbstractSlider;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QWidget;
+
+namespace skelvane {
+
+// The framework prompts, for callers that check a value themselves.
+QString IntegerRangePrompt(long long min, long long max);
+QString NumberRangePrompt(double min, double max);
+QString IntegerPrompt();
+QString NumberPrompt();
+QString MaxCharsPrompt(int maxChars);
+
+// Text of a float field, as the exchange shows it (six significant digits).
+QString FormatFloatField(double value);
+
+class CFieldExchange {
+public:
+    // saveAndValidate: true reads the controls into the members.
+    CFieldExchange(QWidget* owner, bool saveAndValidate);
+
+    bool IsSaving() const { return m_saving; }
+    // No field failed so far.
+    bool Ok() const { return !m_failed; }
+
+    void Text(QLineEdit* edit, int& value);
+    void Text(QLineEdit* edit, int& value, int min, int max);
+    void Text(QLineEdit* edit, unsigned& value);
+    void Text(QLineEdit* edit, unsigned& value, unsigned min, unsigned max);
+    void Text(QLineEdit* edit, float& value);
+    void Text(QLineEdit* edit, float& value, float min, float max);
+    // maxChars < 0: no limit.
+    void Text(QLineEdit* edit, QString& value, int maxChars = -1);
+    // Index of the checked button of the group (the button's id), -1 for none.
+    void Radio(QButtonGroup* group, int& choice);
+    void Check(QCheckBox* box, bool& value);
+    // Index of the current item, -1 for none.
+    void ComboIndex(QComboBox* combo, int& index);
+    // Text of the current item; loading selects the item with that text.
+    void ComboText(QComboBox* combo, QString& text);
+    void SliderPosition(QAbstractSlider* slider, int& position);
+
+private:
+    bool Skipping() const { return m_failed; }
+    void Fail(QLineEdit* edit, const QString& prompt);
+    bool ReadInteger(QLineEdit* edit, long long& value);
+    bool ReadNumber(QLineEdit* edit, double& value);
+
+    QWidget* m_owner;
+    bool m_saving;
+    bool m_failed = false;
+};
+
+}  // namespace skelvane

@@ -1,0 +1,34 @@
+#include "app/FolderPicker.h"
+
+#include <utility>
+
+#include <QFileDialog>
+
+namespace skelvane {
+namespace {
+
+FolderPickerHandler& InstalledHandler()
+{
+    static FolderPickerHandler handler;
+    return handler;
+}
+
+}  // namespace
+
+QString FolderPickerTitle()
+{
+    return QStringLiteral("Please selete a directory: ");
+}
+
+QString BrowseForFolder(QWidget* owner, const QString& initialFolder)
+{
+    if (InstalledHandler()) return InstalledHandler()(owner, FolderPickerTitle(), initialFolder);
+    return QFileDialog::getExistingDirectory(owner, FolderPickerTitle(), initialFolder, QFileDialog::ShowDirsOnly);
+}
+
+FolderPickerHandler SetFolderPickerHandler(FolderPickerHandler handler)
+{
+    return std::exchange(InstalledHandler(), std::move(handler));
+}
+
+}  // namespace skelvane

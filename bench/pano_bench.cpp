@@ -1,0 +1,137 @@
+// Panorama-to-dome: the one-time map build, the per-frame render from the map
+// (the path of frame sequences and videos) and the single-image direct render.
+// Arguments: dome size N, and 0 for an 8192 x 4096 panorama or 1 for the
+// 2N x N working panorama of a sequence job.
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+
+#include <map>
+#include <utility>
+
+#include "engine/ImageBuffer.h"
+#include "engine/PanoDomeProjector.h"
+#include "support/MemoryFloor.h"
+
+namespace skelvane::bench {
+namespace {
+
+constexpr std::int32_t kFov = 180;
+constexpr float kTilt = 60.0f;
+constexpr float kPan = 15.0f;
+
+std::pair<std::int32_t, std::int32_t> PanoSize(const benchmark::State& state)
+{
+    const auto outSize = static_cast<std::int32_t>(state.range(0));
+    return state.range(1) == 0 ? std::pair{8192, 4096} : std::pair{2 * outSize, outSize};
+}
+
+// A smooth but never uniform panorama, built once per size.
+const CImageBuffer& Panorama(std::int32_t width, std::int32_t height)
+{
+    static std::map<std::pair<std::int32_t, std::int32_t>, CImageBuffer> cache;
+    CImageBuffer& pano = cache[{width, height}];
+    if (pano.IsEmpty()) {
+        pano.Create(width, height);
+        for (std::int32_t y = 0; y < height; ++y) {
+            std::uint32_t* row = pano.Row32(y);
+            for (std::int32_t x = 0; x < width; ++x) {
+                row[x] = 0xFF000000u | (x & 255) << 16 | (y & 255) << 8 | ((x ^ y) & 255);
+            }
+        }
+    }
+    return pano;
+}
+
+// User + system seconds of the whole process (every worker thread): on a
+// shared machine a steadier measure of the work than the wall clock.
+double ProcessCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Runs the timed loop and adds "all_cpu_ms", process CPU time per iteration.
+template <class Body>
+void TimedLoop(benchmark::State& state, Body&& body)
+{
+    const double start = ProcessCpuSeconds();
+    for (auto _ : state) {
+        body();
+    }
+    const double spent = ProcessCpuSeconds() - start;
+    state.counters["all_cpu_ms"] = 1e3 * spent / static_cast<double>(state.iterations());
+}
+
+void SetLabel(benchmark::State& state)
+{
+    const auto [w, h] = PanoSize(state);
+    state.SetLabel(std::to_string(w) + "x" + std::to_string(h));
+}
+
+void BM_BuildPanoDomeMap(benchmark::State& state)
+{
+    const auto outSize = static_cast<std::int32_t>(state.range(0));
+    const auto [w, h] = PanoSize(state);
+    CPanoDomeProjector projector;
+    TimedLoop(state, [&] {
+        PanoMap map = projector.BuildPanoDomeMap(w, h, outSize, kFov, kTilt);
+        benchmark::DoNotOptimize(map.get());
+    });
+    SetLabel(state);
+}
+
+void BM_RenderPanoDome(benchmark::State& state)
+{
+    const auto outSize = static_cast<std::int32_t>(state.range(0));
+    const auto [w, h] = PanoSize(state);
+    const CImageBuffer& pano = Panorama(w, h);
+    CPanoDomeProjector projector;
+    PanoMap map = projector.BuildPanoDomeMap(w, h, outSize, kFov, kTilt);
+    float pan = kPan;
+    TimedLoop(state, [&] {
+        auto dome = projector.RenderPanoDome(pano, map.get(), outSize, pan);
+        benchmark::DoNotOptimize(dome.get());
+        pan += 2.88f;   // a video's sweep: every frame a new pan
+    });
+    // Per output pixel: one map entry read and one word written; the
+    // panorama's rows are read about once.
+    const std::int64_t pixels = std::int64_t{outSize} * outSize;
+    ReportMemoryFloor(state, pixels * static_cast<std::int64_t>(sizeof(PanoMapEntry) + 4));
+    SetLabel(state);
+}
+
+void BM_RenderPanoDomeDirect(benchmark::State& state)
+{
+    const auto outSize = static_cast<std::int32_t>(state.range(0));
+    const auto [w, h] = PanoSize(state);
+    const CImageBuffer& pano = Panorama(w, h);
+    CPanoDomeProjector projector;
+    TimedLoop(state, [&] {
+        auto dome = projector.RenderPanoDomeDirect(pano, outSize, kFov, kTilt, kPan);
+        benchmark::DoNotOptimize(dome.get());
+    });
+    SetLabel(state);
+}
+
+void Sizes(benchmark::internal::Benchmark* b)
+{
+    b->ArgNames({"N", "pano2NxN"});
+    for (std::int64_t n : {2048, 4096}) {
+        for (std::int64_t kind : {0, 1}) {
+            b->Args({n, kind});
+        }
+    }
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+BENCHMARK(BM_BuildPanoDomeMap)->Apply(Sizes);
+BENCHMARK(BM_RenderPanoDome)->Apply(Sizes);
+BENCHMARK(BM_RenderPanoDomeDirect)->Apply(Sizes);
+
+}  // namespace
+}  // namespace skelvane::bench
+
+BENCHMARK_MAIN();

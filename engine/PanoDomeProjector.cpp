@@ -1,0 +1,583 @@
+#include "engine/PanoDomeProjector.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <exception>
+#include <new>
+
+#include "engine/ParallelRows.h"
+
+// The pixel path is a chain of small steps that must fold into one loop.
+#define SKELVANE_INLINE inline __attribute__((always_inline))
+
+// Both renderers have a second pixel loop for processors with AVX2, chosen
+// at run time. It enables AVX2 only, not fused multiply-add, so both
+// loops do the same double arithmetic.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define SKELVANE_HAVE_AVX2 1
+#define SKELVANE_AVX2 __attribute__((target("avx2")))
+#include <immintrin.h>
+#else
+#define SKELVANE_HAVE_AVX2 0
+#endif
+
+namespace skelvane {
+namespace pano_geometry {
+namespace {
+
+// The per-dome constants of step 1, hoisted out of the pixel loops. Each is
+// the same float operation the per-pixel formula would do first, so hoisting
+// changes no bit.
+struct Fisheye {
+    float c;           // (N - 1) / 2
+    float fovPi;       // fov x pi
+    float cTimes360;   // c x 360
+    Tilt tilt;
+};
+
+Fisheye FisheyeOf(std::int32_t outSize, std::int32_t fov, Tilt tilt)
+{
+    const float c = static_cast<float>(outSize - 1) / 2.0f;
+    return {c, static_cast<float>(fov) * kPi, c * 360.0f, tilt};
+}
+
+bool ToLonLat(const Fisheye& f, std::int32_t row, std::int32_t column, LonLat& out)
+{
+    const float x = static_cast<float>(column) - f.c;
+    const float y = static_cast<float>(row) - f.c;
+    const float r = std::sqrt(x * x + y * y);
+    if (r > f.c) {
+        return false;
+    }
+    const float theta = f.fovPi * r / f.cTimes360;
+    const float cosPhi = f.tilt.cosPhi;
+    const float sinPhi = f.tilt.sinPhi;
+
+    if (x != 0.0f) {
+        const float t = std::tan(std::atan2(y, x));
+        const float e = std::tan(kHalfPi - theta);
+        const float q = std::sqrt(t * t + 1.0f);
+        float A;
+        float B;
+        if (x > 0.0f) {
+            A = q * e * cosPhi + t * sinPhi;
+            out.longitude = std::atan2(A, 1.0f);
+            B = t * cosPhi - q * e * sinPhi;
+        } else {
+            A = q * e * cosPhi - t * sinPhi;
+            out.longitude = std::atan2(A, -1.0f);
+            B = -t * cosPhi - q * e * sinPhi;
+        }
+        out.latitude = std::atan2(B, std::sqrt(A * A + 1.0f));
+        return true;
+    }
+
+    // The centre column. The formula above is the direction divided by
+    // sin(theta) |x| / r; longitude and latitude do not change under a
+    // positive scale, so its limit for x -> 0 from either side is the
+    // unscaled direction (0, sin(theta) sign(y), cos(theta)), turned round
+    // when sin(theta) < 0 (beyond a field of view of 360 the formula looks
+    // the other way), tilted and read with X = 0.
+    const float sinTheta = std::sin(theta);
+    const float cosTheta = std::cos(theta);
+    const float reach = std::fabs(sinTheta);
+    const float Y = y < 0.0f ? -reach : reach;
+    const float Z = sinTheta < 0.0f ? -cosTheta : cosTheta;
+    const float tiltedY = Y * cosPhi - Z * sinPhi;
+    const float tiltedZ = Z * cosPhi + Y * sinPhi;
+    out.longitude = std::atan2(tiltedZ, 0.0f);
+    out.latitude = std::atan2(tiltedY, std::fabs(tiltedZ));
+    return true;
+}
+
+PanoMapEntry ToPanorama(const Fisheye& f, std::int32_t row, std::int32_t column, std::int32_t panoWidth,
+                        float columnBase, std::int32_t panoHeight)
+{
+    LonLat angles;
+    if (!ToLonLat(f, row, column, angles)) {
+        return {kPanoOutside, kPanoOutside};
+    }
+    const float px = LongitudeToColumn(angles.longitude, panoWidth) + columnBase;
+    const float py = LatitudeToRow(angles.latitude, panoHeight);
+    if (!std::isfinite(px) || !std::isfinite(py)) {
+        return {kPanoOutside, kPanoOutside};
+    }
+    return {px, py};
+}
+
+// Whole periods for the rare column that is more than one period away.
+// fmod is exact, and below 2^24 so is every float subtraction of an integer
+// period, so this matches the repeated subtraction there bit for bit.
+float WrapFar(float column, float period)
+{
+    double rest = std::fmod(static_cast<double>(column), static_cast<double>(period));
+    if (column > 0.0f) {
+        if (rest == 0.0) {
+            rest = period;
+        }
+    } else if (rest < 0.0) {
+        rest += period;
+    }
+    return static_cast<float>(rest);
+}
+
+// Below 2^24 every subtraction of an integer period from a larger float is
+// exact, so the turns taken here one by one and the rest taken by WrapFar
+// give the same bits as the plain loop.
+SKELVANE_INLINE float Wrap(float column, float period)
+{
+    if (!(period > 0.0f)) {
+        return column;
+    }
+    if (column > period) {
+        column -= period;
+        if (column > period) {
+            column -= period;
+            if (column > period) {
+                column = WrapFar(column, period);
+            }
+        }
+    } else if (column < 0.0f) {
+        column = WrapFar(column, period);
+    }
+    return column;
+}
+
+}  // namespace
+
+Tilt TiltOf(float degrees)
+{
+    const float phi = degrees * kPi / 180.0f;
+    return {std::cos(phi), std::sin(phi)};
+}
+
+bool FisheyeToLonLat(std::int32_t row, std::int32_t column, std::int32_t outSize, std::int32_t fov, Tilt tilt,
+                     LonLat& out)
+{
+    return ToLonLat(FisheyeOf(outSize, fov, tilt), row, column, out);
+}
+
+float LongitudeToColumn(float longitude, std::int32_t panoWidth)
+{
+    return static_cast<float>(panoWidth - 1) * (kPi - longitude) / kTwoPi;
+}
+
+float LatitudeToRow(float latitude, std::int32_t panoHeight)
+{
+    return static_cast<float>(panoHeight - 1) * (latitude + kHalfPi) / kPi;
+}
+
+PanoMapEntry FisheyeToPanorama(std::int32_t row, std::int32_t column, std::int32_t panoWidth,
+                               std::int32_t panoHeight, std::int32_t outSize, std::int32_t fov, Tilt tilt)
+{
+    return ToPanorama(FisheyeOf(outSize, fov, tilt), row, column, panoWidth,
+                      0.75f * static_cast<float>(panoWidth - 1), panoHeight);
+}
+
+float PanShift(float pan, std::int32_t panoWidth)
+{
+    return (pan + 180.0f) * static_cast<float>(panoWidth - 1) / 360.0f;
+}
+
+float WrapColumn(float column, float period)
+{
+    return Wrap(column, period);
+}
+
+}  // namespace pano_geometry
+
+namespace {
+using namespace pano_geometry;
+
+inline double Kernel(double t)
+{
+    const double s = std::fabs(t);
+    if (s <= 1.0) {
+        return s * s * s - 2.0 * s * s + 1.0;
+    }
+    if (s <= 2.0) {
+        return -s * s * s + 5.0 * s * s - 8.0 * s + 4.0;
+    }
+    return 0.0;
+}
+
+bool IsOutside(const PanoMapEntry& entry)
+{
+    return entry.x == kPanoOutside && entry.y == kPanoOutside;
+}
+
+// The integer part of a finite position, clamped to where the 4 x 4 reads
+// are clamped anyway (any index below -3 or above size + 1 reads only edge
+// pixels), so that no position, however far off, converts out of range.
+SKELVANE_INLINE std::int32_t WholePart(double floored, std::int32_t size)
+{
+    if (floored < -3.0) {
+        return -3;
+    }
+    if (floored > static_cast<double>(size) + 1.0) {
+        return size + 1;
+    }
+    return static_cast<std::int32_t>(floored);
+}
+
+// The 4 x 4 neighbourhood of a finite panorama position: the four rows'
+// pixels from the top, the four columns (consecutive unless clamped at an
+// edge) and the fractions.
+struct Taps {
+    const std::uint32_t* rows[4];
+    std::int32_t columns[4];
+    double fx;
+    double fy;
+    bool consecutive;
+};
+
+SKELVANE_INLINE void Locate(const CImageBuffer& pano, float xs, float ys, Taps& taps)
+{
+    const std::int32_t width = pano.GetWidth();
+    const std::int32_t height = pano.GetHeight();
+    const double x = xs;
+    const double y = ys;
+    const double floorX = std::floor(x);
+    const double floorY = std::floor(y);
+    taps.fx = x - floorX;
+    taps.fy = y - floorY;
+    const std::int32_t ix = WholePart(floorX, width);
+    const std::int32_t iy = WholePart(floorY, height);
+    taps.consecutive = ix >= 1 && ix + 2 < width;
+    for (int k = 0; k < 4; ++k) {
+        taps.columns[k] = taps.consecutive ? ix - 1 + k : std::clamp(ix - 1 + k, 0, width - 1);
+    }
+    if (iy >= 1 && iy + 2 < height) {
+        for (int k = 0; k < 4; ++k) {
+            taps.rows[k] = pano.Row32(iy - 1 + k);
+        }
+    } else {
+        // The neighbourhood crosses an edge: every read is clamped into the
+        // panorama (no wrap across the seam).
+        for (int k = 0; k < 4; ++k) {
+            taps.rows[k] = pano.Row32(std::clamp(iy - 1 + k, 0, height - 1));
+        }
+    }
+}
+
+SKELVANE_INLINE std::uint32_t Channel(double total)
+{
+    const auto value = static_cast<std::int32_t>(total + 0.5);
+    return static_cast<std::uint32_t>(std::clamp(value, 0, 255));
+}
+
+// Bicubic convolution: four column weights and four row weights once per
+// pixel (the eight kernel evaluations), each row summed over its columns
+// first, then the rows summed with their weights, per channel in double;
+// truncate(total + 0.5), clamped into 0..255, alpha opaque.
+SKELVANE_INLINE std::uint32_t Blend(const Taps& taps)
+{
+    const double fx = taps.fx;
+    const double fy = taps.fy;
+    const double wc0 = Kernel(fx + 1.0);
+    const double wc1 = Kernel(fx);
+    const double wc2 = Kernel(1.0 - fx);
+    const double wc3 = Kernel(2.0 - fx);
+    const double wr[4] = {Kernel(fy + 1.0), Kernel(fy), Kernel(1.0 - fy), Kernel(2.0 - fy)};
+    auto r = [](std::uint32_t p) { return static_cast<double>(p >> 16 & 255u); };
+    auto g = [](std::uint32_t p) { return static_cast<double>(p >> 8 & 255u); };
+    auto b = [](std::uint32_t p) { return static_cast<double>(p & 255u); };
+    double red = 0.0;
+    double green = 0.0;
+    double blue = 0.0;
+    for (int k = 0; k < 4; ++k) {
+        const std::uint32_t* row = taps.rows[k];
+        const std::uint32_t p0 = row[taps.columns[0]];
+        const std::uint32_t p1 = row[taps.columns[1]];
+        const std::uint32_t p2 = row[taps.columns[2]];
+        const std::uint32_t p3 = row[taps.columns[3]];
+        red += (r(p0) * wc0 + r(p1) * wc1 + r(p2) * wc2 + r(p3) * wc3) * wr[k];
+        green += (g(p0) * wc0 + g(p1) * wc1 + g(p2) * wc2 + g(p3) * wc3) * wr[k];
+        blue += (b(p0) * wc0 + b(p1) * wc1 + b(p2) * wc2 + b(p3) * wc3) * wr[k];
+    }
+    return 0xFF000000u | Channel(red) << 16 | Channel(green) << 8 | Channel(blue);
+}
+
+#if SKELVANE_HAVE_AVX2
+// The same blend with the three channels in the lanes of one AVX2 register
+// (blue, green, red, and alpha, which is thrown away). Lane by lane it is the
+// same IEEE double arithmetic in the same order as Blend(), including the
+// kernel's polynomials, so the pixels are the same bit for bit.
+SKELVANE_AVX2 SKELVANE_INLINE __m256d KernelLanes(__m256d t)
+{
+    const __m256d s = _mm256_andnot_pd(_mm256_set1_pd(-0.0), t);
+    const __m256d inner = _mm256_add_pd(
+        _mm256_sub_pd(_mm256_mul_pd(_mm256_mul_pd(s, s), s), _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(2.0), s), s)),
+        _mm256_set1_pd(1.0));
+    const __m256d negative = _mm256_xor_pd(s, _mm256_set1_pd(-0.0));
+    const __m256d outer = _mm256_add_pd(
+        _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(negative, s), s),
+                                    _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(5.0), s), s)),
+                      _mm256_mul_pd(_mm256_set1_pd(8.0), s)),
+        _mm256_set1_pd(4.0));
+    const __m256d withinOne = _mm256_cmp_pd(s, _mm256_set1_pd(1.0), _CMP_LE_OQ);
+    const __m256d withinTwo = _mm256_cmp_pd(s, _mm256_set1_pd(2.0), _CMP_LE_OQ);
+    return _mm256_blendv_pd(_mm256_blendv_pd(_mm256_setzero_pd(), outer, withinTwo), inner, withinOne);
+}
+
+SKELVANE_AVX2 SKELVANE_INLINE __m256d WidenPixel(__m128i fourPixels)
+{
+    return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(fourPixels));
+}
+
+SKELVANE_AVX2 SKELVANE_INLINE std::uint32_t BlendAvx2(const Taps& taps)
+{
+    const double fx = taps.fx;
+    const double fy = taps.fy;
+    const __m256d columnWeights = KernelLanes(_mm256_setr_pd(fx + 1.0, fx, 1.0 - fx, 2.0 - fx));
+    const __m256d rowWeights = KernelLanes(_mm256_setr_pd(fy + 1.0, fy, 1.0 - fy, 2.0 - fy));
+    const __m256d w0 = _mm256_permute4x64_pd(columnWeights, 0x00);
+    const __m256d w1 = _mm256_permute4x64_pd(columnWeights, 0x55);
+    const __m256d w2 = _mm256_permute4x64_pd(columnWeights, 0xAA);
+    const __m256d w3 = _mm256_permute4x64_pd(columnWeights, 0xFF);
+    const __m256d rowWeight[4] = {
+        _mm256_permute4x64_pd(rowWeights, 0x00), _mm256_permute4x64_pd(rowWeights, 0x55),
+        _mm256_permute4x64_pd(rowWeights, 0xAA), _mm256_permute4x64_pd(rowWeights, 0xFF)};
+    __m256d total = _mm256_setzero_pd();
+    for (int k = 0; k < 4; ++k) {
+        const std::uint32_t* row = taps.rows[k];
+        __m128i pixels;
+        if (taps.consecutive) {
+            pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + taps.columns[0]));
+        } else {
+            pixels = _mm_setr_epi32(static_cast<int>(row[taps.columns[0]]), static_cast<int>(row[taps.columns[1]]),
+                                    static_cast<int>(row[taps.columns[2]]), static_cast<int>(row[taps.columns[3]]));
+        }
+        __m256d rowSum = _mm256_mul_pd(WidenPixel(pixels), w0);
+        rowSum = _mm256_add_pd(rowSum, _mm256_mul_pd(WidenPixel(_mm_srli_si128(pixels, 4)), w1));
+        rowSum = _mm256_add_pd(rowSum, _mm256_mul_pd(WidenPixel(_mm_srli_si128(pixels, 8)), w2));
+        rowSum = _mm256_add_pd(rowSum, _mm256_mul_pd(WidenPixel(_mm_srli_si128(pixels, 12)), w3));
+        total = _mm256_add_pd(total, _mm256_mul_pd(rowSum, rowWeight[k]));
+    }
+    // Truncation toward zero, then saturation into 0..255 on the way down
+    // to bytes (int32 -> int16 -> uint8), which is the clamp.
+    const __m128i whole = _mm256_cvttpd_epi32(_mm256_add_pd(total, _mm256_set1_pd(0.5)));
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(whole, whole), _mm_setzero_si128());
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes)) | 0xFF000000u;
+}
+#endif
+
+inline constexpr std::int32_t kTileColumns = 128;
+
+struct MapFrame {
+    const CImageBuffer& pano;
+    const PanoMapEntry* map;
+    CImageBuffer& dome;
+    std::int32_t outSize;
+    float shift;
+    float period;
+};
+
+// The neighbourhood of map entry (i, j) at this frame's pan, or false when
+// the pixel is outside the circle. A position that is not finite (only from
+// a foreign map) counts as outside rather than being converted.
+SKELVANE_INLINE bool MapTaps(const MapFrame& frame, const PanoMapEntry& e, Taps& taps)
+{
+    if (IsOutside(e) || !std::isfinite(e.x) || !std::isfinite(e.y)) {
+        return false;
+    }
+    Locate(frame.pano, Wrap(e.x + frame.shift, frame.period), e.y, taps);
+    return true;
+}
+
+void RenderMapRows(const MapFrame& frame, std::int32_t first, std::int32_t end)
+{
+    for (std::int32_t i = first; i < end; ++i) {
+        const PanoMapEntry* entry = frame.map + static_cast<std::size_t>(i) * frame.outSize;
+        std::uint32_t* out = frame.dome.Row32(i);
+        for (std::int32_t j = 0; j < frame.outSize; ++j) {
+            Taps taps;
+            out[j] = MapTaps(frame, entry[j], taps) ? Blend(taps) : 0x00000000u;
+        }
+    }
+}
+
+struct DirectFrame {
+    const CImageBuffer& pano;
+    CImageBuffer& dome;
+    std::int32_t outSize;
+    Fisheye fisheye;
+    float base;     // 0.75 (W - 1) plus the pan shift
+    float period;   // W - 1
+};
+
+SKELVANE_INLINE bool DirectTaps(const DirectFrame& frame, std::int32_t i, std::int32_t j, Taps& taps)
+{
+    const PanoMapEntry p =
+        ToPanorama(frame.fisheye, i, j, frame.pano.GetWidth(), frame.base, frame.pano.GetHeight());
+    if (IsOutside(p)) {
+        return false;
+    }
+    Locate(frame.pano, Wrap(p.x, frame.period), p.y, taps);
+    return true;
+}
+
+void RenderDirectRows(const DirectFrame& frame, std::int32_t first, std::int32_t end)
+{
+    for (std::int32_t i = first; i < end; ++i) {
+        std::uint32_t* out = frame.dome.Row32(i);
+        for (std::int32_t j = 0; j < frame.outSize; ++j) {
+            Taps taps;
+            out[j] = DirectTaps(frame, i, j, taps) ? Blend(taps) : 0x00000000u;
+        }
+    }
+}
+
+#if SKELVANE_HAVE_AVX2
+SKELVANE_AVX2 void RenderMapRowsAvx2(const MapFrame& frame, std::int32_t first, std::int32_t end)
+{
+    for (std::int32_t j0 = 0; j0 < frame.outSize; j0 += kTileColumns) {
+        const std::int32_t j1 = std::min(j0 + kTileColumns, frame.outSize);
+        for (std::int32_t i = first; i < end; ++i) {
+            const PanoMapEntry* entry = frame.map + static_cast<std::size_t>(i) * frame.outSize;
+            std::uint32_t* out = frame.dome.Row32(i);
+            for (std::int32_t j = j0; j < j1; ++j) {
+                Taps taps;
+                out[j] = MapTaps(frame, entry[j], taps) ? BlendAvx2(taps) : 0x00000000u;
+            }
+        }
+    }
+}
+
+SKELVANE_AVX2 void RenderDirectRowsAvx2(const DirectFrame& frame, std::int32_t first, std::int32_t end)
+{
+    for (std::int32_t i = first; i < end; ++i) {
+        std::uint32_t* out = frame.dome.Row32(i);
+        for (std::int32_t j = 0; j < frame.outSize; ++j) {
+            Taps taps;
+            out[j] = DirectTaps(frame, i, j, taps) ? BlendAvx2(taps) : 0x00000000u;
+        }
+    }
+}
+
+bool CpuHasAvx2()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+std::atomic<bool> g_avx2{CpuHasAvx2()};
+#endif
+
+bool IsUsablePanorama(const CImageBuffer& pano)
+{
+    return !pano.IsEmpty() && pano.GetBitCount() == 32;
+}
+
+std::size_t EntryCount(std::int32_t outSize)
+{
+    return static_cast<std::size_t>(outSize) * static_cast<std::size_t>(outSize);
+}
+
+}  // namespace
+
+namespace pano_detail {
+bool UseAvx2PixelLoop(bool enable)
+{
+#if SKELVANE_HAVE_AVX2
+    g_avx2.store(enable && CpuHasAvx2());
+    return g_avx2.load();
+#else
+    (void)enable;
+    return false;
+#endif
+}
+}  // namespace pano_detail
+
+double CPanoDomeProjector::CubicKernel(double t)
+{
+    return Kernel(t);
+}
+
+PanoMap CPanoDomeProjector::BuildPanoDomeMap(std::int32_t panoWidth, std::int32_t panoHeight, std::int32_t outSize,
+                                             std::int32_t fov, float tilt)
+{
+    if (panoWidth <= 0 || panoHeight <= 0 || outSize < 2) {
+        return nullptr;
+    }
+    const Fisheye fisheye = FisheyeOf(outSize, fov, TiltOf(tilt));
+    const float columnBase = 0.75f * static_cast<float>(panoWidth - 1);
+    try {
+        auto map = std::make_unique_for_overwrite<PanoMapEntry[]>(EntryCount(outSize));
+        ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) {
+            for (std::int32_t i = first; i < end; ++i) {
+                PanoMapEntry* row = map.get() + static_cast<std::size_t>(i) * outSize;
+                for (std::int32_t j = 0; j < outSize; ++j) {
+                    row[j] = ToPanorama(fisheye, i, j, panoWidth, columnBase, panoHeight);
+                }
+            }
+        });
+        return map;
+    } catch (const std::bad_alloc&) {
+        m_reporter.ShowMessage(kOutOfMemoryText);
+    } catch (...) {
+    }
+    return nullptr;
+}
+
+std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDome(const CImageBuffer& pano, const PanoMapEntry* map,
+                                                                 std::int32_t outSize, float pan)
+{
+    // An empty panorama would make the wrap period 0 (and the wrap endless).
+    if (!map || !IsUsablePanorama(pano) || outSize < 2 || outSize > kMaxPanoDomeSize || !std::isfinite(pan)) {
+        return nullptr;
+    }
+    try {
+        auto dome = std::make_unique<CImageBuffer>();
+        dome->Create(outSize, outSize);
+        const MapFrame frame{pano, map, *dome, outSize, PanShift(pan, pano.GetWidth()),
+                             static_cast<float>(pano.GetWidth())};
+        auto rows = &RenderMapRows;
+#if SKELVANE_HAVE_AVX2
+        if (g_avx2.load(std::memory_order_relaxed)) {
+            rows = &RenderMapRowsAvx2;
+        }
+#endif
+        ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) { rows(frame, first, end); });
+        return dome;
+    } catch (const std::bad_alloc&) {
+        m_reporter.ShowMessage(kOutOfMemoryText);
+    } catch (...) {
+        m_reporter.ShowMessage("Render Failed!");
+    }
+    return nullptr;
+}
+
+std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CImageBuffer& pano,
+                                                                       std::int32_t outSize, std::int32_t fov,
+                                                                       float tilt, float pan)
+{
+    if (!IsUsablePanorama(pano) || outSize < 2 || outSize > kMaxPanoDomeSize || !std::isfinite(pan)) {
+        return nullptr;
+    }
+    try {
+        auto dome = std::make_unique<CImageBuffer>();
+        dome->Create(outSize, outSize);
+        const std::int32_t width = pano.GetWidth();
+        // A one-column panorama has period 0: no wrap, every read is column 0.
+        const DirectFrame frame{pano, *dome, outSize, FisheyeOf(outSize, fov, TiltOf(tilt)),
+                                0.75f * static_cast<float>(width - 1) + PanShift(pan, width),
+                                static_cast<float>(width - 1)};
+        auto rows = &RenderDirectRows;
+#if SKELVANE_HAVE_AVX2
+        if (g_avx2.load(std::memory_order_relaxed)) {
+            rows = &RenderDirectRowsAvx2;
+        }
+#endif
+        ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) { rows(frame, first, end); });
+        return dome;
+    } catch (const std::bad_alloc&) {
+        m_reporter.ShowMessage(kOutOfMemoryText);
+    } catch (...) {
+        m_reporter.ShowMessage("Render Failed!");
+    }
+    return nullptr;
+}
+
+}  // namespace skelvane

@@ -1,0 +1,635 @@
+// How a video is written:
+//  1. OpenMPEG checks every setting and the target name, picks the container
+//     from the extension and opens a hidden temporary file beside the target.
+//  2. One pass = one libx264 encoder and one muxer on that file. Frames arrive
+//     as bottom-up BGRA rows; swscale turns them into BT.709 limited-range
+//     yuv420p, the encoder's packets go straight to the muxer.
+//  3. Single pass: constant rate factor from the quality. Two passes: the first
+//     encodes at that rate factor while x264 writes its statistics to a private
+//     folder; its average bit rate becomes the target of the second pass, which
+//     reads the statistics to spread those bits where the content needs them.
+//     The first pass's file is thrown away when the second starts.
+//  4. CloseMPEG drains the encoder, writes the container's index (QuickTime: at
+//     the front, so players can start before the whole file has arrived) and
+//     renames the temporary file over the target.
+#include "pano2dome/VideoEncoder.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <random>
+#include <system_error>
+
+#include "engine/ImageBuffer.h"
+#include "engine/MessageReporter.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+#include <libavutil/error.h>
+#include <libavutil/frame.h>
+#include <libavutil/log.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+
+namespace skelvane {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr float kMaxFrameRate = 1000.0f;
+
+// The libraries explain their failures only in log lines; the last error line
+// of this thread is kept so that a failure can be reported with its cause.
+thread_local std::string t_lastLibraryError;
+
+void CaptureLibraryLog(void* context, int level, const char* format, va_list arguments)
+{
+    if (level <= AV_LOG_ERROR) {
+        va_list copy;
+        va_copy(copy, arguments);
+        char line[512];
+        int printPrefix = 0;
+        av_log_format_line2(nullptr, level, format, copy, line, sizeof line, &printPrefix);
+        va_end(copy);
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+            text.pop_back();
+        }
+        t_lastLibraryError = std::move(text);
+    }
+    av_log_default_callback(context, level, format, arguments);
+}
+
+void InstallLogCapture()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_callback(&CaptureLibraryLog); });
+}
+
+std::string LibraryReason(const std::string& what, int error)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof text);
+    std::string reason = what + ": " + text;
+    if (!t_lastLibraryError.empty()) {
+        reason += " (" + t_lastLibraryError + ")";
+    }
+    return reason;
+}
+
+std::string LowerExtension(const fs::path& path)
+{
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension;
+}
+
+// A hidden name beside the target that no other writer picks: the target's
+// own name (cut so the whole stays within the file-name limit) and a random
+// suffix.
+fs::path TemporaryNameFor(const fs::path& target)
+{
+    static const std::uint64_t processSeed = [] {
+        std::random_device device;
+        return (std::uint64_t{device()} << 32) ^ device();
+    }();
+    static std::atomic<std::uint64_t> counter{0};
+    std::string stem = target.filename().string();
+    constexpr std::size_t kMaxStemBytes = 160;
+    if (stem.size() > kMaxStemBytes) {
+        std::size_t cut = kMaxStemBytes;
+        while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) {
+            --cut;  // never split a UTF-8 sequence
+        }
+        stem.resize(cut);
+    }
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".part-%016llx-%llu",
+                  static_cast<unsigned long long>(processSeed),
+                  static_cast<unsigned long long>(counter.fetch_add(1)));
+    return target.parent_path() / ("." + stem + suffix);
+}
+
+void RemoveQuietly(const fs::path& path)
+{
+    if (!path.empty()) {
+        std::error_code ignored;
+        fs::remove(path, ignored);
+    }
+}
+
+// swscale and the encoder keep no pointer to a frame's rows after a call, so
+// the caller's rows are lent to them without a copy.
+void KeepCallerRows(void*, std::uint8_t*) {}
+
+}  // namespace
+
+double QualityToRateFactor(int quality)
+{
+    const int q = std::clamp(quality, CVideoEncoder::kBestQuality, CVideoEncoder::kLeastQuality);
+    return 12.0 + (q - 1) * 39.0 / 41.0;
+}
+
+// Everything that exists between OpenMPEG and CloseMPEG.
+struct CVideoEncoder::Session {
+    fs::path target;
+    fs::path temporary;   // the file being written; empty once renamed or removed
+    fs::path statsFolder; // two-pass statistics; empty for a single pass
+    const char* container = nullptr;
+    AVRational rate{25, 1};
+    int passCount = 1;
+    int pass = 0;
+    bool failed = false;
+
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    AVStream* stream = nullptr;
+    AVFrame* picture = nullptr;  // the converted frame handed to the encoder
+    AVFrame* source = nullptr;   // the caller's rows, lent for one conversion
+    AVPacket* packet = nullptr;
+    SwsContext* scaler = nullptr;
+    AVPixelFormat scalerInput = AV_PIX_FMT_NONE;
+
+    std::int64_t frames = 0;      // frames added in this pass
+    std::int64_t packetBytes = 0; // coded bytes of this pass
+
+    ~Session()
+    {
+        ClosePassOutput();
+        sws_freeContext(scaler);
+        av_frame_free(&picture);
+        av_frame_free(&source);
+        av_packet_free(&packet);
+        RemoveQuietly(temporary);
+        if (!statsFolder.empty()) {
+            std::error_code ignored;
+            fs::remove_all(statsFolder, ignored);
+        }
+    }
+
+    // Frees the encoder and the muxer of the current pass without finishing
+    // the file.
+    void ClosePassOutput()
+    {
+        avcodec_free_context(&codec);
+        if (format) {
+            if (format->pb) {
+                avio_closep(&format->pb);
+            }
+            avformat_free_context(format);
+            format = nullptr;
+        }
+        stream = nullptr;
+    }
+
+    std::string StatsFile() const { return (statsFolder / "x264-passes.log").string(); }
+
+    // Writes every packet the encoder has ready. Empty string when all went
+    // to the file; at the end of the stream `draining` accepts the encoder's
+    // end-of-file answer.
+    std::string WritePackets(bool draining)
+    {
+        for (;;) {
+            t_lastLibraryError.clear();
+            int result = avcodec_receive_packet(codec, packet);
+            if (result == AVERROR(EAGAIN) || (draining && result == AVERROR_EOF)) {
+                return {};
+            }
+            if (result < 0) {
+                return LibraryReason("the H.264 encoder failed", result);
+            }
+            packetBytes += packet->size;
+            av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+            packet->stream_index = stream->index;
+            result = av_interleaved_write_frame(format, packet);
+            if (result < 0) {
+                return LibraryReason("cannot write " + target.string(), result);
+            }
+            if (format->pb->error < 0) {
+                return LibraryReason("cannot write " + target.string(), format->pb->error);
+            }
+        }
+    }
+};
+
+CVideoEncoder::CVideoEncoder() = default;
+CVideoEncoder::~CVideoEncoder() = default;
+
+void CVideoEncoder::SetMPEGFormat(MPEG_TYPE format) { m_format = format; }
+void CVideoEncoder::SetMPEGWidth(int width) { m_width = width; }
+void CVideoEncoder::SetMPEGHeight(int height) { m_height = height; }
+void CVideoEncoder::SetFrameRate(float framesPerSecond) { m_frameRate = framesPerSecond; }
+void CVideoEncoder::Set2Pass(int twoPass) { m_twoPass = twoPass; }
+void CVideoEncoder::SetQuality(int quality) { m_quality = quality; }
+void CVideoEncoder::SetKeyFrameSelect(int mode) { m_keyFrameSelect = mode; }
+void CVideoEncoder::SetKeyFrameEvery(int frames) { m_keyFrameEvery = frames; }
+void CVideoEncoder::SetThreadCount(int threads) { m_threads = threads; }
+
+void CVideoEncoder::QuietLibraryMessages()
+{
+    InstallLogCapture();
+    av_log_set_level(AV_LOG_ERROR);
+}
+
+int CVideoEncoder::GetPassCount() const { return m_session ? m_session->passCount : 0; }
+int CVideoEncoder::GetCurrentPass() const { return m_session ? m_session->pass : 0; }
+std::int64_t CVideoEncoder::GetFrameCount() const { return m_session ? m_session->frames : 0; }
+
+bool CVideoEncoder::Fail(std::string reason)
+{
+    if (m_session) {
+        m_session->failed = true;
+    }
+    m_error = std::move(reason);
+    return false;
+}
+
+std::string CVideoEncoder::CheckSettings(const fs::path& path) const
+{
+    if (m_format != MPEG_H264) {
+        return "unknown video format " + std::to_string(static_cast<int>(m_format));
+    }
+    if (m_width < 2 || m_height < 2 || m_width > kMaxImageSide || m_height > kMaxImageSide ||
+        m_width % 2 != 0 || m_height % 2 != 0) {
+        return "video size " + std::to_string(m_width) + " x " + std::to_string(m_height) +
+               ": width and height must be even numbers from 2 to " + std::to_string(kMaxImageSide);
+    }
+    if (!std::isfinite(m_frameRate) || m_frameRate <= 0.0f || m_frameRate > kMaxFrameRate) {
+        return "frame rate must be above 0 and at most " + std::to_string(static_cast<int>(kMaxFrameRate));
+    }
+    if (m_quality < kBestQuality || m_quality > kLeastQuality) {
+        return "video quality " + std::to_string(m_quality) + " is outside 1 to 42";
+    }
+    if (m_keyFrameSelect < kKeyFramesAutomatic || m_keyFrameSelect > kKeyFramesAll) {
+        return "unknown key frame mode " + std::to_string(m_keyFrameSelect);
+    }
+    if (m_keyFrameSelect == kKeyFramesEvery && m_keyFrameEvery < 0) {
+        return "key frame interval " + std::to_string(m_keyFrameEvery) + " is negative";
+    }
+    if (m_threads < 0) {
+        return "thread count " + std::to_string(m_threads) + " is negative";
+    }
+    if (path.empty()) {
+        return "no video file name";
+    }
+    const std::string extension = LowerExtension(path);
+    if (extension != ".avi" && extension != ".mov") {
+        return "video file " + path.string() + ": the name must end in .avi or .mov";
+    }
+    std::error_code error;
+    if (fs::is_directory(path, error)) {
+        return "video file " + path.string() + " is a folder";
+    }
+    return {};
+}
+
+bool CVideoEncoder::OpenMPEG(const fs::path& path)
+{
+    InstallLogCapture();
+    m_session.reset();
+    m_error.clear();
+    if (std::string problem = CheckSettings(path); !problem.empty()) {
+        return Fail(std::move(problem));
+    }
+
+    auto session = std::make_unique<Session>();
+    std::error_code error;
+    session->target = fs::absolute(path, error);
+    if (error) {
+        return Fail("video file " + path.string() + ": " + error.message());
+    }
+    session->container = LowerExtension(path) == ".avi" ? "avi" : "mov";
+    session->rate = av_d2q(m_frameRate, 100000);
+    session->passCount = m_twoPass ? 2 : 1;
+    session->picture = av_frame_alloc();
+    session->source = av_frame_alloc();
+    session->packet = av_packet_alloc();
+    if (!session->picture || !session->source || !session->packet) {
+        return Fail(kOutOfMemoryText);
+    }
+    session->picture->format = AV_PIX_FMT_YUV420P;
+    session->picture->width = m_width;
+    session->picture->height = m_height;
+    session->picture->color_range = AVCOL_RANGE_MPEG;
+    session->picture->colorspace = AVCOL_SPC_BT709;
+    session->picture->color_primaries = AVCOL_PRI_BT709;
+    session->picture->color_trc = AVCOL_TRC_BT709;
+    if (int result = av_frame_get_buffer(session->picture, 0); result < 0) {
+        return Fail(LibraryReason("cannot hold a video frame", result));
+    }
+
+    if (session->passCount == 2) {
+        std::string pattern = (fs::temp_directory_path(error) / "skelvane-passes-XXXXXX").string();
+        if (error || !mkdtemp(pattern.data())) {
+            return Fail("cannot create a folder for the two-pass statistics in " +
+                        fs::temp_directory_path(error).string());
+        }
+        session->statsFolder = pattern;
+    }
+
+    m_session = std::move(session);
+    if (!OpenPass(0, 0)) {
+        m_session.reset();  // removes whatever the failed start left
+        return false;
+    }
+    return true;
+}
+
+// Creates the temporary file, the muxer and the encoder of one pass.
+bool CVideoEncoder::OpenPass(int pass, std::int64_t bitRate)
+{
+    Session& s = *m_session;
+    s.pass = pass;
+    s.frames = 0;
+    s.packetBytes = 0;
+    s.temporary = TemporaryNameFor(s.target);
+    const std::string url = "file:" + s.temporary.string();
+
+    t_lastLibraryError.clear();
+    int result = avformat_alloc_output_context2(&s.format, nullptr, s.container, url.c_str());
+    if (result < 0 || !s.format) {
+        return Fail(LibraryReason("cannot start a " + std::string(s.container) + " container", result));
+    }
+
+    const AVCodec* h264 = avcodec_find_encoder_by_name("libx264");
+    if (!h264) {
+        return Fail("this FFmpeg build has no libx264 encoder");
+    }
+    s.codec = avcodec_alloc_context3(h264);
+    if (!s.codec) {
+        return Fail(kOutOfMemoryText);
+    }
+    AVCodecContext& c = *s.codec;
+    c.width = m_width;
+    c.height = m_height;
+    c.sample_aspect_ratio = AVRational{1, 1};
+    c.pix_fmt = AV_PIX_FMT_YUV420P;
+    c.time_base = av_inv_q(s.rate);
+    c.framerate = s.rate;
+    c.color_range = AVCOL_RANGE_MPEG;
+    c.colorspace = AVCOL_SPC_BT709;
+    c.color_primaries = AVCOL_PRI_BT709;
+    c.color_trc = AVCOL_TRC_BT709;
+    c.thread_count = m_threads;
+    if (s.format->oformat->flags & AVFMT_GLOBALHEADER) {
+        c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+
+    AVDictionary* options = nullptr;
+    char rateFactor[32];
+    std::snprintf(rateFactor, sizeof rateFactor, "%.4f", QualityToRateFactor(m_quality));
+    if (s.passCount == 2) {
+        av_dict_set(&options, "stats", s.StatsFile().c_str(), 0);
+    }
+    if (pass == 0) {
+        av_dict_set(&options, "crf", rateFactor, 0);
+        if (s.passCount == 2) {
+            c.flags |= AV_CODEC_FLAG_PASS1;
+        }
+    } else {
+        c.flags |= AV_CODEC_FLAG_PASS2;
+        c.bit_rate = bitRate;
+    }
+    int every = m_keyFrameSelect == kKeyFramesAll ? 1 : m_keyFrameSelect == kKeyFramesEvery ? m_keyFrameEvery : 0;
+    if (every > 0) {
+        // A fixed grid of key frames: no extra ones at scene cuts.
+        const std::string grid = "keyint=" + std::to_string(every) + ":min-keyint=" + std::to_string(every) +
+                                 ":scenecut=0";
+        av_dict_set(&options, "x264-params", grid.c_str(), 0);
+    }
+
+    t_lastLibraryError.clear();
+    result = avcodec_open2(s.codec, h264, &options);
+    const bool optionsLeft = av_dict_count(options) > 0;
+    av_dict_free(&options);
+    if (result < 0) {
+        return Fail(LibraryReason("cannot start the H.264 encoder", result));
+    }
+    if (optionsLeft) {
+        return Fail("the H.264 encoder does not know every option it was given");
+    }
+
+    s.stream = avformat_new_stream(s.format, nullptr);
+    if (!s.stream) {
+        return Fail(kOutOfMemoryText);
+    }
+    s.stream->time_base = c.time_base;
+    s.stream->avg_frame_rate = s.rate;
+    s.stream->r_frame_rate = s.rate;
+    result = avcodec_parameters_from_context(s.stream->codecpar, s.codec);
+    if (result < 0) {
+        return Fail(LibraryReason("cannot describe the video stream", result));
+    }
+
+    t_lastLibraryError.clear();
+    result = avio_open2(&s.format->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr);
+    if (result < 0) {
+        s.temporary.clear();  // nothing was created
+        return Fail(LibraryReason("cannot create a video file in " + s.target.parent_path().string(), result));
+    }
+    AVDictionary* muxerOptions = nullptr;
+    if (std::string(s.container) == "mov") {
+        av_dict_set(&muxerOptions, "movflags", "+faststart", 0);
+    }
+    t_lastLibraryError.clear();
+    result = avformat_write_header(s.format, &muxerOptions);
+    av_dict_free(&muxerOptions);
+    if (result < 0) {
+        return Fail(LibraryReason("cannot write " + s.target.string(), result));
+    }
+    return true;
+}
+
+bool CVideoEncoder::StartNextPass()
+{
+    if (!m_session) {
+        return Fail("no video file is open");
+    }
+    Session& s = *m_session;
+    if (s.failed) {
+        return false;
+    }
+    if (s.pass + 1 >= s.passCount) {
+        return Fail("the video has no further pass");
+    }
+    if (s.frames == 0) {
+        return Fail("the first pass saw no frames, so the second has nothing to distribute");
+    }
+    t_lastLibraryError.clear();
+    if (int result = avcodec_send_frame(s.codec, nullptr); result < 0) {
+        return Fail(LibraryReason("the H.264 encoder failed", result));
+    }
+    if (std::string problem = s.WritePackets(true); !problem.empty()) {
+        return Fail(std::move(problem));
+    }
+    // The average rate the first pass needed for the chosen quality; the
+    // encoder counts whole kilobits per second.
+    const double seconds = static_cast<double>(s.frames) / av_q2d(s.rate);
+    const auto bitRate = std::max<std::int64_t>(1000, std::llround(s.packetBytes * 8.0 / seconds));
+
+    // Closing the encoder is what completes its statistics file.
+    s.ClosePassOutput();
+    RemoveQuietly(s.temporary);
+    s.temporary.clear();
+    return OpenPass(s.pass + 1, bitRate);
+}
+
+int CVideoEncoder::AddFrame(int width, int height, int bitCount, const std::uint8_t* pixels)
+{
+    if (!pixels || (bitCount != 24 && bitCount != 32) || width <= 0 || height <= 0 ||
+        width > kMaxImageSide || height > kMaxImageSide) {
+        if (!m_session) {
+            return Fail("no video file is open");
+        }
+        return Fail("a video frame must be a 24- or 32-bit image");
+    }
+    const std::int64_t stride = PaddedRowBytes(width, bitCount);
+    return AddRows(width, height, bitCount, pixels + stride * (height - 1), -stride);
+}
+
+int CVideoEncoder::AddFrame(const CImageBuffer& image)
+{
+    if (image.IsEmpty()) {
+        return Fail("a video frame is empty");
+    }
+    const std::int32_t height = image.GetHeight();
+    const std::ptrdiff_t rowStep = height > 1 ? image.Row(1) - image.Row(0) : -std::ptrdiff_t{image.Stride()};
+    return AddRows(image.GetWidth(), height, image.GetBitCount(), image.Row(0), rowStep);
+}
+
+int CVideoEncoder::AddRows(int width, int height, int bitCount, const std::uint8_t* topRow, std::ptrdiff_t rowStep)
+{
+    if (!m_session) {
+        return Fail("no video file is open");
+    }
+    Session& s = *m_session;
+    if (s.failed) {
+        return 0;
+    }
+    if (width != m_width || height != m_height) {
+        return Fail("a video frame of " + std::to_string(width) + " x " + std::to_string(height) +
+                    " pixels does not fit a video of " + std::to_string(m_width) + " x " +
+                    std::to_string(m_height));
+    }
+    if (bitCount != 24 && bitCount != 32) {
+        return Fail("a video frame must be a 24- or 32-bit image");
+    }
+
+    const AVPixelFormat input = bitCount == 32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR24;
+    if (s.scalerInput != input) {
+        sws_freeContext(s.scaler);
+        s.scalerInput = AV_PIX_FMT_NONE;
+        s.scaler = sws_alloc_context();
+        if (!s.scaler) {
+            return Fail(kOutOfMemoryText);
+        }
+        av_opt_set_int(s.scaler, "srcw", width, 0);
+        av_opt_set_int(s.scaler, "srch", height, 0);
+        av_opt_set_int(s.scaler, "src_format", input, 0);
+        av_opt_set_int(s.scaler, "dstw", width, 0);
+        av_opt_set_int(s.scaler, "dsth", height, 0);
+        av_opt_set_int(s.scaler, "dst_format", AV_PIX_FMT_YUV420P, 0);
+        av_opt_set_int(s.scaler, "sws_flags", SWS_BILINEAR | SWS_ACCURATE_RND, 0);
+        av_opt_set_int(s.scaler, "threads", m_threads, 0);
+        t_lastLibraryError.clear();
+        if (int result = sws_init_context(s.scaler, nullptr, nullptr); result < 0) {
+            return Fail(LibraryReason("cannot set up the colour conversion", result));
+        }
+        // Full-range RGB in, BT.709 limited-range YUV out, as the stream is tagged.
+        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+        sws_setColorspaceDetails(s.scaler, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+        s.scalerInput = input;
+    }
+
+    t_lastLibraryError.clear();
+    if (int result = av_frame_make_writable(s.picture); result < 0) {
+        return Fail(LibraryReason("cannot hold a video frame", result));
+    }
+    const int bytesPerPixel = bitCount / 8;
+    const std::uint8_t* lowest = rowStep < 0 ? topRow + rowStep * (height - 1) : topRow;
+    const std::size_t blockBytes =
+        static_cast<std::size_t>(std::abs(rowStep)) * static_cast<std::size_t>(height - 1) +
+        static_cast<std::size_t>(width) * bytesPerPixel;
+    AVFrame& src = *s.source;
+    src.format = input;
+    src.width = width;
+    src.height = height;
+    src.data[0] = const_cast<std::uint8_t*>(topRow);
+    src.linesize[0] = static_cast<int>(rowStep);
+    src.buf[0] = av_buffer_create(const_cast<std::uint8_t*>(lowest), blockBytes, &KeepCallerRows, nullptr,
+                                  AV_BUFFER_FLAG_READONLY);
+    if (!src.buf[0]) {
+        av_frame_unref(&src);
+        return Fail(kOutOfMemoryText);
+    }
+    const int converted = sws_scale_frame(s.scaler, s.picture, &src);
+    av_frame_unref(&src);
+    if (converted < 0) {
+        return Fail(LibraryReason("the colour conversion failed", converted));
+    }
+
+    s.picture->pts = s.frames;
+    s.picture->pict_type = AV_PICTURE_TYPE_NONE;
+    t_lastLibraryError.clear();
+    if (int result = avcodec_send_frame(s.codec, s.picture); result < 0) {
+        return Fail(LibraryReason("the H.264 encoder refused frame " + std::to_string(s.frames + 1), result));
+    }
+    if (std::string problem = s.WritePackets(false); !problem.empty()) {
+        return Fail(std::move(problem));
+    }
+    ++s.frames;
+    return 1;
+}
+
+bool CVideoEncoder::CloseMPEG()
+{
+    if (!m_session) {
+        return Fail(m_error.empty() ? "no video file is open" : m_error);
+    }
+    // Whatever happens below, the session ends here; its destructor removes
+    // any file that was not published.
+    std::unique_ptr<Session> session = std::move(m_session);
+    Session& s = *session;
+    if (s.failed) {
+        return false;  // the first failure's reason stays in m_error
+    }
+    if (s.frames == 0) {
+        // A container without a single frame is no video any player accepts.
+        return Fail("no frames were added, so " + s.target.string() + " was not written");
+    }
+    t_lastLibraryError.clear();
+    if (int result = avcodec_send_frame(s.codec, nullptr); result < 0) {
+        return Fail(LibraryReason("the H.264 encoder failed", result));
+    }
+    if (std::string problem = s.WritePackets(true); !problem.empty()) {
+        return Fail(std::move(problem));
+    }
+    t_lastLibraryError.clear();
+    if (int result = av_write_trailer(s.format); result < 0) {
+        return Fail(LibraryReason("cannot finish " + s.target.string(), result));
+    }
+    if (int result = avio_closep(&s.format->pb); result < 0) {
+        return Fail(LibraryReason("cannot finish " + s.target.string(), result));
+    }
+    s.ClosePassOutput();
+
+    std::error_code error;
+    fs::rename(s.temporary, s.target, error);
+    if (error) {
+        return Fail("cannot create " + s.target.string() + ": " + error.message());
+    }
+    s.temporary.clear();
+    return true;
+}
+
+}  // namespace skelvane

@@ -1,0 +1,121 @@
+// The video encoder of the Pano2Dome video job: H.264 in an AVI or QuickTime
+// container, written through FFmpeg's libraries.
+//
+// The calling order is fixed: configure with the setters, OpenMPEG, then for
+// each pass (GetPassCount()) hand every frame to AddFrame, calling
+// StartNextPass between passes, and finish with CloseMPEG. A two-pass encode
+// needs the same frames twice: the first pass only measures them.
+//
+// The file is written under a hidden temporary name in the target folder and
+// renamed over the target by a successful CloseMPEG, so the target never holds
+// an unfinished video. CloseMPEG after fewer frames than planned (a stopped
+// job) still gives a complete, playable file with the frames added so far.
+// Any failure (open, frame, close) is kept as a readable reason in GetError();
+// after a failure further frames are refused and CloseMPEG removes the
+// partial file instead of publishing it. An encoder destroyed without
+// CloseMPEG leaves nothing behind.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace skelvane {
+
+class CImageBuffer;
+
+class CVideoEncoder {
+public:
+    // The one stream format offered: H.264, 8-bit 4:2:0.
+    enum MPEG_TYPE { MPEG_H264 = 7 };
+
+    // Key frame placement, as the video settings offer it.
+    enum KeyFrameSelect {
+        kKeyFramesAutomatic = 0,  // the encoder's own choice (scene cuts, long GOP)
+        kKeyFramesEvery = 1,      // exactly every N frames, no scene-cut key frames
+        kKeyFramesAll = 2,        // intra only
+    };
+
+    static constexpr int kBestQuality = 1;
+    static constexpr int kLeastQuality = 42;
+
+    CVideoEncoder();
+    ~CVideoEncoder();
+    CVideoEncoder(const CVideoEncoder&) = delete;
+    CVideoEncoder& operator=(const CVideoEncoder&) = delete;
+
+    void SetMPEGFormat(MPEG_TYPE format);
+    void SetMPEGWidth(int width);
+    void SetMPEGHeight(int height);
+    void SetFrameRate(float framesPerSecond);
+    void Set2Pass(int twoPass);
+    // 1 (best) to 42 (least).
+    void SetQuality(int quality);
+    void SetKeyFrameSelect(int mode);
+    // Used in mode kKeyFramesEvery only; 0 there means automatic.
+    void SetKeyFrameEvery(int frames);
+    // Encoder and colour conversion threads; 0 lets the libraries choose.
+    void SetThreadCount(int threads);
+
+    // Checks the settings and the target, then creates the temporary file and
+    // starts the first pass. The container follows the extension of `path`
+    // (.avi or .mov, any case). False with a reason on failure; nothing is
+    // left on disk then.
+    bool OpenMPEG(const std::filesystem::path& path);
+
+    // How many times the job has to supply its frames: 2 for a two-pass
+    // encode, else 1. Valid after a successful OpenMPEG.
+    int GetPassCount() const;
+    // 0-based number of the pass that AddFrame currently feeds.
+    int GetCurrentPass() const;
+    // Ends the measuring pass and starts the pass that writes the video.
+    bool StartNextPass();
+
+    // Appends one frame lasting 1 / frame rate: `pixels` is a bottom-up
+    // device-independent bitmap block (rows padded to four bytes) of 24 or 32
+    // bits per pixel, bytes blue, green, red[, alpha]; alpha is ignored. The
+    // pixels are converted during the call. Returns 1, or 0 with a reason.
+    int AddFrame(int width, int height, int bitCount, const std::uint8_t* pixels);
+    int AddFrame(const CImageBuffer& image);
+    // Frames added in the current pass.
+    std::int64_t GetFrameCount() const;
+
+    // Flushes the encoder, completes the container and renames the file over
+    // the target. False with a reason (and no file) on failure, and when the
+    // current pass has no frames (an empty video would play nowhere).
+    bool CloseMPEG();
+
+    const std::string& GetError() const { return m_error; }
+
+    // The libraries print their progress notes and statistics to the error
+    // stream; programs with their own progress display turn them off here.
+    static void QuietLibraryMessages();
+
+private:
+    struct Session;
+
+    bool Fail(std::string reason);
+    std::string CheckSettings(const std::filesystem::path& path) const;
+    bool OpenPass(int pass, std::int64_t bitRate);
+    int AddRows(int width, int height, int bitCount, const std::uint8_t* topRow, std::ptrdiff_t rowStep);
+
+    MPEG_TYPE m_format = MPEG_H264;
+    int m_width = 0;
+    int m_height = 0;
+    float m_frameRate = 25.0f;
+    int m_twoPass = 0;
+    int m_quality = kBestQuality;
+    int m_keyFrameSelect = kKeyFramesEvery;
+    int m_keyFrameEvery = 24;
+    int m_threads = 0;
+
+    std::unique_ptr<Session> m_session;
+    std::string m_error;
+};
+
+// The encoder's constant rate factor for a quality of 1 (best) to 42: 12 to 51
+// in equal steps, never the lossless 0 that most players cannot decode.
+double QualityToRateFactor(int quality);
+
+}  // namespace skelvane

@@ -1,0 +1,289 @@
+#include "imageio/PngCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include <png.h>
+#include <zlib.h>
+
+#include "support/TempDir.h"
+#include "support/TestImages.h"
+
+namespace skelvane {
+namespace {
+
+using test::PixelsOf;
+
+// What a hand-made PNG holds: raw sample bytes per row, as the file stores
+// them after unfiltering.
+struct PngSpec {
+    std::uint32_t width = 1;
+    std::uint32_t height = 1;
+    int colorType = PNG_COLOR_TYPE_RGB;
+    int bitDepth = 8;
+    std::vector<std::vector<std::uint8_t>> rows;
+    std::vector<png_color> palette;
+    std::vector<std::uint8_t> paletteAlpha;  // tRNS for palette images
+    bool colorKey = false;                   // tRNS for gray and RGB images
+    png_color_16 key{};
+};
+
+PngSpec Spec(std::uint32_t width, std::uint32_t height, int colorType, int bitDepth,
+             std::vector<std::vector<std::uint8_t>> rows)
+{
+    PngSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.colorType = colorType;
+    spec.bitDepth = bitDepth;
+    spec.rows = std::move(rows);
+    return spec;
+}
+
+void AppendToVector(png_structp png, png_bytep data, std::size_t length)
+{
+    auto* out = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + length);
+}
+
+std::vector<std::uint8_t> WritePng(PngSpec spec)
+{
+    std::vector<std::uint8_t> out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        ADD_FAILURE() << "libpng refused the test image";
+        return {};
+    }
+    png_set_write_fn(png, &out, AppendToVector, nullptr);
+    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colorType, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!spec.palette.empty()) {
+        png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
+    }
+    if (!spec.paletteAlpha.empty()) {
+        png_set_tRNS(png, info, spec.paletteAlpha.data(), static_cast<int>(spec.paletteAlpha.size()), nullptr);
+    }
+    if (spec.colorKey) {
+        png_set_tRNS(png, info, nullptr, 0, &spec.key);
+    }
+    png_write_info(png, info);
+    for (auto& row : spec.rows) {
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+std::vector<std::string> ChunkNames(const std::vector<std::uint8_t>& file)
+{
+    std::vector<std::string> names;
+    std::size_t at = 8;
+    while (at + 12 <= file.size()) {
+        const std::uint32_t length = std::uint32_t{file[at]} << 24 | file[at + 1] << 16 | file[at + 2] << 8 | file[at + 3];
+        names.emplace_back(reinterpret_cast<const char*>(&file[at + 4]), 4);
+        at += 12 + length;
+    }
+    return names;
+}
+
+TEST(PngCodec, DomeImageRoundTripsAsRgbaWithTransparentOutside)
+{
+    test::TempDir dir;
+    CImageBuffer image = test::MakePatternImage(31, 17);
+    image.SetPixel(0, 0, 0x00000000u);
+    image.SetPixel(30, 16, 0x00000000u);
+    image.SetPixel(7, 3, 0x80123456u);
+    const auto expected = PixelsOf(image);
+    ASSERT_TRUE(image.Save(dir / "dome.png"));
+    EXPECT_EQ(PixelsOf(image), expected);  // writing does not convert
+
+    const auto file = test::ReadFileBytes(dir / "dome.png");
+    ASSERT_GT(file.size(), 33u);
+    EXPECT_EQ(file[24], 8);  // bit depth
+    EXPECT_EQ(file[25], PNG_COLOR_TYPE_RGB_ALPHA);
+    EXPECT_EQ(ChunkNames(file), (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+    std::vector<std::uint8_t> encoded;
+    ASSERT_TRUE(EncodePng(image, false, encoded));
+    EXPECT_EQ(file, encoded);
+
+    CImageBuffer loaded;
+    ASSERT_TRUE(loaded.Load(dir / "dome.png"));
+    EXPECT_EQ(PixelsOf(loaded), expected);
+}
+
+TEST(PngCodec, InterlacedAnd24BitBuffersRoundTrip)
+{
+    CImageBuffer image = test::MakePatternImage(13, 9, 2);
+    const auto expected = PixelsOf(image);
+    std::vector<std::uint8_t> interlaced;
+    ASSERT_TRUE(EncodePng(image, true, interlaced));
+    EXPECT_EQ(interlaced[28], 1);  // Adam7
+    CImageBuffer loaded;
+    ASSERT_TRUE(DecodePng(interlaced, loaded));
+    EXPECT_EQ(PixelsOf(loaded), expected);
+
+    ASSERT_TRUE(image.ConvertTo24());
+    std::vector<std::uint8_t> rgb;
+    ASSERT_TRUE(EncodePng(image, false, rgb));
+    EXPECT_EQ(rgb[25], PNG_COLOR_TYPE_RGB);
+    EXPECT_EQ(image.GetBitCount(), 24);
+    ASSERT_TRUE(DecodePng(rgb, loaded));
+    EXPECT_EQ(PixelsOf(loaded), expected);
+}
+
+TEST(PngCodec, EightBitBufferSavesAsPaletteImage)
+{
+    CImageBuffer image;
+    ASSERT_TRUE(image.AllocateForReader(5, 2, 8));
+    for (int i = 0; i < 256; ++i) {
+        image.Palette()[i] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i), 7, 0};
+    }
+    for (std::int32_t x = 0; x < 5; ++x) {
+        image.Row(0)[x] = static_cast<std::uint8_t>(x * 50);
+        image.Row(1)[x] = static_cast<std::uint8_t>(255 - x);
+    }
+    std::vector<std::uint8_t> file;
+    ASSERT_TRUE(EncodePng(image, false, file));
+    EXPECT_EQ(file[25], PNG_COLOR_TYPE_PALETTE);
+    EXPECT_EQ(ChunkNames(file), (std::vector<std::string>{"IHDR", "PLTE", "IDAT", "IEND"}));
+    CImageBuffer loaded;
+    ASSERT_TRUE(DecodePng(file, loaded));
+    EXPECT_EQ(loaded.PaletteCount(), 256);
+    EXPECT_EQ(loaded.GetPixel(2, 0), 0xFF079B64u);  // index 100: red 7, green 155, blue 100
+    EXPECT_EQ(loaded.GetPixel(4, 1), 0xFF0704FBu);  // index 251
+
+    CImageBuffer sixteen;
+    ASSERT_TRUE(sixteen.AllocateForReader(2, 2, 16));
+    std::vector<std::uint8_t> refused;
+    EXPECT_FALSE(EncodePng(sixteen, false, refused));
+    EXPECT_TRUE(refused.empty());
+}
+
+TEST(PngCodec, PaletteImageWithSixteenEntriesLoadsThroughItsPalette)
+{
+    PngSpec spec;
+    spec.width = 4;
+    spec.height = 4;
+    spec.colorType = PNG_COLOR_TYPE_PALETTE;
+    for (int i = 0; i < 16; ++i) {
+        spec.palette.push_back({static_cast<png_byte>(i * 16), static_cast<png_byte>(i), static_cast<png_byte>(200)});
+    }
+    for (std::uint8_t y = 0; y < 4; ++y) {
+        spec.rows.push_back({static_cast<std::uint8_t>(4 * y), static_cast<std::uint8_t>(4 * y + 1),
+                             static_cast<std::uint8_t>(4 * y + 2), static_cast<std::uint8_t>(4 * y + 3)});
+    }
+    CImageBuffer image;
+    ASSERT_TRUE(DecodePng(WritePng(spec), image));
+    EXPECT_EQ(image.PaletteCount(), 16);
+    EXPECT_EQ(image.GetBitCount(), 32);
+    EXPECT_EQ(image.GetPixel(0, 0), 0xFF0000C8u);
+    EXPECT_EQ(image.GetPixel(3, 2), 0xFFB00BC8u);  // index 11
+}
+
+struct DecodedCase {
+    const char* name;
+    PngSpec spec;
+    std::vector<std::uint32_t> expected;  // top row first
+};
+
+// Every kind the library can deliver must land at the width allocated, with
+// the right pixels.
+TEST(PngCodec, EveryColourTypeLoadsAs32Bit)
+{
+    PngSpec gray1 = Spec(8, 1, PNG_COLOR_TYPE_GRAY, 1, {{0b10100000}});
+    PngSpec gray8Key = Spec(3, 1, PNG_COLOR_TYPE_GRAY, 8, {{0, 77, 255}});
+    gray8Key.colorKey = true;
+    gray8Key.key.gray = 77;
+    PngSpec gray16Key = Spec(2, 1, PNG_COLOR_TYPE_GRAY, 16, {{0x12, 0x34, 0xAB, 0xCD}});
+    gray16Key.colorKey = true;
+    gray16Key.key.gray = 0xABCD;
+    PngSpec grayAlpha8 = Spec(2, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8, {{10, 20, 30, 40}});
+    PngSpec rgb8Key = Spec(2, 1, PNG_COLOR_TYPE_RGB, 8, {{1, 2, 3, 4, 5, 6}});
+    rgb8Key.colorKey = true;
+    rgb8Key.key.red = 4;
+    rgb8Key.key.green = 5;
+    rgb8Key.key.blue = 6;
+    PngSpec rgb16 = Spec(1, 2, PNG_COLOR_TYPE_RGB, 16, {{0x11, 0xFF, 0x22, 0x00, 0x33, 0x80}, {0xFF, 0xFF, 0, 0, 0x7F, 0xFF}});
+    PngSpec rgba16 = Spec(1, 1, PNG_COLOR_TYPE_RGB_ALPHA, 16, {{0x11, 0, 0x22, 0, 0x33, 0, 0x44, 0xFF}});
+    PngSpec palette4 = Spec(3, 1, PNG_COLOR_TYPE_PALETTE, 4, {{0x12, 0x00}});
+    palette4.palette = {{9, 9, 9}, {255, 0, 0}, {0, 0, 255}};
+    palette4.paletteAlpha = {128, 255};
+
+    const DecodedCase cases[] = {
+        {"gray 1-bit", gray1, {0xFFFFFFFF, 0xFF000000, 0xFFFFFFFF, 0xFF000000, 0xFF000000, 0xFF000000, 0xFF000000, 0xFF000000}},
+        {"gray 8-bit with tRNS", gray8Key, {0xFF000000, 0x004D4D4D, 0xFFFFFFFF}},
+        {"gray 16-bit with tRNS", gray16Key, {0xFF121212, 0x00ABABAB}},
+        {"gray + alpha 8-bit", grayAlpha8, {0x140A0A0A, 0x281E1E1E}},
+        {"RGB 8-bit with tRNS", rgb8Key, {0xFF010203, 0x00040506}},
+        {"RGB 16-bit", rgb16, {0xFF112233, 0xFFFF007F}},
+        {"RGBA 16-bit", rgba16, {0x44112233}},
+        {"palette 4-bit with tRNS", palette4, {0xFFFF0000, 0xFF0000FF, 0x80090909}},
+    };
+    for (const auto& c : cases) {
+        const auto file = WritePng(c.spec);
+        CImageBuffer image;
+        ASSERT_TRUE(DecodePng(file, image)) << c.name;
+        EXPECT_EQ(image.GetBitCount(), 32) << c.name;
+        EXPECT_EQ(PixelsOf(image), c.expected) << c.name;
+    }
+}
+
+TEST(PngCodec, DamagedFilesFailAndEmptyTheBuffer)
+{
+    test::TempDir dir;
+    CImageBuffer source = test::MakePatternImage(40, 40);
+    std::vector<std::uint8_t> good;
+    ASSERT_TRUE(EncodePng(source, false, good));
+    ASSERT_EQ(ChunkNames(good)[1], "IDAT");
+
+    auto truncated = good;
+    truncated.resize(good.size() / 2);
+    auto badCrc = good;
+    badCrc[29] ^= 0x01;  // last byte of the IHDR CRC
+    auto badSignature = good;
+    badSignature[1] = 'Q';
+    auto hugeHeader = good;  // 30000 x 30000 claimed by a file of a few kilobytes
+    hugeHeader[16] = hugeHeader[20] = 0;
+    hugeHeader[17] = hugeHeader[21] = 0;
+    hugeHeader[18] = hugeHeader[22] = 0x75;
+    hugeHeader[19] = hugeHeader[23] = 0x30;
+    const std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, &hugeHeader[12], 17));
+    for (int i = 0; i < 4; ++i) {
+        hugeHeader[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+    }
+
+    const std::pair<const char*, std::vector<std::uint8_t>> files[] = {
+        {"truncated-idat.png", truncated},
+        {"bad-ihdr-crc.png", badCrc},
+        {"bad-signature.png", badSignature},
+        {"huge-size-small-file.png", hugeHeader},
+        {"signature-only.png", std::vector<std::uint8_t>(good.begin(), good.begin() + 8)},
+    };
+    for (const auto& [name, bytes] : files) {
+        test::WriteFileBytes(dir / name, bytes);
+        CImageBuffer image = test::MakePatternImage(3, 3);
+        EXPECT_FALSE(image.Load(dir / name)) << name;
+        EXPECT_TRUE(image.IsEmpty()) << name;
+    }
+}
+
+TEST(PngCodec, MissingFileLeavesTheBufferAsItWas)
+{
+    test::TempDir dir;
+    CImageBuffer image = test::MakePatternImage(4, 3);
+    const auto before = PixelsOf(image);
+    EXPECT_FALSE(image.Load(dir / "missing.png"));
+    EXPECT_EQ(PixelsOf(image), before);
+    CImageBuffer empty;
+    EXPECT_FALSE(empty.Save(dir / "empty.png"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "empty.png"));
+}
+
+}  // namespace
+}  // namespace skelvane

@@ -1,0 +1,14 @@
+// main() of the widget tests: one QApplication for every test, on the
+// offscreen platform unless told otherwise (test discovery runs the program
+// at build time, outside CTest's environment).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
