@@ -90,12 +90,15 @@ JobOutcome Pano2DomeRun::Run()
     m_frameCount = static_cast<std::int64_t>(
         CPanoSweep(m_job.fromAngle, m_job.toAngle, m_job.duration, m_job.frameRate).FrameCount());
     switch (m_job.mode) {
+    case kPanoImage:
+        return RenderImage();
     case kPanoFrames:
         return RenderFrames();
     case kPanoVideo:
         return RenderVideo();
     default:
-        return RenderImage();
+        // Ending "finished" after doing nothing would report a failure as success.
+        return JobOutcome::Failed("There is no render mode " + std::to_string(m_job.mode) + ".");
     }
 }
 

@@ -516,6 +516,14 @@ TEST_F(Pano2DomeJobTest, ARefusedJobFailsWithItsMessage)
     Run(job);
     EXPECT_EQ(m_rec.Events(), std::vector<std::string>{"failed"});
     EXPECT_EQ(m_rec.reason, kCheckDuration);
+
+    Recorder unknown;
+    CPano2DomeJob other = SweepJob(kPanoImage, m_dir / "x.bmp");
+    other.mode = 3;
+    ASSERT_TRUE(BeginPano2DomeJob(m_control, other, unknown, unknown, &unknown));
+    Finish();
+    EXPECT_EQ(unknown.Events(), std::vector<std::string>{"failed"}) << "doing nothing is no success";
+    EXPECT_TRUE(FilesIn(m_dir.Path()).empty());
 }
 
 // ------------------------------------------------------------------- video
