@@ -157,6 +157,10 @@ std::string Pano2DomeRun::RenderInto(SweepFrame& frame)
 std::string Pano2DomeRun::RunPass(std::int64_t progressBase, const std::function<void(SweepFrame&)>& produce,
                                   const std::function<std::string(SweepFrame&)>& deliver)
 {
+    // The stop flag is read before every frame, the first one included.
+    if (m_context.StopRequested()) {
+        return {};
+    }
     CPanoSweep sweep(m_job.fromAngle, m_job.toAngle, m_job.duration, m_job.frameRate);
     // Set by the ordered end when the pass ends early: later frames are
     // abandoned wherever they are.

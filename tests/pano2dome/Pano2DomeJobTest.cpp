@@ -456,6 +456,16 @@ TEST_F(Pano2DomeJobTest, StopWritesTheFrameInProgressAndNothingAfterIt)
     EXPECT_EQ(FilesIn(folder), FrameNames(3, "bmp")) << "frames started ahead leave no files";
 }
 
+TEST_F(Pano2DomeJobTest, StopBeforeTheFirstFrameWritesNoFrame)
+{
+    const fs::path folder = m_dir / "frames";
+    fs::create_directories(folder);
+    m_rec.onRange = [&] { m_control.RequestStop(); };
+    Run(SweepJob(kPanoFrames, folder));
+    EXPECT_EQ(m_rec.Events(), SweepEvents(5, 0, "stopped"));
+    EXPECT_TRUE(FilesIn(folder).empty());
+}
+
 TEST_F(Pano2DomeJobTest, PauseHoldsTheJobUntilContinue)
 {
     const fs::path folder = m_dir / "frames";
