@@ -1,10 +1,30 @@
 // skelvane-cli: the command-line front end for scripts and render farms.
+#include <vector>
+
 #include <CLI/CLI.hpp>
+
+#include "cli/Commands.h"
+#include "cli/ConsoleJob.h"
 
 int main(int argc, char** argv)
 {
+    using namespace skelvane::cli;
+    BlockInterruptSignals();
     CLI::App app{"Skelvane: cube maps and panoramas to fulldome masters"};
     app.require_subcommand(1);
-    CLI11_PARSE(app, argc, argv);
-    return 0;
+    const std::vector<Command> commands = {
+        AddCube2DomeCommand(app),
+        AddSampleCommand(app),
+    };
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error) == 0 ? kExitFinished : kExitBadArguments;
+    }
+    for (const Command& command : commands) {
+        if (command.app->parsed()) {
+            return command.run();
+        }
+    }
+    return kExitBadArguments;
 }

@@ -1,0 +1,178 @@
+#include "cli/ConsoleJob.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace skelvane::cli {
+namespace {
+using Clock = std::chrono::steady_clock;
+
+sigset_t InterruptSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+std::string Duration(double seconds)
+{
+    const auto whole = static_cast<long long>(seconds + 0.5);
+    char text[32];
+    if (whole >= 3600) {
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);
+    } else {
+        std::snprintf(text, sizeof text, "%lld:%02lld", whole / 60, whole % 60);
+    }
+    return text;
+}
+
+// Prints progress and end calls. Progress calls come one at a time from the
+// job's threads; the lock keeps them apart from reporter lines and Ctrl-C
+// notices.
+class ConsoleObserver final : public CJobObserver, public CMessageReporter {
+public:
+    explicit ConsoleObserver(std::int64_t total)
+        : m_total(total), m_terminal(isatty(STDERR_FILENO) == 1), m_start(Clock::now())
+    {
+    }
+
+    void OnProgress(std::int64_t position) override
+    {
+        std::lock_guard lock(m_mutex);
+        const std::int64_t done = position + 1;
+        const double elapsed = std::chrono::duration<double>(Clock::now() - m_start).count();
+        const double fps = elapsed > 0.0 ? static_cast<double>(done) / elapsed : 0.0;
+        const double left = fps > 0.0 ? static_cast<double>(m_total - done) / fps : 0.0;
+        if (m_terminal) {
+            constexpr int kWidth = 30;
+            const int filled = m_total > 0 ? static_cast<int>(done * kWidth / m_total) : kWidth;
+            std::string bar(static_cast<std::size_t>(filled), '#');
+            bar.resize(kWidth, '.');
+            std::fprintf(stderr, "\r[%s] frame %lld/%lld  %.2f fps  %s left ", bar.c_str(),
+                         static_cast<long long>(done), static_cast<long long>(m_total), fps, Duration(left).c_str());
+            std::fflush(stderr);
+            m_barShown = true;
+        } else {
+            std::printf("frame %lld/%lld  %.2f fps  %s left\n", static_cast<long long>(done),
+                        static_cast<long long>(m_total), fps, Duration(left).c_str());
+            std::fflush(stdout);
+        }
+    }
+
+    void OnFinished() override { End(JobEnd::Finished, {}); }
+    void OnStopped() override { End(JobEnd::Stopped, {}); }
+    void OnFailed(const std::string& reason) override { End(JobEnd::Failed, reason); }
+
+    void ShowMessage(const std::string& text) override { PrintLine(text); }
+
+    void PrintLine(const std::string& text)
+    {
+        std::lock_guard lock(m_mutex);
+        EndBarLine();
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
+
+    JobOutcome Outcome()
+    {
+        std::lock_guard lock(m_mutex);
+        EndBarLine();
+        return m_outcome;
+    }
+
+private:
+    void End(JobEnd end, const std::string& reason)
+    {
+        std::lock_guard lock(m_mutex);
+        m_outcome = {end, reason};
+    }
+
+    void EndBarLine()
+    {
+        if (m_barShown) {
+            std::fputc('\n', stderr);
+            m_barShown = false;
+        }
+    }
+
+    const std::int64_t m_total;
+    const bool m_terminal;
+    const Clock::time_point m_start;
+    std::mutex m_mutex;
+    bool m_barShown = false;
+    JobOutcome m_outcome;
+};
+
+}  // namespace
+
+void BlockInterruptSignals()
+{
+    const sigset_t set = InterruptSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void UnblockInterruptSignals()
+{
+    const sigset_t set = InterruptSignals();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+int RunJobOnConsole(CJobControl& control, const BeginJob& begin, std::int64_t totalFrames,
+                    const ConsoleJobTexts& texts)
+{
+    ConsoleObserver console(totalFrames);
+    if (!begin(control, console, console)) {
+        console.PrintLine("A job is running already.");
+        return kExitFailed;
+    }
+
+    std::atomic<bool> ended{false};
+    std::thread watcher([&] {
+        const sigset_t set = InterruptSignals();
+        int interrupts = 0;
+        while (!ended.load()) {
+            const timespec wait{0, 100'000'000};
+            if (sigtimedwait(&set, nullptr, &wait) < 0) {
+                continue;
+            }
+            if (++interrupts == 1) {
+                console.PrintLine("Stopping after the frame in progress is written; press Ctrl-C again to abort.");
+                control.RequestStop();
+            } else {
+                console.PrintLine("Aborted.");
+                std::_Exit(kExitStopped);
+            }
+        }
+    });
+    while (!control.WaitForEnd(std::chrono::milliseconds(200))) {
+    }
+    control.Join();
+    ended.store(true);
+    watcher.join();
+
+    const JobOutcome outcome = console.Outcome();
+    switch (outcome.end) {
+    case JobEnd::Finished:
+        std::printf("%s\n", texts.finished);
+        return kExitFinished;
+    case JobEnd::Stopped:
+        std::printf("%s\n", texts.stopped);
+        return kExitStopped;
+    case JobEnd::Failed:
+        break;
+    }
+    std::fprintf(stderr, "%s\n%s\n", texts.failed, outcome.reason.c_str());
+    return kExitFailed;
+}
+
+}  // namespace skelvane::cli

@@ -1,0 +1,225 @@
+// skelvane-cli cube2dome: the Cube2Dome batch render without the desktop. The
+// options fill the same settings model the settings dialog fills, and its
+// acceptance checks give the same messages.
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "cli/Commands.h"
+#include "cli/ConsoleJob.h"
+#include "cube2dome/Cube2DomeJob.h"
+#include "cube2dome/Cube2DomeSettings.h"
+
+namespace skelvane::cli {
+namespace {
+namespace fs = std::filesystem;
+
+struct Cube2DomeOptions {
+    std::string input;
+    std::array<std::string, kCubeFaceCount> faces;
+    int faceCount = 5;
+    std::string inFormat = "bmp";
+    std::string outFormat = "bmp";
+    std::string output;
+    std::string prefix = "FullDome_";
+    int digits = 3;
+    std::string frames = "all";
+    unsigned size = 0;
+    bool sizeGiven = false;
+    int fov = 180;
+    float tilt = 60.0f;
+    float pan = 0.0f;
+    int threads = 0;
+};
+
+struct FrameChoice {
+    FrameMode mode = FrameMode::All;
+    unsigned first = 1;
+    unsigned last = 1;
+};
+
+bool ParseFrameNumber(const std::string& text, unsigned& value)
+{
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+        return false;
+    }
+    value = static_cast<unsigned>(std::stoul(text));
+    return true;
+}
+
+// "all", "N" or "A-B"; numbers are checked against the sequence later, by
+// the settings, so that the messages are the usual ones.
+bool ParseFrames(const std::string& text, FrameChoice& choice)
+{
+    if (text == "all") {
+        choice = {FrameMode::All, 1, 1};
+        return true;
+    }
+    const std::size_t dash = text.find('-');
+    if (dash == std::string::npos) {
+        choice.mode = FrameMode::Single;
+        return ParseFrameNumber(text, choice.first);
+    }
+    choice.mode = FrameMode::Range;
+    return ParseFrameNumber(text.substr(0, dash), choice.first) && ParseFrameNumber(text.substr(dash + 1), choice.last);
+}
+
+std::string Lower(std::string text)
+{
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+int RunCube2Dome(const Cube2DomeOptions& options)
+{
+    Cube2DomeSettings settings;
+    settings.faceCount = options.faceCount;
+    settings.inputFormat = Lower(options.inFormat);
+    settings.outputFormat = Lower(options.outFormat);
+    if (!options.input.empty()) {
+        settings.upperDir = options.input;
+    }
+    FrameChoice frames;
+    ParseFrames(options.frames, frames);  // checked by the option's validator
+    settings.ChooseFrameMode(frames.mode);
+    if (frames.mode == FrameMode::Single) {
+        settings.singleFrame = frames.first;
+    } else if (frames.mode == FrameMode::Range) {
+        settings.fromFrame = frames.first;
+        settings.toFrame = frames.last;
+    }
+    if (!options.input.empty()) {
+        settings.FillFromUpperDir();
+    } else {
+        for (int k = 0; k < kCubeFaceCount; ++k) {
+            if (!options.faces[k].empty()) {
+                settings.facePath[k] = options.faces[k];
+                settings.RebuildFace(k);
+            }
+        }
+    }
+    settings.outputPrefix = options.prefix;
+    settings.serialDigits = options.digits;
+    settings.verticalAngle = options.tilt;
+    settings.saveDir = options.output;
+
+    bool faceWidthUnknown = false;
+    if (options.sizeGiven) {
+        settings.SetOutputWidth(options.size);
+    } else if (settings.faceList[Left] && settings.faceList[Left]->Count() > 0) {
+        // As the settings dialog does: twice the width of the first Left face.
+        CImageBuffer face;
+        if (face.Load(settings.faceList[Left]->At(0))) {
+            settings.ApplyFaceImageWidth(face.GetWidth());
+        } else {
+            faceWidthUnknown = true;
+        }
+    }
+
+    if (const std::optional<std::string> message = settings.ValidateSettings()) {
+        std::fprintf(stderr, "%s\n", message->c_str());
+        if (faceWidthUnknown && settings.outputWidth == 0) {
+            std::fprintf(stderr, "(%s cannot be read to take the face width from; give --size.)\n",
+                         settings.faceList[Left]->At(0).c_str());
+        }
+        return kExitBadArguments;
+    }
+
+    // A farm's output folder may not exist yet; one that cannot be made fails
+    // the job at its first frame, naming the file.
+    std::error_code ignored;
+    fs::create_directories(settings.saveDir, ignored);
+
+    const CCube2DomeJob job = MakeCube2DomeJob(settings, options.fov, options.pan);
+    CJobControl control(CJobControl::Options{options.threads, false});
+    return RunJobOnConsole(
+        control,
+        [&](CJobControl& jobControl, CJobObserver& observer, CMessageReporter& reporter) {
+            return BeginCube2DomeJob(jobControl, job, observer, reporter);
+        },
+        static_cast<std::int64_t>(job.toFrame) - job.fromFrame + 1,
+        {cube2dome_text::kFinished, cube2dome_text::kStopped, cube2dome_text::kFailed});
+}
+
+}  // namespace
+
+Command AddCube2DomeCommand(CLI::App& app)
+{
+    auto options = std::make_shared<Cube2DomeOptions>();
+    CLI::App* command = app.add_subcommand("cube2dome", "Render cube-face sequences into numbered dome masters");
+    const auto formats = CLI::IsMember({"bmp", "jpg", "png", "tga"}, CLI::ignore_case);
+
+    CLI::Option* input =
+        command->add_option("--input", options->input,
+                            "Upper folder with the sub-folders left, front, right, back, top, bottom");
+    CLI::Option* faces[kCubeFaceCount];
+    for (int k = 0; k < kCubeFaceCount; ++k) {
+        const std::string word(kFaceWords[k]);
+        faces[k] = command->add_option("--" + word, options->faces[k], "Folder of the " + word + " face");
+        faces[k]->excludes(input);
+        input->excludes(faces[k]);
+    }
+    command->add_option("--faces", options->faceCount, "Faces in use: 5 leaves out the bottom face")
+        ->check(CLI::IsMember({5, 6}))
+        ->capture_default_str();
+    command->add_option("--in-format", options->inFormat, "Extension of the face files")
+        ->check(formats)
+        ->capture_default_str();
+    command->add_option("--out-format", options->outFormat, "Format of the dome masters")
+        ->check(formats)
+        ->capture_default_str();
+    command->add_option("--output", options->output, "Folder the dome masters are written to")->required();
+    command
+        ->add_option("--prefix", options->prefix, "First part of every output file name")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                if (text.size() > kMaxOutputPrefixChars) {
+                    return "at most " + std::to_string(kMaxOutputPrefixChars) + " characters";
+                }
+                if (text.find('/') != std::string::npos) {
+                    return "a prefix names files, not folders: no '/'";
+                }
+                return {};
+            },
+            "PREFIX"))
+        ->capture_default_str();
+    command->add_option("--digits", options->digits, "Digits of the frame serial in file names")
+        ->check(CLI::Range(kMinSerialDigits, kMaxSerialDigits))
+        ->capture_default_str();
+    command
+        ->add_option("--frames", options->frames, "Frames to render: all, N, or A-B (numbered from 1)")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                FrameChoice choice;
+                return ParseFrames(text, choice) ? std::string() : "expected all, N or A-B";
+            },
+            "all|N|A-B"))
+        ->capture_default_str();
+    command->add_option("--size", options->size, "Dome size in pixels (default: twice the face width)");
+    command->add_option("--fov", options->fov, "Field of view in degrees")
+        ->check(CLI::Range(90, 360))
+        ->capture_default_str();
+    command->add_option("--tilt", options->tilt, "Vertical view angle in degrees")
+        ->check(CLI::Range(-90.0f, 90.0f))
+        ->capture_default_str();
+    command->add_option("--pan", options->pan, "Horizontal view angle in degrees")
+        ->check(CLI::Range(-180.0f, 180.0f))
+        ->capture_default_str();
+    command->add_option("--threads", options->threads, "Threads to use (default: all cores)")
+        ->check(CLI::Range(1, 1024));
+
+    CLI::Option* size = command->get_option("--size");
+    return {command, [options, size] {
+                options->sizeGiven = size->count() > 0;
+                return RunCube2Dome(*options);
+            }};
+}
+
+}  // namespace skelvane::cli

@@ -1,0 +1,337 @@
+#include "cube2dome/Cube2DomeJob.h"
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <new>
+
+#include <tbb/parallel_for.h>
+#include <tbb/parallel_pipeline.h>
+
+#include "cube2dome/FaceGatherMap.h"
+#include "cube2dome/OutputPath.h"
+#include "engine/CubeDomeProjector.h"
+#include "imageio/StagedImageFile.h"
+
+namespace skelvane {
+namespace {
+namespace fs = std::filesystem;
+using namespace cube2dome_text;
+
+// One frame on its way through the pipeline.
+struct Frame {
+    explicit Frame(int framePosition) : position(framePosition) {}
+    int position;           // 0-based within the job
+    bool loaded = false;    // faces already loaded (the first frame's are)
+    bool produced = false;  // loaded, rendered and staged, or failed trying
+    bool staged = false;
+    std::string failure;
+    CubeFaces faces;
+    CStagedImageFile file;
+};
+using FramePtr = std::shared_ptr<Frame>;
+
+class Cube2DomeRun {
+public:
+    Cube2DomeRun(const CCube2DomeJob& job, CJobContext& context)
+        : m_job(job), m_context(context), m_projector(context.Reporter()),
+          m_folder(TrimTrailingSeparators(job.saveDir)), m_stagingFolder(m_folder.empty() ? "/" : m_folder)
+    {
+    }
+
+    JobOutcome Run();
+
+private:
+    long long FrameIndex(int position) const { return static_cast<long long>(m_job.fromFrame) + position - 1; }
+    fs::path FacePath(int k, int position) const
+    {
+        return m_job.faceLists[k]->At(static_cast<std::size_t>(FrameIndex(position)));
+    }
+    std::string CheckParameters() const;
+    std::string LoadFaces(int position, CubeFaces& faces);
+    std::string CheckFaceSizes(int position, const CubeFaces& faces) const;
+    void Produce(Frame& frame);
+    std::string Publish(Frame& frame);
+    JobOutcome RunPipeline(FramePtr first);
+
+    const CCube2DomeJob& m_job;
+    CJobContext& m_context;
+    CCubeDomeProjector m_projector;
+    const std::string m_folder;
+    const fs::path m_stagingFolder;
+    int m_total = 0;
+    std::int32_t m_faceSize = 0;
+    FaceMap m_map;
+    CFaceGatherMap m_gather;
+    bool m_gatherReady = false;
+};
+
+std::string Cube2DomeRun::CheckParameters() const
+{
+    if (m_job.faceCount != 5 && m_job.faceCount != 6) {
+        return "The face count must be 5 or 6, not " + std::to_string(m_job.faceCount) + ".";
+    }
+    if (m_job.saveDir.empty()) {
+        return "No save folder was given.";
+    }
+    if (m_job.fromFrame < 1) {
+        return "Frames are numbered from 1; the first frame was " + std::to_string(m_job.fromFrame) + ".";
+    }
+    for (int k = 0; k < m_job.faceCount; ++k) {
+        const FaceFrameListPtr& list = m_job.faceLists[k];
+        if (!list || list->Count() < static_cast<std::size_t>(m_job.toFrame)) {
+            return "The " + std::string(kFaceWords[k]) + " face has " + std::to_string(list ? list->Count() : 0) +
+                   " frames; the job needs frame " + std::to_string(m_job.toFrame) + ".";
+        }
+    }
+    return {};
+}
+
+std::string Cube2DomeRun::LoadFaces(int position, CubeFaces& faces)
+{
+    std::array<bool, kCubeFaceCount> loaded{};
+    tbb::parallel_for(0, m_job.faceCount, [&](int k) {
+        m_context.Checkpoint();
+        loaded[k] = faces[k].Load(FacePath(k, position));
+    });
+    for (int k = 0; k < m_job.faceCount; ++k) {
+        if (!loaded[k]) {
+            return "Cannot read the face file " + FacePath(k, position).string() + ".";
+        }
+    }
+    return {};
+}
+
+std::string Cube2DomeRun::CheckFaceSizes(int position, const CubeFaces& faces) const
+{
+    for (int k = 0; k < m_job.faceCount; ++k) {
+        if (faces[k].GetWidth() != m_faceSize || faces[k].GetHeight() != m_faceSize) {
+            return "The face file " + FacePath(k, position).string() + " is " + std::to_string(faces[k].GetWidth()) +
+                   " x " + std::to_string(faces[k].GetHeight()) + " pixels; the faces of this job are " +
+                   std::to_string(m_faceSize) + " x " + std::to_string(m_faceSize) + ".";
+        }
+    }
+    return {};
+}
+
+void Cube2DomeRun::Produce(Frame& frame)
+{
+    frame.produced = true;
+    try {
+        if (!frame.loaded) {
+            frame.failure = LoadFaces(frame.position, frame.faces);
+            if (frame.failure.empty()) {
+                frame.failure = CheckFaceSizes(frame.position, frame.faces);
+            }
+            if (!frame.failure.empty()) {
+                return;
+            }
+        }
+        std::unique_ptr<CImageBuffer> dome =
+            m_gatherReady ? m_gather.Render(frame.faces, m_context.Reporter())
+                          : m_projector.RenderCubeDome(frame.faces, m_faceSize, m_map.get(), m_job.outputSize);
+        for (CImageBuffer& face : frame.faces) {
+            face.Release();
+        }
+        if (!dome) {
+            frame.failure = "Frame " + std::to_string(FrameIndex(frame.position) + 1) + " could not be rendered.";
+            return;
+        }
+        m_context.Checkpoint();
+        frame.staged = frame.file.Stage(*dome, m_stagingFolder, m_job.outputFormat);
+    } catch (const std::bad_alloc&) {
+        frame.failure = kOutOfMemoryText;
+    }
+}
+
+std::string Cube2DomeRun::Publish(Frame& frame)
+{
+    const long long index = FrameIndex(frame.position);
+    // Each NameTaken means another writer took the name after it was checked;
+    // the next MakeOutputPath sees that entry, so this ends within the bound.
+    for (int attempt = 0; attempt <= kMaxOutputSuffix; ++attempt) {
+        const auto path =
+            MakeOutputPath(m_folder, m_job.outputPrefix, index, m_job.serialDigits, m_job.outputFormat);
+        if (!path) {
+            break;
+        }
+        if (!frame.staged) {
+            return "Cannot write the dome image " + path->string() + ".";
+        }
+        std::string error;
+        switch (frame.file.Publish(*path, error)) {
+        case CStagedImageFile::PublishResult::Published:
+            return {};
+        case CStagedImageFile::PublishResult::NameTaken:
+            continue;
+        case CStagedImageFile::PublishResult::Failed:
+            return "Cannot write the dome image " + path->string() + ": " + error + ".";
+        }
+    }
+    return "Cannot name the dome image " +
+           OutputPathWithSuffix(m_folder, m_job.outputPrefix, index, m_job.serialDigits, m_job.outputFormat, 0)
+               .string() +
+           ": it and its " + std::to_string(kMaxOutputSuffix) + " numbered variants all exist.";
+}
+
+JobOutcome Cube2DomeRun::Run()
+{
+    if (const std::string problem = CheckParameters(); !problem.empty()) {
+        return JobOutcome::Failed(problem);
+    }
+    const long long total = static_cast<long long>(m_job.toFrame) - m_job.fromFrame + 1;
+    if (total <= 0) {
+        return JobOutcome::Finished();
+    }
+    m_total = static_cast<int>(total);
+    if (m_context.StopRequested()) {
+        return JobOutcome::Stopped();
+    }
+    m_context.Checkpoint();
+
+    // The face size comes from the job's own first frame, not from whatever
+    // the preview loaded last.
+    auto first = std::make_shared<Frame>(0);
+    if (std::string failure = LoadFaces(0, first->faces); !failure.empty()) {
+        return JobOutcome::Failed(failure);
+    }
+    m_faceSize = first->faces[Left].GetWidth();
+    if (std::string failure = CheckFaceSizes(0, first->faces); !failure.empty()) {
+        return JobOutcome::Failed(failure);
+    }
+    first->loaded = true;
+
+    // Dome sides beyond the image limit are refused like any size the
+    // builder refuses, before a map of that size is attempted. Frames are
+    // rendered through the packed gather map; the face map serves faces too
+    // large for it.
+    if (m_job.outputSize <= kMaxImageSide) {
+        try {
+            m_gatherReady = m_gather.BuildFromView(m_faceSize, m_job.outputSize, m_job.fov, m_job.verticalAngle,
+                                                   m_job.horizontalAngle);
+        } catch (const std::bad_alloc&) {
+            m_context.Reporter().ShowMessage(kOutOfMemoryText);
+        }
+        if (!m_gatherReady) {
+            m_map = m_projector.BuildCubeDomeMap(m_faceSize, m_job.outputSize, m_job.fov, m_job.verticalAngle,
+                                                 m_job.horizontalAngle);
+        }
+    }
+    if (!m_gatherReady && !m_map) {
+        m_context.Reporter().ShowMessage(kCalcPlaneFailed);
+        return JobOutcome::Failed(std::string(kCalcPlaneFailed) + " No face map for faces of " +
+                                  std::to_string(m_faceSize) + " pixels and a dome of " +
+                                  std::to_string(m_job.outputSize) + " pixels.");
+    }
+    return RunPipeline(std::move(first));
+}
+
+JobOutcome Cube2DomeRun::RunPipeline(FramePtr first)
+{
+    // Set by the output stage when the job ends early: later frames are
+    // abandoned wherever they are.
+    std::atomic<bool> halted{false};
+    // Every frame up to this position is going to be written: the output
+    // stage found no stop request after reporting the frame before it.
+    std::atomic<int> committed{0};
+    std::string failure;  // written by the output stage only
+    int next = 0;         // read and written by the input stage only
+
+    auto abandoned = [&](int position) {
+        return halted.load() || (position > committed.load() && m_context.StopRequested());
+    };
+
+    // Enough frames in flight to keep every thread busy while one frame waits
+    // at the ordered end; each costs its faces and its dome in memory.
+    const auto tokens = static_cast<std::size_t>(std::clamp(m_context.Concurrency() + 1, 2, 8));
+    tbb::parallel_pipeline(
+        tokens,
+        tbb::make_filter<void, FramePtr>(tbb::filter_mode::serial_in_order,
+                                         [&](tbb::flow_control& control) -> FramePtr {
+                                             if (next > 0) {
+                                                 m_context.Checkpoint();
+                                             }
+                                             if (next >= m_total || abandoned(next)) {
+                                                 control.stop();
+                                                 return nullptr;
+                                             }
+                                             FramePtr frame = next == 0 ? std::move(first)
+                                                                        : std::make_shared<Frame>(next);
+                                             ++next;
+                                             return frame;
+                                         }) &
+            tbb::make_filter<FramePtr, FramePtr>(tbb::filter_mode::parallel,
+                                                 [&](FramePtr frame) {
+                                                     if (!abandoned(frame->position)) {
+                                                         Produce(*frame);
+                                                     }
+                                                     return frame;
+                                                 }) &
+            tbb::make_filter<FramePtr, void>(tbb::filter_mode::serial_in_order, [&](FramePtr frame) {
+                if (halted.load()) {
+                    return;
+                }
+                // A frame skipped ahead of a stop can turn out to be the one
+                // in progress: it is made here, in order.
+                if (!frame->produced) {
+                    Produce(*frame);
+                }
+                std::string reason = frame->failure;
+                if (reason.empty()) {
+                    m_context.Checkpoint();
+                    reason = Publish(*frame);
+                }
+                if (!reason.empty()) {
+                    failure = std::move(reason);
+                    halted.store(true);
+                    return;
+                }
+                m_context.Progress(frame->position);
+                if (m_context.StopRequested()) {
+                    halted.store(true);
+                    return;
+                }
+                committed.store(frame->position + 1);
+            }));
+
+    if (!failure.empty()) {
+        return JobOutcome::Failed(failure);
+    }
+    return m_context.StopRequested() ? JobOutcome::Stopped() : JobOutcome::Finished();
+}
+
+}  // namespace
+
+CCube2DomeJob MakeCube2DomeJob(const Cube2DomeSettings& settings, int fov, float horizontalAngle)
+{
+    CCube2DomeJob job;
+    job.fromFrame = static_cast<int>(settings.fromFrame);
+    job.toFrame = static_cast<int>(settings.toFrame);
+    job.outputSize = static_cast<int>(std::min(settings.outputWidth, static_cast<unsigned>(kMaxImageSide) + 1));
+    job.serialDigits = settings.serialDigits;
+    job.faceCount = settings.faceCount;
+    job.fov = fov;
+    job.verticalAngle = settings.verticalAngle;
+    job.horizontalAngle = horizontalAngle;
+    job.saveDir = settings.saveDir;
+    job.outputFormat = settings.outputFormat;
+    job.outputPrefix = settings.outputPrefix;
+    job.faceLists = settings.faceList;
+    return job;
+}
+
+JobOutcome Cube2DomeRenderThread(const CCube2DomeJob& job, CJobContext& context)
+{
+    Cube2DomeRun run(job, context);
+    return run.Run();
+}
+
+bool BeginCube2DomeJob(CJobControl& control, const CCube2DomeJob& job, CJobObserver& observer,
+                       CMessageReporter& reporter)
+{
+    return control.Begin([job](CJobContext& context) { return Cube2DomeRenderThread(job, context); }, observer,
+                         reporter);
+}
+
+}  // namespace skelvane

@@ -1,0 +1,72 @@
+// The Cube2Dome batch render: numbered dome images from a range of cube-face
+// frames, on a job worker (engine/JobControl.h).
+//
+// What the job does, as a one-frame-at-a-time loop would:
+// 1. Take the face size F from the faces of the first frame (every face in
+//    use must read and be F x F) and build one face map for the whole job
+//    (in its packed per-frame form, cube2dome/FaceGatherMap.h).
+//    No map: "CalcPlane Failed!" through the reporter, and the job fails.
+// 2. For frame i = 0 .. total - 1 (frame number fromFrame + i): if a stop was
+//    requested, end stopped; else load the faces in use, render the dome
+//    through the map, name it with MakeOutputPath, write it (never replacing
+//    an existing entry), and report Progress(i).
+// 3. End finished, or stopped when a stop was requested. A face that cannot
+//    be read or has another size, a render that fails, or a dome that cannot
+//    be written ends the job failed, with the reason naming the file; the
+//    frames before it stay on disk.
+//
+// The frames overlap (decode, render and encode of several frames run at once
+// in a tbb::parallel_pipeline with a bounded number of frames in flight), but
+// names are given out, files published and progress reported strictly in
+// frame order, one frame after the other, so every file, name, progress call
+// and end call is the one the loop above would make. A stop finishes, writes
+// and reports the frame in progress (the one after the last reported) and
+// abandons frames started ahead of it; their temporary files are removed.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "cube2dome/Cube2DomeSettings.h"
+#include "cube2dome/FaceFrameList.h"
+#include "engine/JobControl.h"
+
+namespace skelvane {
+
+namespace cube2dome_text {
+inline constexpr const char* kCalcPlaneFailed = "CalcPlane Failed!";
+inline constexpr const char* kFinished = "The FullDome render have finished! ";
+inline constexpr const char* kFailed = "Some error has happened, the FullDome render is not finished! ";
+inline constexpr const char* kStopped = "User break down the task! ";
+}  // namespace cube2dome_text
+
+// The parameter block of one job, copied at Begin: the job owns its copy, and
+// the face lists it shares are immutable, so the settings can change while it
+// runs. The face size is not part of it: the job takes it from its own faces.
+struct CCube2DomeJob {
+    int fromFrame = 1;   // first frame, 1-based
+    int toFrame = 1;     // last frame, inclusive
+    int outputSize = 0;  // N of the N x N dome image
+    int serialDigits = 3;
+    int faceCount = 5;   // 5 leaves out Bottom
+    int fov = 180;       // degrees
+    float verticalAngle = 60.0f;   // tilt, degrees
+    float horizontalAngle = 0.0f;  // pan, degrees
+    std::string saveDir;
+    std::string outputFormat = "bmp";
+    std::string outputPrefix = "FullDome_";
+    std::array<FaceFrameListPtr, kCubeFaceCount> faceLists;
+};
+
+// The job of accepted settings with the page's view.
+CCube2DomeJob MakeCube2DomeJob(const Cube2DomeSettings& settings, int fov, float horizontalAngle);
+
+// The job's body: runs on a job worker and returns its outcome. Progress(i)
+// is reported for each written frame, i counted from 0 within the job.
+JobOutcome Cube2DomeRenderThread(const CCube2DomeJob& job, CJobContext& context);
+
+// Starts a copy of `job` on `control`; false while another job runs there.
+bool BeginCube2DomeJob(CJobControl& control, const CCube2DomeJob& job, CJobObserver& observer,
+                       CMessageReporter& reporter = DefaultReporter());
+
+}  // namespace skelvane

@@ -1,0 +1,203 @@
+#include "cube2dome/FaceGatherMap.h"
+
+#include <atomic>
+#include <cmath>
+#include <new>
+
+#include "engine/ParallelRows.h"
+
+namespace skelvane {
+namespace {
+
+constexpr int kFaceShift = 29;
+constexpr std::uint32_t kOffsetMask = (1u << kFaceShift) - 1;
+constexpr std::uint32_t kOutsideWord = 7u << kFaceShift;  // "face" 7 reads transparent black
+
+// The rounding of RenderCubeDome: truncate(p + 0.5), negatives to 0, positions
+// at or beyond the face size clamped to the last pixel and flagged.
+std::int32_t RoundToFacePixel(float position, std::int32_t faceSize, bool& overflow)
+{
+    const float rounded = position + 0.5f;
+    if (!(rounded > 0.0f)) {
+        return 0;
+    }
+    if (rounded >= static_cast<float>(faceSize)) {
+        overflow = true;
+        return faceSize - 1;
+    }
+    return static_cast<std::int32_t>(rounded);
+}
+
+std::uint32_t WordOf(const FaceMapEntry& entry, std::int32_t faceSize, bool& overflowW, bool& overflowH)
+{
+    if (entry.u == kOutsideCircle && entry.v == kOutsideCircle) {
+        return kOutsideWord;
+    }
+    const std::int32_t x = RoundToFacePixel(entry.u, faceSize, overflowW);
+    const std::int32_t y = RoundToFacePixel(entry.v, faceSize, overflowH);
+    const auto face = static_cast<std::uint32_t>(static_cast<unsigned>(entry.face) % kCubeFaceCount);
+    // Rows are stored bottom-up: row y from the top is block row F - 1 - y.
+    const auto offset = static_cast<std::uint32_t>((faceSize - 1 - y) * faceSize + x);
+    return face << kFaceShift | offset;
+}
+
+}  // namespace
+
+bool CFaceGatherMap::Allocate(std::int32_t faceSize, std::int32_t outSize)
+{
+    m_words.reset();
+    if (faceSize < 2 || faceSize > kMaxFaceSize || outSize < 1 || outSize > kMaxDomeSize) {
+        return false;
+    }
+    m_words = std::make_unique_for_overwrite<std::uint32_t[]>(static_cast<std::size_t>(outSize) * outSize);
+    m_faceSize = faceSize;
+    m_outSize = outSize;
+    return true;
+}
+
+bool CFaceGatherMap::BuildFromView(std::int32_t faceSize, std::int32_t outSize, std::int32_t fov, float tilt,
+                                   float pan)
+{
+    using namespace cube_geometry;
+    if (!Allocate(faceSize, outSize)) {
+        return false;
+    }
+    // The steps and constants of BuildCubeDomeMap, so that every entry is
+    // the one its map would hold.
+    const float R = static_cast<float>(faceSize - 1) / 2.0f;
+    const float phi = tilt * kPi / 180.0f;
+    const float cosPhi = std::cos(phi);
+    const float sinPhi = std::sin(phi);
+    const float psi = pan * kPi / 180.0f;
+    const float cosPsi = std::cos(psi);
+    const float sinPsi = std::sin(psi);
+    std::atomic<bool> overflowW{false};
+    std::atomic<bool> overflowH{false};
+    const std::int32_t half = (outSize + 1) / 2;
+    ForEachRowBand(half, 2 * static_cast<std::int64_t>(outSize), [&](std::int32_t first, std::int32_t end) {
+        bool bandW = false;
+        bool bandH = false;
+        auto word = [&](Direction d) {
+            return WordOf(DirectionToCubeFace(RotateDirectionAboutY(RotateDirectionAboutX(d, cosPhi, sinPhi),
+                                                                    cosPsi, sinPsi),
+                                              R),
+                          faceSize, bandW, bandH);
+        };
+        for (std::int32_t i = first; i < end; ++i) {
+            const std::size_t row = static_cast<std::size_t>(i) * outSize;
+            const std::size_t mirrorRow = static_cast<std::size_t>(outSize - 1 - i) * outSize;
+            for (std::int32_t j = 0; j < half; ++j) {
+                const std::size_t mirrorColumn = static_cast<std::size_t>(outSize - 1 - j);
+                const Direction d = FisheyeToDirection(i, j, faceSize, outSize, fov);
+                if (d.x == 0.0f && d.y == 0.0f && d.z == 0.0f) {
+                    m_words[row + j] = m_words[row + mirrorColumn] = m_words[mirrorRow + j] =
+                        m_words[mirrorRow + mirrorColumn] = kOutsideWord;
+                    continue;
+                }
+                // The same order of writes as the map builder: for odd sizes
+                // the centre row and column are their own mirrors.
+                m_words[row + j] = word(d);
+                m_words[row + mirrorColumn] = word({-d.x, d.y, d.z});
+                m_words[mirrorRow + j] = word({d.x, -d.y, d.z});
+                m_words[mirrorRow + mirrorColumn] = word({-d.x, -d.y, d.z});
+            }
+        }
+        if (bandW) {
+            overflowW = true;
+        }
+        if (bandH) {
+            overflowH = true;
+        }
+    });
+    m_overflowW = overflowW.load();
+    m_overflowH = overflowH.load();
+    return true;
+}
+
+bool CFaceGatherMap::Build(const FaceMapEntry* map, std::int32_t faceSize, std::int32_t outSize)
+{
+    if (!map || !Allocate(faceSize, outSize)) {
+        return false;
+    }
+    std::atomic<bool> overflowW{false};
+    std::atomic<bool> overflowH{false};
+    ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) {
+        bool bandW = false;
+        bool bandH = false;
+        for (std::int32_t i = first; i < end; ++i) {
+            const std::size_t row = static_cast<std::size_t>(i) * outSize;
+            for (std::int32_t j = 0; j < outSize; ++j) {
+                m_words[row + j] = WordOf(map[row + j], faceSize, bandW, bandH);
+            }
+        }
+        if (bandW) {
+            overflowW = true;
+        }
+        if (bandH) {
+            overflowH = true;
+        }
+    });
+    m_overflowW = overflowW.load();
+    m_overflowH = overflowH.load();
+    return true;
+}
+
+bool CFaceGatherMap::Accepts(const CubeFaces& faces) const
+{
+    if (!m_words) {
+        return false;
+    }
+    for (const CImageBuffer& face : faces) {
+        if (!face.IsEmpty() && (face.GetBitCount() != 32 || face.GetWidth() != m_faceSize ||
+                                face.GetHeight() != m_faceSize || face.Stride() != 4 * m_faceSize)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::unique_ptr<CImageBuffer> CFaceGatherMap::Render(const CubeFaces& faces, CMessageReporter& reporter) const
+{
+    if (!Accepts(faces)) {
+        return nullptr;  // the offsets would not fit these faces
+    }
+    static const std::uint32_t kOpaqueBlack = 0xFF000000u;
+    static const std::uint32_t kTransparentBlack = 0x00000000u;
+    // Per "face" 0..7: where its pixels start and which offsets are real. An
+    // empty face and the outside word read one fixed pixel.
+    const std::uint32_t* base[8];
+    std::uint32_t mask[8];
+    for (int k = 0; k < 8; ++k) {
+        const bool usable = k < kCubeFaceCount && !faces[k].IsEmpty();
+        base[k] = usable ? reinterpret_cast<const std::uint32_t*>(faces[k].Bits())
+                         : (k == 7 ? &kTransparentBlack : &kOpaqueBlack);
+        mask[k] = usable ? kOffsetMask : 0;
+    }
+    try {
+        auto dome = std::make_unique<CImageBuffer>();
+        dome->Create(m_outSize, m_outSize);
+        ForEachRowBand(m_outSize, m_outSize, [&](std::int32_t first, std::int32_t end) {
+            for (std::int32_t i = first; i < end; ++i) {
+                const std::uint32_t* word = m_words.get() + static_cast<std::size_t>(i) * m_outSize;
+                std::uint32_t* out = dome->Row32(i);
+                for (std::int32_t j = 0; j < m_outSize; ++j) {
+                    const std::uint32_t w = word[j];
+                    const std::uint32_t face = w >> kFaceShift;
+                    out[j] = base[face][w & mask[face]];
+                }
+            }
+        });
+        if (m_overflowW) {
+            reporter.ShowMessage("Overflow-w");
+        }
+        if (m_overflowH) {
+            reporter.ShowMessage("Overflow-h");
+        }
+        return dome;
+    } catch (const std::bad_alloc&) {
+        reporter.ShowMessage(kOutOfMemoryText);
+    }
+    return nullptr;
+}
+
+}  // namespace skelvane

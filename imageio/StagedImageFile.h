@@ -1,0 +1,50 @@
+// Writing an image under a name that must not exist yet, in two steps, so
+// that the slow part can run for many frames at once while names are still
+// given out one at a time, in order:
+// 1. Stage() encodes the image with the codec of the extension (the ordinary
+//    Save) into a hidden temporary file in the target folder.
+// 2. Publish() gives the staged file its final name without ever replacing an
+//    existing entry (file, folder or link), so two writers can never share a
+//    name. The name is taken atomically where the file system allows it
+//    (rename without replace, else a hard link); elsewhere the file is
+//    created exclusively and copied.
+// An object that is destroyed unpublished removes its temporary file.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "engine/ImageBuffer.h"
+
+namespace skelvane {
+
+class CStagedImageFile {
+public:
+    enum class PublishResult { Published, NameTaken, Failed };
+
+    CStagedImageFile() = default;
+    ~CStagedImageFile();
+    CStagedImageFile(const CStagedImageFile&) = delete;
+    CStagedImageFile& operator=(const CStagedImageFile&) = delete;
+
+    // Encodes `image` as `extension` ("bmp", "jpg", ...) into `folder`. False
+    // when the codec refuses or the folder cannot be written.
+    bool Stage(CImageBuffer& image, const std::filesystem::path& folder, std::string_view extension);
+    bool IsStaged() const { return !m_temporary.empty(); }
+
+    // Names the staged file `target`. NameTaken leaves it staged for another
+    // name; Failed gives the reason in `error`.
+    PublishResult Publish(const std::filesystem::path& target, std::string& error);
+
+    // Removes an unpublished staged file.
+    void Discard();
+
+private:
+    std::filesystem::path m_temporary;
+};
+
+// Both steps for one image: false when the target exists or cannot be written.
+bool SaveImageExclusive(CImageBuffer& image, const std::filesystem::path& target, std::string* error = nullptr);
+
+}  // namespace skelvane

@@ -1,0 +1,254 @@
+// Runs the built skelvane-cli as a user or a script would.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/ImageBuffer.h"
+#include "support/TempDir.h"
+#include "support/TestImages.h"
+
+namespace skelvane {
+namespace {
+namespace fs = std::filesystem;
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Starts the program with stdout on a pipe and stderr in a file.
+class Process {
+public:
+    Process(const std::vector<std::string>& args, const fs::path& errFile)
+    {
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0) {
+            return;
+        }
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(pipeFds[1], STDOUT_FILENO);
+            const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(err, STDERR_FILENO);
+            close(pipeFds[0]);
+            std::vector<char*> argv;
+            std::string program = SKELVANE_CLI_PATH;
+            argv.push_back(program.data());
+            std::vector<std::string> copies = args;
+            for (std::string& arg : copies) {
+                argv.push_back(arg.data());
+            }
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        close(pipeFds[1]);
+        m_out = pipeFds[0];
+    }
+
+    // Reads stdout until `text` appears (true) or the program closes it.
+    bool ReadUntil(const std::string& text)
+    {
+        char buffer[4096];
+        while (m_text.find(text) == std::string::npos) {
+            const ssize_t got = read(m_out, buffer, sizeof buffer);
+            if (got <= 0) {
+                return false;
+            }
+            m_text.append(buffer, static_cast<std::size_t>(got));
+        }
+        return true;
+    }
+
+    void Signal(int signal) { kill(m_pid, signal); }
+
+    Result Wait(const fs::path& errFile)
+    {
+        ReadUntil(std::string(1, '\0'));  // no program prints this: reads to the end
+        close(m_out);
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+        Result result;
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+        result.out = m_text;
+        const std::vector<std::uint8_t> err = test::ReadFileBytes(errFile);
+        result.err.assign(err.begin(), err.end());
+        return result;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1;
+    std::string m_text;
+};
+
+class Cli : public ::testing::Test {
+protected:
+    Result Run(const std::vector<std::string>& args)
+    {
+        Process process(args, ErrFile());
+        return process.Wait(ErrFile());
+    }
+    fs::path ErrFile() const { return m_dir / "stderr.txt"; }
+    const fs::path& Dir() const { return m_dir.Path(); }
+
+    // The sample sequence, made by the program itself.
+    fs::path Sample(int frames, int size)
+    {
+        const fs::path sample = m_dir / "sample";
+        const Result made = Run({"sample", "--output", sample.string(), "--frames", std::to_string(frames),
+                                 "--size", std::to_string(size)});
+        EXPECT_EQ(made.status, 0) << made.err;
+        return sample;
+    }
+
+    static std::vector<std::string> FilesIn(const fs::path& folder)
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    test::TempDir m_dir;
+};
+
+TEST_F(Cli, BadArgumentsExitWithTwo)
+{
+    const fs::path out = Dir() / "out";
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {},
+             {"nonsense"},
+             {"cube2dome"},  // no --output
+             {"cube2dome", "--output", out.string(), "--faces", "7"},
+             {"cube2dome", "--output", out.string(), "--digits", "2"},
+             {"cube2dome", "--output", out.string(), "--frames", "3-"},
+             {"cube2dome", "--output", out.string(), "--frames", "x"},
+             {"cube2dome", "--output", out.string(), "--fov", "400"},
+             {"cube2dome", "--output", out.string(), "--prefix", "../escape_"},
+             {"cube2dome", "--output", out.string(), "--in-format", "gif"},
+             {"cube2dome", "--output", out.string(), "--input", "a", "--left", "b"},
+             {"sample", "--output", out.string(), "--size", "99999"},
+         }) {
+        const Result result = Run(args);
+        EXPECT_EQ(result.status, 2) << testing::PrintToString(args) << "\n" << result.err;
+    }
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(Run({"--help"}).status, 0);
+}
+
+TEST_F(Cli, SettingsChecksGiveTheirMessages)
+{
+    const fs::path sample = Sample(3, 16);
+    const std::string out = (Dir() / "out").string();
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"--output", out}, "Parameter wrong, please check! "},
+        {{"--input", (Dir() / "empty").string(), "--output", out}, "The input picture is null, please check! "},
+        {{"--input", sample.string(), "--output", out, "--frames", "3-2"}, "Parameter wrong, please check! "},
+        {{"--input", sample.string(), "--output", out, "--frames", "0"}, "Parameter wrong, please check! "},
+        {{"--input", sample.string(), "--output", out, "--frames", "4"},
+         "The single frame's number is too big, please check! "},
+        {{"--input", sample.string(), "--output", out, "--size", "0"}, "The output 'width' is zero, please check! "},
+        {{"--input", sample.string(), "--output", out, "--in-format", "png"},
+         "The input picture is null, please check! "},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"cube2dome"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result result = Run(args);
+        EXPECT_EQ(result.status, 2) << testing::PrintToString(args);
+        EXPECT_EQ(result.err.substr(0, result.err.find('\n')), c.message) << testing::PrintToString(args);
+    }
+    fs::remove_all(sample / "front");
+    const Result fiveFaces = Run({"cube2dome", "--input", sample.string(), "--output", out});
+    EXPECT_EQ(fiveFaces.err.substr(0, fiveFaces.err.find('\n')), "The input picture number is not same, please check! ");
+}
+
+TEST_F(Cli, RendersTheSampleAndReportsEachFrame)
+{
+    const fs::path sample = Sample(3, 32);
+    EXPECT_TRUE(fs::exists(sample / "panorama.bmp"));
+    const fs::path out = Dir() / "dome" / "nested";  // made by the program
+    const Result result =
+        Run({"cube2dome", "--input", sample.string(), "--output", out.string(), "--faces", "6", "--frames", "2-3"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("frame 1/2"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("frame 2/2"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("The FullDome render have finished! \n"), std::string::npos) << result.out;
+    EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"FullDome_001.bmp", "FullDome_002.bmp"}));
+    CImageBuffer dome;
+    ASSERT_TRUE(dome.Load(out / "FullDome_001.bmp"));
+    EXPECT_EQ(dome.GetWidth(), 64) << "twice the face width";
+}
+
+TEST_F(Cli, FacesByFolderWithOwnNamingAndSize)
+{
+    const fs::path sample = Sample(2, 16);
+    const fs::path out = Dir() / "dome";
+    std::vector<std::string> args = {"cube2dome", "--output", out.string(), "--prefix", "shot_", "--digits",
+                                     "5", "--size", "40", "--frames", "2", "--tilt", "90", "--pan", "-30"};
+    for (const char* face : {"left", "front", "right", "back", "top"}) {
+        args.push_back(std::string("--") + face);
+        args.push_back((sample / face).string());
+    }
+    const Result result = Run(args);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(FilesIn(out), std::vector<std::string>{"shot_00001.bmp"});
+    CImageBuffer dome;
+    ASSERT_TRUE(dome.Load(out / "shot_00001.bmp"));
+    EXPECT_EQ(dome.GetWidth(), 40);
+}
+
+TEST_F(Cli, AFolderThatCannotBeWrittenFailsWithOne)
+{
+    const fs::path sample = Sample(1, 16);
+    test::WriteFileBytes(Dir() / "plain-file", {1});
+    const fs::path out = Dir() / "plain-file" / "dome";
+    const Result result = Run({"cube2dome", "--input", sample.string(), "--output", out.string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("Some error has happened, the FullDome render is not finished! "), std::string::npos);
+    EXPECT_NE(result.err.find((out / "FullDome_000.bmp").string()), std::string::npos) << result.err;
+}
+
+TEST_F(Cli, InterruptStopsAfterTheFrameInProgress)
+{
+    const fs::path sample = Sample(200, 64);
+    const fs::path out = Dir() / "dome";
+    Process process({"cube2dome", "--input", sample.string(), "--output", out.string(), "--size", "1024",
+                     "--threads", "2"},
+                    ErrFile());
+    ASSERT_TRUE(process.ReadUntil("frame 2/200"));
+    process.Signal(SIGINT);
+    const Result result = process.Wait(ErrFile());
+    EXPECT_EQ(result.status, 130) << result.err;
+    EXPECT_NE(result.out.find("User break down the task! "), std::string::npos);
+    EXPECT_NE(result.err.find("Stopping after the frame in progress"), std::string::npos);
+    const std::vector<std::string> files = FilesIn(out);
+    ASSERT_LT(files.size(), 200u);
+    std::size_t reported = 0;
+    for (std::size_t at = result.out.find("frame "); at != std::string::npos; at = result.out.find("frame ", at + 1)) {
+        ++reported;
+    }
+    EXPECT_EQ(files.size(), reported) << "every frame written was reported, nothing else is left";
+    EXPECT_EQ(files.back(), "FullDome_" + std::string(3 - std::to_string(files.size() - 1).size(), '0') +
+                                std::to_string(files.size() - 1) + ".bmp");
+}
+
+}  // namespace
+}  // namespace skelvane

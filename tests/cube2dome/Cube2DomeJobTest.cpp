@@ -1,0 +1,419 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "cube2dome/Cube2DomeJob.h"
+#include "support/TempDir.h"
+#include "support/TestImages.h"
+
+namespace skelvane {
+namespace {
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using namespace cube2dome_text;
+
+constexpr std::int32_t kFace = 8;
+constexpr std::int32_t kDome = 24;
+
+std::uint32_t Seed(int face, int frame)
+{
+    return static_cast<std::uint32_t>(face * 100 + frame);
+}
+
+fs::path FaceFile(const fs::path& upper, int face, int frame)
+{
+    return upper / std::string(kFaceWords[face]) / ("f" + std::to_string(frame) + ".bmp");
+}
+
+// A cube of `frames` frames of `faces` faces with a distinct pattern on each.
+void MakeCube(const fs::path& upper, int faces, int frames)
+{
+    for (int k = 0; k < faces; ++k) {
+        fs::create_directories(upper / std::string(kFaceWords[k]));
+        for (int n = 1; n <= frames; ++n) {
+            CImageBuffer face = test::MakePatternImage(kFace, kFace, Seed(k, n));
+            ASSERT_TRUE(face.Save(FaceFile(upper, k, n)));
+        }
+    }
+}
+
+class RecordingObserver : public CJobObserver {
+public:
+    std::function<void(std::int64_t)> onProgress;
+
+    void OnProgress(std::int64_t position) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            progress.push_back(position);
+        }
+        m_changed.notify_all();
+        if (onProgress) {
+            onProgress(position);
+        }
+    }
+    void OnFinished() override { End(JobEnd::Finished, {}); }
+    void OnStopped() override { End(JobEnd::Stopped, {}); }
+    void OnFailed(const std::string& why) override { End(JobEnd::Failed, why); }
+
+    std::size_t ProgressCount()
+    {
+        std::lock_guard lock(m_mutex);
+        return progress.size();
+    }
+    bool WaitForProgressCount(std::size_t count)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, 20s, [&] { return progress.size() >= count; });
+    }
+
+    void Reset()
+    {
+        progress.clear();
+        endCalls = 0;
+        reason.clear();
+    }
+
+    std::vector<std::int64_t> progress;
+    int endCalls = 0;
+    JobEnd end = JobEnd::Finished;
+    std::string reason;
+
+private:
+    void End(JobEnd what, const std::string& why)
+    {
+        ++endCalls;
+        end = what;
+        reason = why;
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+};
+
+class RecordingReporter : public CMessageReporter {
+public:
+    void ShowMessage(const std::string& text) override
+    {
+        std::lock_guard lock(m_mutex);
+        messages.push_back(text);
+    }
+    std::vector<std::string> messages;
+
+private:
+    std::mutex m_mutex;
+};
+
+std::vector<std::string> FilesIn(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Names not starting with a dot: what the job has published so far.
+std::size_t PublishedCount(const fs::path& folder)
+{
+    const std::vector<std::string> names = FilesIn(folder);
+    return static_cast<std::size_t>(
+        std::count_if(names.begin(), names.end(), [](const std::string& name) { return name.front() != '.'; }));
+}
+
+class Cube2DomeJobTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_cube = m_dir / "cube";
+        m_out = m_dir / "dome";
+        fs::create_directories(m_out);
+    }
+
+    CCube2DomeJob Job(int frames, int faces = 6)
+    {
+        MakeCube(m_cube, faces, frames);
+        Cube2DomeSettings settings;
+        settings.faceCount = faces;
+        settings.upperDir = m_cube.string();
+        settings.FillFromUpperDir();
+        settings.SetOutputWidth(kDome);
+        settings.saveDir = m_out.string() + "/";
+        EXPECT_EQ(settings.ValidateSettings(), std::nullopt);
+        return MakeCube2DomeJob(settings, 180, 15.0f);
+    }
+
+    // Runs a job to its end; timings stay out of it (normal priority).
+    void Run(const CCube2DomeJob& job, int threads = 0)
+    {
+        CJobControl control(CJobControl::Options{threads, false});
+        ASSERT_TRUE(BeginCube2DomeJob(control, job, observer, reporter));
+        ASSERT_TRUE(control.WaitForEnd(60s));
+        control.Join();
+        EXPECT_EQ(observer.endCalls, 1);
+    }
+
+    // The dome that frame `frame` must give, rendered here from its faces.
+    std::vector<std::uint32_t> ExpectedDome(const CCube2DomeJob& job, int frame)
+    {
+        CubeFaces faces;
+        for (int k = 0; k < job.faceCount; ++k) {
+            faces[k] = test::MakePatternImage(kFace, kFace, Seed(k, frame));
+        }
+        CCubeDomeProjector projector;
+        FaceMap map = projector.BuildCubeDomeMap(kFace, job.outputSize, job.fov, job.verticalAngle,
+                                                 job.horizontalAngle);
+        return Rgb(test::PixelsOf(*projector.RenderCubeDome(faces, kFace, map.get(), job.outputSize)));
+    }
+
+    // Colours only: a 24-bit file keeps no alpha.
+    static std::vector<std::uint32_t> Rgb(std::vector<std::uint32_t> pixels)
+    {
+        for (std::uint32_t& pixel : pixels) {
+            pixel &= 0x00FFFFFFu;
+        }
+        return pixels;
+    }
+
+    std::vector<std::uint32_t> WrittenDome(const std::string& name)
+    {
+        CImageBuffer dome;
+        EXPECT_TRUE(dome.Load(m_out / name)) << name;
+        EXPECT_EQ(dome.GetWidth(), kDome);
+        return Rgb(test::PixelsOf(dome));
+    }
+
+    test::TempDir m_dir;
+    fs::path m_cube;
+    fs::path m_out;
+    RecordingObserver observer;
+    RecordingReporter reporter;
+};
+
+TEST_F(Cube2DomeJobTest, WritesEveryFrameInOrderAndReportsEach)
+{
+    const CCube2DomeJob job = Job(3);
+    Run(job);
+    EXPECT_EQ(observer.end, JobEnd::Finished);
+    EXPECT_EQ(observer.progress, (std::vector<std::int64_t>{0, 1, 2}));
+    EXPECT_EQ(FilesIn(m_out), (std::vector<std::string>{"FullDome_000.bmp", "FullDome_001.bmp", "FullDome_002.bmp"}));
+    for (int frame = 1; frame <= 3; ++frame) {
+        EXPECT_EQ(WrittenDome("FullDome_00" + std::to_string(frame - 1) + ".bmp"), ExpectedDome(job, frame))
+            << "frame " << frame;
+    }
+    EXPECT_TRUE(reporter.messages.empty());
+}
+
+TEST_F(Cube2DomeJobTest, OverlappedFramesGiveTheFilesOfOneFrameAtATime)
+{
+    CCube2DomeJob job = Job(12);
+    Run(job, 1);
+    const fs::path sequential = m_dir / "sequential";
+    fs::rename(m_out, sequential);
+    fs::create_directories(m_out);
+    observer.Reset();
+    Run(job, 2);
+    EXPECT_EQ(observer.progress.size(), 12u);
+    EXPECT_TRUE(std::is_sorted(observer.progress.begin(), observer.progress.end()));
+    ASSERT_EQ(FilesIn(m_out), FilesIn(sequential));
+    for (const std::string& name : FilesIn(m_out)) {
+        EXPECT_EQ(test::ReadFileBytes(m_out / name), test::ReadFileBytes(sequential / name)) << name;
+    }
+}
+
+TEST_F(Cube2DomeJobTest, NeverReplacesAFileAndNumbersTheSecondSet)
+{
+    CCube2DomeJob job = Job(2);
+    fs::create_directory(m_out / "FullDome_001.bmp");  // a folder in the way
+    Run(job);
+    observer.Reset();
+    Run(job);
+    EXPECT_EQ(observer.end, JobEnd::Finished);
+    EXPECT_EQ(FilesIn(m_out),
+              (std::vector<std::string>{"FullDome_000(001).bmp", "FullDome_000.bmp", "FullDome_001(001).bmp",
+                                        "FullDome_001(002).bmp", "FullDome_001.bmp"}));
+    EXPECT_TRUE(fs::is_directory(m_out / "FullDome_001.bmp"));
+}
+
+TEST_F(Cube2DomeJobTest, SingleFrameWithFourDigitsAndFiveFaces)
+{
+    CCube2DomeJob job = Job(6, 5);  // no bottom folder at all
+    job.fromFrame = job.toFrame = 5;
+    job.serialDigits = 4;
+    Run(job);
+    EXPECT_EQ(observer.end, JobEnd::Finished);
+    EXPECT_EQ(observer.progress, (std::vector<std::int64_t>{0}));
+    EXPECT_EQ(FilesIn(m_out), (std::vector<std::string>{"FullDome_0004.bmp"}));
+    EXPECT_EQ(WrittenDome("FullDome_0004.bmp"), ExpectedDome(job, 5));
+}
+
+TEST_F(Cube2DomeJobTest, PauseHoldsTheJobAndStopFinishesTheFrameInProgress)
+{
+    CCube2DomeJob job = Job(8);
+    CJobControl control(CJobControl::Options{0, false});
+    observer.onProgress = [&](std::int64_t i) {
+        if (i == 1) {
+            control.Suspend();  // Pause while frame 2 is about to start
+        }
+    };
+    ASSERT_TRUE(BeginCube2DomeJob(control, job, observer, reporter));
+    ASSERT_TRUE(observer.WaitForProgressCount(2));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(observer.ProgressCount(), 2u) << "nothing is reported while paused";
+    EXPECT_EQ(PublishedCount(m_out), 2u);
+
+    // Stop answered No while paused: still paused.
+    EXPECT_EQ(control.Stop([] { return false; }), CJobControl::StopResult::Declined);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(observer.ProgressCount(), 2u);
+
+    EXPECT_EQ(control.Stop([] { return true; }), CJobControl::StopResult::Stopping);
+    ASSERT_TRUE(control.WaitForEnd(60s));
+    control.Join();
+    EXPECT_EQ(observer.end, JobEnd::Stopped);
+    EXPECT_EQ(observer.endCalls, 1);
+    EXPECT_EQ(observer.progress, (std::vector<std::int64_t>{0, 1, 2}));
+    EXPECT_EQ(FilesIn(m_out), (std::vector<std::string>{"FullDome_000.bmp", "FullDome_001.bmp", "FullDome_002.bmp"}))
+        << "the frame in progress is written, frames started ahead of it leave nothing behind";
+}
+
+TEST_F(Cube2DomeJobTest, ContinueAfterPauseRunsToTheEnd)
+{
+    CCube2DomeJob job = Job(4);
+    CJobControl control(CJobControl::Options{0, false});
+    observer.onProgress = [&](std::int64_t i) {
+        if (i == 0) {
+            control.Suspend();
+        }
+    };
+    ASSERT_TRUE(BeginCube2DomeJob(control, job, observer, reporter));
+    ASSERT_TRUE(observer.WaitForProgressCount(1));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(observer.ProgressCount(), 1u);
+    EXPECT_EQ(control.Resume(), 1);
+    ASSERT_TRUE(control.WaitForEnd(60s));
+    control.Join();
+    EXPECT_EQ(observer.end, JobEnd::Finished);
+    EXPECT_EQ(observer.progress, (std::vector<std::int64_t>{0, 1, 2, 3}));
+}
+
+TEST_F(Cube2DomeJobTest, StopBeforeTheFirstFrameWritesNothing)
+{
+    CCube2DomeJob job = Job(3);
+    CJobControl control(CJobControl::Options{0, false});
+    control.Suspend();
+    ASSERT_TRUE(BeginCube2DomeJob(control, job, observer, reporter));
+    control.Stop([] { return true; });
+    ASSERT_TRUE(control.WaitForEnd(60s));
+    control.Join();
+    EXPECT_EQ(observer.end, JobEnd::Stopped);
+    EXPECT_TRUE(observer.progress.empty());
+    EXPECT_TRUE(FilesIn(m_out).empty());
+}
+
+TEST_F(Cube2DomeJobTest, DestroyingTheControlWhileRunningStopsAndJoins)
+{
+    CCube2DomeJob job = Job(40);
+    {
+        CJobControl control(CJobControl::Options{0, false});
+        ASSERT_TRUE(BeginCube2DomeJob(control, job, observer, reporter));
+        ASSERT_TRUE(observer.WaitForProgressCount(1));
+    }
+    EXPECT_EQ(observer.endCalls, 1);
+    EXPECT_EQ(observer.end, JobEnd::Stopped);
+    const std::vector<std::string> files = FilesIn(m_out);
+    EXPECT_LT(files.size(), 40u);
+    // Every file written is a whole frame, in sequence from the first.
+    for (std::size_t n = 0; n < files.size(); ++n) {
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "FullDome_%03zu.bmp", n);
+        EXPECT_EQ(files[n], expected);
+    }
+}
+
+TEST_F(Cube2DomeJobTest, UnreadableFaceEndsTheJobNamingTheFile)
+{
+    CCube2DomeJob job = Job(4);
+    test::WriteFileBytes(FaceFile(m_cube, Right, 3), {'B', 'M', 0, 1, 2});
+    Run(job);
+    EXPECT_EQ(observer.end, JobEnd::Failed);
+    EXPECT_NE(observer.reason.find(FaceFile(m_cube, Right, 3).string()), std::string::npos) << observer.reason;
+    EXPECT_EQ(observer.progress, (std::vector<std::int64_t>{0, 1}));
+    EXPECT_EQ(FilesIn(m_out), (std::vector<std::string>{"FullDome_000.bmp", "FullDome_001.bmp"}));
+}
+
+TEST_F(Cube2DomeJobTest, FaceOfAnotherSizeEndsTheJobNamingTheFile)
+{
+    CCube2DomeJob job = Job(3);
+    CImageBuffer wide = test::MakePatternImage(kFace * 2, kFace, 1);
+    ASSERT_TRUE(wide.Save(FaceFile(m_cube, Top, 2)));
+    Run(job);
+    EXPECT_EQ(observer.end, JobEnd::Failed);
+    EXPECT_NE(observer.reason.find(FaceFile(m_cube, Top, 2).string()), std::string::npos) << observer.reason;
+    EXPECT_NE(observer.reason.find("16 x 8"), std::string::npos) << observer.reason;
+    EXPECT_EQ(FilesIn(m_out), (std::vector<std::string>{"FullDome_000.bmp"}));
+}
+
+TEST_F(Cube2DomeJobTest, FaceSizeComesFromTheFirstFrameOfTheJob)
+{
+    CCube2DomeJob job = Job(2);
+    // Frame 1 is outside the job; its faces may differ.
+    for (int k = 0; k < kCubeFaceCount; ++k) {
+        ASSERT_TRUE(test::MakePatternImage(64, 64, 3).Save(FaceFile(m_cube, k, 1)));
+    }
+    job.fromFrame = job.toFrame = 2;
+    Run(job);
+    EXPECT_EQ(observer.end, JobEnd::Finished);
+    EXPECT_EQ(WrittenDome("FullDome_001.bmp"), ExpectedDome(job, 2));
+}
+
+TEST_F(Cube2DomeJobTest, UnwritableFolderEndsTheJobNamingThePath)
+{
+    CCube2DomeJob job = Job(2);
+    test::WriteFileBytes(m_dir / "plain-file", {1});
+    job.saveDir = (m_dir / "plain-file" / "sub").string();
+    Run(job);
+    EXPECT_EQ(observer.end, JobEnd::Failed);
+    EXPECT_NE(observer.reason.find((m_dir / "plain-file" / "sub" / "FullDome_000.bmp").string()), std::string::npos)
+        << observer.reason;
+    EXPECT_TRUE(observer.progress.empty());
+}
+
+TEST_F(Cube2DomeJobTest, NoFaceMapIsReportedAsCalcPlaneFailed)
+{
+    CCube2DomeJob job = Job(2);
+    for (int size : {0, kMaxImageSide + 1, kMaxDomeSize + 1}) {
+        job.outputSize = size;
+        observer.Reset();
+        reporter.messages.clear();
+        Run(job);
+        EXPECT_EQ(observer.end, JobEnd::Failed);
+        EXPECT_EQ(reporter.messages, std::vector<std::string>{kCalcPlaneFailed});
+        EXPECT_TRUE(FilesIn(m_out).empty());
+    }
+}
+
+TEST_F(Cube2DomeJobTest, ParametersTheAcceptanceChecksWouldRefuseFailTheJob)
+{
+    CCube2DomeJob job = Job(2);
+    job.toFrame = 3;  // beyond the lists
+    Run(job);
+    EXPECT_EQ(observer.end, JobEnd::Failed);
+    EXPECT_NE(observer.reason.find("left"), std::string::npos) << observer.reason;
+
+    job.toFrame = 2;
+    job.saveDir.clear();  // would otherwise write into the root folder
+    observer.Reset();
+    Run(job);
+    EXPECT_EQ(observer.end, JobEnd::Failed);
+    EXPECT_TRUE(FilesIn(m_out).empty());
+}
+
+}  // namespace
+}  // namespace skelvane

@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include "cube2dome/FaceGatherMap.h"
+#include "support/TestImages.h"
+
+namespace skelvane {
+namespace {
+
+class CountingReporter : public CMessageReporter {
+public:
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    std::vector<std::string> messages;
+};
+
+CubeFaces PatternFaces(std::int32_t size, int count)
+{
+    CubeFaces faces;
+    for (int k = 0; k < count; ++k) {
+        faces[k] = test::MakePatternImage(size, size, static_cast<std::uint32_t>(k * 7 + 1));
+    }
+    return faces;
+}
+
+TEST(FaceGatherMap, RendersExactlyWhatTheFaceMapRenders)
+{
+    struct View {
+        std::int32_t face, out, fov;
+        float tilt, pan;
+        int faces;
+    };
+    for (const View& view : {View{8, 24, 180, 0.0f, 0.0f, 6}, View{9, 31, 220, 60.0f, 15.0f, 6},
+                             View{16, 17, 360, -90.0f, 180.0f, 5}, View{5, 64, 90, 33.3f, -71.5f, 5},
+                             View{2, 3, 180, 90.0f, 0.0f, 6}}) {
+        CCubeDomeProjector projector;
+        const FaceMap map = projector.BuildCubeDomeMap(view.face, view.out, view.fov, view.tilt, view.pan);
+        ASSERT_TRUE(map);
+        CFaceGatherMap gather;
+        ASSERT_TRUE(gather.Build(map.get(), view.face, view.out));
+        CFaceGatherMap fromView;
+        ASSERT_TRUE(fromView.BuildFromView(view.face, view.out, view.fov, view.tilt, view.pan));
+        const CubeFaces faces = PatternFaces(view.face, view.faces);
+        ASSERT_TRUE(gather.Accepts(faces));
+        CountingReporter reporter;
+        const auto fast = gather.Render(faces, reporter);
+        const auto reference = projector.RenderCubeDome(faces, view.face, map.get(), view.out);
+        ASSERT_TRUE(fast && reference);
+        EXPECT_EQ(test::PixelsOf(*fast), test::PixelsOf(*reference))
+            << view.face << " " << view.out << " " << view.fov << " " << view.tilt << " " << view.pan;
+        EXPECT_EQ(test::PixelsOf(*fromView.Render(faces, reporter)), test::PixelsOf(*reference));
+        EXPECT_TRUE(reporter.messages.empty());
+    }
+}
+
+TEST(FaceGatherMap, ClampsAndReportsPositionsBeyondTheFaceAsTheRendererDoes)
+{
+    // A map built for larger faces than those rendered from it.
+    CCubeDomeProjector projector;
+    const FaceMap map = projector.BuildCubeDomeMap(12, 20, 200, 10.0f, 20.0f);
+    CFaceGatherMap gather;
+    ASSERT_TRUE(gather.Build(map.get(), 8, 20));
+    const CubeFaces faces = PatternFaces(8, 6);
+    CountingReporter fastReporter;
+    CountingReporter referenceReporter;
+    CCubeDomeProjector reportingProjector(referenceReporter);
+    const auto fast = gather.Render(faces, fastReporter);
+    const auto reference = reportingProjector.RenderCubeDome(faces, 8, map.get(), 20);
+    EXPECT_EQ(test::PixelsOf(*fast), test::PixelsOf(*reference));
+    EXPECT_EQ(fastReporter.messages, referenceReporter.messages);
+    EXPECT_EQ(fastReporter.messages, (std::vector<std::string>{"Overflow-w", "Overflow-h"}));
+}
+
+TEST(FaceGatherMap, RefusesWhatItCannotAddress)
+{
+    CCubeDomeProjector projector;
+    const FaceMap map = projector.BuildCubeDomeMap(8, 16, 180, 0.0f, 0.0f);
+    CFaceGatherMap gather;
+    EXPECT_FALSE(gather.Build(nullptr, 8, 16));
+    EXPECT_FALSE(gather.Build(map.get(), CFaceGatherMap::kMaxFaceSize + 1, 16));
+    ASSERT_TRUE(gather.Build(map.get(), 8, 16));
+    CubeFaces wrongSize = PatternFaces(9, 6);
+    EXPECT_FALSE(gather.Accepts(wrongSize));
+    CountingReporter reporter;
+    EXPECT_EQ(gather.Render(wrongSize, reporter), nullptr);
+    CubeFaces fiveFaces = PatternFaces(8, 5);
+    EXPECT_TRUE(gather.Accepts(fiveFaces));
+    EXPECT_FALSE(gather.BuildFromView(1, 16, 180, 0.0f, 0.0f));
+    EXPECT_FALSE(gather.BuildFromView(8, kMaxDomeSize + 1, 180, 0.0f, 0.0f));
+    EXPECT_FALSE(gather.Accepts(fiveFaces)) << "a refused build leaves no map";
+}
+
+}  // namespace
+}  // namespace skelvane

@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "imageio/StagedImageFile.h"
+#include "support/TempDir.h"
+#include "support/TestImages.h"
+
+namespace skelvane {
+namespace {
+namespace fs = std::filesystem;
+
+std::size_t EntriesIn(const fs::path& folder)
+{
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(StagedImageFile, PublishesUnderAFreeNameOnly)
+{
+    test::TempDir dir;
+    CImageBuffer image = test::MakePatternImage(5, 3, 1);
+    test::WriteFileBytes(dir / "taken.bmp", {1, 2, 3});
+    fs::create_directory(dir / "folder.bmp");
+
+    CStagedImageFile staged;
+    ASSERT_TRUE(staged.Stage(image, dir.Path(), "bmp"));
+    std::string error;
+    EXPECT_EQ(staged.Publish(dir / "taken.bmp", error), CStagedImageFile::PublishResult::NameTaken);
+    EXPECT_EQ(staged.Publish(dir / "folder.bmp", error), CStagedImageFile::PublishResult::NameTaken);
+    EXPECT_TRUE(staged.IsStaged());
+    EXPECT_EQ(staged.Publish(dir / "free.bmp", error), CStagedImageFile::PublishResult::Published);
+    EXPECT_FALSE(staged.IsStaged());
+
+    EXPECT_EQ(test::ReadFileBytes(dir / "taken.bmp"), (std::vector<std::uint8_t>{1, 2, 3}));
+    CImageBuffer loaded;
+    ASSERT_TRUE(loaded.Load(dir / "free.bmp"));
+    EXPECT_EQ(test::PixelsOf(loaded), test::PixelsOf(image));
+    EXPECT_EQ(EntriesIn(dir.Path()), 3u) << "no temporary file left";
+}
+
+TEST(StagedImageFile, UnpublishedStagingLeavesNothingBehind)
+{
+    test::TempDir dir;
+    CImageBuffer image = test::MakePatternImage(4, 4);
+    {
+        CStagedImageFile staged;
+        ASSERT_TRUE(staged.Stage(image, dir.Path(), "bmp"));
+        EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+    }
+    EXPECT_EQ(EntriesIn(dir.Path()), 0u);
+
+    CStagedImageFile refused;
+    EXPECT_FALSE(refused.Stage(image, dir / "missing", "bmp"));
+    CImageBuffer empty;
+    EXPECT_FALSE(refused.Stage(empty, dir.Path(), "bmp"));
+    EXPECT_FALSE(refused.IsStaged());
+    EXPECT_EQ(EntriesIn(dir.Path()), 0u);
+}
+
+TEST(SaveImageExclusive, NeverReplaces)
+{
+    test::TempDir dir;
+    CImageBuffer first = test::MakePatternImage(3, 3, 1);
+    CImageBuffer second = test::MakePatternImage(3, 3, 2);
+    ASSERT_TRUE(SaveImageExclusive(first, dir / "dome.bmp"));
+    std::string error;
+    EXPECT_FALSE(SaveImageExclusive(second, dir / "dome.bmp", &error));
+    EXPECT_NE(error.find("dome.bmp"), std::string::npos);
+    CImageBuffer loaded;
+    ASSERT_TRUE(loaded.Load(dir / "dome.bmp"));
+    EXPECT_EQ(test::PixelsOf(loaded), test::PixelsOf(first));
+    EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+}
+
+}  // namespace
+}  // namespace skelvane
