@@ -48,7 +48,10 @@ public:
 private:
     bool Allocate(std::int32_t faceSize, std::int32_t outSize);
 
-    std::unique_ptr<std::uint32_t[]> m_words;
+    struct FreeWords {
+        void operator()(std::uint32_t* words) const;
+    };
+    std::unique_ptr<std::uint32_t[], FreeWords> m_words;
     std::int32_t m_faceSize = 0;
     std::int32_t m_outSize = 0;
     bool m_overflowW = false;  // RenderCubeDome would report these on every render

@@ -1,5 +1,7 @@
 #include "engine/PixelBlock.h"
 
+#include <sys/mman.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -74,6 +76,20 @@ private:
     std::size_t m_held = 0;
 };
 
+// Large blocks are read in scattered order (a render gathers face pixels from
+// all over six faces): with 2 MiB pages the translation caches cover them,
+// and a fresh block takes one fault per 2 MiB instead of one per 4 KiB. Only
+// advice: where transparent huge pages are off, nothing changes.
+void AdviseHugePages(std::uint8_t* start, std::size_t bytes)
+{
+    constexpr std::uintptr_t kPage = 4096;
+    const auto first = (reinterpret_cast<std::uintptr_t>(start) + kPage - 1) & ~(kPage - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(start) + bytes) & ~(kPage - 1);
+    if (end > first) {
+        madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+    }
+}
+
 LargeBlockCache& Cache()
 {
     // Never destroyed: blocks may be released by static objects at exit.
@@ -110,6 +126,7 @@ PixelBlock AllocatePixelBlock(std::int64_t bytes)
     if (!start) {
         throw std::bad_alloc();
     }
+    AdviseHugePages(start, size + kHeader);
     std::memcpy(start, &size, sizeof size);
     return PixelBlock(start + kHeader);
 }

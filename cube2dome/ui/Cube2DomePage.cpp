@@ -184,12 +184,18 @@ bool CCube2DomePage::UpdateData(bool saveAndValidate)
 
 bool CCube2DomePage::Save(bool prompts)
 {
+    // The angle fields show six digits; an angle the field shows unchanged
+    // keeps its full value, so the job renders the view of the preview.
+    const float horizontal = m_horizontalAngle;
+    const float vertical = m_verticalAngle;
     CFieldExchange dx(this, true, prompts ? CFieldExchange::Prompts::Show : CFieldExchange::Prompts::Silent);
     dx.Text(m_fovEdit, m_fov, 90u, 360u);
     dx.Text(m_horizontalEdit, m_horizontalAngle, -180.0f, 180.0f);
     dx.Text(m_verticalEdit, m_verticalAngle, -90.0f, 90.0f);
     dx.Text(m_saveDirEdit, m_saveDir);
     dx.Text(m_frameEdit, m_frameNumber);
+    if (m_horizontalEdit->text() == FormatFloatField(horizontal)) m_horizontalAngle = horizontal;
+    if (m_verticalEdit->text() == FormatFloatField(vertical)) m_verticalAngle = vertical;
     return dx.Ok();
 }
 

@@ -192,6 +192,8 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(QWidget* parent) : QDialog(parent)
     for (int k = 0; k < kCubeFaceCount; ++k) {
         connect(m_faceButtons[k], &QPushButton::clicked, this, [this, k] { OnFaceBrowse(k); });
         connect(m_facePathEdits[k], &QLineEdit::textEdited, this, [this, k] { OnFacePathEdited(k); });
+        // Leaving the field lists it at once, so what is done next comes after it.
+        connect(m_facePathEdits[k], &QLineEdit::editingFinished, this, &CCube2DomeSettingDlg::FlushPathEdits);
     }
     connect(m_pathEditTimer, &QTimer::timeout, this, &CCube2DomeSettingDlg::FlushPathEdits);
     connect(m_faceGroup, &QButtonGroup::idClicked, this, &CCube2DomeSettingDlg::OnFaceRadio);
@@ -438,6 +440,11 @@ void CCube2DomeSettingDlg::OnInputFormatChanged(int)
 
 void CCube2DomeSettingDlg::OnWidthEdited()
 {
+    // A path typed just before is listed first, so the width typed after it
+    // wins over the one its files suggest.
+    const QString typed = m_widthEdit->text();
+    FlushPathEdits();
+    ShowText(m_widthEdit, typed);
     Save(Exchange::Silent);
     m_settings.outputHeight = m_settings.outputWidth;
     ShowText(m_heightEdit, QString::number(m_settings.outputHeight));
