@@ -15,5 +15,6 @@ struct Command {
 
 Command AddCube2DomeCommand(CLI::App& app);
 Command AddSampleCommand(CLI::App& app);
+Command AddPano2DomeCommand(CLI::App& app);
 
 }  // namespace skelvane::cli

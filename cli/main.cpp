@@ -15,6 +15,7 @@ int main(int argc, char** argv)
     const std::vector<Command> commands = {
         AddCube2DomeCommand(app),
         AddSampleCommand(app),
+        AddPano2DomeCommand(app),
     };
     try {
         app.parse(argc, argv);

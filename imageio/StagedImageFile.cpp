@@ -135,6 +135,20 @@ CStagedImageFile::PublishResult CStagedImageFile::Publish(const fs::path& target
     return result;
 }
 
+bool CStagedImageFile::PublishReplacing(const fs::path& target, std::string& error)
+{
+    if (m_temporary.empty()) {
+        error = "nothing staged";
+        return false;
+    }
+    if (std::rename(m_temporary.c_str(), target.c_str()) != 0) {
+        error = ErrorText(errno);
+        return false;
+    }
+    m_temporary.clear();
+    return true;
+}
+
 void CStagedImageFile::Discard()
 {
     if (!m_temporary.empty()) {

@@ -37,6 +37,10 @@ public:
     // name; Failed gives the reason in `error`.
     PublishResult Publish(const std::filesystem::path& target, std::string& error);
 
+    // Names the staged file `target`, replacing a file of that name (not a
+    // folder) as an ordinary save does. False with the reason in `error`.
+    bool PublishReplacing(const std::filesystem::path& target, std::string& error);
+
     // Removes an unpublished staged file.
     void Discard();
 

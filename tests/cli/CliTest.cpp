@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/ImageBuffer.h"
+#include "pano2dome/Pano2DomeJob.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 
@@ -248,6 +249,126 @@ TEST_F(Cli, InterruptStopsAfterTheFrameInProgress)
     EXPECT_EQ(files.size(), reported) << "every frame written was reported, nothing else is left";
     EXPECT_EQ(files.back(), "FullDome_" + std::string(3 - std::to_string(files.size() - 1).size(), '0') +
                                 std::to_string(files.size() - 1) + ".bmp");
+}
+
+
+// ------------------------------------------------------------ pano2dome
+
+class PanoCli : public Cli {
+protected:
+    // A 64 x 32 panorama file; its proposed dome size at 180 degrees is 36.
+    std::string Panorama()
+    {
+        const fs::path path = Dir() / "pano.bmp";
+        if (!fs::exists(path)) {
+            CImageBuffer pano = test::MakePatternImage(64, 32, 5);
+            EXPECT_TRUE(pano.Save(path));
+        }
+        return path.string();
+    }
+};
+
+TEST_F(PanoCli, RefusalsGiveThePagesMessagesAndExitWithTwo)
+{
+    const std::string pano = Panorama();
+    const std::string frames = (Dir() / "frames").string();
+    const std::string video = (Dir() / "v.mov").string();
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"--input", (Dir() / "missing.png").string(), "--output", frames}, "No input image! "},
+        {{"--input", pano, "--output", frames, "--size", "0"}, "Please check output 'Width'! "},
+        {{"--input", pano, "--output", ""}, "Empty path!"},
+        {{"--input", pano, "--output", video, "--mode", "video", "--size", "33"},
+         "Output 'width' must be a even number"},
+        {{"--input", pano, "--output", frames, "--mode", "frames", "--from", "10", "--to", "-10"},
+         "Please check horizontal angle range"},
+        {{"--input", pano, "--output", frames, "--mode", "frames", "--duration", "0"}, "Please check 'Duration'! "},
+        {{"--input", pano, "--output", video, "--mode", "video", "--rate", "0"}, "Please check 'FrameRate'! "},
+        {{"--input", pano, "--output", frames, "--mode", "frames", "--duration", "100000", "--rate", "100"},
+         "Too many frames, please check 'Duration' and 'FrameRate'! "},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"pano2dome"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result result = Run(args);
+        EXPECT_EQ(result.status, 2) << testing::PrintToString(args);
+        EXPECT_EQ(result.err.substr(0, result.err.find('\n')), c.message) << testing::PrintToString(args);
+    }
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"pano2dome", "--output", frames},
+             {"pano2dome", "--input", pano, "--output", frames, "--mode", "movie"},
+             {"pano2dome", "--input", pano, "--output", frames, "--fov", "80"},
+             {"pano2dome", "--input", pano, "--output", frames, "--format", "gif"},
+             {"pano2dome", "--input", pano, "--output", frames, "--quality", "43"},
+             {"pano2dome", "--input", pano, "--output", frames, "--keyframes", "some"},
+         }) {
+        EXPECT_EQ(Run(args).status, 2) << testing::PrintToString(args);
+    }
+    EXPECT_FALSE(fs::exists(frames));
+    EXPECT_FALSE(fs::exists(video));
+}
+
+TEST_F(PanoCli, ImageModeUsesTheProposedSize)
+{
+    const fs::path out = Dir() / "out" / "dome.png";  // folder made by the program
+    const Result result = Run({"pano2dome", "--input", Panorama(), "--output", out.string(), "--pan", "90"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("Finished! \n"), std::string::npos) << result.out;
+    CImageBuffer dome;
+    ASSERT_TRUE(dome.Load(out));
+    EXPECT_EQ(dome.GetWidth(), 36) << "2 x 32 x sqrt(180 / (180 pi))";
+}
+
+TEST_F(PanoCli, FramesAndVideoOfTheSweep)
+{
+    const fs::path frames = Dir() / "frames";
+    const Result made = Run({"pano2dome", "--input", Panorama(), "--output", frames.string(), "--mode", "frames",
+                             "--size", "20", "--duration", "1", "--rate", "4", "--format", "png"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_NE(made.out.find("frame 4/4"), std::string::npos) << made.out;
+    EXPECT_EQ(FilesIn(frames), (std::vector<std::string>{"0000.png", "0001.png", "0002.png", "0003.png"}));
+
+    const fs::path video = Dir() / "sweep.avi";
+    const Result encoded = Run({"pano2dome", "--input", Panorama(), "--output", video.string(), "--mode", "video",
+                                "--duration", "1", "--rate", "3", "--two-pass", "--quality", "20", "--keyframes",
+                                "all", "--threads", "1"});
+    ASSERT_EQ(encoded.status, 0) << encoded.err;
+    EXPECT_NE(encoded.out.find("frame 6/6"), std::string::npos) << "both passes count";
+    EXPECT_GT(fs::file_size(video), 0u);
+}
+
+TEST_F(PanoCli, AFrameThatCannotBeWrittenFailsWithOne)
+{
+    test::WriteFileBytes(Dir() / "plain-file", {1});
+    const fs::path out = Dir() / "plain-file" / "frames";
+    const Result result = Run({"pano2dome", "--input", Panorama(), "--output", out.string(), "--mode", "frames"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("Some error has happened, the render is not finished! "), std::string::npos);
+    EXPECT_NE(result.err.find((out / "0000.jpg").string()), std::string::npos) << result.err;
+}
+
+TEST_F(PanoCli, InterruptStopsAfterTheFrameInProgress)
+{
+    const fs::path out = Dir() / "frames";
+    Process process({"pano2dome", "--input", Panorama(), "--output", out.string(), "--mode", "frames", "--size",
+                     "1024", "--duration", "40", "--format", "bmp", "--threads", "2"},
+                    ErrFile());
+    ASSERT_TRUE(process.ReadUntil("frame 2/1000"));
+    process.Signal(SIGINT);
+    const Result result = process.Wait(ErrFile());
+    EXPECT_EQ(result.status, 130) << result.err;
+    EXPECT_NE(result.out.find("User break down the task! "), std::string::npos);
+    const std::vector<std::string> files = FilesIn(out);
+    ASSERT_LT(files.size(), 1000u);
+    std::size_t reported = 0;
+    for (std::size_t at = result.out.find("frame "); at != std::string::npos; at = result.out.find("frame ", at + 1)) {
+        ++reported;
+    }
+    EXPECT_EQ(files.size(), reported) << "every frame written was reported, nothing else is left";
+    EXPECT_EQ(files.back(), PanoFrameFileName(static_cast<std::int64_t>(files.size()) - 1, "bmp"));
 }
 
 }  // namespace

@@ -1,0 +1,159 @@
+// skelvane-cli pano2dome: the Pano2Dome render without the desktop. The
+// options fill the same job block the page fills, and the page's Begin checks
+// refuse with the same messages.
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "cli/Commands.h"
+#include "cli/ConsoleJob.h"
+#include "pano2dome/Pano2DomeJob.h"
+#include "pano2dome/VideoEncoder.h"
+
+namespace skelvane::cli {
+namespace {
+namespace fs = std::filesystem;
+
+struct Pano2DomeOptions {
+    std::string input;
+    std::string output;
+    std::string mode = "image";
+    int size = 0;
+    bool sizeGiven = false;
+    unsigned fov = 180;
+    float tilt = 60.0f;
+    float pan = 0.0f;
+    int from = -180;
+    int to = 180;
+    unsigned duration = 5;
+    unsigned rate = 25;
+    std::string format = "jpg";
+    int quality = 1;
+    std::string keyframes = "every";
+    int keyframeEvery = 24;
+    bool twoPass = false;
+    int threads = 0;
+};
+
+const std::map<std::string, int> kModes = {{"image", kPanoImage}, {"frames", kPanoFrames}, {"video", kPanoVideo}};
+const std::map<std::string, int> kKeyFrameModes = {
+    {"auto", CVideoEncoder::kKeyFramesAutomatic},
+    {"every", CVideoEncoder::kKeyFramesEvery},
+    {"all", CVideoEncoder::kKeyFramesAll},
+};
+
+int RunPano2Dome(const Pano2DomeOptions& options)
+{
+    CPano2DomeJob job;
+    job.mode = kModes.at(options.mode);
+    auto panorama = std::make_shared<CImageBuffer>();
+    const bool loaded = panorama->Load(options.input);
+    if (loaded) {
+        job.panorama = std::move(panorama);
+    }
+    job.fov = options.fov;
+    // As the page proposes it when a panorama is opened.
+    job.outputWidth = options.sizeGiven ? options.size
+                                        : (loaded ? PanoOutputSize(job.panorama->GetHeight(), options.fov) : 0);
+    job.verticalAngle = options.tilt;
+    job.horizontalAngle = options.pan;
+    job.fromAngle = options.from;
+    job.toAngle = options.to;
+    job.duration = options.duration;
+    job.frameRate = options.rate;
+    job.frameFormat = options.format;
+    job.videoQuality = options.quality;
+    job.keyFrameMode = kKeyFrameModes.at(options.keyframes);
+    job.keyFrameEvery = options.keyframeEvery;
+    job.twoPass = options.twoPass ? 1 : 0;
+    job.encoderThreads = options.threads;
+    (job.mode == kPanoFrames ? job.frameDir : job.mode == kPanoVideo ? job.videoPath : job.imagePath) =
+        options.output;
+
+    if (const std::optional<std::string> message = CheckPano2DomeJob(job)) {
+        std::fprintf(stderr, "%s\n", message->c_str());
+        if (!loaded) {
+            std::fprintf(stderr, "(%s cannot be read as a BMP, JPEG, PNG or TGA image.)\n", options.input.c_str());
+        }
+        return kExitBadArguments;
+    }
+
+    // A farm's output folder may not exist yet; one that cannot be made fails
+    // the job, naming the file.
+    std::error_code ignored;
+    const fs::path output(options.output);
+    fs::create_directories(job.mode == kPanoFrames ? output : output.parent_path(), ignored);
+    if (job.mode == kPanoVideo) {
+        CVideoEncoder::QuietLibraryMessages();
+    }
+
+    CJobControl control(CJobControl::Options{options.threads, false});
+    return RunJobOnConsole(
+        control,
+        [&](CJobControl& jobControl, CJobObserver& observer, CMessageReporter& reporter) {
+            return BeginPano2DomeJob(jobControl, job, observer, reporter);
+        },
+        PanoProgressRange(job), {pano2dome_text::kFinished, pano2dome_text::kStopped, pano2dome_text::kFailed});
+}
+
+}  // namespace
+
+Command AddPano2DomeCommand(CLI::App& app)
+{
+    auto options = std::make_shared<Pano2DomeOptions>();
+    CLI::App* command =
+        app.add_subcommand("pano2dome", "Render an equirectangular panorama into a dome master, frames or a video");
+
+    command->add_option("--input", options->input, "Panorama file (BMP, JPEG, PNG or TGA)")->required();
+    command
+        ->add_option("--output", options->output,
+                     "Image file (image), folder of numbered frames (frames) or .avi/.mov file (video)")
+        ->required();
+    command->add_option("--mode", options->mode, "What to render")
+        ->check(CLI::IsMember({"image", "frames", "video"}))
+        ->capture_default_str();
+    command->add_option("--size", options->size,
+                        "Dome size in pixels (default: 2 x panorama height x sqrt(fov / (180 pi)))");
+    command->add_option("--fov", options->fov, "Field of view in degrees")
+        ->check(CLI::Range(90u, 360u))
+        ->capture_default_str();
+    command->add_option("--tilt", options->tilt, "Vertical view angle in degrees")
+        ->check(CLI::Range(-90.0f, 90.0f))
+        ->capture_default_str();
+    command->add_option("--pan", options->pan, "Horizontal view angle in degrees (image mode)")
+        ->check(CLI::Range(-180.0f, 180.0f))
+        ->capture_default_str();
+    command->add_option("--from", options->from, "First horizontal angle of the sweep in degrees")
+        ->check(CLI::Range(-180, 180))
+        ->capture_default_str();
+    command->add_option("--to", options->to, "Horizontal angle the sweep heads for in degrees")
+        ->check(CLI::Range(-180, 180))
+        ->capture_default_str();
+    command->add_option("--duration", options->duration, "Length of the sweep in seconds")->capture_default_str();
+    command->add_option("--rate", options->rate, "Frames per second")->capture_default_str();
+    command->add_option("--format", options->format, "Format of the frame files")
+        ->check(CLI::IsMember({"jpg", "bmp", "png", "tga"}))
+        ->capture_default_str();
+    command->add_option("--quality", options->quality, "Video quality, 1 (best) to 42")
+        ->check(CLI::Range(CVideoEncoder::kBestQuality, CVideoEncoder::kLeastQuality))
+        ->capture_default_str();
+    command->add_option("--keyframes", options->keyframes, "Video key frames: encoder's choice, every N, all")
+        ->check(CLI::IsMember({"auto", "every", "all"}))
+        ->capture_default_str();
+    command->add_option("--keyframe-every", options->keyframeEvery, "N of --keyframes every (0: encoder's choice)")
+        ->check(CLI::Range(0, 100000))
+        ->capture_default_str();
+    command->add_flag("--two-pass", options->twoPass, "Encode the video in two passes");
+    command->add_option("--threads", options->threads, "Threads to use (default: all cores)")
+        ->check(CLI::Range(1, 1024));
+
+    CLI::Option* size = command->get_option("--size");
+    return {command, [options, size] {
+                options->sizeGiven = size->count() > 0;
+                return RunPano2Dome(*options);
+            }};
+}
+
+}  // namespace skelvane::cli

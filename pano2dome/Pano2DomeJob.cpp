@@ -1,0 +1,472 @@
+#include "pano2dome/Pano2DomeJob.h"
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <new>
+
+#include <tbb/parallel_pipeline.h>
+
+#include "cube2dome/OutputPath.h"
+#include "engine/PanoDomeProjector.h"
+#include "imageio/StagedImageFile.h"
+#include "pano2dome/VideoEncoder.h"
+
+namespace skelvane {
+namespace {
+namespace fs = std::filesystem;
+using namespace pano2dome_text;
+
+// Dome images in flight at once are bounded by this many bytes as well as by
+// the threads: a 16384-pixel dome alone takes a gigabyte.
+constexpr std::int64_t kInFlightBytes = std::int64_t{512} << 20;
+
+bool IsFrameFormat(std::string_view format)
+{
+    return format == "jpg" || format == "bmp" || format == "png" || format == "tga";
+}
+
+const std::string& TargetOf(const CPano2DomeJob& job)
+{
+    return job.mode == kPanoFrames ? job.frameDir : job.mode == kPanoVideo ? job.videoPath : job.imagePath;
+}
+
+// One frame of a sweep on its way through the pipeline.
+struct SweepFrame {
+    SweepFrame(std::int64_t framePosition, float frameAngle) : position(framePosition), angle(frameAngle) {}
+    std::int64_t position;  // 0-based within the pass
+    float angle;            // pan, degrees
+    bool produced = false;  // rendered (and staged), or failed trying
+    std::string failure;
+    std::unique_ptr<CImageBuffer> dome;
+    CStagedImageFile file;
+};
+using SweepFramePtr = std::shared_ptr<SweepFrame>;
+
+class Pano2DomeRun {
+public:
+    Pano2DomeRun(const CPano2DomeJob& job, CJobContext& context, CPanoProgressBar* bar)
+        : m_job(job), m_context(context), m_bar(bar), m_projector(context.Reporter())
+    {
+    }
+
+    JobOutcome Run();
+
+private:
+    JobOutcome RenderImage();
+    JobOutcome RenderFrames();
+    JobOutcome RenderVideo();
+    std::string PrepareMap();
+    std::size_t FramesInFlight() const;
+    std::string RenderInto(SweepFrame& frame);
+    // One pass over the sweep: `produce` may run for several frames at once,
+    // `deliver` runs for each frame in order and returns a failure reason.
+    // Returns the first failure, or nothing.
+    std::string RunPass(std::int64_t progressBase, const std::function<void(SweepFrame&)>& produce,
+                        const std::function<std::string(SweepFrame&)>& deliver);
+
+    const CPano2DomeJob& m_job;
+    CJobContext& m_context;
+    CPanoProgressBar* m_bar;
+    CPanoDomeProjector m_projector;
+    CImageBuffer m_working;
+    PanoMap m_map;
+    std::int64_t m_frameCount = 0;
+};
+
+JobOutcome Pano2DomeRun::Run()
+{
+    if (const std::optional<std::string> refusal = CheckPano2DomeJob(m_job)) {
+        return JobOutcome::Failed(*refusal);
+    }
+    if (m_context.StopRequested()) {
+        return JobOutcome::Stopped();
+    }
+    m_frameCount = static_cast<std::int64_t>(
+        CPanoSweep(m_job.fromAngle, m_job.toAngle, m_job.duration, m_job.frameRate).FrameCount());
+    switch (m_job.mode) {
+    case kPanoFrames:
+        return RenderFrames();
+    case kPanoVideo:
+        return RenderVideo();
+    default:
+        return RenderImage();
+    }
+}
+
+JobOutcome Pano2DomeRun::RenderImage()
+{
+    std::unique_ptr<CImageBuffer> dome =
+        m_projector.RenderPanoDomeDirect(*m_job.panorama, m_job.outputWidth, static_cast<std::int32_t>(m_job.fov),
+                                         m_job.verticalAngle, m_job.horizontalAngle);
+    if (!dome) {
+        return JobOutcome::Failed("The dome image could not be rendered.");
+    }
+    m_context.Checkpoint();
+    if (!dome->Save(m_job.imagePath)) {
+        return JobOutcome::Failed("Cannot write the dome image " + m_job.imagePath + ".");
+    }
+    return m_context.StopRequested() ? JobOutcome::Stopped() : JobOutcome::Finished();
+}
+
+std::string Pano2DomeRun::PrepareMap()
+{
+    const std::int32_t n = m_job.outputWidth;
+    if (!PrepareWorkingPanorama(*m_job.panorama, n, m_working)) {
+        return "The panorama cannot be resampled to " + std::to_string(2 * n) + " x " + std::to_string(n) +
+               " pixels.";
+    }
+    m_context.Checkpoint();
+    m_map = m_projector.BuildPanoDomeMap(2 * n, n, n, static_cast<std::int32_t>(m_job.fov), m_job.verticalAngle);
+    if (!m_map) {
+        return "No pano map for a dome of " + std::to_string(n) + " pixels and a field of view of " +
+               std::to_string(m_job.fov) + " degrees.";
+    }
+    m_context.Checkpoint();
+    return {};
+}
+
+std::size_t Pano2DomeRun::FramesInFlight() const
+{
+    const std::int64_t frameBytes = std::int64_t{4} * m_job.outputWidth * m_job.outputWidth;
+    const std::int64_t byMemory = std::max<std::int64_t>(1, kInFlightBytes / frameBytes);
+    // One frame more than threads keeps every thread busy while a frame
+    // waits at the ordered end; the second covers a file being encoded.
+    const std::int64_t byThreads = m_context.Concurrency() + 2;
+    return static_cast<std::size_t>(std::clamp<std::int64_t>(std::min(byMemory, byThreads), 1, 8));
+}
+
+std::string Pano2DomeRun::RenderInto(SweepFrame& frame)
+{
+    frame.dome = m_projector.RenderPanoDome(m_working, m_map.get(), m_job.outputWidth, frame.angle);
+    if (!frame.dome) {
+        return "Frame " + std::to_string(frame.position) + " at " + std::to_string(frame.angle) +
+               " degrees could not be rendered.";
+    }
+    return {};
+}
+
+std::string Pano2DomeRun::RunPass(std::int64_t progressBase, const std::function<void(SweepFrame&)>& produce,
+                                  const std::function<std::string(SweepFrame&)>& deliver)
+{
+    CPanoSweep sweep(m_job.fromAngle, m_job.toAngle, m_job.duration, m_job.frameRate);
+    // Set by the ordered end when the pass ends early: later frames are
+    // abandoned wherever they are.
+    std::atomic<bool> halted{false};
+    // Every frame up to this position is going to be delivered: the ordered
+    // end found no stop request after reporting the frame before it.
+    std::atomic<std::int64_t> committed{0};
+    std::string failure;    // written by the ordered end only
+    std::int64_t next = 0;  // read and written by the first stage only
+
+    auto abandoned = [&](std::int64_t position) {
+        return halted.load() || (position > committed.load() && m_context.StopRequested());
+    };
+    auto make = [&](SweepFrame& frame) {
+        frame.produced = true;
+        try {
+            produce(frame);
+        } catch (const std::bad_alloc&) {
+            frame.dome.reset();
+            frame.failure = kOutOfMemoryText;
+        }
+    };
+
+    tbb::parallel_pipeline(
+        FramesInFlight(),
+        tbb::make_filter<void, SweepFramePtr>(tbb::filter_mode::serial_in_order,
+                                              [&](tbb::flow_control& control) -> SweepFramePtr {
+                                                  if (next > 0) {
+                                                      m_context.Checkpoint();
+                                                  }
+                                                  if (next >= m_frameCount || abandoned(next)) {
+                                                      control.stop();
+                                                      return nullptr;
+                                                  }
+                                                  // The angle is accumulated here, in frame order.
+                                                  auto frame = std::make_shared<SweepFrame>(next, sweep.Angle());
+                                                  sweep.Advance();
+                                                  ++next;
+                                                  return frame;
+                                              }) &
+            tbb::make_filter<SweepFramePtr, SweepFramePtr>(tbb::filter_mode::parallel,
+                                                           [&](SweepFramePtr frame) {
+                                                               if (!abandoned(frame->position)) {
+                                                                   make(*frame);
+                                                               }
+                                                               return frame;
+                                                           }) &
+            tbb::make_filter<SweepFramePtr, void>(tbb::filter_mode::serial_in_order, [&](SweepFramePtr frame) {
+                if (halted.load()) {
+                    return;
+                }
+                // A frame skipped ahead of a stop can turn out to be the one
+                // in progress: it is made here, in order.
+                if (!frame->produced) {
+                    make(*frame);
+                }
+                std::string reason = frame->failure;
+                if (reason.empty()) {
+                    m_context.Checkpoint();
+                    reason = deliver(*frame);
+                }
+                frame->dome.reset();
+                if (!reason.empty()) {
+                    failure = std::move(reason);
+                    halted.store(true);
+                    return;
+                }
+                m_context.Progress(progressBase + frame->position);
+                if (m_context.StopRequested()) {
+                    halted.store(true);
+                    return;
+                }
+                committed.store(frame->position + 1);
+            }));
+    return failure;
+}
+
+JobOutcome Pano2DomeRun::RenderFrames()
+{
+    if (std::string failure = PrepareMap(); !failure.empty()) {
+        return JobOutcome::Failed(failure);
+    }
+    const std::string folder = TrimTrailingSeparators(m_job.frameDir);
+    const fs::path stagingFolder = folder.empty() ? fs::path("/") : fs::path(folder);
+    if (m_bar) {
+        m_bar->SetRange(m_frameCount);
+    }
+    const std::string failure = RunPass(
+        0,
+        [&](SweepFrame& frame) {
+            frame.failure = RenderInto(frame);
+            if (frame.failure.empty()) {
+                m_context.Checkpoint();
+                frame.file.Stage(*frame.dome, stagingFolder, m_job.frameFormat);
+                frame.dome.reset();
+            }
+        },
+        [&](SweepFrame& frame) -> std::string {
+            const std::string path = PanoFramePath(folder, frame.position, m_job.frameFormat);
+            if (!frame.file.IsStaged()) {
+                return "Cannot write the dome image " + path + ".";
+            }
+            std::string error;
+            if (!frame.file.PublishReplacing(path, error)) {
+                return "Cannot write the dome image " + path + ": " + error + ".";
+            }
+            return {};
+        });
+    if (m_bar) {
+        m_bar->Reset();
+    }
+    if (!failure.empty()) {
+        return JobOutcome::Failed(failure);
+    }
+    return m_context.StopRequested() ? JobOutcome::Stopped() : JobOutcome::Finished();
+}
+
+JobOutcome Pano2DomeRun::RenderVideo()
+{
+    const std::string& path = m_job.videoPath;
+    CVideoEncoder encoder;
+    encoder.SetMPEGFormat(CVideoEncoder::MPEG_H264);
+    encoder.SetMPEGWidth(m_job.outputWidth);
+    encoder.SetMPEGHeight(m_job.outputWidth);
+    encoder.SetFrameRate(static_cast<float>(m_job.frameRate));
+    encoder.Set2Pass(m_job.twoPass);
+    encoder.SetQuality(m_job.videoQuality);
+    encoder.SetKeyFrameSelect(m_job.keyFrameMode);
+    if (m_job.keyFrameMode == CVideoEncoder::kKeyFramesEvery) {
+        encoder.SetKeyFrameEvery(m_job.keyFrameEvery);
+    }
+    encoder.SetThreadCount(m_job.encoderThreads);
+    if (!encoder.OpenMPEG(path)) {
+        return JobOutcome::Failed("Cannot write the video " + path + ": " + encoder.GetError() + ".");
+    }
+    // Without a map the encoder is dropped unclosed, which leaves no file.
+    if (std::string failure = PrepareMap(); !failure.empty()) {
+        return JobOutcome::Failed(failure);
+    }
+
+    const int passes = encoder.GetPassCount();
+    if (m_bar) {
+        m_bar->SetRange(m_frameCount * passes);
+    }
+    std::string failure;
+    for (int pass = 0; pass < passes && failure.empty(); ++pass) {
+        if (m_context.StopRequested()) {
+            break;  // a stop between passes closes the video of the pass before
+        }
+        if (pass > 0 && !encoder.StartNextPass()) {
+            failure = "Cannot write the video " + path + ": " + encoder.GetError() + ".";
+            break;
+        }
+        failure = RunPass(
+            m_frameCount * pass, [&](SweepFrame& frame) { frame.failure = RenderInto(frame); },
+            [&](SweepFrame& frame) -> std::string {
+                if (encoder.AddFrame(*frame.dome) == 0) {
+                    return "Cannot add frame " + std::to_string(frame.position) + " to the video " + path + ": " +
+                           encoder.GetError() + ".";
+                }
+                return {};
+            });
+    }
+    if (m_bar) {
+        m_bar->Reset();
+    }
+    if (!failure.empty()) {
+        return JobOutcome::Failed(failure);  // the unclosed encoder removes its file
+    }
+    const bool stopped = m_context.StopRequested();
+    if (stopped && encoder.GetFrameCount() == 0) {
+        return JobOutcome::Stopped();  // nothing to close: no file at all
+    }
+    if (!encoder.CloseMPEG()) {
+        return JobOutcome::Failed("Cannot write the video " + path + ": " + encoder.GetError() + ".");
+    }
+    return stopped ? JobOutcome::Stopped() : JobOutcome::Finished();
+}
+
+}  // namespace
+
+std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job)
+{
+    if (!job.panorama || job.panorama->IsEmpty()) {
+        return kNoInputImage;
+    }
+    if (job.outputWidth <= 0) {
+        return kCheckWidth;
+    }
+    // Every image is bounded by the image limit; in frame and video modes the
+    // working panorama is twice as wide as the dome.
+    const std::int32_t maxWidth = job.mode == kPanoImage ? kMaxImageSide : kMaxImageSide / 2;
+    if (job.outputWidth < 2 || job.outputWidth > maxWidth) {
+        return kWidthTooBig;
+    }
+    if (TargetOf(job).empty()) {
+        return kEmptyPath;
+    }
+    if (job.mode == kPanoVideo && job.outputWidth % 2 != 0) {
+        return kOddWidth;
+    }
+    if (job.fromAngle > job.toAngle) {
+        return kAngleRange;
+    }
+    if (job.mode == kPanoImage) {
+        return std::nullopt;
+    }
+    if (job.mode == kPanoFrames && !IsFrameFormat(job.frameFormat)) {
+        return kFrameFormat;
+    }
+    if (job.duration == 0) {
+        return kCheckDuration;
+    }
+    if (job.frameRate == 0) {
+        return kCheckFrameRate;
+    }
+    if (std::uint64_t{job.frameRate} * job.duration > kMaxPanoFrames) {
+        return kTooManyFrames;
+    }
+    return std::nullopt;
+}
+
+CPanoSweep::CPanoSweep(int fromAngle, int toAngle, unsigned duration, unsigned frameRate)
+    : m_frameCount(std::uint64_t{frameRate} * duration),
+      m_degreesPerSecond(duration > 0 ? static_cast<std::uint32_t>(toAngle - fromAngle) / duration : 0),
+      m_step(frameRate > 0 ? static_cast<float>(static_cast<double>(m_degreesPerSecond) / frameRate) : 0.0f),
+      m_angle(static_cast<float>(fromAngle))
+{
+}
+
+std::int32_t PanoOutputSize(std::int32_t panoramaHeight, unsigned fov)
+{
+    if (panoramaHeight <= 0) {
+        return 0;
+    }
+    const float ratio = static_cast<float>(fov) / (180.0f * pano_geometry::kPi);
+    const float size = 2.0f * static_cast<float>(panoramaHeight) * std::sqrt(ratio);
+    return size < 2147483520.0f ? static_cast<std::int32_t>(size) : INT32_MAX;
+}
+
+std::string PanoFrameFileName(std::int64_t index, std::string_view format)
+{
+    char number[32];
+    std::snprintf(number, sizeof number, "%.4lld", static_cast<long long>(index));
+    std::string name(number);
+    name += '.';
+    name += format;
+    return name;
+}
+
+std::string PanoFramePath(std::string_view frameDir, std::int64_t index, std::string_view format)
+{
+    return TrimTrailingSeparators(std::string(frameDir)) + "/" + PanoFrameFileName(index, format);
+}
+
+PanoSize HalvedPanoramaSize(std::int32_t width, std::int32_t height, std::int32_t outSize)
+{
+    PanoSize size{width, height};
+    if (outSize <= 0) {
+        return size;
+    }
+    while (size.height / outSize > 2) {
+        size = {(size.width + 1) / 2, (size.height + 1) / 2};
+    }
+    return size;
+}
+
+bool PrepareWorkingPanorama(const CImageBuffer& panorama, std::int32_t outSize, CImageBuffer& working)
+{
+    working.Release();
+    if (panorama.IsEmpty() || panorama.GetBitCount() != 32 || outSize < 1 || outSize > kMaxImageSide / 2) {
+        return false;
+    }
+    // The halvings read from the panorama itself rather than from a copy of
+    // it: the pixels are the same and a large panorama is not copied.
+    const CImageBuffer* current = &panorama;
+    CImageBuffer halved;
+    while (current->GetHeight() / outSize > 2) {
+        const std::int32_t w = current->GetWidth();
+        const std::int32_t h = current->GetHeight();
+        CImageBuffer half;
+        if (!half.Create((w + 1) / 2, (h + 1) / 2)) {
+            return false;
+        }
+        half.StretchFrom(0, 0, half.GetWidth(), half.GetHeight(), *current, 0, 0, w, h);
+        halved = std::move(half);
+        current = &halved;
+    }
+    if (!working.Create(2 * outSize, outSize)) {
+        return false;
+    }
+    working.StretchFrom(0, 0, 2 * outSize, outSize, *current, 0, 0, current->GetWidth(), current->GetHeight());
+    return true;
+}
+
+std::int64_t PanoProgressRange(const CPano2DomeJob& job)
+{
+    if (job.mode == kPanoImage || CheckPano2DomeJob(job)) {
+        return 0;
+    }
+    const auto frames = static_cast<std::int64_t>(std::uint64_t{job.frameRate} * job.duration);
+    return job.mode == kPanoVideo && job.twoPass ? 2 * frames : frames;
+}
+
+JobOutcome Pano2DomeRenderThread(const CPano2DomeJob& job, CJobContext& context, CPanoProgressBar* bar)
+{
+    Pano2DomeRun run(job, context, bar);
+    return run.Run();
+}
+
+bool BeginPano2DomeJob(CJobControl& control, const CPano2DomeJob& job, CJobObserver& observer,
+                       CMessageReporter& reporter, CPanoProgressBar* bar)
+{
+    return control.Begin([job, bar](CJobContext& context) { return Pano2DomeRenderThread(job, context, bar); },
+                         observer, reporter);
+}
+
+}  // namespace skelvane

@@ -1,0 +1,665 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/ImageBuffer.h"
+#include "engine/PanoDomeProjector.h"
+#include "pano2dome/Pano2DomeJob.h"
+#include "support/TempDir.h"
+#include "support/TestImages.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace skelvane {
+namespace {
+namespace fs = std::filesystem;
+using namespace pano2dome_text;
+using namespace std::chrono_literals;
+
+// ---------------------------------------------------------------- the sweep
+
+std::vector<float> SweepAngles(int from, int to, unsigned duration, unsigned rate)
+{
+    CPanoSweep sweep(from, to, duration, rate);
+    std::vector<float> angles;
+    for (std::uint64_t i = 0; i < sweep.FrameCount(); ++i) {
+        angles.push_back(sweep.Angle());
+        sweep.Advance();
+    }
+    return angles;
+}
+
+TEST(PanoSweep, DefaultsGive125FramesInStepsOf288)
+{
+    const CPanoSweep sweep(-180, 180, 5, 25);
+    EXPECT_EQ(sweep.FrameCount(), 125u);
+    EXPECT_EQ(sweep.DegreesPerSecond(), 72u);
+    EXPECT_EQ(sweep.Step(), 2.88f);
+    const std::vector<float> angles = SweepAngles(-180, 180, 5, 25);
+    ASSERT_EQ(angles.size(), 125u);
+    EXPECT_EQ(angles[0], -180.0f);
+    EXPECT_EQ(angles[1], -180.0f + 2.88f);
+    EXPECT_NEAR(angles[2], -174.24f, 1e-4);
+    EXPECT_NEAR(angles.back(), 177.12f, 1e-3) << "one step short of 180";
+}
+
+TEST(PanoSweep, DegreesPerSecondAreTruncatedBeforeTheStep)
+{
+    const CPanoSweep sweep(-180, 180, 7, 25);
+    EXPECT_EQ(sweep.FrameCount(), 175u);
+    EXPECT_EQ(sweep.DegreesPerSecond(), 51u) << "not 51.43";
+    EXPECT_EQ(sweep.Step(), 2.04f);
+    const std::vector<float> angles = SweepAngles(-180, 180, 7, 25);
+    EXPECT_NEAR(angles.back(), 174.96f, 1e-3) << "rather than about 177.9";
+}
+
+TEST(PanoSweep, AngleIsAccumulatedInFloats)
+{
+    const std::vector<float> angles = SweepAngles(-180, 180, 7, 25);
+    float accumulated = -180.0f;
+    bool differsFromProduct = false;
+    for (std::size_t i = 0; i < angles.size(); ++i) {
+        ASSERT_EQ(angles[i], accumulated) << "frame " << i;
+        differsFromProduct |= angles[i] != -180.0f + static_cast<float>(i) * 2.04f;
+        accumulated = accumulated + 2.04f;
+    }
+    EXPECT_TRUE(differsFromProduct) << "the example must tell accumulation from from + i x s";
+}
+
+TEST(PanoSweep, EqualEndsGiveFramesAtOneAngle)
+{
+    const std::vector<float> angles = SweepAngles(30, 30, 2, 10);
+    ASSERT_EQ(angles.size(), 20u);
+    EXPECT_TRUE(std::all_of(angles.begin(), angles.end(), [](float a) { return a == 30.0f; }));
+}
+
+// ----------------------------------------------------- names, sizes, checks
+
+TEST(PanoFrameNames, FourDigitsFromZeroWithoutPrefix)
+{
+    EXPECT_EQ(PanoFrameFileName(0, "jpg"), "0000.jpg");
+    EXPECT_EQ(PanoFrameFileName(124, "png"), "0124.png");
+    EXPECT_EQ(PanoFrameFileName(9999, "bmp"), "9999.bmp");
+    EXPECT_EQ(PanoFrameFileName(10000, "tga"), "10000.tga");
+    EXPECT_EQ(PanoFramePath("/out/", 1, "jpg"), "/out/0001.jpg");
+    EXPECT_EQ(PanoFramePath("/out", 1, "jpg"), "/out/0001.jpg");
+    EXPECT_EQ(PanoFramePath("/out///", 1, "jpg"), "/out/0001.jpg");
+    EXPECT_EQ(PanoFramePath("/", 0, "jpg"), "/0000.jpg");
+}
+
+TEST(PanoOutputSize, FollowsHeightAndFieldOfView)
+{
+    EXPECT_EQ(PanoOutputSize(1024, 180), 1155);
+    EXPECT_EQ(PanoOutputSize(1024, 90), 817);
+    EXPECT_EQ(PanoOutputSize(1024, 360), 1634);
+    EXPECT_EQ(PanoOutputSize(0, 180), 0);
+}
+
+TEST(WorkingPanorama, HalvingStopsWhenHeightOverSizeIsAtMostTwo)
+{
+    auto halved = [](std::int32_t w, std::int32_t h, std::int32_t n) {
+        const PanoSize size = HalvedPanoramaSize(w, h, n);
+        return std::pair{size.width, size.height};
+    };
+    EXPECT_EQ(halved(8000, 4000, 1000), std::pair(4000, 2000));
+    EXPECT_EQ(halved(4001, 2001, 1000), std::pair(4001, 2001));
+    EXPECT_EQ(halved(8001, 4001, 1000), std::pair(4001, 2001)) << "odd sides round up";
+    EXPECT_EQ(halved(16000, 8000, 1000), std::pair(4000, 2000));
+    EXPECT_EQ(halved(500, 250, 1000), std::pair(500, 250)) << "small panoramas are only resampled";
+}
+
+// The working panorama is the halved panorama resampled once, pixel for
+// pixel what StretchFrom gives for each step.
+TEST(WorkingPanorama, IsTheHalvedPanoramaResampledTo2NByN)
+{
+    struct Case {
+        std::int32_t width, height, n;
+        int halvings;
+    };
+    for (const Case c : {Case{80, 40, 10, 1}, Case{41, 21, 10, 0}, Case{100, 30, 10, 1}, Case{163, 81, 10, 2}}) {
+        const CImageBuffer pano = test::MakePatternImage(c.width, c.height, 3);
+        CImageBuffer expected;
+        expected.CopyFrom(pano);
+        for (int k = 0; k < c.halvings; ++k) {
+            CImageBuffer half;
+            half.Create((expected.GetWidth() + 1) / 2, (expected.GetHeight() + 1) / 2);
+            half.StretchFrom(0, 0, half.GetWidth(), half.GetHeight(), expected, 0, 0, expected.GetWidth(),
+                             expected.GetHeight());
+            expected = std::move(half);
+        }
+        const PanoSize halved = HalvedPanoramaSize(c.width, c.height, c.n);
+        EXPECT_EQ(halved.width, expected.GetWidth());
+        EXPECT_EQ(halved.height, expected.GetHeight());
+        CImageBuffer final;
+        final.Create(2 * c.n, c.n);
+        final.StretchFrom(0, 0, 2 * c.n, c.n, expected, 0, 0, expected.GetWidth(), expected.GetHeight());
+
+        CImageBuffer working;
+        ASSERT_TRUE(PrepareWorkingPanorama(pano, c.n, working));
+        EXPECT_EQ(working.GetWidth(), 2 * c.n);
+        EXPECT_EQ(working.GetHeight(), c.n);
+        EXPECT_EQ(test::PixelsOf(working), test::PixelsOf(final)) << c.width << " x " << c.height;
+    }
+    CImageBuffer working;
+    EXPECT_FALSE(PrepareWorkingPanorama(CImageBuffer(), 10, working));
+    EXPECT_FALSE(PrepareWorkingPanorama(test::MakePatternImage(8, 4), 0, working));
+    EXPECT_TRUE(working.IsEmpty());
+}
+
+std::shared_ptr<const CImageBuffer> Panorama(std::int32_t width = 64, std::int32_t height = 32)
+{
+    return std::make_shared<CImageBuffer>(test::MakePatternImage(width, height, 1));
+}
+
+CPano2DomeJob SweepJob(int mode, const fs::path& target)
+{
+    CPano2DomeJob job;
+    job.mode = mode;
+    job.panorama = Panorama();
+    job.outputWidth = 16;
+    job.duration = 1;
+    job.frameRate = 5;
+    job.frameFormat = "bmp";
+    (mode == kPanoFrames ? job.frameDir : mode == kPanoVideo ? job.videoPath : job.imagePath) = target.string();
+    return job;
+}
+
+TEST(Pano2DomeCheck, BeginRefusesWithThePagesMessages)
+{
+    struct Case {
+        const char* what;
+        std::function<void(CPano2DomeJob&)> change;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"no panorama", [](CPano2DomeJob& j) { j.panorama.reset(); }, kNoInputImage},
+        {"empty panorama", [](CPano2DomeJob& j) { j.panorama = std::make_shared<CImageBuffer>(); }, kNoInputImage},
+        {"width 0", [](CPano2DomeJob& j) { j.outputWidth = 0; }, kCheckWidth},
+        {"negative width", [](CPano2DomeJob& j) { j.outputWidth = -4; }, kCheckWidth},
+        {"working panorama over the limit", [](CPano2DomeJob& j) { j.outputWidth = 16386; }, kWidthTooBig},
+        {"dome over the limit",
+         [](CPano2DomeJob& j) {
+             j.mode = kPanoImage;
+             j.imagePath = "/tmp/x.bmp";
+             j.outputWidth = 32769;
+         },
+         kWidthTooBig},
+        {"empty frame folder", [](CPano2DomeJob& j) { j.frameDir.clear(); }, kEmptyPath},
+        {"path of another mode only",
+         [](CPano2DomeJob& j) {
+             j.mode = kPanoVideo;
+             j.videoPath.clear();
+         },
+         kEmptyPath},
+        {"odd video width",
+         [](CPano2DomeJob& j) {
+             j.mode = kPanoVideo;
+             j.videoPath = "/tmp/v.avi";
+             j.outputWidth = 1001;
+         },
+         kOddWidth},
+        {"from after to",
+         [](CPano2DomeJob& j) {
+             j.fromAngle = 10;
+             j.toAngle = 9;
+         },
+         kAngleRange},
+        {"from after to in image mode",
+         [](CPano2DomeJob& j) {
+             j.mode = kPanoImage;
+             j.imagePath = "/tmp/x.bmp";
+             j.fromAngle = 10;
+             j.toAngle = -10;
+         },
+         kAngleRange},
+        {"unknown frame format", [](CPano2DomeJob& j) { j.frameFormat = "gif"; }, kFrameFormat},
+        {"duration 0", [](CPano2DomeJob& j) { j.duration = 0; }, kCheckDuration},
+        {"frame rate 0", [](CPano2DomeJob& j) { j.frameRate = 0; }, kCheckFrameRate},
+        {"over a million frames",
+         [](CPano2DomeJob& j) {
+             j.duration = 40001;
+             j.frameRate = 25;
+         },
+         kTooManyFrames},
+        {"a product that wraps 32 bits",
+         [](CPano2DomeJob& j) {
+             j.duration = 65536;
+             j.frameRate = 65536;
+         },
+         kTooManyFrames},
+    };
+    for (const Case& c : cases) {
+        CPano2DomeJob job = SweepJob(kPanoFrames, "/tmp/frames");
+        c.change(job);
+        const std::optional<std::string> message = CheckPano2DomeJob(job);
+        ASSERT_TRUE(message.has_value()) << c.what;
+        EXPECT_EQ(*message, c.message) << c.what;
+    }
+
+    CPano2DomeJob accepted = SweepJob(kPanoFrames, "/tmp/frames");
+    accepted.outputWidth = 1001;  // odd is fine for frames
+    accepted.fromAngle = accepted.toAngle = 0;
+    accepted.duration = 40000;  // exactly a million frames
+    accepted.frameRate = 25;
+    EXPECT_FALSE(CheckPano2DomeJob(accepted).has_value());
+    EXPECT_EQ(PanoProgressRange(accepted), 1'000'000) << "no 16-bit wrap";
+    CPano2DomeJob image = SweepJob(kPanoImage, "/tmp/x.bmp");
+    image.duration = 0;  // duration and rate do not matter for one image
+    image.frameRate = 0;
+    EXPECT_FALSE(CheckPano2DomeJob(image).has_value());
+    EXPECT_EQ(PanoProgressRange(image), 0);
+}
+
+// ------------------------------------------------------------ running jobs
+
+// Everything a job tells its owner, in the order it arrives.
+class Recorder final : public CJobObserver, public CPanoProgressBar, public CMessageReporter {
+public:
+    void OnProgress(std::int64_t position) override
+    {
+        Add("p" + std::to_string(position));
+        if (onProgress) {
+            onProgress(position);
+        }
+    }
+    void OnFinished() override { Add("finished"); }
+    void OnStopped() override { Add("stopped"); }
+    void OnFailed(const std::string& why) override
+    {
+        Add("failed");
+        std::lock_guard lock(m_mutex);
+        reason = why;
+    }
+    void SetRange(std::int64_t steps) override
+    {
+        Add("range " + std::to_string(steps));
+        if (onRange) {
+            onRange();
+        }
+    }
+    void Reset() override { Add("reset"); }
+    void ShowMessage(const std::string& text) override { Add("message " + text); }
+
+    std::vector<std::string> Events()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_events;
+    }
+    std::size_t ProgressCount()
+    {
+        const std::vector<std::string> events = Events();
+        return static_cast<std::size_t>(
+            std::count_if(events.begin(), events.end(), [](const std::string& e) { return e[0] == 'p'; }));
+    }
+
+    std::function<void(std::int64_t)> onProgress;
+    std::function<void()> onRange;
+    std::string reason;
+
+private:
+    void Add(std::string event)
+    {
+        std::lock_guard lock(m_mutex);
+        m_events.push_back(std::move(event));
+    }
+    std::mutex m_mutex;
+    std::vector<std::string> m_events;
+};
+
+// range, p0 .. p(count-1), reset, then the end call.
+std::vector<std::string> SweepEvents(std::int64_t range, std::int64_t count, const char* end)
+{
+    std::vector<std::string> events = {"range " + std::to_string(range)};
+    for (std::int64_t k = 0; k < count; ++k) {
+        events.push_back("p" + std::to_string(k));
+    }
+    events.push_back("reset");
+    events.push_back(end);
+    return events;
+}
+
+std::vector<std::string> FilesIn(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> FrameNames(int count, const char* format)
+{
+    std::vector<std::string> names;
+    for (int k = 0; k < count; ++k) {
+        names.push_back(PanoFrameFileName(k, format));
+    }
+    return names;
+}
+
+std::vector<std::uint32_t> Rgb(std::vector<std::uint32_t> pixels)
+{
+    for (std::uint32_t& p : pixels) {
+        p &= 0x00FFFFFFu;
+    }
+    return pixels;
+}
+
+class Pano2DomeJobTest : public ::testing::Test {
+protected:
+    void Start(const CPano2DomeJob& job) { ASSERT_TRUE(BeginPano2DomeJob(m_control, job, m_rec, m_rec, &m_rec)); }
+    void Finish()
+    {
+        ASSERT_TRUE(m_control.WaitForEnd(120s));
+        m_control.Join();
+    }
+    void Run(const CPano2DomeJob& job)
+    {
+        Start(job);
+        Finish();
+    }
+
+    test::TempDir m_dir;
+    CJobControl m_control{CJobControl::Options{2, false}};
+    Recorder m_rec;
+};
+
+TEST_F(Pano2DomeJobTest, FramesAreTheSweepRenderedFromTheWorkingPanorama)
+{
+    // 360 degrees over 7 seconds at 2 frames a second: 51 degrees a second,
+    // a step of 25.5 and 14 frames, the last at 151.5 rather than 180.
+    const fs::path folder = m_dir / "frames";
+    fs::create_directories(folder);
+    test::WriteFileBytes(folder / "0003.bmp", {1, 2, 3});  // replaced
+    CPano2DomeJob job = SweepJob(kPanoFrames, folder.string() + "/");
+    job.duration = 7;
+    job.frameRate = 2;
+    job.verticalAngle = 45.0f;
+    Run(job);
+    EXPECT_EQ(m_rec.Events(), SweepEvents(14, 14, "finished"));
+    ASSERT_EQ(FilesIn(folder), FrameNames(14, "bmp")) << "no temporary file is left";
+
+    CImageBuffer working;
+    ASSERT_TRUE(PrepareWorkingPanorama(*job.panorama, 16, working));
+    CPanoDomeProjector projector;
+    const PanoMap map = projector.BuildPanoDomeMap(32, 16, 16, 180, 45.0f);
+    CPanoSweep sweep(-180, 180, 7, 2);
+    for (int k = 0; k < 14; ++k, sweep.Advance()) {
+        const std::unique_ptr<CImageBuffer> expected = projector.RenderPanoDome(working, map.get(), 16, sweep.Angle());
+        CImageBuffer frame;
+        ASSERT_TRUE(frame.Load(folder / PanoFrameFileName(k, "bmp")));
+        EXPECT_EQ(Rgb(test::PixelsOf(frame)), Rgb(test::PixelsOf(*expected))) << "frame " << k;
+    }
+    EXPECT_EQ(sweep.Angle() - sweep.Step(), 151.5f);
+}
+
+TEST_F(Pano2DomeJobTest, FramesInEveryFormat)
+{
+    for (const char* format : {"jpg", "png", "tga", "bmp"}) {
+        const fs::path folder = m_dir / format;
+        fs::create_directories(folder);
+        CPano2DomeJob job = SweepJob(kPanoFrames, folder);
+        job.frameFormat = format;
+        Recorder rec;
+        CJobControl control;
+        ASSERT_TRUE(BeginPano2DomeJob(control, job, rec, rec, &rec));
+        ASSERT_TRUE(control.WaitForEnd(120s));
+        control.Join();
+        EXPECT_EQ(rec.Events(), SweepEvents(5, 5, "finished")) << format;
+        EXPECT_EQ(FilesIn(folder), FrameNames(5, format));
+        CImageBuffer frame;
+        ASSERT_TRUE(frame.Load(folder / PanoFrameFileName(4, format))) << format;
+        EXPECT_EQ(frame.GetWidth(), 16);
+    }
+}
+
+TEST_F(Pano2DomeJobTest, ImageModeRendersTheFullPanoramaDirectlyWithoutProgress)
+{
+    const fs::path path = m_dir / "dome.tga";
+    CPano2DomeJob job = SweepJob(kPanoImage, path);
+    job.panorama = Panorama(300, 150);  // never halved in image mode
+    job.outputWidth = 21;
+    job.horizontalAngle = 33.3f;
+    job.verticalAngle = 10.0f;
+    Run(job);
+    EXPECT_EQ(m_rec.Events(), std::vector<std::string>{"finished"});
+    CPanoDomeProjector projector;
+    const std::unique_ptr<CImageBuffer> expected = projector.RenderPanoDomeDirect(*job.panorama, 21, 180, 10.0f, 33.3f);
+    CImageBuffer dome;
+    ASSERT_TRUE(dome.Load(path));
+    EXPECT_EQ(Rgb(test::PixelsOf(dome)), Rgb(test::PixelsOf(*expected)));
+}
+
+TEST_F(Pano2DomeJobTest, StopWritesTheFrameInProgressAndNothingAfterIt)
+{
+    const fs::path folder = m_dir / "frames";
+    fs::create_directories(folder);
+    CPano2DomeJob job = SweepJob(kPanoFrames, folder);
+    job.duration = 10;  // 50 frames
+    m_rec.onProgress = [&](std::int64_t k) {
+        if (k == 2) {
+            m_control.RequestStop();
+        }
+    };
+    Run(job);
+    EXPECT_EQ(m_rec.Events(), SweepEvents(50, 3, "stopped"));
+    EXPECT_EQ(FilesIn(folder), FrameNames(3, "bmp")) << "frames started ahead leave no files";
+}
+
+TEST_F(Pano2DomeJobTest, PauseHoldsTheJobUntilContinue)
+{
+    const fs::path folder = m_dir / "frames";
+    fs::create_directories(folder);
+    CPano2DomeJob job = SweepJob(kPanoFrames, folder);
+    job.duration = 4;  // 20 frames
+    m_rec.onProgress = [&](std::int64_t k) {
+        if (k == 1) {
+            m_control.Suspend();
+        }
+    };
+    Start(job);
+    for (int wait = 0; wait < 1000 && m_rec.ProgressCount() < 2; ++wait) {
+        std::this_thread::sleep_for(10ms);
+    }
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(m_rec.ProgressCount(), 2u) << "no frame is written while paused";
+    EXPECT_FALSE(m_control.HasEnded());
+    EXPECT_EQ(m_control.Resume(), 1);
+    Finish();
+    EXPECT_EQ(m_rec.Events(), SweepEvents(20, 20, "finished"));
+    EXPECT_EQ(FilesIn(folder).size(), 20u);
+}
+
+TEST_F(Pano2DomeJobTest, AFrameThatCannotBeWrittenFailsTheJobNamingIt)
+{
+    const fs::path folder = m_dir / "frames";
+    fs::create_directories(folder / "0002.bmp");  // a folder where frame 2 goes
+    CPano2DomeJob job = SweepJob(kPanoFrames, folder);
+    Run(job);
+    const std::vector<std::string> events = m_rec.Events();
+    EXPECT_EQ(events, (std::vector<std::string>{"range 5", "p0", "p1", "reset", "failed"}));
+    EXPECT_NE(m_rec.reason.find((folder / "0002.bmp").string()), std::string::npos) << m_rec.reason;
+    EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"0000.bmp", "0001.bmp", "0002.bmp"}));
+}
+
+TEST_F(Pano2DomeJobTest, AMissingFolderFailsTheJobNamingTheFirstFrame)
+{
+    test::WriteFileBytes(m_dir / "plain", {1});
+    CPano2DomeJob job = SweepJob(kPanoFrames, m_dir / "plain" / "frames");
+    Run(job);
+    EXPECT_EQ(m_rec.Events(), (std::vector<std::string>{"range 5", "reset", "failed"}));
+    EXPECT_NE(m_rec.reason.find((m_dir / "plain" / "frames" / "0000.bmp").string()), std::string::npos)
+        << m_rec.reason;
+
+    Recorder image;
+    CPano2DomeJob imageJob = SweepJob(kPanoImage, m_dir / "plain" / "x.png");
+    ASSERT_TRUE(BeginPano2DomeJob(m_control, imageJob, image, image, &image));
+    Finish();
+    EXPECT_EQ(image.Events(), std::vector<std::string>{"failed"});
+    EXPECT_NE(image.reason.find((m_dir / "plain" / "x.png").string()), std::string::npos) << image.reason;
+}
+
+TEST_F(Pano2DomeJobTest, ARefusedJobFailsWithItsMessage)
+{
+    CPano2DomeJob job = SweepJob(kPanoFrames, m_dir.Path());
+    job.duration = 0;
+    Run(job);
+    EXPECT_EQ(m_rec.Events(), std::vector<std::string>{"failed"});
+    EXPECT_EQ(m_rec.reason, kCheckDuration);
+}
+
+// ------------------------------------------------------------------- video
+
+// What FFmpeg's own demuxer and decoder find in a video file.
+struct VideoFacts {
+    std::string container;
+    std::string codec;
+    int width = 0;
+    int height = 0;
+    AVRational frameRate{0, 1};
+    int frames = 0;  // decoded
+};
+
+std::optional<VideoFacts> ReadVideo(const fs::path& path)
+{
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) {
+        return std::nullopt;
+    }
+    std::optional<VideoFacts> facts;
+    const int index = avformat_find_stream_info(format, nullptr) >= 0
+                          ? av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0)
+                          : -1;
+    const AVCodec* codec = index >= 0 ? avcodec_find_decoder(format->streams[index]->codecpar->codec_id) : nullptr;
+    AVCodecContext* decoder = codec ? avcodec_alloc_context3(codec) : nullptr;
+    if (decoder && avcodec_parameters_to_context(decoder, format->streams[index]->codecpar) >= 0 &&
+        avcodec_open2(decoder, codec, nullptr) >= 0) {
+        const AVStream& stream = *format->streams[index];
+        facts = VideoFacts{format->iformat->name, codec->name, stream.codecpar->width, stream.codecpar->height,
+                           stream.avg_frame_rate, 0};
+        AVPacket* packet = av_packet_alloc();
+        AVFrame* frame = av_frame_alloc();
+        auto drain = [&] {
+            while (avcodec_receive_frame(decoder, frame) >= 0) {
+                ++facts->frames;
+            }
+        };
+        while (av_read_frame(format, packet) >= 0) {
+            if (packet->stream_index == index && avcodec_send_packet(decoder, packet) >= 0) {
+                drain();
+            }
+            av_packet_unref(packet);
+        }
+        avcodec_send_packet(decoder, nullptr);
+        drain();
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+    }
+    avcodec_free_context(&decoder);
+    avformat_close_input(&format);
+    return facts;
+}
+
+TEST_F(Pano2DomeJobTest, VideoReadsBackWithItsContainerSizeRateAndFrames)
+{
+    struct Case {
+        const char* name;
+        const char* container;
+        int twoPass;
+    };
+    for (const Case c : {Case{"sweep.mov", "mov,mp4,m4a,3gp,3g2,mj2", 0}, Case{"sweep.avi", "avi", 0},
+                         Case{"two.mov", "mov,mp4,m4a,3gp,3g2,mj2", 1}}) {
+        const fs::path path = m_dir / c.name;
+        CPano2DomeJob job = SweepJob(kPanoVideo, path);
+        job.outputWidth = 32;
+        job.frameRate = 12;
+        job.twoPass = c.twoPass;
+        Recorder rec;
+        ASSERT_TRUE(BeginPano2DomeJob(m_control, job, rec, rec, &rec));
+        Finish();
+        const int steps = c.twoPass ? 24 : 12;
+        EXPECT_EQ(rec.Events(), SweepEvents(steps, steps, "finished")) << c.name << " " << rec.reason;
+        const std::optional<VideoFacts> facts = ReadVideo(path);
+        ASSERT_TRUE(facts) << c.name;
+        EXPECT_EQ(facts->container, c.container);
+        EXPECT_EQ(facts->codec, std::string("h264"));
+        EXPECT_EQ(facts->width, 32);
+        EXPECT_EQ(facts->height, 32);
+        EXPECT_EQ(av_cmp_q(facts->frameRate, AVRational{12, 1}), 0)
+            << c.name << " " << facts->frameRate.num << "/" << facts->frameRate.den;
+        EXPECT_EQ(facts->frames, 12) << c.name;
+    }
+    EXPECT_EQ(FilesIn(m_dir.Path()), (std::vector<std::string>{"sweep.avi", "sweep.mov", "two.mov"}));
+}
+
+TEST_F(Pano2DomeJobTest, StoppedVideoIsClosedWithTheFramesWritten)
+{
+    const fs::path path = m_dir / "stopped.mov";
+    CPano2DomeJob job = SweepJob(kPanoVideo, path);
+    job.duration = 10;  // 50 frames
+    m_rec.onProgress = [&](std::int64_t k) {
+        if (k == 6) {
+            m_control.RequestStop();
+        }
+    };
+    Run(job);
+    EXPECT_EQ(m_rec.Events(), SweepEvents(50, 7, "stopped"));
+    const std::optional<VideoFacts> facts = ReadVideo(path);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->frames, 7);
+    EXPECT_EQ(facts->width, 16);
+}
+
+TEST_F(Pano2DomeJobTest, StopInTheSecondPassKeepsAPlayableVideo)
+{
+    const fs::path path = m_dir / "stopped.avi";
+    CPano2DomeJob job = SweepJob(kPanoVideo, path);
+    job.twoPass = 1;
+    m_rec.onProgress = [&](std::int64_t k) {
+        if (k == 7) {  // the third frame of the second pass
+            m_control.RequestStop();
+        }
+    };
+    Run(job);
+    EXPECT_EQ(m_rec.Events(), SweepEvents(10, 8, "stopped"));
+    const std::optional<VideoFacts> facts = ReadVideo(path);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->frames, 3);
+}
+
+TEST_F(Pano2DomeJobTest, StopBeforeTheFirstFrameIsAStopAndLeavesNoVideo)
+{
+    const fs::path path = m_dir / "never.mov";
+    CPano2DomeJob job = SweepJob(kPanoVideo, path);
+    m_rec.onRange = [&] { m_control.RequestStop(); };
+    Run(job);
+    EXPECT_EQ(m_rec.Events(), SweepEvents(5, 0, "stopped"));
+    EXPECT_TRUE(FilesIn(m_dir.Path()).empty());
+}
+
+TEST_F(Pano2DomeJobTest, AVideoThatCannotBeOpenedFailsNamingTheCause)
+{
+    test::WriteFileBytes(m_dir / "old.avi", {1, 2, 3});
+    for (const fs::path& path : {m_dir / "clip.mp4", m_dir / "missing" / "clip.avi"}) {
+        Recorder rec;
+        CPano2DomeJob job = SweepJob(kPanoVideo, path);
+        ASSERT_TRUE(BeginPano2DomeJob(m_control, job, rec, rec, &rec));
+        Finish();
+        EXPECT_EQ(rec.Events(), std::vector<std::string>{"failed"});
+        EXPECT_NE(rec.reason.find(path.string()), std::string::npos) << rec.reason;
+    }
+    EXPECT_EQ(FilesIn(m_dir.Path()), std::vector<std::string>{"old.avi"});
+}
+
+}  // namespace
+}  // namespace skelvane
