@@ -1,7 +1,10 @@
 #include "pano2dome/ui/Pano2DomePage.h"
 
 #include <algorithm>
-#include <cmath>
+#include <atomic>
+#include <cstdint>
+#include <limits>
+#include <optional>
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -11,6 +14,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -74,12 +78,47 @@ float VerticalAngleFromPanoSlider(int position)
     return static_cast<float>(position - CPano2DomePage::kVerticalSliderMax / 2) * 0.1f;
 }
 
-int ProposedOutputSize(int panoramaHeight, unsigned fov)
-{
-    const float scale = std::sqrt(static_cast<float>(fov) / (180.0f * pano_geometry::kPi));
-    const float side = static_cast<float>(2 * static_cast<long long>(panoramaHeight)) * scale;
-    return side > 0.0f ? static_cast<int>(side) : 0;
-}
+// The job sets the progress bar's range before its first frame and resets it
+// after its last; both arrive as posts (the worker must not wait for them),
+// in order with the job's progress and end calls. Posts of an earlier job are
+// dropped.
+class CPano2DomePage::ProgressPoster final : public CPanoProgressBar {
+public:
+    explicit ProgressPoster(QProgressBar* bar) : m_bar(bar) {}
+
+    void NextJob() { ++m_generation; }
+
+    void SetRange(std::int64_t steps) override
+    {
+        const int top = static_cast<int>(std::clamp<std::int64_t>(steps, 0, std::numeric_limits<int>::max()));
+        Post([top](QProgressBar& bar) {
+            bar.setRange(0, top);
+            bar.setValue(0);
+        });
+    }
+
+    void Reset() override
+    {
+        Post([](QProgressBar& bar) { bar.setValue(0); });
+    }
+
+private:
+    template <typename Change>
+    void Post(Change change)
+    {
+        const std::uint64_t generation = m_generation.load();
+        // The bar is the context: a post that finds it gone is dropped.
+        QMetaObject::invokeMethod(
+            m_bar,
+            [this, generation, change, bar = m_bar] {
+                if (generation == m_generation.load()) change(*bar);
+            },
+            Qt::QueuedConnection);
+    }
+
+    QProgressBar* m_bar;
+    std::atomic<std::uint64_t> m_generation{0};
+};
 
 CPano2DomePage::CPano2DomePage(const VideoEncoderSettings& videoSettings, QWidget* parent)
     : CDomePage(parent),
@@ -89,6 +128,7 @@ CPano2DomePage::CPano2DomePage(const VideoEncoderSettings& videoSettings, QWidge
 {
     m_observer = new CJobObserverAdapter(this);
     BuildControls();
+    m_progressPoster = std::make_unique<ProgressPoster>(m_progress);
 
     // The first exchange shows the fields; then the ranges and the format.
     UpdateData(false);
@@ -280,21 +320,23 @@ void CPano2DomePage::OnOpenImage()
 void CPano2DomePage::LoadPanorama(const QString& path)
 {
     m_inputPath = path;
-    if (!m_panorama.Load(QFile::encodeName(path).toStdString()) || m_panorama.IsEmpty()) {
+    auto panorama = std::make_shared<CImageBuffer>();
+    if (!panorama->Load(QFile::encodeName(path).toStdString()) || panorama->IsEmpty()) {
         ClearPanorama();
         UpdateData(false);
         ShowMessageBox(this, QStringLiteral("Cannot read the image \"%1\". ").arg(QDir::toNativeSeparators(path)),
                        QString(), MessageIcon::Warning);
         return;
     }
-    m_inputWidth = m_panorama.GetWidth();
-    m_inputHeight = m_panorama.GetHeight();
-    m_outputWidth = m_outputHeight = ProposedOutputSize(m_inputHeight, m_fov);
+    m_panorama = std::move(panorama);
+    m_inputWidth = m_panorama->GetWidth();
+    m_inputHeight = m_panorama->GetHeight();
+    m_outputWidth = m_outputHeight = PanoOutputSize(m_inputHeight, m_fov);
     UpdateData(false);
 
     m_previewPanorama.Release();
     if (m_previewPanorama.Create(kPreviewPanoWidth, kPreviewPanoHeight)) {
-        m_previewPanorama.StretchFrom(0, 0, kPreviewPanoWidth, kPreviewPanoHeight, m_panorama, 0, 0, m_inputWidth,
+        m_previewPanorama.StretchFrom(0, 0, kPreviewPanoWidth, kPreviewPanoHeight, *m_panorama, 0, 0, m_inputWidth,
                                       m_inputHeight);
     }
     RebuildPreviewMap();
@@ -304,7 +346,7 @@ void CPano2DomePage::LoadPanorama(const QString& path)
 
 void CPano2DomePage::ClearPanorama()
 {
-    m_panorama.Release();
+    m_panorama.reset();
     m_previewPanorama.Release();
     m_previewDome.Release();
     m_inputWidth = m_inputHeight = 0;
@@ -364,11 +406,11 @@ void CPano2DomePage::OnSaveTo()
 {
     if (!UpdateData(true)) return;
     if (m_outputWidth <= 0) {
-        ShowMessageBox(this, Text(pano2dome_page_text::kCheckWidth));
+        ShowMessageBox(this, Text(pano2dome_text::kCheckWidth));
         return;
     }
-    if (m_panorama.IsEmpty()) {
-        ShowMessageBox(this, Text(pano2dome_page_text::kNoInput));
+    if (!m_panorama) {
+        ShowMessageBox(this, Text(pano2dome_text::kNoInputImage));
         return;
     }
     switch (m_mode) {
@@ -436,9 +478,60 @@ void CPano2DomePage::EnableJobFields(bool enable)
     }
 }
 
+const CImageBuffer& CPano2DomePage::Panorama() const
+{
+    static const CImageBuffer kNone;
+    return m_panorama ? *m_panorama : kNone;
+}
+
+CPano2DomeJob CPano2DomePage::MakeJob() const
+{
+    auto path = [](const QString& text) { return QFile::encodeName(text).toStdString(); };
+    CPano2DomeJob job;
+    job.mode = m_mode;
+    job.panorama = m_panorama;
+    job.outputWidth = m_outputWidth;
+    job.fov = m_fov;
+    job.verticalAngle = m_verticalAngle;
+    job.horizontalAngle = m_horizontalAngle;
+    job.fromAngle = m_fromAngle;
+    job.toAngle = m_toAngle;
+    job.duration = m_duration;
+    job.frameRate = m_frameRate;
+    job.imagePath = path(m_imagePath);
+    job.frameDir = path(m_frameDir);
+    job.frameFormat = m_frameFormat.toStdString();
+    job.videoPath = path(m_videoPath);
+    job.videoQuality = m_videoSettings.quality;
+    job.keyFrameMode = m_videoSettings.keyFrameMode;
+    job.keyFrameEvery = m_videoSettings.keyFrameEvery;
+    job.twoPass = m_videoSettings.twoPass ? 1 : 0;
+    return job;
+}
+
 void CPano2DomePage::OnBegin()
 {
-    // The job is wired in once its core lands.
+    if (m_job.IsRunning()) return;
+    // What was typed counts, and a bad value is refused before anything starts.
+    if (!UpdateData(true)) return;
+    m_frameFormat = m_formatCombo->currentText();
+    const CPano2DomeJob job = MakeJob();
+    if (const std::optional<std::string> refusal = CheckPano2DomeJob(job)) {
+        ShowMessageBox(this, QString::fromStdString(*refusal));
+        return;
+    }
+
+    m_beginButton->setEnabled(false);
+    EnableJobFields(false);
+    m_observer->Attach();
+    m_progressPoster->NextJob();
+    if (!BeginPano2DomeJob(m_job, job, *m_observer, *m_reporter, m_progressPoster.get())) {
+        EnableJobFields(true);
+        EnableModeFields(m_mode);
+        m_beginButton->setEnabled(true);
+        return;
+    }
+    SetButtons(false, true, false, true);
 }
 
 void CPano2DomePage::OnPause()
@@ -469,20 +562,23 @@ void CPano2DomePage::OnStop()
 
 void CPano2DomePage::OnProgress(qint64 position)
 {
+    // Progress(k) reports frame k written: k + 1 steps done.
     m_progress->setValue(static_cast<int>(std::clamp<qint64>(position + 1, 0, m_progress->maximum())));
 }
 
 void CPano2DomePage::OnJobEnd(JobEnd end, const QString& reason)
 {
     m_job.Join();
-    m_progress->setValue(0);
     SetButtons(true, false, false, false);
     EnableJobFields(true);
     QString text;
     switch (end) {
-    case JobEnd::Finished: text = Text(pano2dome_page_text::kFinished); break;
-    case JobEnd::Stopped: text = Text(pano2dome_page_text::kStopped); break;
-    case JobEnd::Failed: text = reason; break;
+    case JobEnd::Finished: text = Text(pano2dome_text::kFinished); break;
+    case JobEnd::Stopped: text = Text(pano2dome_text::kStopped); break;
+    case JobEnd::Failed:
+        text = Text(pano2dome_text::kFailed);
+        if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
+        break;
     }
     ShowMessageBox(this, text, QString(), end == JobEnd::Failed ? MessageIcon::Error : MessageIcon::Information);
     Q_EMIT JobEnded(end);

@@ -37,6 +37,7 @@
 #include "engine/ImageBuffer.h"
 #include "engine/JobControl.h"
 #include "engine/PanoDomeProjector.h"
+#include "pano2dome/Pano2DomeJob.h"
 #include "pano2dome/VideoEncoderSettings.h"
 
 class QButtonGroup;
@@ -57,22 +58,13 @@ namespace pano2dome_page_text {
 inline constexpr const char* kOpenTitle = "select an image";
 inline constexpr const char* kSaveImageTitle = "Save Image";
 inline constexpr const char* kSaveVideoTitle = "Save Video";
-inline constexpr const char* kCheckWidth = "Please check output 'Width'! ";
-inline constexpr const char* kNoInput = "No input image! ";
 inline constexpr const char* kStopQuestion = "The task is not finish, stop it anyway? ";
 inline constexpr const char* kStopTitle = "Warning!";
-inline constexpr const char* kFinished = "Finished! ";
-inline constexpr const char* kStopped = "User break down the task! ";
 }  // namespace pano2dome_page_text
 
 // Slider positions to angles: 0.1 degree a step, 1800 and 900 the centres.
 float HorizontalAngleFromPanoSlider(int position);
 float VerticalAngleFromPanoSlider(int position);
-
-// The output side proposed for a panorama of `panoramaHeight` rows:
-// 2 H sqrt(fov / (180 pi)) in 32-bit floats, truncated (1155 for 1024 rows at
-// 180 degrees).
-int ProposedOutputSize(int panoramaHeight, unsigned fov);
 
 class CPano2DomePage final : public CDomePage {
     Q_OBJECT
@@ -96,6 +88,9 @@ public:
     void StopJobForClose() override;
     bool ShowSettingsDialog() override { return false; }
 
+    // The job Begin would start, from the fields as they stand.
+    CPano2DomeJob MakeJob() const;
+
     // Members <-> controls; saving shows the framework prompt on a bad field
     // and leaves the later members as they were.
     bool UpdateData(bool saveAndValidate);
@@ -106,7 +101,7 @@ public:
     void LoadPanorama(const QString& path);
 
     // What the page holds, for tests and pictures.
-    const CImageBuffer& Panorama() const { return m_panorama; }
+    const CImageBuffer& Panorama() const;
     const CImageBuffer& PreviewPanorama() const { return m_previewPanorama; }
     const CImageBuffer& PreviewDome() const { return m_previewDome; }
     int Mode() const { return m_mode; }
@@ -210,7 +205,8 @@ private:
     QString m_videoPath;
     QString m_frameFormat;
 
-    CImageBuffer m_panorama;
+    // Shared with a running job, which never modifies it.
+    std::shared_ptr<const CImageBuffer> m_panorama;
     CImageBuffer m_previewPanorama;
     CImageBuffer m_previewDome;
     PanoMap m_previewMap;
@@ -220,8 +216,10 @@ private:
     std::unique_ptr<CUiMessageReporter> m_reporter;
     CPanoDomeProjector m_projector;
 
+    class ProgressPoster;
     CJobControl m_job;
     CJobObserverAdapter* m_observer;
+    std::unique_ptr<ProgressPoster> m_progressPoster;
 
     QProgressBar* m_progress = nullptr;
     QComboBox* m_formatCombo = nullptr;

@@ -2,6 +2,10 @@
 // platform; dialogs and message boxes are answered by the test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+
 #include <QComboBox>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -18,6 +22,11 @@
 #include "support/TempDir.h"
 #include <QDir>
 #include "support/TestImages.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
 
 namespace skelvane {
 namespace {
@@ -147,10 +156,10 @@ TEST_F(Pano2DomePageTest, OpenImageProposesTheOutputSizeAndRendersBothPreviews)
 
 TEST_F(Pano2DomePageTest, ProposedOutputSizeFollowsTheFieldOfView)
 {
-    EXPECT_EQ(ProposedOutputSize(1024, 180), 1155);
-    EXPECT_EQ(ProposedOutputSize(1024, 90), 817);
-    EXPECT_EQ(ProposedOutputSize(1024, 360), 1634);
-    EXPECT_EQ(ProposedOutputSize(0, 180), 0);
+    EXPECT_EQ(PanoOutputSize(1024, 180), 1155);
+    EXPECT_EQ(PanoOutputSize(1024, 90), 817);
+    EXPECT_EQ(PanoOutputSize(1024, 360), 1634);
+    EXPECT_EQ(PanoOutputSize(0, 180), 0);
 
     const QString path = WritePanorama(2048, 1024);
     Type(page.FovEdit(), "90");
@@ -310,6 +319,258 @@ TEST_F(Pano2DomePageTest, SaveToNeedsAnOutputWidthAndAPanorama)
     EXPECT_EQ(boxes.Texts(), (QStringList{"Please check output 'Width'! ", "No input image! "}));
     EXPECT_TRUE(answer.Requests().empty());
     EXPECT_EQ(page.SavePathEdit()->text(), "");
+}
+
+// Reads the packets of a video without decoding: how many, how many key.
+struct PacketCount {
+    int packets = 0;
+    int keys = 0;
+};
+
+PacketCount CountVideoPackets(const std::filesystem::path& path)
+{
+    PacketCount count;
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return count;
+    if (avformat_find_stream_info(format, nullptr) >= 0) {
+        const int stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        AVPacket* packet = av_packet_alloc();
+        while (stream >= 0 && av_read_frame(format, packet) >= 0) {
+            if (packet->stream_index == stream) {
+                ++count.packets;
+                if (packet->flags & AV_PKT_FLAG_KEY) ++count.keys;
+            }
+            av_packet_unref(packet);
+        }
+        av_packet_free(&packet);
+    }
+    avformat_close_input(&format);
+    return count;
+}
+
+class Pano2DomePageJobTest : public Pano2DomePageTest {
+public:
+    Pano2DomePageJobTest()
+    {
+        OpenThroughDialog(WritePanorama(400, 200));
+        Type(page.OutputWidthEdit(), "64");
+    }
+
+    void ChooseFrames(const QString& format = "jpg")
+    {
+        QTest::mouseClick(page.FrameRadio(), Qt::LeftButton);
+        page.FormatCombo()->setCurrentText(format);
+        FolderPickerAnswer picker(QString::fromStdString(dir.Path().string()));
+        QTest::mouseClick(page.SaveToButton(), Qt::LeftButton);
+    }
+
+    void ChooseVideo(const QString& name)
+    {
+        QTest::mouseClick(page.VideoRadio(), Qt::LeftButton);
+        FileDialogAnswer answer(QString::fromStdString((dir.Path() / name.toStdString()).string()));
+        QTest::mouseClick(page.SaveToButton(), Qt::LeftButton);
+    }
+
+    void Sweep(const QString& duration, const QString& rate)
+    {
+        Type(page.DurationEdit(), duration);
+        Type(page.FrameRateEdit(), rate);
+    }
+
+    // Begin, then wait for the job's end message; the highest progress seen.
+    int RunToEnd(QStringList& texts)
+    {
+        MessageBoxRecorder boxes;
+        QSignalSpy ended(&page, &CPano2DomePage::JobEnded);
+        int highest = 0;
+        QObject::connect(page.ProgressBar(), &QProgressBar::valueChanged, &page,
+                         [&highest](int value) { highest = std::max(highest, value); });
+        QTest::mouseClick(page.BeginButton(), Qt::LeftButton);
+        EXPECT_TRUE(ended.wait(60000));
+        texts = boxes.Texts();
+        return highest;
+    }
+
+    std::vector<std::string> Files() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST_F(Pano2DomePageJobTest, BeginRefusesWhatTheJobCannotDoAndStartsNothing)
+{
+    MessageBoxRecorder boxes;
+    auto begin = [&](const char* expected) {
+        const qsizetype before = boxes.Texts().size();
+        QTest::mouseClick(page.BeginButton(), Qt::LeftButton);
+        ASSERT_EQ(boxes.Texts().size(), before + 1);
+        EXPECT_EQ(boxes.Texts().back(), expected);
+        EXPECT_FALSE(page.IsJobRunning());
+        EXPECT_TRUE(page.BeginButton()->isEnabled());
+        EXPECT_TRUE(page.OpenButton()->isEnabled());
+    };
+    begin("Empty path!");
+    ChooseVideo("odd.avi");
+    Type(page.OutputWidthEdit(), "1001");
+    begin("Output 'width' must be a even number");
+    Type(page.OutputWidthEdit(), "0");
+    begin("Please check output 'Width'! ");
+    Type(page.OutputWidthEdit(), "64");
+    Type(page.FromEdit(), "10");
+    Type(page.ToEdit(), "-10");
+    begin("Please check horizontal angle range");
+    Type(page.ToEdit(), "10");
+    Type(page.DurationEdit(), "0");
+    begin(pano2dome_text::kCheckDuration);
+    Type(page.DurationEdit(), "5");
+    Type(page.FrameRateEdit(), "0");
+    begin(pano2dome_text::kCheckFrameRate);
+    // A field out of its range gets the framework prompt first.
+    Type(page.FrameRateEdit(), "25");
+    Type(page.FromEdit(), "-181");
+    begin("Please enter an integer between -180 and 180.");
+    EXPECT_EQ(Files(), std::vector<std::string>{"pano.bmp"});  // nothing written
+}
+
+TEST_F(Pano2DomePageJobTest, BeginWithoutAPanoramaSaysSo)
+{
+    CPano2DomePage empty(settings);
+    MessageBoxRecorder boxes;
+    QTest::mouseClick(empty.BeginButton(), Qt::LeftButton);
+    EXPECT_EQ(boxes.Texts(), QStringList{"No input image! "});
+}
+
+TEST_F(Pano2DomePageJobTest, FramesJobWritesEveryFrameDrivesTheBarAndEndsFinished)
+{
+    ChooseFrames("png");
+    Sweep("1", "4");
+    QStringList texts;
+    const int highest = RunToEnd(texts);
+    EXPECT_EQ(texts, QStringList{"Finished! "});
+    EXPECT_EQ(highest, 4);
+    EXPECT_EQ(page.ProgressBar()->value(), 0);
+    EXPECT_EQ(Files(), (std::vector<std::string>{"0000.png", "0001.png", "0002.png", "0003.png", "pano.bmp"}));
+    CImageBuffer frame;
+    ASSERT_TRUE(frame.Load(dir / "0003.png"));
+    EXPECT_EQ(frame.GetWidth(), 64);
+    EXPECT_EQ(frame.GetHeight(), 64);
+
+    EXPECT_TRUE(page.BeginButton()->isEnabled());
+    EXPECT_FALSE(page.PauseButton()->isEnabled());
+    EXPECT_FALSE(page.ContinueButton()->isEnabled());
+    EXPECT_FALSE(page.StopButton()->isEnabled());
+    EXPECT_TRUE(page.OpenButton()->isEnabled());
+    EXPECT_TRUE(page.OutputWidthEdit()->isEnabled());
+}
+
+TEST_F(Pano2DomePageJobTest, VideoJobCarriesTheVideoSettingsToTheEncoder)
+{
+    // Every frame a key frame, two passes: both visible from outside.
+    settings.keyFrameMode = VideoEncoderSettings::kKeyFramesAll;
+    settings.twoPass = true;
+    settings.quality = 30;
+    ChooseVideo("sweep.avi");
+    Sweep("1", "6");
+    QStringList texts;
+    const int highest = RunToEnd(texts);
+    EXPECT_EQ(texts, QStringList{"Finished! "});
+    EXPECT_EQ(highest, 12);  // six frames, twice
+    const PacketCount count = CountVideoPackets(dir / "sweep.avi");
+    EXPECT_EQ(count.packets, 6);
+    EXPECT_EQ(count.keys, 6);
+
+    // Settings changed after a job reach the next one.
+    settings.keyFrameMode = VideoEncoderSettings::kKeyFramesEvery;
+    settings.keyFrameEvery = 24;
+    settings.twoPass = false;
+    ChooseVideo("second.mov");
+    EXPECT_EQ(RunToEnd(texts), 6);
+    const PacketCount second = CountVideoPackets(dir / "second.mov");
+    EXPECT_EQ(second.packets, 6);
+    EXPECT_EQ(second.keys, 1);
+}
+
+TEST_F(Pano2DomePageJobTest, StopAnsweredNoLeavesAPausedJobPausedAndYesStopsIt)
+{
+    ChooseFrames("bmp");
+    Sweep("600", "25");  // far more frames than the test waits for
+    MessageBoxRecorder boxes(MessageAnswer::No);
+    QSignalSpy ended(&page, &CPano2DomePage::JobEnded);
+    QTest::mouseClick(page.BeginButton(), Qt::LeftButton);
+    ASSERT_TRUE(page.IsJobRunning());
+    EXPECT_FALSE(page.BeginButton()->isEnabled());
+    EXPECT_FALSE(page.OpenButton()->isEnabled());
+    EXPECT_FALSE(page.SaveToButton()->isEnabled());
+    EXPECT_FALSE(page.DurationEdit()->isEnabled());
+    EXPECT_TRUE(page.StopButton()->isEnabled());
+
+    QTest::mouseClick(page.PauseButton(), Qt::LeftButton);
+    EXPECT_TRUE(page.JobPaused());
+    QTest::mouseClick(page.StopButton(), Qt::LeftButton);
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].text, "The task is not finish, stop it anyway? ");
+    EXPECT_EQ(boxes.Boxes()[0].title, "Warning!");
+    EXPECT_EQ(boxes.Boxes()[0].buttons, MessageButtons::YesNo);
+    EXPECT_TRUE(page.JobPaused());
+    EXPECT_TRUE(page.ContinueButton()->isEnabled());
+    EXPECT_FALSE(page.PauseButton()->isEnabled());
+    EXPECT_TRUE(page.StopButton()->isEnabled());
+    QTest::qWait(50);
+    EXPECT_TRUE(ended.isEmpty());
+
+    // Yes on the paused job: it runs on to the end of its frame and stops.
+    boxes.AnswerNext(MessageAnswer::Yes);
+    QTest::mouseClick(page.StopButton(), Qt::LeftButton);
+    EXPECT_FALSE(page.StopButton()->isEnabled());
+    ASSERT_TRUE(ended.wait(60000));
+    EXPECT_EQ(boxes.Texts().back(), "User break down the task! ");
+    EXPECT_FALSE(page.IsJobRunning());
+    EXPECT_TRUE(page.BeginButton()->isEnabled());
+    EXPECT_LT(Files().size(), 15000u);
+}
+
+TEST_F(Pano2DomePageJobTest, ImageJobEndsWithTheSweepFieldsEnabledInImageMode)
+{
+    FileDialogAnswer answer(QString::fromStdString((dir / "dome.png").string()));
+    QTest::mouseClick(page.SaveToButton(), Qt::LeftButton);
+    QStringList texts;
+    EXPECT_EQ(RunToEnd(texts), 0);  // image mode never moves the bar
+    EXPECT_EQ(texts, QStringList{"Finished! "});
+    CImageBuffer dome;
+    ASSERT_TRUE(dome.Load(dir / "dome.png"));
+    EXPECT_EQ(dome.GetWidth(), 64);
+    EXPECT_EQ(page.Mode(), 0);
+    EXPECT_TRUE(page.DurationEdit()->isEnabled());
+    EXPECT_TRUE(page.FrameRateEdit()->isEnabled());
+    EXPECT_TRUE(page.FromEdit()->isEnabled());
+    EXPECT_TRUE(page.ToEdit()->isEnabled());
+}
+
+TEST_F(Pano2DomePageJobTest, APageDestroyedDuringAJobStopsAndJoinsItFirst)
+{
+    auto doomed = std::make_unique<CPano2DomePage>(settings);
+    {
+        FileDialogAnswer open(QString::fromStdString((dir / "pano.bmp").string()));
+        QTest::mouseClick(doomed->OpenButton(), Qt::LeftButton);
+    }
+    QTest::mouseClick(doomed->FrameRadio(), Qt::LeftButton);
+    {
+        FolderPickerAnswer picker(QString::fromStdString(dir.Path().string()));
+        QTest::mouseClick(doomed->SaveToButton(), Qt::LeftButton);
+    }
+    Type(doomed->DurationEdit(), "600");
+    MessageBoxRecorder boxes;
+    QTest::mouseClick(doomed->BeginButton(), Qt::LeftButton);
+    ASSERT_TRUE(doomed->IsJobRunning());
+    QTest::qWait(20);
+    doomed.reset();  // must neither hang nor leave a worker behind
+    QTest::qWait(20);
+    EXPECT_TRUE(boxes.Texts().isEmpty());
 }
 
 }  // namespace
