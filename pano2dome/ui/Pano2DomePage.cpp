@@ -246,7 +246,8 @@ void CPano2DomePage::BuildControls()
                             m_savePathEdit}) {
         edit->setReadOnly(true);
     }
-    setFixedSize(sizeHint());
+    // On its own the page has its drawn size; a tab control gives it the tab's.
+    resize(sizeHint());
 }
 
 QSize CPano2DomePage::sizeHint() const
