@@ -447,7 +447,6 @@ void CPano2DomePage::OnSaveTo()
 
 void CPano2DomePage::OnMode(int mode)
 {
-    Exchange(true, false);
     EnableModeFields(mode);
     switch (mode) {
     case kImageMode: m_savePath = m_imagePath; break;
@@ -456,7 +455,9 @@ void CPano2DomePage::OnMode(int mode)
     default: return;
     }
     m_mode = mode;
-    UpdateData(false);
+    // Only the target changes: what is typed elsewhere stays as typed, to be
+    // checked when it is used.
+    m_savePathEdit->setText(m_savePath);
 }
 
 void CPano2DomePage::EnableModeFields(int mode)

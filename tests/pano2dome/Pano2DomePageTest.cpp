@@ -16,6 +16,8 @@
 #include <QTest>
 
 #include "app/PreviewPane.h"
+#include "app/SkelvaneDlg.h"
+#include "app/VideoSettingDlg.h"
 #include "app/UiTestSupport.h"
 #include "engine/PanoDomeProjector.h"
 #include "pano2dome/ui/Pano2DomePage.h"
@@ -302,11 +304,15 @@ TEST_F(Pano2DomePageTest, ModesEnableTheirFieldsAndShowTheirTargets)
     }
     EXPECT_EQ(page.SavePathEdit()->text(), "/tmp/out/dome.png");
 
-    // Each mode keeps its own target.
+    // Each mode keeps its own target, and a switch keeps what was typed.
     QTest::mouseClick(page.FrameRadio(), Qt::LeftButton);
     EXPECT_EQ(page.SavePathEdit()->text(), "/tmp/frames");
+    Type(page.DurationEdit(), "7");
+    Type(page.FromEdit(), "-500");
     QTest::mouseClick(page.VideoRadio(), Qt::LeftButton);
     EXPECT_EQ(page.SavePathEdit()->text(), "/tmp/out/sweep.mov");
+    EXPECT_EQ(page.DurationEdit()->text(), "7");
+    EXPECT_EQ(page.FromEdit()->text(), "-500");
 }
 
 TEST_F(Pano2DomePageTest, SaveToNeedsAnOutputWidthAndAPanorama)
@@ -493,6 +499,39 @@ TEST_F(Pano2DomePageJobTest, VideoJobCarriesTheVideoSettingsToTheEncoder)
     const PacketCount second = CountVideoPackets(dir / "second.mov");
     EXPECT_EQ(second.packets, 6);
     EXPECT_EQ(second.keys, 1);
+}
+
+TEST(Pano2DomePageInWindowTest, TheVideoDialogOfTheMainWindowReachesThePagesJob)
+{
+    test::TempDir dir;
+    CImageBuffer pano = test::MakePatternImage(300, 150, 3);
+    ASSERT_TRUE(pano.Save(dir / "pano.bmp"));
+
+    CSkelvaneDlg window;
+    auto* page = new CPano2DomePage(window.VideoSettings());
+    window.SetPages(nullptr, page);
+    CVideoSettingDlg& video = *window.VideoSettingDlg();
+    video.show();
+    QTest::mouseClick(video.AllRadio(), Qt::LeftButton);
+    QTest::mouseClick(video.OkButton(), Qt::LeftButton);
+
+    page->LoadPanorama(QString::fromStdString((dir / "pano.bmp").string()));
+    page->OutputWidthEdit()->setText("48");
+    QTest::mouseClick(page->VideoRadio(), Qt::LeftButton);
+    {
+        FileDialogAnswer answer(QString::fromStdString((dir / "all.mov").string()));
+        QTest::mouseClick(page->SaveToButton(), Qt::LeftButton);
+    }
+    page->DurationEdit()->setText("1");
+    page->FrameRateEdit()->setText("5");
+    MessageBoxRecorder boxes;
+    QSignalSpy ended(page, &CPano2DomePage::JobEnded);
+    QTest::mouseClick(page->BeginButton(), Qt::LeftButton);
+    ASSERT_TRUE(ended.wait(60000));
+    EXPECT_EQ(boxes.Texts(), QStringList{"Finished! "});
+    const PacketCount count = CountVideoPackets(dir / "all.mov");
+    EXPECT_EQ(count.packets, 5);
+    EXPECT_EQ(count.keys, 5);
 }
 
 TEST_F(Pano2DomePageJobTest, StopAnsweredNoLeavesAPausedJobPausedAndYesStopsIt)
