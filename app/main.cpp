@@ -28,6 +28,7 @@
 #include "app/VideoSettingDlg.h"
 #include "cube2dome/ui/Cube2DomePage.h"
 #include "cube2dome/ui/Cube2DomeSettingDlg.h"
+#include "pano2dome/ui/Pano2DomePage.h"
 
 using namespace skelvane;
 
@@ -97,10 +98,8 @@ int main(int argc, char** argv)
     }
 
     CSkelvaneDlg mainWindow;
-    // The Pano2Dome page joins here once it is built; until then the window
-    // shows only the tab that exists.
     auto* cube2DomePage = new CCube2DomePage;
-    mainWindow.SetPages(cube2DomePage, nullptr);
+    mainWindow.SetPages(cube2DomePage, new CPano2DomePage(mainWindow.VideoSettings()));
 
     if (options.isSet(screenshot)) {
         const QString which = options.value(window);
