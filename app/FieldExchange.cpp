@@ -37,11 +37,15 @@ QString FormatFloatField(double value)
     return QString::number(value, 'g', 6);
 }
 
-CFieldExchange::CFieldExchange(QWidget* owner, bool saveAndValidate) : m_owner(owner), m_saving(saveAndValidate) {}
+CFieldExchange::CFieldExchange(QWidget* owner, bool saveAndValidate, Prompts prompts)
+    : m_owner(owner), m_saving(saveAndValidate), m_silent(prompts == Prompts::Silent)
+{
+}
 
 void CFieldExchange::Fail(QLineEdit* edit, const QString& prompt)
 {
     m_failed = true;
+    if (m_silent) return;
     ShowMessageBox(m_owner, prompt, QString(), MessageIcon::Warning);
     if (edit) {
         edit->setFocus(Qt::OtherFocusReason);

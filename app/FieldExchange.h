@@ -19,6 +19,10 @@
 // untouched; Ok() is then false. Loading (members to controls) never fails.
 // Integers are whole decimal numbers with an optional sign, surrounding blanks
 // allowed; numbers are anything a C locale reads as a float.
+//
+// Handlers that run at a high rate (a slider being dragged, every keystroke)
+// save with Prompts::Silent: a bad field shows nothing, keeps its member's
+// last good value and does not stop the later fields; Ok() still reports it.
 #pragma once
 
 #include <QString>
@@ -44,8 +48,10 @@ QString FormatFloatField(double value);
 
 class CFieldExchange {
 public:
+    enum class Prompts { Show, Silent };
+
     // saveAndValidate: true reads the controls into the members.
-    CFieldExchange(QWidget* owner, bool saveAndValidate);
+    CFieldExchange(QWidget* owner, bool saveAndValidate, Prompts prompts = Prompts::Show);
 
     bool IsSaving() const { return m_saving; }
     // No field failed so far.
@@ -69,13 +75,14 @@ public:
     void SliderPosition(QAbstractSlider* slider, int& position);
 
 private:
-    bool Skipping() const { return m_failed; }
+    bool Skipping() const { return m_failed && !m_silent; }
     void Fail(QLineEdit* edit, const QString& prompt);
     bool ReadInteger(QLineEdit* edit, long long& value);
     bool ReadNumber(QLineEdit* edit, double& value);
 
     QWidget* m_owner;
     bool m_saving;
+    bool m_silent;
     bool m_failed = false;
 };
 

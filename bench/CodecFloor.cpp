@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 
@@ -29,8 +30,10 @@ std::vector<unsigned char> ReadAll(const fs::path& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Decodes into 4 bytes a pixel, as the program's working format holds them.
-std::vector<unsigned char> Decode(const std::vector<unsigned char>& bytes, int& width, int& height)
+// Decodes into 4 bytes a pixel, as the program's working format holds them,
+// into `pixels` (reused between calls, never cleared: the floor must not pay
+// for zeroing or fresh pages the codec itself does not need).
+void DecodeInto(const std::vector<unsigned char>& bytes, std::vector<unsigned char>& pixels, int& width, int& height)
 {
     jpeg_decompress_struct info{};
     jpeg_error_mgr error{};
@@ -42,14 +45,15 @@ std::vector<unsigned char> Decode(const std::vector<unsigned char>& bytes, int& 
     jpeg_start_decompress(&info);
     width = static_cast<int>(info.output_width);
     height = static_cast<int>(info.output_height);
-    std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * 4);
+    if (pixels.size() < static_cast<std::size_t>(width) * height * 4) {
+        pixels.resize(static_cast<std::size_t>(width) * height * 4);
+    }
     while (info.output_scanline < info.output_height) {
         JSAMPROW row = pixels.data() + static_cast<std::size_t>(info.output_scanline) * width * 4;
         jpeg_read_scanlines(&info, &row, 1);
     }
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
-    return pixels;
 }
 
 void EncodeToFile(const std::vector<unsigned char>& pixels, int width, int height, int quality, const fs::path& path)
@@ -101,21 +105,24 @@ int main(int argc, char** argv)
     }
     int domeWidth = 0;
     int domeHeight = 0;
-    const std::vector<unsigned char> dome = Decode(ReadAll(argv[3]), domeWidth, domeHeight);
+    std::vector<unsigned char> dome;
+    DecodeInto(ReadAll(argv[3]), dome, domeWidth, domeHeight);
     fs::create_directories(out);
 
     const auto start = std::chrono::steady_clock::now();
     tbb::task_arena arena(threads);
     arena.execute([&] {
+        // The long encodes first, the short decodes fill in: no thread idles
+        // at the end while another finishes a dome.
         const int tasks = static_cast<int>(faces.size()) + frames;
+        tbb::enumerable_thread_specific<std::vector<unsigned char>> buffers;
         tbb::parallel_for(0, tasks, [&](int n) {
-            if (n < static_cast<int>(faces.size())) {
+            if (n < frames) {
+                EncodeToFile(dome, domeWidth, domeHeight, quality, out / ("floor_" + std::to_string(n) + ".jpg"));
+            } else {
                 int width = 0;
                 int height = 0;
-                Decode(ReadAll(faces[static_cast<std::size_t>(n)]), width, height);
-            } else {
-                const int frame = n - static_cast<int>(faces.size());
-                EncodeToFile(dome, domeWidth, domeHeight, quality, out / ("floor_" + std::to_string(frame) + ".jpg"));
+                DecodeInto(ReadAll(faces[static_cast<std::size_t>(n - frames)]), buffers.local(), width, height);
             }
         }, tbb::simple_partitioner());
     });

@@ -7,7 +7,10 @@
 #
 # Environment: FRAMES (24), FACE (2048), FORMAT (jpg; bmp while the build has
 # no JPEG codec), THREADS (all cores), WORK (a temporary folder, removed
-# afterwards unless given). Needs a Release build in build/.
+# afterwards unless given), INPUT (an upper folder of FACE-sized faces named
+# as `skelvane-cli sample` names them, L00001.jpg ...; default: the sample,
+# whose flat colours make the codecs' share unusually small). Needs a Release
+# build in build/.
 #
 # Work per frame: six FACE x FACE faces -> one 2*FACE dome master, field of
 # view 180, nearest-neighbour sampling, highest JPEG quality. ffmpeg reads the
@@ -38,8 +41,9 @@ now() { date +%s.%N; }
 calc() { awk "BEGIN { print $* }"; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-rm -rf "$work/in"
-if ! "$cli" sample --output "$work/in" --frames "$frames" --size "$face" --format "$format" >/dev/null; then
+if [[ -n "${INPUT:-}" ]]; then
+  in="$INPUT"
+elif ! rm -rf "$work/in" || ! "$cli" sample --output "$work/in" --frames "$frames" --size "$face" --format "$format" >/dev/null; then
   echo "This build cannot write $format files; measuring with bmp instead." >&2
   format=bmp
   rm -rf "$work/in"
@@ -47,7 +51,7 @@ if ! "$cli" sample --output "$work/in" --frames "$frames" --size "$face" --forma
 fi
 echo "Input: $frames frames of six ${face}x${face} $format faces -> ${dome}x${dome} $format domes, $threads threads"
 
-in="$work/in"
+in="${in:-$work/in}"
 quality=()
 [[ "$format" == jpg ]] && quality=(-qmin 1 -q:v 1)
 run_ours() {

@@ -1,6 +1,7 @@
 // Map builds, renders and the resampler of the engine.
 #include <benchmark/benchmark.h>
 
+#include "cube2dome/FaceGatherMap.h"
 #include "engine/CubeDomeProjector.h"
 #include "engine/ImageBuffer.h"
 #include "support/MemoryFloor.h"
@@ -52,6 +53,26 @@ void BM_RenderCubeDome(benchmark::State& state)
     ReportMemoryFloor(state, pixels * static_cast<std::int64_t>(sizeof(FaceMapEntry) + 4 + 4));
 }
 BENCHMARK(BM_RenderCubeDome)->Arg(1024)->Arg(2048)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The batch job's per-frame path: the same pixels from a packed map.
+void BM_RenderCubeDomeGather(benchmark::State& state)
+{
+    const auto outSize = static_cast<std::int32_t>(state.range(0));
+    static const CubeFaces faces = MakeFaces(kFaceSize);
+    CFaceGatherMap gather;
+    if (!gather.BuildFromView(kFaceSize, outSize, 180, 60.0f, 15.0f)) {
+        state.SkipWithError("gather map refused");
+        return;
+    }
+    for (auto _ : state) {
+        auto dome = gather.Render(faces, DefaultReporter());
+        benchmark::DoNotOptimize(dome.get());
+    }
+    // Per output pixel: one map word read, one face pixel read, one word written.
+    const std::int64_t pixels = std::int64_t{outSize} * outSize;
+    ReportMemoryFloor(state, pixels * (4 + 4 + 4));
+}
+BENCHMARK(BM_RenderCubeDomeGather)->Arg(1024)->Arg(2048)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_StretchFrom(benchmark::State& state)
 {

@@ -221,7 +221,7 @@ DirectionArray CCubeDomeProjector::BuildFisheyeDirections(std::int32_t faceSize,
     if (faceSize < 2 || outSize < 1 || outSize > kMaxDomeSize) {
         return nullptr;
     }
-    try {
+    return ReportBuildFailures(m_reporter, [&] {
         auto directions = std::make_unique_for_overwrite<Direction[]>(EntryCount(outSize));
         ForEachQuadrantPixel(outSize, [&](std::int32_t i, std::int32_t j, std::size_t self, std::size_t flipX,
                                           std::size_t flipY, std::size_t flipBoth) {
@@ -232,11 +232,7 @@ DirectionArray CCubeDomeProjector::BuildFisheyeDirections(std::int32_t faceSize,
             directions[flipBoth] = {-d.x, -d.y, d.z};
         });
         return directions;
-    } catch (const std::bad_alloc&) {
-        m_reporter.ShowMessage(kOutOfMemoryText);
-    } catch (...) {
-    }
-    return nullptr;
+    });
 }
 
 DirectionArray CCubeDomeProjector::RotateAboutX(const Direction* directions, std::int32_t outSize, float tilt)
@@ -247,14 +243,10 @@ DirectionArray CCubeDomeProjector::RotateAboutX(const Direction* directions, std
     const float phi = RadiansOf(tilt);
     const float cosPhi = std::cos(phi);
     const float sinPhi = std::sin(phi);
-    try {
+    return ReportBuildFailures(m_reporter, [&] {
         return MapDirections(directions, outSize,
                              [&](Direction d) { return RotateDirectionAboutX(d, cosPhi, sinPhi); });
-    } catch (const std::bad_alloc&) {
-        m_reporter.ShowMessage(kOutOfMemoryText);
-    } catch (...) {
-    }
-    return nullptr;
+    });
 }
 
 DirectionArray CCubeDomeProjector::RotateAboutY(const Direction* directions, std::int32_t outSize, float pan)
@@ -265,14 +257,10 @@ DirectionArray CCubeDomeProjector::RotateAboutY(const Direction* directions, std
     const float psi = RadiansOf(pan);
     const float cosPsi = std::cos(psi);
     const float sinPsi = std::sin(psi);
-    try {
+    return ReportBuildFailures(m_reporter, [&] {
         return MapDirections(directions, outSize,
                              [&](Direction d) { return RotateDirectionAboutY(d, cosPsi, sinPsi); });
-    } catch (const std::bad_alloc&) {
-        m_reporter.ShowMessage(kOutOfMemoryText);
-    } catch (...) {
-    }
-    return nullptr;
+    });
 }
 
 FaceMap CCubeDomeProjector::MapDirectionsToFaces(const Direction* directions, std::int32_t faceSize,
@@ -282,7 +270,7 @@ FaceMap CCubeDomeProjector::MapDirectionsToFaces(const Direction* directions, st
         return nullptr;
     }
     const float R = HalfFace(faceSize);
-    try {
+    return ReportBuildFailures(m_reporter, [&] {
         auto map = std::make_unique_for_overwrite<FaceMapEntry[]>(EntryCount(outSize));
         ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) {
             const std::size_t stop = static_cast<std::size_t>(end) * outSize;
@@ -291,11 +279,7 @@ FaceMap CCubeDomeProjector::MapDirectionsToFaces(const Direction* directions, st
             }
         });
         return map;
-    } catch (const std::bad_alloc&) {
-        m_reporter.ShowMessage(kOutOfMemoryText);
-    } catch (...) {
-    }
-    return nullptr;
+    });
 }
 
 FaceMap CCubeDomeProjector::BuildCubeDomeMap(std::int32_t faceSize, std::int32_t outSize, std::int32_t fov,
@@ -315,7 +299,7 @@ FaceMap CCubeDomeProjector::BuildCubeDomeMap(std::int32_t faceSize, std::int32_t
         return DirectionToCubeFace(RotateDirectionAboutY(RotateDirectionAboutX(d, cosPhi, sinPhi), cosPsi, sinPsi),
                                    R);
     };
-    try {
+    return ReportBuildFailures(m_reporter, [&] {
         auto map = std::make_unique_for_overwrite<FaceMapEntry[]>(EntryCount(outSize));
         ForEachQuadrantPixel(outSize, [&](std::int32_t i, std::int32_t j, std::size_t self, std::size_t flipX,
                                           std::size_t flipY, std::size_t flipBoth) {
@@ -331,11 +315,7 @@ FaceMap CCubeDomeProjector::BuildCubeDomeMap(std::int32_t faceSize, std::int32_t
             map[flipBoth] = project({-d.x, -d.y, d.z});
         });
         return map;
-    } catch (const std::bad_alloc&) {
-        m_reporter.ShowMessage(kOutOfMemoryText);
-    } catch (...) {
-    }
-    return nullptr;
+    });
 }
 
 std::unique_ptr<CImageBuffer> CCubeDomeProjector::RenderCubeDome(const CubeFaces& faces, std::int32_t faceSize,
@@ -344,7 +324,7 @@ std::unique_ptr<CImageBuffer> CCubeDomeProjector::RenderCubeDome(const CubeFaces
     if (!map || outSize < 1 || outSize > kMaxDomeSize || faceSize < 1) {
         return nullptr;
     }
-    try {
+    return ReportRenderFailures(m_reporter, [&] {
         auto dome = std::make_unique<CImageBuffer>();
         dome->Create(outSize, outSize);
 
@@ -402,12 +382,7 @@ std::unique_ptr<CImageBuffer> CCubeDomeProjector::RenderCubeDome(const CubeFaces
             m_reporter.ShowMessage("Overflow-h");
         }
         return dome;
-    } catch (const std::bad_alloc&) {
-        m_reporter.ShowMessage(kOutOfMemoryText);
-    } catch (...) {
-        m_reporter.ShowMessage("Render Failed!");
-    }
-    return nullptr;
+    });
 }
 
 }  // namespace skelvane

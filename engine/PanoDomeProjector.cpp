@@ -503,7 +503,7 @@ PanoMap CPanoDomeProjector::BuildPanoDomeMap(std::int32_t panoWidth, std::int32_
     }
     const Fisheye fisheye = FisheyeOf(outSize, fov, TiltOf(tilt));
     const float columnBase = 0.75f * static_cast<float>(panoWidth - 1);
-    try {
+    return ReportBuildFailures(m_reporter, [&] {
         auto map = std::make_unique_for_overwrite<PanoMapEntry[]>(EntryCount(outSize));
         ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) {
             for (std::int32_t i = first; i < end; ++i) {
@@ -514,11 +514,7 @@ PanoMap CPanoDomeProjector::BuildPanoDomeMap(std::int32_t panoWidth, std::int32_
             }
         });
         return map;
-    } catch (const std::bad_alloc&) {
-        m_reporter.ShowMessage(kOutOfMemoryText);
-    } catch (...) {
-    }
-    return nullptr;
+    });
 }
 
 std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDome(const CImageBuffer& pano, const PanoMapEntry* map,
@@ -528,7 +524,7 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDome(const CImageBuf
     if (!map || !IsUsablePanorama(pano) || outSize < 2 || outSize > kMaxPanoDomeSize || !std::isfinite(pan)) {
         return nullptr;
     }
-    try {
+    return ReportRenderFailures(m_reporter, [&] {
         auto dome = std::make_unique<CImageBuffer>();
         dome->Create(outSize, outSize);
         const MapFrame frame{pano, map, *dome, outSize, PanShift(pan, pano.GetWidth()),
@@ -541,12 +537,7 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDome(const CImageBuf
 #endif
         ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) { rows(frame, first, end); });
         return dome;
-    } catch (const std::bad_alloc&) {
-        m_reporter.ShowMessage(kOutOfMemoryText);
-    } catch (...) {
-        m_reporter.ShowMessage("Render Failed!");
-    }
-    return nullptr;
+    });
 }
 
 std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CImageBuffer& pano,
@@ -556,7 +547,7 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CIm
     if (!IsUsablePanorama(pano) || outSize < 2 || outSize > kMaxPanoDomeSize || !std::isfinite(pan)) {
         return nullptr;
     }
-    try {
+    return ReportRenderFailures(m_reporter, [&] {
         auto dome = std::make_unique<CImageBuffer>();
         dome->Create(outSize, outSize);
         const std::int32_t width = pano.GetWidth();
@@ -572,12 +563,7 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CIm
 #endif
         ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) { rows(frame, first, end); });
         return dome;
-    } catch (const std::bad_alloc&) {
-        m_reporter.ShowMessage(kOutOfMemoryText);
-    } catch (...) {
-        m_reporter.ShowMessage("Render Failed!");
-    }
-    return nullptr;
+    });
 }
 
 }  // namespace skelvane

@@ -1,0 +1,182 @@
+// The Cube2Dome tab: the six faces of the shown frame, a live preview of the
+// dome, the view (pan, tilt, field of view), the frame slider, the save
+// folder, and the batch render with Begin, Pause, Continue and Stop.
+//
+// The previews work small: faces scaled to 148 x 148, the dome 298 x 298.
+// Preview geometry is staged as the projector offers it: the fisheye
+// directions stay until the field of view changes, a change of pan or tilt
+// costs two rotations and one face mapping, and stepping through frames
+// reuses the map as it is.
+//
+// The render runs on a job worker (engine/JobControl.h) from a copy of the
+// settings made at Begin, so the settings dialog can be used meanwhile. Each
+// written frame is reported synchronously: the worker waits while the page
+// moves the frame slider and shows that frame. Only one job runs at a time;
+// a page destroyed during a job stops it and joins it first.
+//
+// Buttons by state:       Begin     Pause     Continue  Stop
+//   no settings           off       off       off       off
+//   ready                 on        off       off       off
+//   running               off       on        off       on
+//   paused                off       off       on        on
+//   stopping              off       as was    as was    off
+#pragma once
+
+#include <array>
+#include <memory>
+
+#include <QString>
+
+#include "app/DomePage.h"
+#include "cube2dome/Cube2DomeJob.h"
+#include "cube2dome/Cube2DomeSettings.h"
+#include "engine/CubeDomeProjector.h"
+#include "engine/ImageBuffer.h"
+#include "engine/JobControl.h"
+
+class QLineEdit;
+class QPushButton;
+class QSlider;
+
+namespace skelvane {
+
+class CCube2DomeSettingDlg;
+class CJobObserverAdapter;
+class CPreviewPane;
+class CUiMessageReporter;
+
+class CCube2DomePage final : public CDomePage {
+    Q_OBJECT
+public:
+    static constexpr int kPreviewFaceSize = 148;
+    static constexpr int kPreviewDomeSize = 298;
+    static constexpr int kDomePane = 6;
+    // Horizontal slider: 0..3600, 0.1 degree a step, 1800 = 0.
+    static constexpr int kHorizontalSliderMax = 3600;
+    static constexpr int kHorizontalSliderCentre = 1800;
+
+    explicit CCube2DomePage(QWidget* parent = nullptr);
+    ~CCube2DomePage() override;
+
+    // CDomePage
+    bool IsJobRunning() const override;
+    void StopJobForClose() override;
+    bool ShowSettingsDialog() override;
+
+    // Members <-> controls; saving shows the framework prompt on a bad field.
+    bool UpdateData(bool saveAndValidate);
+
+    // Takes accepted settings over and shows their first frame.
+    void ApplySettings(const Cube2DomeSettings& settings);
+
+    CCube2DomeSettingDlg* SettingsDlg() const { return m_settingsDlg; }
+
+    // What the page holds, for tests and pictures.
+    float HorizontalAngle() const { return m_horizontalAngle; }
+    float VerticalAngle() const { return m_verticalAngle; }
+    unsigned Fov() const { return m_fov; }
+    int FrameNumber() const { return m_frameNumber; }
+    QString SaveDir() const { return m_saveDir; }
+    const CImageBuffer& PreviewFace(int k) const { return m_previewFaces[k]; }
+    const CImageBuffer& DomePreview() const { return m_domePreview; }
+    bool JobPaused() const;
+
+    // The controls.
+    CPreviewPane* Pane(int k) const { return m_panes[k]; }
+    QSlider* HorizontalSlider() const { return m_horizontalSlider; }
+    QSlider* VerticalSlider() const { return m_verticalSlider; }
+    QSlider* FrameSlider() const { return m_frameSlider; }
+    QLineEdit* HorizontalEdit() const { return m_horizontalEdit; }
+    QLineEdit* VerticalEdit() const { return m_verticalEdit; }
+    QLineEdit* FovEdit() const { return m_fovEdit; }
+    QLineEdit* FrameEdit() const { return m_frameEdit; }
+    QLineEdit* SaveDirEdit() const { return m_saveDirEdit; }
+    QPushButton* SaveDirButton() const { return m_saveDirButton; }
+    QPushButton* BeginButton() const { return m_beginButton; }
+    QPushButton* PauseButton() const { return m_pauseButton; }
+    QPushButton* ContinueButton() const { return m_continueButton; }
+    QPushButton* StopButton() const { return m_stopButton; }
+
+    QSize sizeHint() const override;
+
+Q_SIGNALS:
+    // A job ended and its end message was shown.
+    void JobEnded(skelvane::JobEnd end);
+
+private:
+    enum class Slider { Horizontal, Vertical, Frame };
+
+    bool Save(bool prompts);
+    void OnSlider(Slider slider, int position);
+    void OnFovEdited();
+    void OnSaveDirectory();
+    void OnBegin();
+    void OnPause();
+    void OnContinue();
+    void OnStop();
+    void OnProgress(qint64 position);
+    void OnJobEnd(JobEnd end, const QString& reason);
+
+    void LoadPreviewFaces(int frameIndex, int count);
+    // Rotations and face map for the current view, then the dome. False when
+    // a step could not be built.
+    bool RenderDomePreview();
+    // The dome again through the map as it is (frames change, the view not).
+    void RenderDomeWithCurrentMap();
+    void DrawPreviewPane(int k);
+    bool TakeFovOver();
+    void ShowFrame(int position);
+    void SetButtons(bool begin, bool pause, bool resume, bool stop);
+
+    // Settings last applied.
+    std::array<FaceFrameListPtr, kCubeFaceCount> m_faceLists;
+    int m_faceSize = 0;
+    unsigned m_outputWidth = 0;
+    int m_fromFrame = 0;
+    int m_toFrame = 0;
+    int m_serialDigits = 3;
+    int m_faceCount = 5;
+    QString m_outputFormat = QStringLiteral("bmp");
+    QString m_outputPrefix = QStringLiteral("FullDome_");
+
+    // The view and what the fields show.
+    unsigned m_fov = 180;
+    float m_horizontalAngle = 0.0f;
+    float m_verticalAngle = 60.0f;
+    QString m_saveDir;
+    int m_frameNumber = 0;
+
+    // Out of memory and the worker's messages, as boxes on the ui thread.
+    std::unique_ptr<CUiMessageReporter> m_reporter;
+
+    // Preview.
+    CCubeDomeProjector m_projector;
+    CubeFaces m_previewFaces;
+    CImageBuffer m_scratchFace;
+    CImageBuffer m_domePreview;
+    DirectionArray m_directions;
+    unsigned m_directionsFov = 180;
+    FaceMap m_previewMap;
+
+    // The job.
+    CJobControl m_job;
+    CJobObserverAdapter* m_observer;
+
+    CCube2DomeSettingDlg* m_settingsDlg;
+    std::array<CPreviewPane*, kCubeFaceCount + 1> m_panes{};
+    QSlider* m_horizontalSlider;
+    QSlider* m_verticalSlider;
+    QSlider* m_frameSlider;
+    QLineEdit* m_horizontalEdit;
+    QLineEdit* m_verticalEdit;
+    QLineEdit* m_fovEdit;
+    QLineEdit* m_frameEdit;
+    QLineEdit* m_saveDirEdit;
+    QPushButton* m_saveDirButton;
+    QPushButton* m_beginButton;
+    QPushButton* m_pauseButton;
+    QPushButton* m_continueButton;
+    QPushButton* m_stopButton;
+};
+
+}  // namespace skelvane

@@ -1,0 +1,365 @@
+// The Cube2Dome page: view sliders, previews, and whole renders driven with
+// its buttons.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+
+#include "SampleSequence.h"
+#include "UiTestSupport.h"
+#include "app/PreviewPane.h"
+#include "cube2dome/ui/Cube2DomePage.h"
+#include "cube2dome/ui/Cube2DomeSettingDlg.h"
+#include "support/TempDir.h"
+
+namespace skelvane {
+namespace {
+
+using test::FolderPickerAnswer;
+using test::MessageBoxRecorder;
+using test::ToQString;
+
+namespace fs = std::filesystem;
+
+constexpr int kFaceSide = 32;
+
+int FilesIn(const fs::path& folder)
+{
+    int count = 0;
+    if (!fs::exists(folder)) return 0;
+    for (const auto& entry : fs::directory_iterator(folder)) count += entry.is_regular_file() ? 1 : 0;
+    return count;
+}
+
+std::uint32_t CentrePixel(const CImageBuffer& image)
+{
+    return image.GetPixel(image.GetWidth() / 2, image.GetHeight() / 2) & 0xFFFFFFu;
+}
+
+bool SamePixels(const CImageBuffer& a, const CImageBuffer& b)
+{
+    if (a.GetWidth() != b.GetWidth() || a.GetHeight() != b.GetHeight()) return false;
+    for (int y = 0; y < a.GetHeight(); ++y) {
+        for (int x = 0; x < a.GetWidth(); ++x) {
+            if (a.GetPixel(x, y) != b.GetPixel(x, y)) return false;
+        }
+    }
+    return true;
+}
+
+class PageTest : public ::testing::Test {
+public:
+    PageTest() { page.show(); }
+
+    // Settings made in the page's own dialog: upper folder, save folder,
+    // optionally a frame range, then Accept.
+    void ApplySample(int frames, int first = 0, int last = 0, const QString& prefix = QString())
+    {
+        if (!fs::exists(temp / "seq")) test::WriteSampleSequence(temp / "seq", frames, kFaceSide, 5);
+        fs::create_directories(temp / "out");
+        CCube2DomeSettingDlg& dlg = *page.SettingsDlg();
+        page.ShowSettingsDialog();
+        {
+            FolderPickerAnswer upper(ToQString(temp / "seq"));
+            dlg.UpperDirButton()->click();
+        }
+        {
+            FolderPickerAnswer save(ToQString(temp / "out"));
+            dlg.SaveDirButton()->click();
+        }
+        if (first > 0) {
+            dlg.FrameModeRadio(CCube2DomeSettingDlg::kFrameRange)->click();
+            dlg.FromFrameEdit()->setText(QString::number(first));
+            dlg.ToFrameEdit()->setText(QString::number(last));
+        } else {
+            dlg.FrameModeRadio(CCube2DomeSettingDlg::kAllFrames)->click();
+        }
+        if (!prefix.isEmpty()) dlg.OutputPrefixEdit()->setText(prefix);
+        MessageBoxRecorder boxes;
+        dlg.AcceptButton()->click();
+        ASSERT_EQ(boxes.Texts(), QStringList());
+        ASSERT_FALSE(dlg.isVisible());
+    }
+
+    // Begin, Pause, Continue, Stop as enabled.
+    std::array<bool, 4> Buttons() const
+    {
+        return {page.BeginButton()->isEnabled(), page.PauseButton()->isEnabled(),
+                page.ContinueButton()->isEnabled(), page.StopButton()->isEnabled()};
+    }
+
+    bool WaitForEnd(QSignalSpy& ended) { return ended.count() > 0 || ended.wait(60000); }
+
+    test::TempDir temp;
+    CCube2DomePage page;
+};
+
+using Enabled = std::array<bool, 4>;
+constexpr Enabled kNoSettings{false, false, false, false};
+constexpr Enabled kReady{true, false, false, false};
+constexpr Enabled kRunning{false, true, false, true};
+constexpr Enabled kPaused{false, false, true, true};
+
+TEST_F(PageTest, StartsWithTheDefaultViewAndNothingToRender)
+{
+    EXPECT_EQ(Buttons(), kNoSettings);
+    EXPECT_EQ(page.HorizontalSlider()->maximum(), 3600);
+    EXPECT_EQ(page.HorizontalSlider()->value(), 1800);
+    EXPECT_EQ(page.VerticalSlider()->maximum(), 1800);
+    EXPECT_EQ(page.VerticalSlider()->value(), 1500);
+    EXPECT_EQ(page.FovEdit()->text(), "180");
+    EXPECT_EQ(page.HorizontalEdit()->text(), "0");
+    EXPECT_EQ(page.VerticalEdit()->text(), "60");
+    EXPECT_FALSE(page.SaveDirEdit()->text().isEmpty());
+    EXPECT_EQ(page.Pane(CCube2DomePage::kDomePane)->width(), 300);
+    EXPECT_EQ(page.Pane(Front)->width(), 150);
+    EXPECT_TRUE(page.DomePreview().IsEmpty());
+    // Begin does nothing without settings.
+    page.BeginButton()->click();
+    EXPECT_FALSE(page.IsJobRunning());
+}
+
+TEST_F(PageTest, SlidersMapToAnglesAtTheirEnds)
+{
+    MessageBoxRecorder boxes;
+    page.HorizontalSlider()->setValue(0);
+    EXPECT_FLOAT_EQ(page.HorizontalAngle(), -180.0f);
+    EXPECT_EQ(page.HorizontalEdit()->text(), "-180");
+    page.HorizontalSlider()->setValue(3600);
+    EXPECT_FLOAT_EQ(page.HorizontalAngle(), 180.0f);
+    page.VerticalSlider()->setValue(0);
+    EXPECT_FLOAT_EQ(page.VerticalAngle(), -90.0f);
+    EXPECT_EQ(page.VerticalEdit()->text(), "-90");
+    page.VerticalSlider()->setValue(1800);
+    EXPECT_FLOAT_EQ(page.VerticalAngle(), 90.0f);
+    EXPECT_TRUE(boxes.Texts().isEmpty());
+}
+
+TEST_F(PageTest, SettingsShowTheirFirstFrameAndTheFrameSliderSteps)
+{
+    test::WriteSampleSequence(temp / "seq", 6, kFaceSide, 5);
+    // The dialog opens with the page's view.
+    page.VerticalSlider()->setValue(600);
+    ApplySample(6, 2, 5);
+    EXPECT_FLOAT_EQ(page.VerticalAngle(), -30.0f);
+    EXPECT_EQ(page.VerticalSlider()->value(), 600);
+    EXPECT_EQ(page.SaveDir(), ToQString(temp / "out"));
+    EXPECT_EQ(Buttons(), kReady);
+    EXPECT_EQ(page.FrameSlider()->maximum(), 3);
+    EXPECT_EQ(page.FrameEdit()->text(), "2");
+    for (int k = Left; k <= Top; ++k) {
+        EXPECT_EQ(page.PreviewFace(k).GetWidth(), 148) << k;
+    }
+    EXPECT_TRUE(page.PreviewFace(Bottom).IsEmpty());
+    EXPECT_EQ(page.DomePreview().GetWidth(), 298);
+
+    CImageBuffer second;
+    second.CopyFrom(page.PreviewFace(Front));
+    page.FrameSlider()->setValue(3);
+    EXPECT_EQ(page.FrameNumber(), 5);
+    EXPECT_EQ(page.FrameEdit()->text(), "5");
+    // The sample faces carry their frame number.
+    EXPECT_FALSE(SamePixels(second, page.PreviewFace(Front)));
+    EXPECT_TRUE(page.PreviewFace(Bottom).IsEmpty());
+    page.FrameSlider()->setValue(0);
+    EXPECT_TRUE(SamePixels(second, page.PreviewFace(Front)));
+}
+
+TEST_F(PageTest, FrontFaceIsInTheMiddleOfTheDomeAtTiltZero)
+{
+    ApplySample(2);
+    page.VerticalSlider()->setValue(900);
+    EXPECT_EQ(CentrePixel(page.DomePreview()), CentrePixel(page.PreviewFace(Front)));
+    // Turned half round, the back face is.
+    page.HorizontalSlider()->setValue(0);
+    EXPECT_EQ(CentrePixel(page.DomePreview()), CentrePixel(page.PreviewFace(Back)));
+}
+
+TEST_F(PageTest, FieldOfViewOutOfRangeBlocksEverySlider)
+{
+    ApplySample(2);
+    CImageBuffer before;
+    before.CopyFrom(page.DomePreview());
+    MessageBoxRecorder boxes;
+    page.FovEdit()->setText("400");
+    page.HorizontalSlider()->setValue(900);
+    page.VerticalSlider()->setValue(900);
+    EXPECT_FLOAT_EQ(page.HorizontalAngle(), 0.0f);
+    EXPECT_FLOAT_EQ(page.VerticalAngle(), 60.0f);
+    EXPECT_TRUE(SamePixels(before, page.DomePreview()));
+    // Dragging shows no prompt; Begin does, and starts nothing.
+    EXPECT_TRUE(boxes.Texts().isEmpty());
+    page.BeginButton()->click();
+    EXPECT_EQ(boxes.Texts(), QStringList({"Please enter an integer between 90 and 360."}));
+    EXPECT_FALSE(page.IsJobRunning());
+
+    // Corrected, the next slider move takes the new field of view over.
+    page.FovEdit()->setText("120");
+    page.HorizontalSlider()->setValue(1800);
+    EXPECT_EQ(page.Fov(), 120u);
+    EXPECT_FALSE(SamePixels(before, page.DomePreview()));
+}
+
+TEST_F(PageTest, SaveDirectoryPicksAFolderAndCancelKeepsIt)
+{
+    const QString before = page.SaveDir();
+    {
+        FolderPickerAnswer cancelled{QString()};
+        page.SaveDirButton()->click();
+        EXPECT_EQ(cancelled.LastTitle(), "Please selete a directory: ");
+        EXPECT_EQ(cancelled.LastInitialFolder(), before);
+    }
+    EXPECT_EQ(page.SaveDir(), before);
+    FolderPickerAnswer chosen(ToQString(temp.Path()));
+    page.SaveDirButton()->click();
+    EXPECT_EQ(page.SaveDir(), ToQString(temp.Path()));
+    EXPECT_EQ(page.SaveDirEdit()->text(), ToQString(temp.Path()));
+}
+
+TEST_F(PageTest, WholeRenderReportsEveryFrameAndFinishes)
+{
+    ApplySample(3);
+    page.FrameSlider()->setValue(2);
+    MessageBoxRecorder boxes;
+    QSignalSpy ended(&page, &CCube2DomePage::JobEnded);
+    // Each frame is shown once it is written, in order.
+    std::vector<int> shownFrames;
+    std::vector<bool> writtenWhenShown;
+    QObject::connect(page.FrameEdit(), &QLineEdit::textChanged, [&](const QString& text) {
+        shownFrames.push_back(text.toInt());
+        const fs::path written = temp / "out" / ("FullDome_00" + std::to_string(text.toInt() - 1) + ".bmp");
+        writtenWhenShown.push_back(fs::exists(written));
+    });
+    page.BeginButton()->click();
+    ASSERT_TRUE(page.IsJobRunning());
+    EXPECT_EQ(Buttons(), kRunning);
+    ASSERT_TRUE(WaitForEnd(ended));
+    EXPECT_EQ(boxes.Texts(), QStringList({"The FullDome render have finished! "}));
+    EXPECT_EQ(ended.at(0).at(0).value<JobEnd>(), JobEnd::Finished);
+    EXPECT_FALSE(page.IsJobRunning());
+    EXPECT_EQ(Buttons(), kReady);
+    EXPECT_EQ(page.FrameSlider()->value(), 2);
+    EXPECT_EQ(page.FrameNumber(), 3);
+    EXPECT_EQ(shownFrames, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(page.FrameEdit()->text(), "3");
+    EXPECT_EQ(writtenWhenShown, (std::vector<bool>{true, true, true}));
+    for (const char* name : {"FullDome_000.bmp", "FullDome_001.bmp", "FullDome_002.bmp"}) {
+        CImageBuffer dome;
+        EXPECT_TRUE(dome.Load(temp / "out" / name)) << name;
+        EXPECT_EQ(dome.GetWidth(), 2 * kFaceSide);
+    }
+    EXPECT_EQ(FilesIn(temp / "out"), 3);
+}
+
+TEST_F(PageTest, PauseAndContinue)
+{
+    ApplySample(4);
+    MessageBoxRecorder boxes;
+    QSignalSpy ended(&page, &CCube2DomePage::JobEnded);
+    page.BeginButton()->click();
+    page.PauseButton()->click();
+    EXPECT_EQ(Buttons(), kPaused);
+    EXPECT_TRUE(page.JobPaused());
+
+    // Stop answered No: the job stays paused.
+    boxes.AnswerNext(MessageAnswer::No);
+    page.StopButton()->click();
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].text, "The render task is not finish, stop it anyway? ");
+    EXPECT_EQ(boxes.Boxes()[0].title, "Warning!");
+    EXPECT_EQ(boxes.Boxes()[0].buttons, MessageButtons::YesNo);
+    EXPECT_TRUE(page.JobPaused());
+    EXPECT_EQ(Buttons(), kPaused);
+    QTest::qWait(100);
+    EXPECT_EQ(ended.count(), 0);
+
+    page.ContinueButton()->click();
+    EXPECT_EQ(Buttons(), kRunning);
+    EXPECT_FALSE(page.JobPaused());
+    ASSERT_TRUE(WaitForEnd(ended));
+    EXPECT_EQ(boxes.Texts().last(), "The FullDome render have finished! ");
+    EXPECT_EQ(FilesIn(temp / "out"), 4);
+}
+
+TEST_F(PageTest, StopAnsweredYesWhilePausedEndsTheJob)
+{
+    ApplySample(12);
+    MessageBoxRecorder boxes(MessageAnswer::Yes);
+    QSignalSpy ended(&page, &CCube2DomePage::JobEnded);
+    page.BeginButton()->click();
+    page.PauseButton()->click();
+    page.StopButton()->click();
+    // Stopping: Stop goes off, the others stay as they were.
+    EXPECT_EQ(Buttons(), (Enabled{false, false, true, false}));
+    ASSERT_TRUE(WaitForEnd(ended));
+    EXPECT_EQ(ended.at(0).at(0).value<JobEnd>(), JobEnd::Stopped);
+    EXPECT_EQ(boxes.Texts().last(), "User break down the task! ");
+    EXPECT_EQ(Buttons(), kReady);
+    EXPECT_LT(FilesIn(temp / "out"), 12);
+}
+
+TEST_F(PageTest, SettingsAppliedDuringAJobDoNotDisturbIt)
+{
+    ApplySample(3);
+    MessageBoxRecorder boxes;
+    QSignalSpy ended(&page, &CCube2DomePage::JobEnded);
+    page.BeginButton()->click();
+    page.PauseButton()->click();
+    ApplySample(3, 1, 1, "Other_");
+    // A second job never starts while one runs.
+    EXPECT_FALSE(page.BeginButton()->isEnabled());
+    page.ContinueButton()->click();
+    ASSERT_TRUE(WaitForEnd(ended));
+    EXPECT_EQ(boxes.Texts().last(), "The FullDome render have finished! ");
+    EXPECT_EQ(FilesIn(temp / "out"), 3);
+    EXPECT_TRUE(fs::exists(temp / "out" / "FullDome_002.bmp"));
+    EXPECT_EQ(Buttons(), kReady);
+
+    // The next job takes the new settings.
+    ended.clear();
+    page.BeginButton()->click();
+    ASSERT_TRUE(WaitForEnd(ended));
+    EXPECT_TRUE(fs::exists(temp / "out" / "Other_000.bmp"));
+    EXPECT_EQ(FilesIn(temp / "out"), 4);
+}
+
+TEST_F(PageTest, DestroyingThePageDuringAJobStopsAndJoinsIt)
+{
+    test::WriteSampleSequence(temp / "seq", 40, kFaceSide, 5);
+    MessageBoxRecorder boxes;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto* doomed = new CCube2DomePage;
+        CCube2DomeSettingDlg& dlg = *doomed->SettingsDlg();
+        {
+            FolderPickerAnswer upper(ToQString(temp / "seq"));
+            dlg.UpperDirButton()->click();
+        }
+        const fs::path out = temp / ("out" + std::to_string(attempt));
+        fs::create_directories(out);
+        dlg.SaveDirEdit()->setText(ToQString(out));
+        dlg.AcceptButton()->click();
+        ASSERT_TRUE(doomed->BeginButton()->isEnabled());
+        doomed->BeginButton()->click();
+        ASSERT_TRUE(doomed->IsJobRunning());
+        // The first time the worker is left blocked on its first progress
+        // call (no events are served); the second time it is paused.
+        if (attempt == 0) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        else doomed->PauseButton()->click();
+        delete doomed;
+    }
+    // No end message for a page that is gone, and nothing left queued for it.
+    QTest::qWait(50);
+    EXPECT_TRUE(boxes.Texts().isEmpty()) << boxes.Texts().join('|').toStdString();
+    EXPECT_LT(FilesIn(temp / "out0"), 40);
+    EXPECT_LT(FilesIn(temp / "out1"), 40);
+}
+
+}  // namespace
+}  // namespace skelvane
