@@ -22,7 +22,8 @@
 #
 # Usage: bench/pano2dome_vs_ffmpeg.sh [build dir] [runs] [panorama.jpg]
 # Defaults: build, 3 runs of each, an 8192 x 4096 test picture made on first
-# use. Prints every run's wall seconds, then medians and ratios.
+# use. Prints every run's wall and cpu seconds (user + system, all threads),
+# then the medians of each and the ratios.
 set -eu
 
 build=${1:-build}
