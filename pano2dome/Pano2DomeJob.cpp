@@ -347,13 +347,13 @@ std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job)
     if (!job.panorama || job.panorama->IsEmpty()) {
         return kNoInputImage;
     }
-    if (job.outputWidth <= 0) {
-        return kCheckWidth;
+    if (job.outputWidth < 2) {
+        return kCheckWidth;  // a dome needs a centre and a rim
     }
     // Every image is bounded by the image limit; in frame and video modes the
     // working panorama is twice as wide as the dome.
     const std::int32_t maxWidth = job.mode == kPanoImage ? kMaxImageSide : kMaxImageSide / 2;
-    if (job.outputWidth < 2 || job.outputWidth > maxWidth) {
+    if (job.outputWidth > maxWidth) {
         return kWidthTooBig;
     }
     if (TargetOf(job).empty()) {

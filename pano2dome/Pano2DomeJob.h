@@ -85,7 +85,7 @@ struct CPano2DomeJob {
 };
 
 // The first reason to refuse the job before it starts, as the page shows it,
-// or nothing. Checked in this order: panorama, output width (positive, and
+// or nothing. Checked in this order: panorama, output width (at least 2, and
 // the image limit for the dome and for the 2N x N working panorama), target
 // path, even width for video, angle range; in frame and video modes also the
 // frame format (frame mode), duration, frame rate and the frame count.

@@ -186,6 +186,7 @@ TEST(Pano2DomeCheck, BeginRefusesWithThePagesMessages)
         {"empty panorama", [](CPano2DomeJob& j) { j.panorama = std::make_shared<CImageBuffer>(); }, kNoInputImage},
         {"width 0", [](CPano2DomeJob& j) { j.outputWidth = 0; }, kCheckWidth},
         {"negative width", [](CPano2DomeJob& j) { j.outputWidth = -4; }, kCheckWidth},
+        {"width 1", [](CPano2DomeJob& j) { j.outputWidth = 1; }, kCheckWidth},
         {"working panorama over the limit", [](CPano2DomeJob& j) { j.outputWidth = 16386; }, kWidthTooBig},
         {"dome over the limit",
          [](CPano2DomeJob& j) {
