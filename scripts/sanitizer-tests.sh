@@ -28,6 +28,7 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer (build-asan)"
 configure build-asan "-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 cmake --build build-asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+LSAN_OPTIONS=suppressions=$root/scripts/lsan-suppressions.txt:print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure --timeout 900 -j "$(nproc)"
 
