@@ -1,4 +1,5 @@
 // skelvane-cli: the command-line front end for scripts and render farms.
+#include <csignal>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -10,6 +11,10 @@ int main(int argc, char** argv)
 {
     using namespace skelvane::cli;
     BlockInterruptSignals();
+    // A file-size limit (ulimit -f) must fail the write with EFBIG, which the
+    // job reports and survives; by default SIGXFSZ would kill the program
+    // with a half-written temporary file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     CLI::App app{"Skelvane: cube maps and panoramas to fulldome masters"};
     app.require_subcommand(1);
     const std::vector<Command> commands = {

@@ -43,6 +43,12 @@ bool MappedInput::Open(const fs::path& path)
 {
     m_data.reset();
     m_size = 0;
+    // A folder opens as a stream whose end lies at the largest offset (an
+    // attempt to allocate that much), and a pipe or device never ends.
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) {
+        return false;
+    }
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) {
         return false;

@@ -12,6 +12,7 @@ packages=(
   libtbb-dev libcli11-dev
   libgtest-dev libbenchmark-dev
   ffmpeg time
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -307,9 +308,18 @@ TEST_F(Cube2DomeJobTest, StopBeforeTheFirstFrameWritesNothing)
 {
     CCube2DomeJob job = Job(3);
     CJobControl control(CJobControl::Options{0, false});
-    control.Suspend();
-    ASSERT_TRUE(BeginCube2DomeJob(control, job, observer, reporter));
-    control.Stop([] { return true; });
+    // Begin clears the suspend count, so a pause before it holds nothing:
+    // the worker waits here until the stop is in.
+    std::promise<void> stopped;
+    std::shared_future<void> stopIn = stopped.get_future().share();
+    ASSERT_TRUE(control.Begin(
+        [&, stopIn](CJobContext& context) {
+            stopIn.wait();
+            return Cube2DomeRenderThread(job, context);
+        },
+        observer, reporter));
+    EXPECT_EQ(control.Stop([] { return true; }), CJobControl::StopResult::Stopping);
+    stopped.set_value();
     ASSERT_TRUE(control.WaitForEnd(60s));
     control.Join();
     EXPECT_EQ(observer.end, JobEnd::Stopped);
@@ -413,6 +423,65 @@ TEST_F(Cube2DomeJobTest, ParametersTheAcceptanceChecksWouldRefuseFailTheJob)
     Run(job);
     EXPECT_EQ(observer.end, JobEnd::Failed);
     EXPECT_TRUE(FilesIn(m_out).empty());
+}
+
+// Faces that vanish or break while the job runs: the job reads them only when
+// their frame comes up, so it fails at that frame, naming the file, and the
+// frames it wrote before stay complete.
+TEST_F(Cube2DomeJobTest, FaceThatDisappearsOrBreaksMidSequenceEndsTheJobThere)
+{
+    CCube2DomeJob job = Job(4);
+    const fs::path clean = m_dir / "clean";
+    fs::copy(m_cube, clean, fs::copy_options::recursive);
+    struct Fault {
+        const char* what;
+        std::function<void(const fs::path&)> apply;
+    };
+    const std::vector<Fault> faults = {
+        {"removed", [](const fs::path& file) { fs::remove(file); }},
+        {"cut short", [](const fs::path& file) { fs::resize_file(file, fs::file_size(file) / 2); }},
+        {"replaced by a folder", [](const fs::path& file) { fs::remove(file), fs::create_directory(file); }},
+    };
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.what);
+        fs::remove_all(m_cube);
+        fs::copy(clean, m_cube, fs::copy_options::recursive);
+        fs::remove_all(m_out);
+        fs::create_directories(m_out);
+        observer.Reset();
+        const fs::path victim = FaceFile(m_cube, Front, 3);
+        // With one thread two frames are in flight: when frame 1 is reported,
+        // frame 3 has not been started.
+        observer.onProgress = [&](std::int64_t i) {
+            if (i == 0) {
+                fault.apply(victim);
+            }
+        };
+        Run(job, 1);
+        EXPECT_EQ(observer.end, JobEnd::Failed);
+        EXPECT_NE(observer.reason.find(victim.string()), std::string::npos) << observer.reason;
+        EXPECT_EQ(observer.progress, (std::vector<std::int64_t>{0, 1}));
+        ASSERT_EQ(FilesIn(m_out), (std::vector<std::string>{"FullDome_000.bmp", "FullDome_001.bmp"}));
+        EXPECT_EQ(WrittenDome("FullDome_000.bmp"), ExpectedDome(job, 1));
+        EXPECT_EQ(WrittenDome("FullDome_001.bmp"), ExpectedDome(job, 2));
+    }
+}
+
+// The save folder goes away between two frames.
+TEST_F(Cube2DomeJobTest, SaveFolderRemovedMidSequenceEndsTheJobNamingThePath)
+{
+    CCube2DomeJob job = Job(4);
+    observer.onProgress = [&](std::int64_t i) {
+        if (i == 1) {
+            fs::rename(m_out, m_dir / "moved");
+        }
+    };
+    Run(job, 1);
+    EXPECT_EQ(observer.end, JobEnd::Failed);
+    EXPECT_NE(observer.reason.find((m_out / "FullDome_002.bmp").string()), std::string::npos) << observer.reason;
+    EXPECT_EQ(observer.progress, (std::vector<std::int64_t>{0, 1}));
+    EXPECT_FALSE(fs::exists(m_out));
+    EXPECT_EQ(FilesIn(m_dir / "moved"), (std::vector<std::string>{"FullDome_000.bmp", "FullDome_001.bmp"}));
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
+#include "engine/ImageBuffer.h"
 #include "imageio/MappedFile.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
@@ -30,6 +33,22 @@ TEST(MappedInput, ReadsWholeFileAndRefusesMissingOrEmpty)
     test::WriteFileBytes(dir / "empty.bin", {});
     EXPECT_FALSE(input.Open(dir / "empty.bin"));
     EXPECT_FALSE(input.Open(dir / "missing.bin"));
+    EXPECT_TRUE(input.Data().empty());
+}
+
+// A face path that turned into a folder used to be "read" as a stream ending
+// at the largest offset: an allocation of 2^63 bytes, reported as out of
+// memory. A pipe would block the reader for good.
+TEST(MappedInput, RefusesFoldersAndPipes)
+{
+    test::TempDir dir;
+    std::filesystem::create_directory(dir / "face.bmp");
+    MappedInput input;
+    EXPECT_FALSE(input.Open(dir / "face.bmp"));
+    CImageBuffer image;
+    EXPECT_FALSE(image.Load(dir / "face.bmp"));
+    ASSERT_EQ(mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+    EXPECT_FALSE(input.Open(dir / "pipe.png"));
     EXPECT_TRUE(input.Data().empty());
 }
 
