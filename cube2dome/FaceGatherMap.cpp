@@ -16,28 +16,13 @@ constexpr int kFaceShift = 29;
 constexpr std::uint32_t kOffsetMask = (1u << kFaceShift) - 1;
 constexpr std::uint32_t kOutsideWord = 7u << kFaceShift;  // "face" 7 reads transparent black
 
-// The rounding of RenderCubeDome: truncate(p + 0.5), negatives to 0, positions
-// at or beyond the face size clamped to the last pixel and flagged.
-std::int32_t RoundToFacePixel(float position, std::int32_t faceSize, bool& overflow)
-{
-    const float rounded = position + 0.5f;
-    if (!(rounded > 0.0f)) {
-        return 0;
-    }
-    if (rounded >= static_cast<float>(faceSize)) {
-        overflow = true;
-        return faceSize - 1;
-    }
-    return static_cast<std::int32_t>(rounded);
-}
-
 std::uint32_t WordOf(const FaceMapEntry& entry, std::int32_t faceSize, bool& overflowW, bool& overflowH)
 {
     if (entry.u == kOutsideCircle && entry.v == kOutsideCircle) {
         return kOutsideWord;
     }
-    const std::int32_t x = RoundToFacePixel(entry.u, faceSize, overflowW);
-    const std::int32_t y = RoundToFacePixel(entry.v, faceSize, overflowH);
+    const std::int32_t x = cube_geometry::RoundToFacePixel(entry.u, faceSize, overflowW);
+    const std::int32_t y = cube_geometry::RoundToFacePixel(entry.v, faceSize, overflowH);
     const auto face = static_cast<std::uint32_t>(static_cast<unsigned>(entry.face) % kCubeFaceCount);
     // Rows are stored bottom-up: row y from the top is block row F - 1 - y.
     const auto offset = static_cast<std::uint32_t>((faceSize - 1 - y) * faceSize + x);

@@ -154,6 +154,19 @@ FaceMapEntry DirectionToCubeFace(Direction d, float R)
     return DirectionToCubeFaceByAngles(d, R);
 }
 
+std::int32_t RoundToFacePixel(float position, std::int32_t faceSize, bool& overflow)
+{
+    const float rounded = position + 0.5f;
+    if (!(rounded > 0.0f)) {
+        return 0;
+    }
+    if (rounded >= static_cast<float>(faceSize)) {
+        overflow = true;
+        return faceSize - 1;
+    }
+    return static_cast<std::int32_t>(rounded);
+}
+
 }  // namespace cube_geometry
 
 namespace {
@@ -182,21 +195,6 @@ void ForEachQuadrantPixel(std::int32_t outSize, Body&& body)
             }
         }
     });
-}
-
-// Nearest face pixel: truncate(p + 0.5), negative positions to 0, positions at
-// or beyond the face size clamped to its last pixel and flagged.
-std::int32_t RoundToFacePixel(float position, std::int32_t faceSize, bool& overflow)
-{
-    const float rounded = position + 0.5f;
-    if (!(rounded > 0.0f)) {
-        return 0;
-    }
-    if (rounded >= static_cast<float>(faceSize)) {
-        overflow = true;
-        return faceSize - 1;
-    }
-    return static_cast<std::int32_t>(rounded);
 }
 
 template <class Transform>

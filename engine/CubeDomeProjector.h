@@ -60,6 +60,10 @@ FaceMapEntry DirectionToCubeFace(Direction d, float halfFace);
 // The same selection through the three angles alone; the fast path above must
 // agree with it bit for bit.
 FaceMapEntry DirectionToCubeFaceByAngles(Direction d, float halfFace);
+// The nearest face pixel of a map position: truncate(p + 0.5), negative
+// positions to 0, positions at or beyond the face size clamped to its last
+// pixel and flagged in `overflow`.
+std::int32_t RoundToFacePixel(float position, std::int32_t faceSize, bool& overflow);
 }  // namespace cube_geometry
 
 class CCubeDomeProjector {
