@@ -11,6 +11,7 @@
 //                                             (skelvane-cli sample writes one)
 //            [--tilt DEGREES]                 the page's vertical view angle
 //   skelvane --icon FILE [--size N]           saves the program's icon as PNG
+#include <csignal>
 #include <cstdio>
 
 #include <QApplication>
@@ -62,6 +63,9 @@ bool LoadSampleIntoPage(CCube2DomePage& page, const QString& folder)
 
 int main(int argc, char** argv)
 {
+    // Under a file-size limit a save must fail with a report, not kill the
+    // program in the middle of a render.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("skelvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Skelvane"));
