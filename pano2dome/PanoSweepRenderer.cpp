@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "engine/PanoTaps.h"
 #include "engine/ParallelRows.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -45,15 +46,11 @@ struct SweepFrame {
     float period;
 };
 
-// The 4 x 4 neighbourhood of one inside pixel.
-struct PixelTaps {
-    const std::uint32_t* rows[4];
-    std::int32_t columns[4];
-    bool consecutive;
+// The neighbourhood of one inside pixel and its position, from which the
+// tabled kernel weights are looked up.
+struct PixelTaps : PanoTaps {
     double x;
     double y;
-    double fx;
-    double fy;
 };
 
 SKELVANE_INLINE bool IsInside(const PanoMapEntry& e)
@@ -77,45 +74,11 @@ SKELVANE_INLINE float WrappedColumn(float x, float shift, float period)
     return column;
 }
 
-// The integer part, clamped where the reads are clamped anyway.
-SKELVANE_INLINE std::int32_t WholePart(double floored, std::int32_t size)
-{
-    if (floored < -3.0) {
-        return -3;
-    }
-    if (floored > static_cast<double>(size) + 1.0) {
-        return size + 1;
-    }
-    return static_cast<std::int32_t>(floored);
-}
-
 SKELVANE_INLINE void Locate(const CImageBuffer& pano, float xs, float ys, PixelTaps& taps)
 {
-    const std::int32_t width = pano.GetWidth();
-    const std::int32_t height = pano.GetHeight();
-    const double x = xs;
-    const double y = ys;
-    const double floorX = std::floor(x);
-    const double floorY = std::floor(y);
-    taps.x = x;
-    taps.y = y;
-    taps.fx = x - floorX;
-    taps.fy = y - floorY;
-    const std::int32_t ix = WholePart(floorX, width);
-    const std::int32_t iy = WholePart(floorY, height);
-    taps.consecutive = ix >= 1 && ix + 2 < width;
-    for (int k = 0; k < 4; ++k) {
-        taps.columns[k] = taps.consecutive ? ix - 1 + k : std::clamp(ix - 1 + k, 0, width - 1);
-    }
-    if (iy >= 1 && iy + 2 < height) {
-        for (int k = 0; k < 4; ++k) {
-            taps.rows[k] = pano.Row32(iy - 1 + k);
-        }
-    } else {
-        for (int k = 0; k < 4; ++k) {
-            taps.rows[k] = pano.Row32(std::clamp(iy - 1 + k, 0, height - 1));
-        }
-    }
+    LocatePanoTaps(pano, xs, ys, taps);
+    taps.x = xs;
+    taps.y = ys;
 }
 
 // The cubic kernel (a = -1) in eight lanes: the projector's polynomials,
