@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# Whole-process comparison of skelvane-cli with the ffmpeg program's v360
+# filter doing identical work, runs alternating so that the load of a shared
+# machine falls on both alike. Prints, per case, the median wall time of each,
+# the ratio (ffmpeg / ours, so above 1 means we are faster) and the peak
+# resident memory of each (GNU time's maximum RSS).
+#
+#   bench/compare_ffmpeg.sh [RUNS [CASES]]        defaults: 3 runs, cases "a b c d"
+#
+# Cases (every dome a 180-degree equidistant fisheye):
+#   a  cube: 24 frames of six 2048^2 JPEG faces -> 4096^2 JPEG domes, nearest
+#      sampling, best JPEG quality, tilt 0. ffmpeg stacks the six sequences
+#      into its 3x2 cube layout (right left top / bottom front back, faces in
+#      the orientation ours use). Also prints the codec floor: libjpeg-turbo
+#      alone decoding every face and encoding every dome over all cores.
+#   b  pano still: one 8192x4096 JPEG -> one 4096^2 JPEG, and -> one PNG,
+#      bicubic, tilt 60.
+#   c  pano frames: 125 domes of 2048^2 (pan swept from -180 in 2.88 degree
+#      steps, tilt 60) written as JPEG files. ffmpeg at its best: the
+#      panorama decoded and scaled to 4096x2048 once, repeated by `loop`,
+#      swept by `scroll` in front of one fixed v360, in yuv420p (its cheapest
+#      format for v360), mjpeg at its best quality.
+#   d  pano video: the same sweep into one H.264 .mov. Quality is matched by
+#      giving both the same encoder and parameters: libx264, preset medium,
+#      CRF 12 (our quality 1), a key frame every 24 frames and no scene cuts,
+#      yuv420p with BT.709 tags, index in front.
+#
+# Inputs are made on first use with ffmpeg's testsrc2 plus grain, so that the
+# codecs have detail to work on as they would in rendered or photographed
+# material, and kept in $INPUTS (default /tmp/skelvane-compare-inputs).
+# Needs a Release build in $BUILD (default build/) with the benchmarks.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="${BUILD:-$root/build}"
+cli="$build/cli/skelvane-cli"
+floor="$build/bench/bench_codec_floor"
+runs="${1:-3}"
+cases="${2:-a b c d}"
+inputs="${INPUTS:-/tmp/skelvane-compare-inputs}"
+threads=$(nproc)
+work=$(mktemp -d /tmp/skelvane-compare.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+for tool in "$cli" "$floor"; do
+  [[ -x "$tool" ]] || { echo "no $tool: build with the benchmarks first" >&2; exit 2; }
+done
+command -v ffmpeg >/dev/null || { echo "no ffmpeg: run scripts/install-deps.sh" >&2; exit 2; }
+
+ff() { ffmpeg -hide_banner -loglevel error -nostdin -y "$@"; }
+
+make_inputs() {
+  local faces="$inputs/faces" pano="$inputs/pano-8192x4096.jpg" hue=0 word letter
+  mkdir -p "$inputs"
+  if [[ ! -f "$pano" ]]; then
+    ff -f lavfi -i testsrc2=size=8192x4096 -vf "noise=alls=10:all_seed=7,format=yuvj420p" -frames:v 1 -q:v 2 "$pano"
+  fi
+  if [[ ! -f "$faces/.complete" ]]; then
+    rm -rf "$faces"
+    for word in left front right back top bottom; do
+      letter=$(tr '[:lower:]' '[:upper:]' <<<"${word:0:1}")
+      mkdir -p "$faces/$word"
+      ff -f lavfi -i testsrc2=size=2048x2048:rate=25 -vf "hue=h=$hue,noise=alls=10:allf=t,format=yuvj420p" \
+        -frames:v 24 -q:v 2 -start_number 1 "$faces/$word/$letter%05d.jpg"
+      hue=$((hue + 60))
+    done
+    touch "$faces/.complete"
+  fi
+}
+
+# Runs a shell command once, appending "wall_s maxrss_kib" to the file $1.
+timed() {
+  local log=$1
+  shift
+  /usr/bin/time -f '%e %M' -o "$work/time" bash -c "$1" >/dev/null
+  cat "$work/time" >>"$log"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+column_median() { cut -d' ' -f"$2" "$1" | median; }
+
+# Alternates the two commands $3 (ours) and $4 (ffmpeg) for every run, with
+# $5 (optional) run before each pair to clear both outputs, so that the last
+# pair's outputs stay for inspection; prints the case's line.
+compare() {
+  local name=$1 frames=$2 ours=$3 theirs=$4 reset=${5:-true}
+  : >"$work/ours.log"
+  : >"$work/theirs.log"
+  for ((r = 1; r <= runs; ++r)); do
+    bash -c "$reset"; sync
+    timed "$work/ours.log" "$ours"
+    sync
+    timed "$work/theirs.log" "$theirs"
+  done
+  awk -v n="$name" -v f="$frames" \
+    -v ow="$(column_median "$work/ours.log" 1)" -v om="$(column_median "$work/ours.log" 2)" \
+    -v tw="$(column_median "$work/theirs.log" 1)" -v tm="$(column_median "$work/theirs.log" 2)" 'BEGIN {
+      printf "%-22s ours %7.2f s (%.3f s/frame, %5.0f MiB)   ffmpeg %7.2f s (%.3f s/frame, %5.0f MiB)   %5.2fx\n",
+        n, ow, ow / f, om / 1024, tw, tw / f, tm / 1024, tw / ow
+    }'
+}
+
+case_a() {
+  local in="$inputs/faces" dome=4096 floors=()
+  local ours="'$cli' cube2dome --input '$in' --output '$work/a-ours' --faces 6 --in-format jpg --out-format jpg \
+    --size $dome --fov 180 --tilt 0 --pan 0"
+  local theirs="mkdir -p '$work/a-ffmpeg' && ffmpeg -hide_banner -loglevel error -nostdin -y \
+    -start_number 1 -i '$in/right/R%05d.jpg' -start_number 1 -i '$in/left/L%05d.jpg' \
+    -start_number 1 -i '$in/top/T%05d.jpg' -start_number 1 -i '$in/bottom/B%05d.jpg' \
+    -start_number 1 -i '$in/front/F%05d.jpg' -start_number 1 -i '$in/back/B%05d.jpg' \
+    -filter_complex '[0][1][2]hstack=3[upper];[3][4][5]hstack=3[lower];[upper][lower]vstack=2,v360=input=c3x2:output=fisheye:h_fov=180:v_fov=180:interp=near:w=$dome:h=$dome[dome]' \
+    -map '[dome]' -qmin 1 -q:v 1 -start_number 0 '$work/a-ffmpeg/%03d.jpg'"
+  compare "a cube 24 frames" 24 "$ours" "$theirs" "rm -rf '$work/a-ours' '$work/a-ffmpeg'"
+  [[ $(ls "$work/a-ours" | wc -l) -eq 24 ]] || { echo "case a: ours did not write 24 domes" >&2; exit 1; }
+  # The floor encodes a real dome, so that the encoder sees the same detail.
+  for ((r = 1; r <= runs; ++r)); do
+    rm -rf "$work/floor"
+    floors+=("$("$floor" "$in" 24 "$(ls -d "$work"/a-ours/* | head -1)" "$work/floor" "$threads" 100 2>/dev/null)")
+  done
+  local ours_wall
+  ours_wall=$(column_median "$work/ours.log" 1)
+  printf '%s\n' "${floors[@]}" | median | awk -v o="$ours_wall" '{
+    printf "%-22s %7.2f s (%.3f s/frame): ours at %.2fx the floor\n", "a codec floor", $1, $1 / 24, o / $1 }'
+}
+
+case_b() {
+  local pano="$inputs/pano-8192x4096.jpg" format
+  for format in jpg png; do
+    local ours="'$cli' pano2dome --input '$pano' --output '$work/b-ours.$format' --mode image --size 4096 --fov 180 --tilt 60"
+    local theirs="ffmpeg -hide_banner -loglevel error -nostdin -y -i '$pano' \
+      -vf 'v360=input=e:output=fisheye:h_fov=180:v_fov=180:pitch=60:interp=cubic:w=4096:h=4096' \
+      -qmin 1 -q:v 1 -frames:v 1 -update 1 '$work/b-ffmpeg.$format'"
+    compare "b pano still $format" 1 "$ours" "$theirs" "rm -f '$work/b-ours.$format' '$work/b-ffmpeg.$format'"
+  done
+}
+
+sweep_filter() {
+  local filter="scale=4096:2048:flags=bicubic:out_range=tv,format=yuv420p,loop=loop=124:size=1:start=0"
+  filter="$filter,scroll=horizontal=0.008:hpos=0.5"
+  echo "$filter,v360=input=e:output=fisheye:h_fov=180:v_fov=180:pitch=60:interp=cubic:w=2048:h=2048"
+}
+
+case_c() {
+  local pano="$inputs/pano-8192x4096.jpg"
+  local ours="'$cli' pano2dome --input '$pano' --output '$work/c-ours' --mode frames --format jpg --size 2048 \
+    --fov 180 --tilt 60 --from -180 --to 180 --duration 5 --rate 25"
+  local theirs="mkdir -p '$work/c-ffmpeg' && ffmpeg -hide_banner -loglevel error -nostdin -y -i '$pano' \
+    -vf '$(sweep_filter)' -c:v mjpeg -qmin 1 -q:v 1 -pix_fmt yuvj420p -start_number 0 '$work/c-ffmpeg/%04d.jpg'"
+  compare "c pano frames 125" 125 "$ours" "$theirs" "rm -rf '$work/c-ours' '$work/c-ffmpeg'"
+  [[ $(ls "$work/c-ours" | wc -l) -eq 125 ]] || { echo "case c: ours did not write 125 frames" >&2; exit 1; }
+}
+
+case_d() {
+  local pano="$inputs/pano-8192x4096.jpg"
+  local ours="'$cli' pano2dome --input '$pano' --output '$work/d-ours.mov' --mode video --size 2048 \
+    --fov 180 --tilt 60 --from -180 --to 180 --duration 5 --rate 25 --quality 1 --keyframes every --keyframe-every 24"
+  local theirs="ffmpeg -hide_banner -loglevel error -nostdin -y -i '$pano' -vf '$(sweep_filter)' \
+    -c:v libx264 -preset medium -crf 12 -x264-params keyint=24:min-keyint=24:scenecut=0 \
+    -pix_fmt yuv420p -color_range tv -colorspace bt709 -color_primaries bt709 -color_trc bt709 \
+    -movflags +faststart '$work/d-ffmpeg.mov'"
+  compare "d pano video 125" 125 "$ours" "$theirs" "rm -f '$work/d-ours.mov' '$work/d-ffmpeg.mov'"
+  printf '%-22s ours %d bytes, ffmpeg %d bytes\n' "d video sizes" \
+    "$(stat -c %s "$work/d-ours.mov")" "$(stat -c %s "$work/d-ffmpeg.mov")"
+}
+
+make_inputs
+echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $runs runs, medians"
+for c in $cases; do
+  "case_$c"
+done
