@@ -1,5 +1,5 @@
 // One frame of a Pano2Dome sweep: the projector's map render against the
-// sweep renderer (same pixels, two at a time), 2048 x 2048 from the 4096 x
+// sweep renderer (same pixels, sixteen at a time), 2048 x 2048 from the 4096 x
 // 2048 working panorama, at a pan that changes every iteration.
 #include <benchmark/benchmark.h>
 
@@ -50,7 +50,7 @@ void BM_SweepRendererFrame(benchmark::State& state)
 {
     const Scene& scene = TheScene();
     CPanoSweepRenderer renderer;
-    state.SetLabel(CPanoSweepRenderer::PairedLoopInUse() ? "paired" : "projector");
+    state.SetLabel(CPanoSweepRenderer::OwnLoopsInUse() ? "sixteen-wide" : "projector");
     float pan = -180.0f;
     for (auto _ : state) {
         benchmark::DoNotOptimize(renderer.Render(scene.pano, scene.map.get(), kSize, pan));

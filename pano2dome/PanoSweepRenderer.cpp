@@ -31,7 +31,7 @@ bool CpuHasAvx512()
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
            __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
 }
-std::atomic<bool> g_paired{CpuHasAvx512()};
+std::atomic<bool> g_ownLoops{CpuHasAvx512()};
 
 // Tiles of this many columns down a band keep the panorama rows a tile reads
 // in cache while the map rows stream past.
@@ -197,36 +197,250 @@ SKELVANE_AVX512 SKELVANE_INLINE void BlendPair(const KernelTable& table, const P
     outB = static_cast<std::uint32_t>(_mm256_extract_epi32(bytes, 4)) | 0xFF000000u;
 }
 
-SKELVANE_AVX512 void RenderRowsPaired(const SweepFrame& frame, std::int32_t first, std::int32_t end)
+// Pairs up the pixels that take the exact path, so that each BlendPair still
+// does the work of two.
+class ExactPairs {
+public:
+    explicit ExactPairs(const KernelTable& table) : m_table(table) {}
+
+    SKELVANE_AVX512 SKELVANE_INLINE void Add(const CImageBuffer& pano, float xs, float ys, std::uint32_t* out)
+    {
+        if (!m_pendingOut) {
+            Locate(pano, xs, ys, m_pending);
+            m_pendingOut = out;
+            return;
+        }
+        PixelTaps taps;
+        Locate(pano, xs, ys, taps);
+        BlendPair(m_table, m_pending, taps, *m_pendingOut, *out);
+        m_pendingOut = nullptr;
+    }
+
+    SKELVANE_AVX512 SKELVANE_INLINE void Flush()
+    {
+        if (m_pendingOut) {
+            std::uint32_t twin;
+            BlendPair(m_table, m_pending, m_pending, *m_pendingOut, twin);
+            m_pendingOut = nullptr;
+        }
+    }
+
+private:
+    const KernelTable& m_table;
+    PixelTaps m_pending{};
+    std::uint32_t* m_pendingOut = nullptr;
+};
+
+SKELVANE_AVX512 SKELVANE_INLINE void RenderOne(const SweepFrame& frame, const PanoMapEntry& e, std::uint32_t* out,
+                                               ExactPairs& exact)
 {
-    const KernelTable& table = Table();
+    if (!IsInside(e)) {
+        *out = 0x00000000u;
+        return;
+    }
+    exact.Add(frame.pano, WrappedColumn(e.x, frame.shift, frame.period), e.y, out);
+}
+
+// The fast estimate: sixteen pixels at a time in single precision, whose
+// result is provably the exact one unless a channel's total lies within
+// kAmbiguity of a rounding step. Its error against the double-precision sum
+// is below 1e-3 (weights within 5 ulp of the polynomials, eight rounded
+// float operations on magnitudes of at most 255 x 1.5 x 1.5), so a total
+// further than kAmbiguity from every step rounds as the exact total does;
+// those within it, about one pixel in a hundred, take the exact path.
+constexpr float kAmbiguity = 1.0f / 256.0f;
+
+// The pixels of a sweep frame that the estimate can take: the panorama is
+// small enough for 32-bit gather indices.
+struct WideView {
+    const std::uint32_t* origin;  // row 0
+    std::int32_t strideWords;     // from one row to the next, in pixels
+    bool usable;
+};
+
+WideView MakeWideView(const CImageBuffer& pano)
+{
+    const std::int64_t width = pano.GetWidth();
+    const std::int64_t height = pano.GetHeight();
+    if (height < 4 || width < 4) {
+        return {nullptr, 0, false};
+    }
+    const std::int64_t stride = pano.Row32(1) - pano.Row32(0);
+    const std::int64_t reach = (stride < 0 ? -stride : stride) * height + width;
+    if (reach >= (std::int64_t{1} << 31)) {
+        return {nullptr, 0, false};
+    }
+    return {pano.Row32(0), static_cast<std::int32_t>(stride), true};
+}
+
+// The four cubic weights (a = -1) of fraction f, in factored forms whose
+// float rounding stays within a few ulp of each weight.
+struct Weights16 {
+    __m512 w[4];
+};
+
+SKELVANE_AVX512 SKELVANE_INLINE Weights16 CubicWeights(__m512 f)
+{
+    const __m512 one = _mm512_set1_ps(1.0f);
+    const __m512 g = _mm512_sub_ps(one, f);
+    const __m512 zero = _mm512_setzero_ps();
+    Weights16 r;
+    r.w[0] = _mm512_sub_ps(zero, _mm512_mul_ps(f, _mm512_mul_ps(g, g)));
+    r.w[1] = _mm512_sub_ps(zero, _mm512_mul_ps(g, _mm512_sub_ps(_mm512_sub_ps(_mm512_mul_ps(f, f), f), one)));
+    r.w[2] = _mm512_sub_ps(zero, _mm512_mul_ps(f, _mm512_sub_ps(_mm512_sub_ps(_mm512_mul_ps(g, g), g), one)));
+    r.w[3] = _mm512_sub_ps(zero, _mm512_mul_ps(g, _mm512_mul_ps(f, f)));
+    return r;
+}
+
+// Byte `channel` of every lane as a float.
+SKELVANE_AVX512 SKELVANE_INLINE __m512 Channel(__m512i pixels, int channel)
+{
+    const char z = static_cast<char>(0x80);
+    const char b = static_cast<char>(channel);
+    const __m512i pick = _mm512_broadcast_i32x4(_mm_setr_epi8(b, z, z, z, static_cast<char>(b + 4), z, z, z,
+                                                              static_cast<char>(b + 8), z, z, z,
+                                                              static_cast<char>(b + 12), z, z, z));
+    return _mm512_cvtepi32_ps(_mm512_shuffle_epi8(pixels, pick));
+}
+
+// Rounds the three channel totals as the exact path does; clears from `fast`
+// every lane whose rounding the estimate cannot vouch for.
+SKELVANE_AVX512 SKELVANE_INLINE __m512i RoundChannels(const __m512 totals[3], __mmask16& fast)
+{
+    __m512i packed = _mm512_set1_epi32(static_cast<int>(0xFF000000u));
+    for (int c = 0; c < 3; ++c) {
+        const __m512 t = _mm512_add_ps(totals[c], _mm512_set1_ps(0.5f));
+        const __m512 nearest = _mm512_roundscale_ps(t, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+        const __m512 distance = _mm512_abs_ps(_mm512_sub_ps(t, nearest));
+        fast &= _mm512_cmp_ps_mask(distance, _mm512_set1_ps(kAmbiguity), _CMP_GE_OQ);
+        __m512i v = _mm512_cvttps_epi32(t);
+        v = _mm512_min_epi32(_mm512_max_epi32(v, _mm512_setzero_si512()), _mm512_set1_epi32(255));
+        packed = _mm512_or_si512(packed, _mm512_slli_epi32(v, 8 * c));
+    }
+    return packed;
+}
+
+// One row of the 4 x 4 neighbourhoods of sixteen pixels: taps[c] holds the
+// c-th of the four consecutive panorama pixels of every lane. Each lane's
+// four pixels are one 16-byte load (cheaper here than gathers); loads of
+// lanes 4L + e go into quarter L of block e, and a 4 x 4 transpose inside
+// each quarter brings every lane's tap c back to lane 4L + e.
+SKELVANE_AVX512 SKELVANE_INLINE void LoadTaps(const std::uint32_t* row, const std::int32_t offsets[16],
+                                              __m512i taps[4])
+{
+    __m512i blocks[4];
+    for (int e = 0; e < 4; ++e) {
+        const std::uint32_t* at[4];
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            at[quarter] = row + offsets[4 * quarter + e];
+        }
+        __m512i block = _mm512_castsi128_si512(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at[0])));
+        block = _mm512_inserti32x4(block, _mm_loadu_si128(reinterpret_cast<const __m128i*>(at[1])), 1);
+        block = _mm512_inserti32x4(block, _mm_loadu_si128(reinterpret_cast<const __m128i*>(at[2])), 2);
+        blocks[e] = _mm512_inserti32x4(block, _mm_loadu_si128(reinterpret_cast<const __m128i*>(at[3])), 3);
+    }
+    const __m512i ab01 = _mm512_unpacklo_epi32(blocks[0], blocks[1]);
+    const __m512i ab23 = _mm512_unpackhi_epi32(blocks[0], blocks[1]);
+    const __m512i cd01 = _mm512_unpacklo_epi32(blocks[2], blocks[3]);
+    const __m512i cd23 = _mm512_unpackhi_epi32(blocks[2], blocks[3]);
+    taps[0] = _mm512_unpacklo_epi64(ab01, cd01);
+    taps[1] = _mm512_unpackhi_epi64(ab01, cd01);
+    taps[2] = _mm512_unpacklo_epi64(ab23, cd23);
+    taps[3] = _mm512_unpackhi_epi64(ab23, cd23);
+}
+
+// Sixteen consecutive dome pixels; the lanes the estimate cannot take go
+// through `exact`.
+SKELVANE_AVX512 SKELVANE_INLINE void RenderSixteen(const SweepFrame& frame, const WideView& view,
+                                                   const PanoMapEntry* entries, std::uint32_t* out,
+                                                   ExactPairs& exact)
+{
+    const float* raw = reinterpret_cast<const float*>(entries);
+    const __m512 lo = _mm512_loadu_ps(raw);
+    const __m512 hi = _mm512_loadu_ps(raw + 16);
+    const __m512i evens = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512 x = _mm512_permutex2var_ps(lo, evens, hi);
+    const __m512 y = _mm512_permutex2var_ps(lo, _mm512_add_epi32(evens, _mm512_set1_epi32(1)), hi);
+
+    // Any lane left out of `fast` goes through RenderOne, which also deals
+    // with the outside and non-finite entries.
+    const __mmask16 nonFinite = _mm512_fpclass_ps_mask(x, 0x99) | _mm512_fpclass_ps_mask(y, 0x99);
+    const __mmask16 outside = _mm512_cmp_ps_mask(x, _mm512_set1_ps(kPanoOutside), _CMP_EQ_OQ) &
+                              _mm512_cmp_ps_mask(y, _mm512_set1_ps(kPanoOutside), _CMP_EQ_OQ);
+    __mmask16 fast = static_cast<__mmask16>(~(nonFinite | outside));
+
+    // WrappedColumn's plain cases; the others take the exact path.
+    const __m512 period = _mm512_set1_ps(frame.period);
+    const __m512 column = _mm512_add_ps(x, _mm512_set1_ps(frame.shift));
+    const __mmask16 above = _mm512_cmp_ps_mask(column, period, _CMP_GT_OQ);
+    const __m512 once = _mm512_sub_ps(column, period);
+    fast &= ~(above & _mm512_cmp_ps_mask(once, period, _CMP_GT_OQ));
+    fast &= _mm512_cmp_ps_mask(column, _mm512_setzero_ps(), _CMP_GE_OQ);
+    const __m512 xs = _mm512_mask_mov_ps(column, above, once);
+
+    // Whole parts of at least 1 make the float fractions exact; the 4 x 4
+    // neighbourhood must lie inside the panorama (no edge clamping).
+    const __m512 floorX = _mm512_roundscale_ps(xs, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    const __m512 floorY = _mm512_roundscale_ps(y, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    fast &= _mm512_cmp_ps_mask(floorX, _mm512_set1_ps(1.0f), _CMP_GE_OQ) &
+            _mm512_cmp_ps_mask(floorX, _mm512_set1_ps(static_cast<float>(frame.pano.GetWidth() - 3)), _CMP_LE_OQ) &
+            _mm512_cmp_ps_mask(floorY, _mm512_set1_ps(1.0f), _CMP_GE_OQ) &
+            _mm512_cmp_ps_mask(floorY, _mm512_set1_ps(static_cast<float>(frame.pano.GetHeight() - 3)), _CMP_LE_OQ);
+
+    if (fast) {
+        const Weights16 wx = CubicWeights(_mm512_sub_ps(xs, floorX));
+        const Weights16 wy = CubicWeights(_mm512_sub_ps(y, floorY));
+        const __m512i ix = _mm512_cvttps_epi32(floorX);
+        const __m512i iy = _mm512_cvttps_epi32(floorY);
+        const __m512i index = _mm512_add_epi32(_mm512_mullo_epi32(_mm512_sub_epi32(iy, _mm512_set1_epi32(1)),
+                                                            _mm512_set1_epi32(view.strideWords)),
+                                         _mm512_sub_epi32(ix, _mm512_set1_epi32(1)));
+        // Lanes left to the exact path read the panorama's first pixels.
+        alignas(64) std::int32_t offsets[16];
+        _mm512_store_si512(offsets, _mm512_maskz_mov_epi32(fast, index));
+        __m512 totals[3] = {_mm512_setzero_ps(), _mm512_setzero_ps(), _mm512_setzero_ps()};
+        for (int k = 0; k < 4; ++k) {
+            __m512i taps[4];
+            LoadTaps(view.origin + static_cast<std::ptrdiff_t>(k) * view.strideWords, offsets, taps);
+            __m512 rows[3] = {_mm512_setzero_ps(), _mm512_setzero_ps(), _mm512_setzero_ps()};
+            for (int c = 0; c < 4; ++c) {
+                for (int ch = 0; ch < 3; ++ch) {
+                    rows[ch] = _mm512_add_ps(rows[ch], _mm512_mul_ps(wx.w[c], Channel(taps[c], ch)));
+                }
+            }
+            for (int ch = 0; ch < 3; ++ch) {
+                totals[ch] = _mm512_add_ps(totals[ch], _mm512_mul_ps(wy.w[k], rows[ch]));
+            }
+        }
+        const __m512i packed = RoundChannels(totals, fast);
+        _mm512_mask_storeu_epi32(out, fast, packed);
+    }
+
+    for (unsigned rest = static_cast<std::uint16_t>(~fast); rest; rest &= rest - 1) {
+        const int lane = __builtin_ctz(rest);
+        RenderOne(frame, entries[lane], out + lane, exact);
+    }
+}
+
+SKELVANE_AVX512 void RenderRows(const SweepFrame& frame, std::int32_t first, std::int32_t end)
+{
+    ExactPairs exact(Table());
+    const WideView view = MakeWideView(frame.pano);
     for (std::int32_t j0 = 0; j0 < frame.outSize; j0 += kTileColumns) {
         const std::int32_t j1 = std::min(j0 + kTileColumns, frame.outSize);
         for (std::int32_t i = first; i < end; ++i) {
             const PanoMapEntry* entry = frame.map + static_cast<std::size_t>(i) * frame.outSize;
             std::uint32_t* out = frame.dome.Row32(i);
-            PixelTaps pending{};
-            std::uint32_t* pendingOut = nullptr;
-            for (std::int32_t j = j0; j < j1; ++j) {
-                const PanoMapEntry& e = entry[j];
-                if (!IsInside(e)) {
-                    out[j] = 0x00000000u;
-                    continue;
+            std::int32_t j = j0;
+            if (view.usable) {
+                for (; j + 16 <= j1; j += 16) {
+                    RenderSixteen(frame, view, entry + j, out + j, exact);
                 }
-                if (!pendingOut) {
-                    Locate(frame.pano, WrappedColumn(e.x, frame.shift, frame.period), e.y, pending);
-                    pendingOut = out + j;
-                    continue;
-                }
-                PixelTaps taps;
-                Locate(frame.pano, WrappedColumn(e.x, frame.shift, frame.period), e.y, taps);
-                BlendPair(table, pending, taps, *pendingOut, out[j]);
-                pendingOut = nullptr;
             }
-            if (pendingOut) {
-                std::uint32_t twin;
-                BlendPair(table, pending, pending, *pendingOut, twin);
+            for (; j < j1; ++j) {
+                RenderOne(frame, entry[j], out + j, exact);
             }
+            exact.Flush();
         }
     }
 }
@@ -234,21 +448,21 @@ SKELVANE_AVX512 void RenderRowsPaired(const SweepFrame& frame, std::int32_t firs
 
 }  // namespace
 
-bool CPanoSweepRenderer::UsePairedLoop(bool enable)
+bool CPanoSweepRenderer::UseOwnLoops(bool enable)
 {
 #if SKELVANE_HAVE_AVX512
-    g_paired.store(enable && CpuHasAvx512());
-    return g_paired.load();
+    g_ownLoops.store(enable && CpuHasAvx512());
+    return g_ownLoops.load();
 #else
     (void)enable;
     return false;
 #endif
 }
 
-bool CPanoSweepRenderer::PairedLoopInUse()
+bool CPanoSweepRenderer::OwnLoopsInUse()
 {
 #if SKELVANE_HAVE_AVX512
-    return g_paired.load();
+    return g_ownLoops.load();
 #else
     return false;
 #endif
@@ -259,7 +473,7 @@ std::unique_ptr<CImageBuffer> CPanoSweepRenderer::Render(const CImageBuffer& pan
 {
 #if SKELVANE_HAVE_AVX512
     // Everything the projector refuses, it refuses (and reports) itself.
-    if (g_paired.load(std::memory_order_relaxed) && map && !pano.IsEmpty() && pano.GetBitCount() == 32 &&
+    if (g_ownLoops.load(std::memory_order_relaxed) && map && !pano.IsEmpty() && pano.GetBitCount() == 32 &&
         outSize >= 2 && outSize <= kMaxPanoDomeSize && std::isfinite(pan)) {
         try {
             auto dome = std::make_unique<CImageBuffer>();
@@ -267,7 +481,7 @@ std::unique_ptr<CImageBuffer> CPanoSweepRenderer::Render(const CImageBuffer& pan
             const SweepFrame frame{pano, map, *dome, outSize, pano_geometry::PanShift(pan, pano.GetWidth()),
                                    static_cast<float>(pano.GetWidth())};
             ForEachRowBand(outSize, outSize,
-                           [&](std::int32_t first, std::int32_t end) { RenderRowsPaired(frame, first, end); });
+                           [&](std::int32_t first, std::int32_t end) { RenderRows(frame, first, end); });
             return dome;
         } catch (const std::bad_alloc&) {
             m_reporter.ShowMessage(kOutOfMemoryText);

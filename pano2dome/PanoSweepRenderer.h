@@ -1,22 +1,20 @@
 // The frame renderer of the Pano2Dome sweep: the pixels of
-// CPanoDomeProjector::RenderPanoDome, bit for bit, made two at a time.
+// CPanoDomeProjector::RenderPanoDome, bit for bit, made sixteen at a time.
 //
 // A sweep renders the same map at many pans, and that render is most of a
-// frame's cost. The projector's pixel loop blends one pixel at a time with
-// the four channels of a pixel in the lanes of one AVX2 register; a pixel's
-// chain of dependent steps (column, kernel weights, gathers, sums) is long
-// enough that the processor overlaps hardly two of them. Here two pixels
-// share each AVX-512 register (eight lanes: both pixels' four channels), so
-// every instruction does the work of two, and twice as many pixels are in
-// flight. Lane by lane the arithmetic is the projector's, in its order:
-// 1. The column is map x plus the pan shift, wrapped exactly as the
-//    projector wraps it; column and row are split into whole part and
-//    fraction in double precision, and the 4 x 4 neighbourhood is clamped at
-//    the panorama's edges as the projector clamps it.
-// 2. The eight kernel weights of each pixel are the projector's polynomials;
-//    each row of four pixels is summed with the column weights, then the
-//    rows with the row weights; truncate(total + 0.5), saturated into 0..255,
-//    alpha opaque. Pixels outside the circle are 0.
+// frame's cost. The projector blends in double precision, one pixel at a
+// time. Here (on processors with AVX-512):
+// 1. Sixteen pixels are estimated at once in single precision: column (map x
+//    plus the pan shift, wrapped as the projector wraps it), whole parts and
+//    fractions (exact in single precision for whole parts of 1 and more),
+//    the cubic weights, and each pixel's 4 x 4 neighbourhood read as four
+//    16-byte loads.
+// 2. The estimate's error is far below 1/256, so every channel total further
+//    than that from a rounding step rounds as the double-precision total
+//    does. The other pixels (about one in a hundred), those at the
+//    panorama's edges, unusual wraps and non-finite or outside entries take
+//    the exact path: the projector's arithmetic, operation for operation,
+//    two pixels to an AVX-512 register.
 // On processors without AVX-512 the projector itself renders.
 #pragma once
 
@@ -41,10 +39,11 @@ public:
     std::unique_ptr<CImageBuffer> Render(const CImageBuffer& pano, const PanoMapEntry* map, std::int32_t outSize,
                                          float pan);
 
-    // Whether the paired loop runs on this processor. For tests: false turns
-    // it off (the projector renders), true turns it back on where possible.
-    static bool UsePairedLoop(bool enable);
-    static bool PairedLoopInUse();
+    // Whether this renderer's own loops run on this processor. For tests:
+    // false turns them off (the projector renders), true turns them back on
+    // where possible.
+    static bool UseOwnLoops(bool enable);
+    static bool OwnLoopsInUse();
 
 private:
     CMessageReporter& m_reporter;

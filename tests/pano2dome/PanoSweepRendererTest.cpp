@@ -17,7 +17,7 @@ namespace {
 // more than 512 pixels take their kernel weights from the table.
 TEST(PanoSweepRenderer, GivesTheProjectorsPixelsExactly)
 {
-    if (!CPanoSweepRenderer::PairedLoopInUse()) {
+    if (!CPanoSweepRenderer::OwnLoopsInUse()) {
         GTEST_SKIP() << "no AVX-512 here: the projector renders the sweep itself";
     }
     struct Scene {
@@ -39,6 +39,46 @@ TEST(PanoSweepRenderer, GivesTheProjectorsPixelsExactly)
             EXPECT_EQ(test::PixelsOf(*actual), test::PixelsOf(*expected))
                 << s.width << " x " << s.height << " -> " << s.outSize << ", pan " << pan;
         }
+    }
+}
+
+// Where a channel's total lies on or next to a rounding step, a
+// single-precision estimate could round the other way; those pixels must come
+// out as the projector's double-precision sum rounds them. Each row of the
+// panorama repeats four grey levels; every map entry reads four of them at
+// one column position.
+TEST(PanoSweepRenderer, TotalsAtARoundingStepRoundAsTheProjector)
+{
+    struct Case {
+        std::uint32_t levels[4];
+        float x;
+        std::uint32_t grey;  // the projector's result
+    };
+    // Taps 4, 2, 2, 4 at fraction 0.5 weigh -0.125, 0.625, 0.625, -0.125:
+    // exactly 1.5, and truncate(1.5 + 0.5) = 2. Taps 0, 0, 255, 0 at this
+    // fraction sum to 14.4999995 in double precision, which single precision
+    // rounds to 14.5.
+    for (const Case c : {Case{{4, 2, 2, 4}, 5.5f, 2}, Case{{0, 0, 255, 0}, 5.05409479f, 14}}) {
+        CImageBuffer pano;
+        pano.Create(64, 8);
+        for (std::int32_t y = 0; y < 8; ++y) {
+            for (std::int32_t x = 0; x < 64; ++x) {
+                const std::uint32_t v = c.levels[x % 4];
+                pano.Row32(y)[x] = 0xFF000000u | v << 16 | v << 8 | v;
+            }
+        }
+        constexpr std::int32_t kSide = 20;
+        auto map = std::make_unique<PanoMapEntry[]>(kSide * kSide);
+        for (std::int32_t i = 0; i < kSide * kSide; ++i) {
+            map[i] = {c.x, static_cast<float>(1 + i % 5)};
+        }
+        CPanoDomeProjector projector;
+        CPanoSweepRenderer renderer;
+        const auto expected = projector.RenderPanoDome(pano, map.get(), kSide, -180.0f);
+        const auto actual = renderer.Render(pano, map.get(), kSide, -180.0f);
+        ASSERT_TRUE(expected && actual);
+        EXPECT_EQ(expected->Row32(3)[7], 0xFF000000u | c.grey * 0x010101u);
+        EXPECT_EQ(test::PixelsOf(*actual), test::PixelsOf(*expected)) << c.x;
     }
 }
 
