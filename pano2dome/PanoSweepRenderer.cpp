@@ -11,7 +11,7 @@
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define SKELVANE_HAVE_AVX512 1
-#define SKELVANE_AVX512 __attribute__((target("avx2,avx512f,avx512dq,avx512bw,avx512vl")))
+#define SKELVANE_AVX512 __attribute__((target("avx2,fma,avx512f,avx512dq,avx512bw,avx512vl")))
 #define SKELVANE_INLINE inline __attribute__((always_inline))
 #include <immintrin.h>
 // GCC 12's AVX-512 headers start some intrinsics from an undefined register
@@ -28,7 +28,7 @@ namespace {
 bool CpuHasAvx512()
 {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+    return __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
            __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
 }
 std::atomic<bool> g_ownLoops{CpuHasAvx512()};
@@ -244,8 +244,9 @@ SKELVANE_AVX512 SKELVANE_INLINE void RenderOne(const SweepFrame& frame, const Pa
 // The fast estimate: sixteen pixels at a time in single precision, whose
 // result is provably the exact one unless a channel's total lies within
 // kAmbiguity of a rounding step. Its error against the double-precision sum
-// is below 1e-3 (weights within 5 ulp of the polynomials, eight rounded
-// float operations on magnitudes of at most 255 x 1.5 x 1.5), so a total
+// is below 1e-3 (weights within 5 ulp of the polynomials, at most eight
+// rounded float operations, fused or not, on magnitudes of at most
+// 255 x 1.5 x 1.5), so a total
 // further than kAmbiguity from every step rounds as the exact total does;
 // those within it, about one pixel in a hundred, take the exact path.
 constexpr float kAmbiguity = 1.0f / 256.0f;
@@ -405,11 +406,11 @@ SKELVANE_AVX512 SKELVANE_INLINE void RenderSixteen(const SweepFrame& frame, cons
             __m512 rows[3] = {_mm512_setzero_ps(), _mm512_setzero_ps(), _mm512_setzero_ps()};
             for (int c = 0; c < 4; ++c) {
                 for (int ch = 0; ch < 3; ++ch) {
-                    rows[ch] = _mm512_add_ps(rows[ch], _mm512_mul_ps(wx.w[c], Channel(taps[c], ch)));
+                    rows[ch] = _mm512_fmadd_ps(wx.w[c], Channel(taps[c], ch), rows[ch]);
                 }
             }
             for (int ch = 0; ch < 3; ++ch) {
-                totals[ch] = _mm512_add_ps(totals[ch], _mm512_mul_ps(wy.w[k], rows[ch]));
+                totals[ch] = _mm512_fmadd_ps(wy.w[k], rows[ch], totals[ch]);
             }
         }
         const __m512i packed = RoundChannels(totals, fast);
