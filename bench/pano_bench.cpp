@@ -1,5 +1,6 @@
 // Panorama-to-dome: the one-time map build, the per-frame render from the map
-// (the path of frame sequences and videos) and the single-image direct render.
+// by the projector and by the sweep renderer of frame sequences and videos
+// (same pixels), and the single-image direct render.
 // Arguments: dome size N, and 0 for an 8192 x 4096 panorama or 1 for the
 // 2N x N working panorama of a sequence job.
 #include <benchmark/benchmark.h>
@@ -11,6 +12,7 @@
 
 #include "engine/ImageBuffer.h"
 #include "engine/PanoDomeProjector.h"
+#include "pano2dome/PanoSweepRenderer.h"
 #include "support/MemoryFloor.h"
 
 namespace skelvane::bench {
@@ -80,27 +82,49 @@ void BM_BuildPanoDomeMap(benchmark::State& state)
         PanoMap map = projector.BuildPanoDomeMap(w, h, outSize, kFov, kTilt);
         benchmark::DoNotOptimize(map.get());
     });
+    ReportMemoryFloor(state, std::int64_t{outSize} * outSize * static_cast<std::int64_t>(sizeof(PanoMapEntry)));
     SetLabel(state);
 }
 
-void BM_RenderPanoDome(benchmark::State& state)
+// Per output pixel: one map entry read and one word written; the panorama's
+// rows are read about once.
+void ReportMapRenderFloor(benchmark::State& state, std::int32_t outSize)
+{
+    const std::int64_t pixels = std::int64_t{outSize} * outSize;
+    ReportMemoryFloor(state, pixels * static_cast<std::int64_t>(sizeof(PanoMapEntry) + 4));
+    SetLabel(state);
+}
+
+// Frames of a sweep from one map, a new pan every frame.
+template <class Renderer>
+void RenderSweepFrames(benchmark::State& state, Renderer&& render)
 {
     const auto outSize = static_cast<std::int32_t>(state.range(0));
     const auto [w, h] = PanoSize(state);
     const CImageBuffer& pano = Panorama(w, h);
-    CPanoDomeProjector projector;
-    PanoMap map = projector.BuildPanoDomeMap(w, h, outSize, kFov, kTilt);
+    PanoMap map = CPanoDomeProjector().BuildPanoDomeMap(w, h, outSize, kFov, kTilt);
     float pan = kPan;
     TimedLoop(state, [&] {
-        auto dome = projector.RenderPanoDome(pano, map.get(), outSize, pan);
+        auto dome = render(pano, map.get(), outSize, pan);
         benchmark::DoNotOptimize(dome.get());
-        pan += 2.88f;   // a video's sweep: every frame a new pan
+        pan += 2.88f;
     });
-    // Per output pixel: one map entry read and one word written; the
-    // panorama's rows are read about once.
-    const std::int64_t pixels = std::int64_t{outSize} * outSize;
-    ReportMemoryFloor(state, pixels * static_cast<std::int64_t>(sizeof(PanoMapEntry) + 4));
-    SetLabel(state);
+    ReportMapRenderFloor(state, outSize);
+}
+
+void BM_RenderPanoDome(benchmark::State& state)
+{
+    CPanoDomeProjector projector;
+    RenderSweepFrames(state, [&](auto&&... args) { return projector.RenderPanoDome(args...); });
+}
+
+void BM_SweepRendererFrame(benchmark::State& state)
+{
+    CPanoSweepRenderer renderer;
+    RenderSweepFrames(state, [&](auto&&... args) { return renderer.Render(args...); });
+    if (!CPanoSweepRenderer::OwnLoopsInUse()) {
+        state.SetLabel("no AVX-512: the projector's loop");
+    }
 }
 
 void BM_RenderPanoDomeDirect(benchmark::State& state)
@@ -129,6 +153,7 @@ void Sizes(benchmark::internal::Benchmark* b)
 
 BENCHMARK(BM_BuildPanoDomeMap)->Apply(Sizes);
 BENCHMARK(BM_RenderPanoDome)->Apply(Sizes);
+BENCHMARK(BM_SweepRendererFrame)->Apply(Sizes);
 BENCHMARK(BM_RenderPanoDomeDirect)->Apply(Sizes);
 
 }  // namespace
