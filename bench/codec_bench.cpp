@@ -128,21 +128,27 @@ void BM_JpegEncodeDirect(benchmark::State& state)
 {
     const auto size = static_cast<std::int32_t>(state.range(0));
     const CImageBuffer& image = DomeImage(size);
+    std::size_t fileSize = 0;
     for (auto _ : state) {
         auto bytes = DirectJpegEncode(image, 100);
+        fileSize = bytes.size();
         benchmark::DoNotOptimize(bytes.data());
     }
+    ReportMemoryFloor(state, PixelBytes(size) + static_cast<std::int64_t>(fileSize));
 }
 
 void BM_JpegEncode(benchmark::State& state)
 {
     const auto size = static_cast<std::int32_t>(state.range(0));
     CImageBuffer image = CopyOf(DomeImage(size));
+    std::size_t fileSize = 0;
     for (auto _ : state) {
         std::vector<std::uint8_t> bytes;
         EncodeJpeg(image, 100, bytes);
+        fileSize = bytes.size();
         benchmark::DoNotOptimize(bytes.data());
     }
+    ReportMemoryFloor(state, PixelBytes(size) + static_cast<std::int64_t>(fileSize));
 }
 
 void BM_JpegDecodeDirect(benchmark::State& state)
@@ -157,6 +163,7 @@ void BM_JpegDecodeDirect(benchmark::State& state)
         DirectJpegDecode(file, pixels);
         benchmark::DoNotOptimize(pixels.data());
     }
+    ReportMemoryFloor(state, PixelBytes(size) + static_cast<std::int64_t>(file.size()));
 }
 
 void BM_JpegDecode(benchmark::State& state)
@@ -170,6 +177,7 @@ void BM_JpegDecode(benchmark::State& state)
         DecodeJpeg(file, loaded);
         benchmark::DoNotOptimize(loaded.Bits());
     }
+    ReportMemoryFloor(state, PixelBytes(size) + static_cast<std::int64_t>(file.size()));
 }
 
 // ---- PNG ----
@@ -188,6 +196,7 @@ void BM_PngEncode(benchmark::State& state)
         benchmark::DoNotOptimize(bytes.data());
     }
     state.counters["file_MB"] = static_cast<double>(fileSize) / 1e6;
+    ReportMemoryFloor(state, PixelBytes(size) + static_cast<std::int64_t>(fileSize));
 }
 
 void BM_PngDecode(benchmark::State& state)
@@ -200,6 +209,7 @@ void BM_PngDecode(benchmark::State& state)
         DecodePng(file, loaded);
         benchmark::DoNotOptimize(loaded.Bits());
     }
+    ReportMemoryFloor(state, PixelBytes(size) + static_cast<std::int64_t>(file.size()));
 }
 
 // ---- TGA: run-length as Save writes it, and raw ----
