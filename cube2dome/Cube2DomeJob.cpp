@@ -91,9 +91,10 @@ std::string Cube2DomeRun::CheckParameters() const
 std::string Cube2DomeRun::LoadFaces(int position, CubeFaces& faces)
 {
     std::array<bool, kCubeFaceCount> loaded{};
+    // Once the map is there, only the part of each face it reads is decoded.
     tbb::parallel_for(0, m_job.faceCount, [&](int k) {
         m_context.Checkpoint();
-        loaded[k] = faces[k].Load(FacePath(k, position));
+        loaded[k] = faces[k].LoadRegion(FacePath(k, position), m_gatherReady ? m_gather.UsedRect(k) : kWholeImage);
     });
     for (int k = 0; k < m_job.faceCount; ++k) {
         if (!loaded[k]) {

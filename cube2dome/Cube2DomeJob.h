@@ -7,7 +7,8 @@
 //    (in its packed per-frame form, cube2dome/FaceGatherMap.h).
 //    No map: "CalcPlane Failed!" through the reporter, and the job fails.
 // 2. For frame i = 0 .. total - 1 (frame number fromFrame + i): if a stop was
-//    requested, end stopped; else load the faces in use, render the dome
+//    requested, end stopped; else load the faces in use (decoding only the
+//    part of each that the map reads, when the faces allow), render the dome
 //    through the map, name it with MakeOutputPath, write it (never replacing
 //    an existing entry), and report Progress(i).
 // 3. End finished, or stopped when a stop was requested. A face that cannot

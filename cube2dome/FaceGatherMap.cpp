@@ -2,9 +2,12 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cmath>
+#include <limits>
+#include <mutex>
 #include <new>
 
 #include "engine/ParallelRows.h"
@@ -29,6 +32,30 @@ std::uint32_t WordOf(const FaceMapEntry& entry, std::int32_t faceSize, bool& ove
     return face << kFaceShift | offset;
 }
 
+// The pixels one face gives, as inclusive bounds while they are collected.
+struct FaceBounds {
+    std::int32_t minX = std::numeric_limits<std::int32_t>::max();
+    std::int32_t minY = std::numeric_limits<std::int32_t>::max();
+    std::int32_t maxX = -1;
+    std::int32_t maxY = -1;
+
+    void Include(std::int32_t x, std::int32_t y)
+    {
+        minX = std::min(minX, x);
+        minY = std::min(minY, y);
+        maxX = std::max(maxX, x);
+        maxY = std::max(maxY, y);
+    }
+    void Include(const FaceBounds& other)
+    {
+        minX = std::min(minX, other.minX);
+        minY = std::min(minY, other.minY);
+        maxX = std::max(maxX, other.maxX);
+        maxY = std::max(maxY, other.maxY);
+    }
+    PixelRect Rect() const { return maxX < 0 ? PixelRect{} : PixelRect{minX, minY, maxX + 1, maxY + 1}; }
+};
+
 }  // namespace
 
 void CFaceGatherMap::FreeWords::operator()(std::uint32_t* words) const
@@ -39,6 +66,7 @@ void CFaceGatherMap::FreeWords::operator()(std::uint32_t* words) const
 bool CFaceGatherMap::Allocate(std::int32_t faceSize, std::int32_t outSize)
 {
     m_words.reset();
+    m_used = {};
     if (faceSize < 2 || faceSize > kMaxFaceSize || outSize < 1 || outSize > kMaxDomeSize) {
         return false;
     }
@@ -114,6 +142,7 @@ bool CFaceGatherMap::BuildFromView(std::int32_t faceSize, std::int32_t outSize, 
     });
     m_overflowW = overflowW.load();
     m_overflowH = overflowH.load();
+    FindUsedRects();
     return true;
 }
 
@@ -142,7 +171,35 @@ bool CFaceGatherMap::Build(const FaceMapEntry* map, std::int32_t faceSize, std::
     });
     m_overflowW = overflowW.load();
     m_overflowH = overflowH.load();
+    FindUsedRects();
     return true;
+}
+
+void CFaceGatherMap::FindUsedRects()
+{
+    std::array<FaceBounds, kCubeFaceCount> used;
+    std::mutex merge;
+    ForEachRowBand(m_outSize, m_outSize, [&](std::int32_t first, std::int32_t end) {
+        std::array<FaceBounds, kCubeFaceCount> band;
+        for (std::int32_t i = first; i < end; ++i) {
+            const std::uint32_t* word = m_words.get() + static_cast<std::size_t>(i) * m_outSize;
+            for (std::int32_t j = 0; j < m_outSize; ++j) {
+                const std::uint32_t face = word[j] >> kFaceShift;
+                if (face < static_cast<std::uint32_t>(kCubeFaceCount)) {
+                    const auto offset = static_cast<std::int32_t>(word[j] & kOffsetMask);
+                    const std::int32_t blockRow = offset / m_faceSize;
+                    band[face].Include(offset - blockRow * m_faceSize, m_faceSize - 1 - blockRow);
+                }
+            }
+        }
+        std::lock_guard lock(merge);
+        for (int k = 0; k < kCubeFaceCount; ++k) {
+            used[k].Include(band[k]);
+        }
+    });
+    for (int k = 0; k < kCubeFaceCount; ++k) {
+        m_used[k] = used[k].Rect();
+    }
 }
 
 bool CFaceGatherMap::Accepts(const CubeFaces& faces) const

@@ -11,8 +11,12 @@
 // 2. Render: one word read, one face read and one write per pixel, a third of
 //    the map traffic, no float work. An empty face (Bottom with five faces)
 //    reads opaque black, as in RenderCubeDome, and the pixels are identical.
+// 3. Used rectangles: with the map, each face's bounding rectangle of the
+//    pixels it reads, so that a job decodes no more of a face than that
+//    (a 180-degree dome at tilt 0 reads half of four faces and none of Back).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -45,8 +49,14 @@ public:
     // accept, and when out of memory (reported).
     std::unique_ptr<CImageBuffer> Render(const CubeFaces& faces, CMessageReporter& reporter) const;
 
+    // The smallest rectangle of face `face` (a CubeFace) holding every pixel
+    // Render reads from it, in picture rows from the top; empty for a face it
+    // never reads and when there is no map.
+    const PixelRect& UsedRect(int face) const { return m_used[face]; }
+
 private:
     bool Allocate(std::int32_t faceSize, std::int32_t outSize);
+    void FindUsedRects();
 
     struct FreeWords {
         void operator()(std::uint32_t* words) const;
@@ -56,6 +66,7 @@ private:
     std::int32_t m_outSize = 0;
     bool m_overflowW = false;  // RenderCubeDome would report these on every render
     bool m_overflowH = false;
+    std::array<PixelRect, kCubeFaceCount> m_used{};
 };
 
 }  // namespace skelvane

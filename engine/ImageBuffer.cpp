@@ -163,7 +163,7 @@ bool CImageBuffer::Create(std::int32_t width, std::int32_t height)
     return true;
 }
 
-bool CImageBuffer::AllocateForReader(std::int32_t width, std::int32_t height, int bitCount)
+bool CImageBuffer::AllocateForReader(std::int32_t width, std::int32_t height, int bitCount, BlockContents contents)
 {
     Release();
     if (width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide) {
@@ -173,7 +173,7 @@ bool CImageBuffer::AllocateForReader(std::int32_t width, std::int32_t height, in
         return false;
     }
     const std::int64_t stride = PaddedRowBytes(width, bitCount);
-    PixelBlock bits = AllocatePixelBlock(stride * height);
+    PixelBlock bits = AllocatePixelBlock(stride * height, contents);
     m_infoHeader.width = width;
     m_infoHeader.height = height;
     m_infoHeader.bitCount = static_cast<std::uint16_t>(bitCount);

@@ -58,6 +58,21 @@ constexpr std::int64_t PaddedRowBytes(std::int64_t width, int bitCount)
     return (width * bitCount + 31) / 32 * 4;
 }
 
+// The pixels x in [left, right) and y in [top, bottom), rows counted from the
+// top of the picture.
+struct PixelRect {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+
+    bool IsEmpty() const { return right <= left || bottom <= top; }
+    friend bool operator==(const PixelRect&, const PixelRect&) = default;
+};
+
+// A rectangle that covers every image.
+inline constexpr PixelRect kWholeImage{0, 0, kMaxImageSide, kMaxImageSide};
+
 class CImageBuffer {
 public:
     CImageBuffer() = default;
@@ -98,6 +113,14 @@ public:
     bool LoadTga(const std::filesystem::path& path);
     bool SaveTga(const std::filesystem::path& path, bool runLength);
 
+    // Load for a reader that looks at the pixels inside `needed` only: the
+    // image has the file's size, and those pixels are the ones Load gives;
+    // the others are unspecified. A JPEG decodes just the rows and block
+    // columns around `needed` (no pixels at all for an empty one) but still
+    // reads its header, so a file Load refuses as unreadable, not an image or
+    // of another size is refused here too; other formats load whole.
+    bool LoadRegion(const std::filesystem::path& path, const PixelRect& needed);
+
     // Access for codecs and renderers.
     const BitmapFileHeader& FileHeader() const { return m_fileHeader; }
     const BitmapInfoHeader& InfoHeader() const { return m_infoHeader; }
@@ -118,10 +141,12 @@ public:
     void SetPaletteCount(int count) { m_paletteCount = count; }
 
     // Releases the image, then gives it headers as a BMP of `bitCount` bits
-    // would have them and a zeroed pixel block with its row table, for a
-    // reader to fill. False (image left empty) for a size outside
-    // 1..kMaxImageSide or a bit count other than 8, 16, 24 or 32.
-    bool AllocateForReader(std::int32_t width, std::int32_t height, int bitCount);
+    // would have them and a pixel block (zeroed unless the reader fills it
+    // all) with its row table, for a reader to fill. False (image left empty)
+    // for a size outside 1..kMaxImageSide or a bit count other than 8, 16, 24
+    // or 32.
+    bool AllocateForReader(std::int32_t width, std::int32_t height, int bitCount,
+                           BlockContents contents = BlockContents::Zeroed);
 
 private:
     void BuildRowTable();

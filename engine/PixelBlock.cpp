@@ -99,7 +99,7 @@ LargeBlockCache& Cache()
 
 }  // namespace
 
-PixelBlock AllocatePixelBlock(std::int64_t bytes)
+PixelBlock AllocatePixelBlock(std::int64_t bytes, BlockContents contents)
 {
     if (bytes <= 0) {
         return PixelBlock(nullptr);
@@ -108,8 +108,9 @@ PixelBlock AllocatePixelBlock(std::int64_t bytes)
         throw std::bad_alloc();
     }
     const auto size = static_cast<std::size_t>(bytes);
+    const bool zeroed = contents == BlockContents::Zeroed;
     if (size < kCachedMinimum) {
-        void* block = std::calloc(size + kHeader, 1);
+        void* block = zeroed ? std::calloc(size + kHeader, 1) : std::malloc(size + kHeader);
         if (!block) {
             throw std::bad_alloc();
         }
@@ -119,10 +120,12 @@ PixelBlock AllocatePixelBlock(std::int64_t bytes)
     }
     std::uint8_t* start = Cache().Take(size);
     if (start) {
-        std::memset(start + kHeader, 0, size);
+        if (zeroed) {
+            std::memset(start + kHeader, 0, size);
+        }
         return PixelBlock(start + kHeader);
     }
-    start = static_cast<std::uint8_t*>(std::calloc(size + kHeader, 1));
+    start = static_cast<std::uint8_t*>(zeroed ? std::calloc(size + kHeader, 1) : std::malloc(size + kHeader));
     if (!start) {
         throw std::bad_alloc();
     }

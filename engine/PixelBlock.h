@@ -18,7 +18,12 @@ struct PixelBlockDeleter {
 
 using PixelBlock = std::unique_ptr<std::uint8_t[], PixelBlockDeleter>;
 
-// A block of `bytes` bytes, all zero; null for 0 bytes. Throws std::bad_alloc.
-PixelBlock AllocatePixelBlock(std::int64_t bytes);
+// What a fresh block holds: zeros, or whatever its memory held before, for a
+// writer that fills every byte it will read (a reused large block then costs
+// no pass over its memory).
+enum class BlockContents { Zeroed, Unspecified };
+
+// A block of `bytes` bytes; null for 0 bytes. Throws std::bad_alloc.
+PixelBlock AllocatePixelBlock(std::int64_t bytes, BlockContents contents = BlockContents::Zeroed);
 
 }  // namespace skelvane

@@ -1,6 +1,8 @@
 // Load and Save of CImageBuffer: hand the file to the codec of its extension.
 #include "engine/ImageBuffer.h"
+#include "imageio/CodecFile.h"
 #include "imageio/ImageFormat.h"
+#include "imageio/JpegCodec.h"
 
 namespace skelvane {
 
@@ -18,6 +20,17 @@ bool CImageBuffer::Load(const std::filesystem::path& path)
     default:
         return false;
     }
+}
+
+bool CImageBuffer::LoadRegion(const std::filesystem::path& path, const PixelRect& needed)
+{
+    if (GetImageFormat(path) != ImageFormat::Jpeg) {
+        return Load(path);
+    }
+    return LoadImageFile(*this, path, ReleaseBeforeOpen::No,
+                         [&needed](std::span<const std::uint8_t> data, CImageBuffer& image) {
+                             return DecodeJpegRegion(data, image, needed);
+                         });
 }
 
 bool CImageBuffer::Save(const std::filesystem::path& path)

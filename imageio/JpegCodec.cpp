@@ -13,7 +13,11 @@
 //    library converts straight to and from it (JCS_EXT_BGRA on reading,
 //    JCS_EXT_BGRX on writing), which gives the same pixels and the same file
 //    as converting through red-green-blue rows, without the extra passes.
-// 4. The compressed stream goes to a destination that copies each full
+// 4. A reader that needs only part of the picture (the Cube2Dome job reads
+//    half of most faces and none of some) gets only that part decoded: rows
+//    above it skipped, rows below it never reached, columns outside it
+//    cropped away. The buffer keeps the full size, so positions stay valid.
+// 5. The compressed stream goes to a destination that copies each full
 //    4096-byte block to a growing byte vector, so a legal save never fails for
 //    lack of room.
 #include "imageio/JpegCodec.h"
@@ -225,7 +229,27 @@ bool ReadJpegHeader(jpeg_decompress_struct& cinfo, JpegErrorManager& errors, Jpe
     return true;
 }
 
-bool ReadJpegScanlines(jpeg_decompress_struct& cinfo, JpegErrorManager& errors, CImageBuffer& image)
+// Columns decoded on each side of those needed. The smooth 4:2:2 and 4:2:0
+// upsampling treats the ends of a cropped row as the ends of the picture,
+// which changes the pixel at each end, and gives crops only a few pixels wide
+// to a plainer upsampler; with a 16-pixel block column to spare on each side,
+// or the edge of the picture, neither touches a needed pixel.
+constexpr std::int32_t kCropMargin = 16;
+
+// The part of an image of `width` x `height` to decode for `needed`.
+PixelRect RegionToDecode(const PixelRect& needed, std::int32_t width, std::int32_t height)
+{
+    const PixelRect clipped{std::max(needed.left, 0), std::max(needed.top, 0), std::min(needed.right, width),
+                            std::min(needed.bottom, height)};
+    if (clipped.IsEmpty()) {
+        return {};
+    }
+    return {std::max(clipped.left - kCropMargin, 0), clipped.top, std::min(clipped.right + kCropMargin, width),
+            clipped.bottom};
+}
+
+bool ReadJpegScanlines(jpeg_decompress_struct& cinfo, JpegErrorManager& errors, CImageBuffer& image,
+                       const PixelRect& region)
 {
     if (setjmp(errors.jump)) {
         return false;
@@ -235,16 +259,37 @@ bool ReadJpegScanlines(jpeg_decompress_struct& cinfo, JpegErrorManager& errors, 
         static_cast<std::int32_t>(cinfo.output_height) != image.GetHeight()) {
         return false;
     }
+    if (region.IsEmpty()) {
+        return true;
+    }
+    // The crop moves the left edge to a block column boundary.
+    auto left = static_cast<JDIMENSION>(region.left);
+    auto width = static_cast<JDIMENSION>(region.right - region.left);
+    if (width < cinfo.output_width) {
+        jpeg_crop_scanline(&cinfo, &left, &width);
+    }
+    // Rows are skipped in whole block rows (of unscaled output): a skip that
+    // ends inside one decodes that block row all the same.
+    const auto blockRow = static_cast<JDIMENSION>(cinfo.max_v_samp_factor * DCTSIZE);
+    const auto skipped = static_cast<JDIMENSION>(region.top) / blockRow * blockRow;
+    if (skipped > 0) {
+        jpeg_skip_scanlines(&cinfo, skipped);
+    }
+    const auto bottom = static_cast<JDIMENSION>(region.bottom);
     JSAMPROW rows[kRowBatch];
-    while (cinfo.output_scanline < cinfo.output_height) {
+    while (cinfo.output_scanline < bottom) {
         const JDIMENSION first = cinfo.output_scanline;
-        const JDIMENSION count = std::min<JDIMENSION>(kRowBatch, cinfo.output_height - first);
+        const JDIMENSION count = std::min<JDIMENSION>(kRowBatch, bottom - first);
         for (JDIMENSION i = 0; i < count; ++i) {
-            rows[i] = image.Row(static_cast<std::int32_t>(first + i));
+            rows[i] = image.Row(static_cast<std::int32_t>(first + i)) + std::size_t{4} * left;
         }
         jpeg_read_scanlines(&cinfo, rows, count);
     }
-    jpeg_finish_decompress(&cinfo);
+    // Stopping early leaves the rest of the data unread; the caller's guard
+    // ends the decompression.
+    if (cinfo.output_scanline == cinfo.output_height) {
+        jpeg_finish_decompress(&cinfo);
+    }
     return true;
 }
 
@@ -284,6 +329,11 @@ bool WriteJpegScanlines(jpeg_compress_struct& cinfo, JpegErrorManager& errors, J
 
 bool DecodeJpeg(std::span<const std::uint8_t> data, CImageBuffer& image)
 {
+    return DecodeJpegRegion(data, image, kWholeImage);
+}
+
+bool DecodeJpegRegion(std::span<const std::uint8_t> data, CImageBuffer& image, const PixelRect& needed)
+{
     image.Release();
     JpegErrorManager errors;
     InitErrorManager(errors);
@@ -294,13 +344,15 @@ bool DecodeJpeg(std::span<const std::uint8_t> data, CImageBuffer& image)
     if (!ReadJpegHeader(cinfo, errors, source, data)) {
         return false;
     }
+    // Every pixel that is read is decoded, and 32-bit rows have no padding:
+    // the block needs no zeroing.
     if (cinfo.output_width > static_cast<JDIMENSION>(kMaxImageSide) ||
         cinfo.output_height > static_cast<JDIMENSION>(kMaxImageSide) ||
         !image.AllocateForReader(static_cast<std::int32_t>(cinfo.output_width),
-                                 static_cast<std::int32_t>(cinfo.output_height), 32)) {
+                                 static_cast<std::int32_t>(cinfo.output_height), 32, BlockContents::Unspecified)) {
         return false;
     }
-    if (!ReadJpegScanlines(cinfo, errors, image)) {
+    if (!ReadJpegScanlines(cinfo, errors, image, RegionToDecode(needed, image.GetWidth(), image.GetHeight()))) {
         image.Release();
         return false;
     }

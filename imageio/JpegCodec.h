@@ -17,6 +17,14 @@ namespace skelvane {
 // empty image. The library's own messages go to the standard error stream.
 bool DecodeJpeg(std::span<const std::uint8_t> data, CImageBuffer& image);
 
+// DecodeJpeg for a reader of the pixels inside `needed` only: those come out
+// as DecodeJpeg gives them, the others are unspecified. Rows above are
+// skipped, rows below never decoded, and columns outside cropped to the
+// block columns around `needed`; an empty `needed` decodes no pixels, but
+// the header is read and checked as always. Errors the library would find in
+// data it does not reach go unseen.
+bool DecodeJpegRegion(std::span<const std::uint8_t> data, CImageBuffer& image, const PixelRect& needed);
+
 // Encodes a 32-bit image as a baseline JFIF file at `quality` (0 to 100) with
 // the library's defaults otherwise (YCbCr 4:2:0, standard Huffman tables) and
 // appends it to `out`, which grows as needed. Afterwards the image is 32-bit

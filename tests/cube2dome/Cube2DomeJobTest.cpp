@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "cube2dome/Cube2DomeJob.h"
+#include "cube2dome/FaceGatherMap.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 
@@ -27,19 +28,19 @@ std::uint32_t Seed(int face, int frame)
     return static_cast<std::uint32_t>(face * 100 + frame);
 }
 
-fs::path FaceFile(const fs::path& upper, int face, int frame)
+fs::path FaceFile(const fs::path& upper, int face, int frame, const std::string& format = "bmp")
 {
-    return upper / std::string(kFaceWords[face]) / ("f" + std::to_string(frame) + ".bmp");
+    return upper / std::string(kFaceWords[face]) / ("f" + std::to_string(frame) + "." + format);
 }
 
 // A cube of `frames` frames of `faces` faces with a distinct pattern on each.
-void MakeCube(const fs::path& upper, int faces, int frames)
+void MakeCube(const fs::path& upper, int faces, int frames, const std::string& format, std::int32_t size)
 {
     for (int k = 0; k < faces; ++k) {
         fs::create_directories(upper / std::string(kFaceWords[k]));
         for (int n = 1; n <= frames; ++n) {
-            CImageBuffer face = test::MakePatternImage(kFace, kFace, Seed(k, n));
-            ASSERT_TRUE(face.Save(FaceFile(upper, k, n)));
+            CImageBuffer face = test::MakePatternImage(size, size, Seed(k, n));
+            ASSERT_TRUE(face.Save(FaceFile(upper, k, n, format)));
         }
     }
 }
@@ -137,11 +138,12 @@ protected:
         fs::create_directories(m_out);
     }
 
-    CCube2DomeJob Job(int frames, int faces = 6)
+    CCube2DomeJob Job(int frames, int faces = 6, const std::string& format = "bmp", std::int32_t size = kFace)
     {
-        MakeCube(m_cube, faces, frames);
+        MakeCube(m_cube, faces, frames, format, size);
         Cube2DomeSettings settings;
         settings.faceCount = faces;
+        settings.inputFormat = format;
         settings.upperDir = m_cube.string();
         settings.FillFromUpperDir();
         settings.SetOutputWidth(kDome);
@@ -173,6 +175,20 @@ protected:
         return Rgb(test::PixelsOf(*projector.RenderCubeDome(faces, kFace, map.get(), job.outputSize)));
     }
 
+    // The dome of frame `frame` from its face files decoded whole.
+    std::vector<std::uint32_t> DomeOfWholeFaces(const CCube2DomeJob& job, int frame)
+    {
+        CubeFaces faces;
+        for (int k = 0; k < job.faceCount; ++k) {
+            EXPECT_TRUE(faces[k].Load(job.faceLists[k]->At(static_cast<std::size_t>(frame - 1))));
+        }
+        const std::int32_t size = faces[Left].GetWidth();
+        CCubeDomeProjector projector;
+        FaceMap map =
+            projector.BuildCubeDomeMap(size, job.outputSize, job.fov, job.verticalAngle, job.horizontalAngle);
+        return Rgb(test::PixelsOf(*projector.RenderCubeDome(faces, size, map.get(), job.outputSize)));
+    }
+
     // Colours only: a 24-bit file keeps no alpha.
     static std::vector<std::uint32_t> Rgb(std::vector<std::uint32_t> pixels)
     {
@@ -182,11 +198,11 @@ protected:
         return pixels;
     }
 
-    std::vector<std::uint32_t> WrittenDome(const std::string& name)
+    std::vector<std::uint32_t> WrittenDome(const std::string& name, std::int32_t size = kDome)
     {
         CImageBuffer dome;
         EXPECT_TRUE(dome.Load(m_out / name)) << name;
-        EXPECT_EQ(dome.GetWidth(), kDome);
+        EXPECT_EQ(dome.GetWidth(), size);
         return Rgb(test::PixelsOf(dome));
     }
 
@@ -368,6 +384,86 @@ TEST_F(Cube2DomeJobTest, FaceOfAnotherSizeEndsTheJobNamingTheFile)
     EXPECT_NE(observer.reason.find(FaceFile(m_cube, Top, 2).string()), std::string::npos) << observer.reason;
     EXPECT_NE(observer.reason.find("16 x 8"), std::string::npos) << observer.reason;
     EXPECT_EQ(FilesIn(m_out), (std::vector<std::string>{"FullDome_000.bmp"}));
+}
+
+// JPEG faces whose side ends inside a block: after the first frame the job
+// decodes only the part of each face its dome reads, and writes the domes
+// that faces decoded whole give, for views that read every face and views
+// that leave one out.
+TEST_F(Cube2DomeJobTest, PartlyDecodedJpegFacesGiveTheDomesOfWholeFaces)
+{
+    CCube2DomeJob job = Job(3, 6, "jpg", 37);
+    job.outputSize = 72;
+    struct View {
+        int fov;
+        float tilt, pan;
+    };
+    for (const View& view : {View{180, 0.0f, 0.0f}, View{360, 0.0f, 0.0f}, View{180, 60.0f, 15.0f},
+                             View{220, -35.0f, 100.0f}, View{90, 90.0f, 0.0f}}) {
+        SCOPED_TRACE(testing::Message() << view.fov << " " << view.tilt << " " << view.pan);
+        job.fov = view.fov;
+        job.verticalAngle = view.tilt;
+        job.horizontalAngle = view.pan;
+        fs::remove_all(m_out);
+        fs::create_directories(m_out);
+        observer.Reset();
+        Run(job);
+        EXPECT_EQ(observer.end, JobEnd::Finished) << observer.reason;
+        for (int frame = 1; frame <= 3; ++frame) {
+            EXPECT_EQ(WrittenDome("FullDome_00" + std::to_string(frame - 1) + ".bmp", job.outputSize),
+                      DomeOfWholeFaces(job, frame))
+                << "frame " << frame;
+        }
+    }
+}
+
+// A face the dome never reads is still opened and its header read: when it
+// cannot be read or has another size, the job fails as it would if it had
+// decoded the face.
+TEST_F(Cube2DomeJobTest, UnreadFaceThatIsBrokenOrOfAnotherSizeStillEndsTheJob)
+{
+    CCube2DomeJob job = Job(3, 6, "jpg", 37);
+    job.fov = 180;
+    job.verticalAngle = 0.0f;
+    job.horizontalAngle = 0.0f;
+    CFaceGatherMap gather;
+    ASSERT_TRUE(gather.BuildFromView(37, job.outputSize, job.fov, job.verticalAngle, job.horizontalAngle));
+    ASSERT_TRUE(gather.UsedRect(Back).IsEmpty()) << "the view must leave the back face unread";
+
+    const fs::path clean = m_dir / "clean";
+    fs::copy(m_cube, clean, fs::copy_options::recursive);
+    const fs::path victim = FaceFile(m_cube, Back, 2, "jpg");
+    const std::string unreadable = "Cannot read the face file " + victim.string() + ".";
+    std::vector<std::uint8_t> headerOnly = test::ReadFileBytes(victim);
+    headerOnly.resize(20);
+    struct Fault {
+        const char* what;
+        std::function<void()> apply;
+        std::string reason;
+    };
+    const std::vector<Fault> faults = {
+        {"not an image", [&] { test::WriteFileBytes(victim, {'n', 'o', 't', ' ', 'a', ' ', 'J', 'P', 'E', 'G'}); },
+         unreadable},
+        {"cut in its header", [&] { test::WriteFileBytes(victim, headerOnly); }, unreadable},
+        {"removed", [&] { fs::remove(victim); }, unreadable},
+        {"another size",
+         [&] { ASSERT_TRUE(test::MakePatternImage(40, 37, 1).Save(victim)); },
+         "The face file " + victim.string() + " is 40 x 37 pixels; the faces of this job are 37 x 37."},
+    };
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.what);
+        fs::remove_all(m_cube);
+        fs::copy(clean, m_cube, fs::copy_options::recursive);
+        fs::remove_all(m_out);
+        fs::create_directories(m_out);
+        fault.apply();
+        observer.Reset();
+        Run(job);
+        EXPECT_EQ(observer.end, JobEnd::Failed);
+        EXPECT_EQ(observer.reason, fault.reason);
+        EXPECT_EQ(observer.progress, (std::vector<std::int64_t>{0}));
+        EXPECT_EQ(FilesIn(m_out), (std::vector<std::string>{"FullDome_000.bmp"}));
+    }
 }
 
 TEST_F(Cube2DomeJobTest, FaceSizeComesFromTheFirstFrameOfTheJob)

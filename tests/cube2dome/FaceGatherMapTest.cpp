@@ -48,6 +48,82 @@ TEST(FaceGatherMap, RendersExactlyWhatTheFaceMapRenders)
             << view.face << " " << view.out << " " << view.fov << " " << view.tilt << " " << view.pan;
         EXPECT_EQ(test::PixelsOf(*fromView.Render(faces, reporter)), test::PixelsOf(*reference));
         EXPECT_TRUE(reporter.messages.empty());
+        for (int k = 0; k < kCubeFaceCount; ++k) {
+            EXPECT_EQ(gather.UsedRect(k), fromView.UsedRect(k)) << "face " << k;
+        }
+    }
+}
+
+// A colour the pattern faces never hold.
+constexpr std::uint32_t kPoison = 0x00FF00FFu;
+
+void Poison(CImageBuffer& face, const PixelRect& rect)
+{
+    for (std::int32_t y = rect.top; y < rect.bottom; ++y) {
+        for (std::int32_t x = rect.left; x < rect.right; ++x) {
+            face.SetPixel(x, y, kPoison);
+        }
+    }
+}
+
+std::vector<std::uint32_t> RenderPoisoned(const CFaceGatherMap& gather, std::int32_t size, int face,
+                                          const std::vector<PixelRect>& rects)
+{
+    CubeFaces faces = PatternFaces(size, kCubeFaceCount);
+    for (const PixelRect& rect : rects) {
+        Poison(faces[face], rect);
+    }
+    CountingReporter reporter;
+    return test::PixelsOf(*gather.Render(faces, reporter));
+}
+
+// Every face pixel the dome reads lies inside its face's rectangle (changing
+// all pixels outside it changes no dome pixel), and every edge row and column
+// of the rectangle holds one (changing it changes the dome).
+TEST(FaceGatherMap, UsedRectsAreTheBoundsOfThePixelsRead)
+{
+    struct View {
+        std::int32_t face, out, fov;
+        float tilt, pan;
+    };
+    for (const View& view : {View{16, 40, 180, 0.0f, 0.0f}, View{13, 33, 360, 0.0f, 0.0f},
+                             View{11, 29, 220, 60.0f, 15.0f}, View{12, 31, 90, 33.3f, -71.5f},
+                             View{9, 25, 180, 90.0f, 0.0f}}) {
+        SCOPED_TRACE(testing::Message() << view.fov << " " << view.tilt << " " << view.pan);
+        CFaceGatherMap gather;
+        ASSERT_TRUE(gather.BuildFromView(view.face, view.out, view.fov, view.tilt, view.pan));
+        const std::vector<std::uint32_t> reference = RenderPoisoned(gather, view.face, Left, {});
+        const PixelRect whole{0, 0, view.face, view.face};
+        for (int k = 0; k < kCubeFaceCount; ++k) {
+            SCOPED_TRACE(testing::Message() << "face " << k);
+            const PixelRect r = gather.UsedRect(k);
+            if (r.IsEmpty()) {
+                EXPECT_EQ(RenderPoisoned(gather, view.face, k, {whole}), reference);
+                continue;
+            }
+            ASSERT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= view.face && r.bottom <= view.face);
+            const std::vector<PixelRect> outside = {{0, 0, view.face, r.top},
+                                                    {0, r.bottom, view.face, view.face},
+                                                    {0, r.top, r.left, r.bottom},
+                                                    {r.right, r.top, view.face, r.bottom}};
+            EXPECT_EQ(RenderPoisoned(gather, view.face, k, outside), reference);
+            for (const PixelRect& edge : {PixelRect{r.left, r.top, r.right, r.top + 1},
+                                          PixelRect{r.left, r.bottom - 1, r.right, r.bottom},
+                                          PixelRect{r.left, r.top, r.left + 1, r.bottom},
+                                          PixelRect{r.right - 1, r.top, r.right, r.bottom}}) {
+                EXPECT_NE(RenderPoisoned(gather, view.face, k, {edge}), reference)
+                    << "edge " << edge.left << " " << edge.top << " " << edge.right << " " << edge.bottom;
+            }
+        }
+        if (view.fov == 180 && view.tilt == 0.0f) {
+            EXPECT_TRUE(gather.UsedRect(Back).IsEmpty());
+            EXPECT_EQ(gather.UsedRect(Front), whole);
+        }
+        if (view.fov == 360) {
+            for (int k = 0; k < kCubeFaceCount; ++k) {
+                EXPECT_FALSE(gather.UsedRect(k).IsEmpty()) << "face " << k;
+            }
+        }
     }
 }
 
@@ -86,6 +162,7 @@ TEST(FaceGatherMap, RefusesWhatItCannotAddress)
     EXPECT_FALSE(gather.BuildFromView(1, 16, 180, 0.0f, 0.0f));
     EXPECT_FALSE(gather.BuildFromView(8, kMaxDomeSize + 1, 180, 0.0f, 0.0f));
     EXPECT_FALSE(gather.Accepts(fiveFaces)) << "a refused build leaves no map";
+    EXPECT_TRUE(gather.UsedRect(Front).IsEmpty());
 }
 
 }  // namespace

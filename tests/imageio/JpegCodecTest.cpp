@@ -231,6 +231,31 @@ TEST(JpegCodec, FileIsExactlyTheEncodedStream)
     EXPECT_EQ(file[file.size() - 1], 0xD9);
 }
 
+// The decode buffer is not zeroed: a reused block still holding other
+// pixels must come back with every pixel decoded.
+TEST(JpegCodec, DecodeWritesEveryPixelOfAReusedBlock)
+{
+    constexpr std::int32_t kSide = 1500;  // large enough for the block cache
+    std::vector<std::uint8_t> file;
+    {
+        CImageBuffer image = MakeGradientImage(kSide, kSide);
+        ASSERT_TRUE(EncodeJpeg(image, 90, file));
+    }
+    const std::vector<std::uint32_t> expected = DecodeThroughRgbRows(file);
+    for (const std::uint8_t poison : {0x00, 0xA5}) {
+        {
+            std::vector<PixelBlock> blocks;
+            for (int n = 0; n < 3; ++n) {
+                blocks.push_back(AllocatePixelBlock(std::int64_t{4} * kSide * kSide, BlockContents::Unspecified));
+                std::memset(blocks.back().get(), poison, std::size_t{4} * kSide * kSide);
+            }
+        }
+        CImageBuffer decoded;
+        ASSERT_TRUE(DecodeJpeg(file, decoded));
+        EXPECT_TRUE(PixelsOf(decoded) == expected) << "poison " << int{poison};
+    }
+}
+
 TEST(JpegCodec, TruncatedFileStillLoads)
 {
     CImageBuffer image = MakeGradientImage(64, 64);
