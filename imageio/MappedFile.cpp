@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <system_error>
 
@@ -37,6 +38,49 @@ bool WriteWholeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes
     return !out.fail();
 }
 
+// Successive saves of a job write files of about the same size: their byte
+// buffers are kept for the next save, which then pays neither the copies of a
+// growing buffer nor the first-touch page faults of fresh memory. Bounded, so
+// that an idle program holds little.
+class EncodedBytesPool {
+public:
+    std::vector<std::uint8_t> Take()
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_buffers.empty()) {
+            return {};
+        }
+        std::vector<std::uint8_t> bytes = std::move(m_buffers.back());
+        m_buffers.pop_back();
+        m_held -= bytes.capacity();
+        return bytes;
+    }
+
+    void Give(std::vector<std::uint8_t>&& bytes)
+    {
+        bytes.clear();
+        std::lock_guard lock(m_mutex);
+        if (m_buffers.size() < kSlots && m_held + bytes.capacity() <= kLimit) {
+            m_held += bytes.capacity();
+            m_buffers.push_back(std::move(bytes));
+        }
+    }
+
+private:
+    static constexpr std::size_t kSlots = 4;
+    static constexpr std::size_t kLimit = std::size_t{256} << 20;
+    std::mutex m_mutex;
+    std::vector<std::vector<std::uint8_t>> m_buffers;
+    std::size_t m_held = 0;
+};
+
+EncodedBytesPool& Pool()
+{
+    // Never destroyed: saves may run from static objects at exit.
+    static auto* pool = new EncodedBytesPool;
+    return *pool;
+}
+
 }  // namespace
 
 bool MappedInput::Open(const fs::path& path)
@@ -68,7 +112,12 @@ bool MappedInput::Open(const fs::path& path)
     return true;
 }
 
-MappedOutput::MappedOutput(fs::path target, Mode mode) : m_target(std::move(target)), m_mode(mode) {}
+MappedOutput::MappedOutput(fs::path target, Mode mode)
+    : m_target(std::move(target)), m_mode(mode), m_bytes(Pool().Take())
+{
+}
+
+MappedOutput::~MappedOutput() { Pool().Give(std::move(m_bytes)); }
 
 bool MappedOutput::Commit()
 {

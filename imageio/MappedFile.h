@@ -35,6 +35,7 @@ public:
     };
 
     explicit MappedOutput(std::filesystem::path target, Mode mode = Mode::Replace);
+    ~MappedOutput();
     MappedOutput(const MappedOutput&) = delete;
     MappedOutput& operator=(const MappedOutput&) = delete;
 

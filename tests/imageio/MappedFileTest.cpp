@@ -63,6 +63,26 @@ TEST(MappedOutput, ReplacesTargetWithExactBytesAndLeavesNoTemporary)
     EXPECT_EQ(EntriesIn(dir.Path()), 1u);
 }
 
+// Byte buffers are reused from save to save: a short file after a long one
+// holds only its own bytes, and nothing of the earlier save leaks into it.
+TEST(MappedOutput, EachSaveStartsFromNoBytes)
+{
+    test::TempDir dir;
+    for (int round = 0; round < 3; ++round) {
+        {
+            MappedOutput output(dir / "long.bin");
+            EXPECT_TRUE(output.Bytes().empty());
+            output.Bytes().assign(std::size_t{3} << 20, 0xAB);
+            ASSERT_TRUE(output.Commit());
+        }
+        MappedOutput output(dir / "short.bin");
+        EXPECT_TRUE(output.Bytes().empty());
+        output.Bytes().push_back(static_cast<std::uint8_t>(round));
+        ASSERT_TRUE(output.Commit());
+        EXPECT_EQ(test::ReadFileBytes(dir / "short.bin"), (std::vector<std::uint8_t>{static_cast<std::uint8_t>(round)}));
+    }
+}
+
 TEST(MappedOutput, FailedWriteDamagesNothing)
 {
     test::TempDir dir;
