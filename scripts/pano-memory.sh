@@ -9,12 +9,15 @@
 # its own (N^2 x 1.5 bytes each in yuv420p, 24 MiB: its look-ahead, references
 # and the frame being converted), which the figure shows as the rest.
 #
-#   scripts/pano-memory.sh [WORKDIR [SECONDS]]     SECONDS of sweep at 5 fps (default 2)
+#   scripts/pano-memory.sh [WORKDIR [SECONDS]]
+#
+# SECONDS of sweep at 5 frames a second (default 8: 40 frames, enough to fill
+# the encoder's look-ahead, so the video figure is its steady state).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/peak-memory.sh
 work=${1:-$(mktemp -d)}
-seconds=${2:-2}
+seconds=${2:-8}
 make_sample "$work"
 n=4096
 mib=$((1024 * 1024))
