@@ -1,8 +1,11 @@
 // skelvane-cli pano2dome: the Pano2Dome render without the desktop. The
 // options fill the same job block the page fills, and the page's Begin checks
 // refuse with the same messages.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -44,6 +47,27 @@ const std::map<std::string, int> kKeyFrameModes = {
     {"all", CVideoEncoder::kKeyFramesAll},
 };
 
+// Why a panorama did not load, for the line under "No input image! ": a
+// farm's log must tell a wrong path from a damaged file.
+std::string WhyNotLoaded(const fs::path& path)
+{
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (status.type() == fs::file_type::not_found) {
+        return path.string() + ": there is no such file.";
+    }
+    if (error) {
+        return path.string() + ": " + error.message() + ".";
+    }
+    if (fs::is_directory(status)) {
+        return path.string() + " is a folder.";
+    }
+    if (!std::ifstream(path, std::ios::binary)) {
+        return path.string() + " cannot be opened: " + std::strerror(errno) + ".";
+    }
+    return path.string() + " is not a BMP, JPEG, PNG or TGA image that can be read (a damaged or cut-short file?).";
+}
+
 int RunPano2Dome(const Pano2DomeOptions& options)
 {
     CPano2DomeJob job;
@@ -75,7 +99,7 @@ int RunPano2Dome(const Pano2DomeOptions& options)
     if (const std::optional<std::string> message = CheckPano2DomeJob(job)) {
         std::fprintf(stderr, "%s\n", message->c_str());
         if (!loaded) {
-            std::fprintf(stderr, "(%s cannot be read as a BMP, JPEG, PNG or TGA image.)\n", options.input.c_str());
+            std::fprintf(stderr, "%s\n", WhyNotLoaded(options.input).c_str());
         }
         return kExitBadArguments;
     }

@@ -4,6 +4,9 @@
 #
 #   fuzz/run.sh SECONDS [TARGET...]     TARGET: bmp jpeg png tga writer
 #
+# FUZZ_PARALLEL (default 2) runs at once; FUZZ_TIMEOUT (default 20) seconds
+# for one input before it counts as a hang.
+#
 # Seeds come from the shared conformance images (SKELVANE_TESTDATA, default
 # ../shared/testdata next to the repository); they are read in place, never
 # copied. Each target keeps what it learns and what it finds under
@@ -23,6 +26,9 @@ shift
 targets=("$@")
 ((${#targets[@]})) || targets=(bmp jpeg png tga writer)
 parallel=${FUZZ_PARALLEL:-2}
+# libFuzzer's time-out is wall-clock time: under `chrt --idle 0` on a busy
+# machine one input can wait that long for a core, so idle runs raise it.
+timeout=${FUZZ_TIMEOUT:-20}
 testdata=${SKELVANE_TESTDATA:-$root/../shared/testdata}
 
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g"
@@ -54,7 +60,7 @@ run_one() {
   # Legal JPEG and PNG files may describe far larger images than their own
   # size; the decoders cap sides at 32768, so allow what such an image needs
   # at 32 bits and flag anything beyond.
-  "$binary" "$out/corpus" "${seeds[@]}" -max_total_time="$duration" -timeout=20 \
+  "$binary" "$out/corpus" "${seeds[@]}" -max_total_time="$duration" -timeout="$timeout" \
     -rss_limit_mb=6144 -malloc_limit_mb=4400 -max_len=1048576 -print_final_stats=1 \
     -artifact_prefix="$out/" >"$out/log.txt" 2>&1
 }

@@ -65,7 +65,9 @@ private:
     std::string RenderInto(SweepFrame& frame);
     // One pass over the sweep: `produce` may run for several frames at once,
     // `deliver` runs for each frame in order and returns a failure reason.
-    // Returns the first failure, or nothing.
+    // Returns the first failure, or nothing. The first frame is always
+    // delivered (the caller reads the stop flag before it); each later one
+    // only while no stop was requested.
     std::string RunPass(std::int64_t progressBase, const std::function<void(SweepFrame&)>& produce,
                         const std::function<std::string(SweepFrame&)>& deliver);
 
@@ -157,10 +159,6 @@ std::string Pano2DomeRun::RenderInto(SweepFrame& frame)
 std::string Pano2DomeRun::RunPass(std::int64_t progressBase, const std::function<void(SweepFrame&)>& produce,
                                   const std::function<std::string(SweepFrame&)>& deliver)
 {
-    // The stop flag is read before every frame, the first one included.
-    if (m_context.StopRequested()) {
-        return {};
-    }
     CPanoSweep sweep(m_job.fromAngle, m_job.toAngle, m_job.duration, m_job.frameRate);
     // Set by the ordered end when the pass ends early: later frames are
     // abandoned wherever they are.
@@ -248,27 +246,30 @@ JobOutcome Pano2DomeRun::RenderFrames()
     if (m_bar) {
         m_bar->SetRange(m_frameCount);
     }
-    const std::string failure = RunPass(
-        0,
-        [&](SweepFrame& frame) {
-            frame.failure = RenderInto(frame);
-            if (frame.failure.empty()) {
-                m_context.Checkpoint();
-                frame.file.Stage(*frame.dome, stagingFolder, m_job.frameFormat);
-                frame.dome.reset();
-            }
-        },
-        [&](SweepFrame& frame) -> std::string {
-            const std::string path = PanoFramePath(folder, frame.position, m_job.frameFormat);
-            if (!frame.file.IsStaged()) {
-                return "Cannot write the dome image " + path + ".";
-            }
-            std::string error;
-            if (!frame.file.PublishReplacing(path, error)) {
-                return "Cannot write the dome image " + path + ": " + error + ".";
-            }
-            return {};
-        });
+    std::string failure;
+    if (!m_context.StopRequested()) {
+        failure = RunPass(
+            0,
+            [&](SweepFrame& frame) {
+                frame.failure = RenderInto(frame);
+                if (frame.failure.empty()) {
+                    m_context.Checkpoint();
+                    frame.file.Stage(*frame.dome, stagingFolder, m_job.frameFormat);
+                    frame.dome.reset();
+                }
+            },
+            [&](SweepFrame& frame) -> std::string {
+                const std::string path = PanoFramePath(folder, frame.position, m_job.frameFormat);
+                if (!frame.file.IsStaged()) {
+                    return "Cannot write the dome image " + path + ".";
+                }
+                std::string error;
+                if (!frame.file.PublishReplacing(path, error)) {
+                    return "Cannot write the dome image " + path + ": " + error + ".";
+                }
+                return {};
+            });
+    }
     if (m_bar) {
         m_bar->Reset();
     }
@@ -310,6 +311,10 @@ JobOutcome Pano2DomeRun::RenderVideo()
         if (m_context.StopRequested()) {
             break;  // a stop between passes closes the video of the pass before
         }
+        // From here the pass has begun, and starting the next one throws the
+        // video of the pass before away: a stop that arrives now is honoured
+        // after the pass's first frame, so the job never ends with nothing
+        // after reporting frames.
         if (pass > 0 && !encoder.StartNextPass()) {
             failure = "Cannot write the video " + path + ": " + encoder.GetError() + ".";
             break;

@@ -8,13 +8,11 @@
 #   scripts/cube-memory.sh [WORKDIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/peak-memory.sh
 work=${1:-$(mktemp -d)}
-cli=build/cli/skelvane-cli
-[[ -d $work/sample ]] || "$cli" sample --output "$work/sample" --frames 4 --size 2048 >/dev/null
+make_sample "$work"
 for threads in 1 2; do
   rm -rf "$work/out$threads"
-  /usr/bin/time -v "$cli" cube2dome --input "$work/sample" --output "$work/out$threads" --faces 6 \
-    --size 4096 --threads "$threads" >/dev/null 2>"$work/time$threads.txt"
-  peak=$(awk -F': ' '/Maximum resident/ {print $2}' "$work/time$threads.txt")
-  echo "threads $threads: peak RSS $((peak / 1024)) MiB"
+  measure "threads $threads" "$work/time$threads.txt" cube2dome --input "$work/sample" \
+    --output "$work/out$threads" --faces 6 --size 4096 --threads "$threads"
 done

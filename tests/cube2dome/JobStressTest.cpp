@@ -1,22 +1,14 @@
-// Random Pause / Continue / Stop sequences against running Cube2Dome jobs,
-// as impatient hands on the page's buttons would give them. Whatever the
-// order and timing, every job must end exactly once with the end its
-// requests call for, never hang, and leave on disk exactly the frames it
-// reported, each complete.
-//
-// The run is bounded in time (SKELVANE_STRESS_SECONDS, default 8) so it fits
-// every build; the seed is printed and can be replayed with
-// SKELVANE_STRESS_SEED.
+// Random Pause / Continue / Stop sequences against running Cube2Dome jobs
+// (support/JobStress.h): besides ending as every job must, each leaves on
+// disk exactly the frames it reported, each the file an undisturbed job
+// writes, and no temporary file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <mutex>
-#include <random>
-#include <thread>
 
 #include "cube2dome/Cube2DomeJob.h"
+#include "support/JobStress.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 
@@ -29,51 +21,9 @@ constexpr std::int32_t kFace = 4;
 constexpr std::int32_t kDome = 8;
 constexpr int kFrames = 8;
 
-class CountingObserver : public CJobObserver {
-public:
-    void OnProgress(std::int64_t position) override
-    {
-        std::lock_guard lock(m_mutex);
-        progress.push_back(position);
-    }
-    void OnFinished() override { End(JobEnd::Finished); }
-    void OnStopped() override { End(JobEnd::Stopped); }
-    void OnFailed(const std::string& why) override
-    {
-        End(JobEnd::Failed);
-        std::lock_guard lock(m_mutex);
-        reason = why;
-    }
-
-    std::mutex m_mutex;
-    std::vector<std::int64_t> progress;
-    int endCalls = 0;
-    JobEnd end = JobEnd::Finished;
-    std::string reason;
-
-private:
-    void End(JobEnd what)
-    {
-        std::lock_guard lock(m_mutex);
-        ++endCalls;
-        end = what;
-    }
-};
-
-class SilentReporter : public CMessageReporter {
-public:
-    void ShowMessage(const std::string&) override {}
-};
-
 std::string DomeName(int position)
 {
     return "FullDome_00" + std::to_string(position) + ".bmp";
-}
-
-long EnvNumber(const char* name, long fallback)
-{
-    const char* text = std::getenv(name);
-    return text ? std::strtol(text, nullptr, 10) : fallback;
 }
 
 TEST(JobStress, RandomPauseContinueStopAgainstCubeJobs)
@@ -97,104 +47,48 @@ TEST(JobStress, RandomPauseContinueStopAgainstCubeJobs)
     ASSERT_EQ(settings.ValidateSettings(), std::nullopt);
     CCube2DomeJob job = MakeCube2DomeJob(settings, 180, 15.0f);
 
-    SilentReporter reporter;
     {
-        CountingObserver observer;
+        test::StressObserver observer;
         CJobControl control(CJobControl::Options{1, false});
-        ASSERT_TRUE(BeginCube2DomeJob(control, job, observer, reporter));
+        ASSERT_TRUE(BeginCube2DomeJob(control, job, observer, observer));
         ASSERT_TRUE(control.WaitForEnd(60s));
-        ASSERT_EQ(observer.end, JobEnd::Finished) << observer.reason;
+        ASSERT_EQ(observer.Snapshot().end, JobEnd::Finished) << observer.Snapshot().reason;
     }
     std::vector<std::vector<std::uint8_t>> reference;
     for (int i = 0; i < kFrames; ++i) {
         reference.push_back(test::ReadFileBytes(dir / "reference" / DomeName(i)));
     }
 
-    const auto seed = static_cast<std::uint32_t>(EnvNumber("SKELVANE_STRESS_SEED", std::random_device{}()));
-    const auto budget = std::chrono::seconds(EnvNumber("SKELVANE_STRESS_SECONDS", 8));
-    std::printf("stress seed %u, %lld s\n", seed, static_cast<long long>(budget.count()));
-    std::mt19937 random(seed);
-    auto chance = [&](int percent) { return static_cast<int>(random() % 100) < percent; };
-
-    const auto start = std::chrono::steady_clock::now();
-    int jobs = 0;
-    long actions = 0;
-    std::array<int, 3> ends{};
-    while (std::chrono::steady_clock::now() - start < budget) {
-        SCOPED_TRACE("job " + std::to_string(jobs) + " of seed " + std::to_string(seed));
-        job.saveDir = (dir / ("run" + std::to_string(jobs))).string();
+    test::StressRun run;
+    for (int index = 0; run.TimeLeft(); ++index) {
+        SCOPED_TRACE(run.JobName());
+        job.saveDir = (dir / ("run" + std::to_string(index))).string();
         fs::create_directories(job.saveDir);
         job.fromFrame = 1;
-        job.toFrame = 1 + static_cast<int>(random() % kFrames);
-        const int total = job.toFrame;
+        job.toFrame = 1 + static_cast<int>(run.Random()() % kFrames);
 
-        CountingObserver observer;
-        CJobControl control(CJobControl::Options{1 + static_cast<int>(random() % 2), false});
-        ASSERT_TRUE(BeginCube2DomeJob(control, job, observer, reporter));
-        bool stopAsked = false;
-        const int steps = static_cast<int>(random() % 12);
-        for (int step = 0; step < steps; ++step, ++actions) {
-            switch (random() % 4) {
-            case 0:
-                control.Suspend();
-                break;
-            case 1:
-                control.Resume();
-                break;
-            case 2: {  // Stop, answered after a moment
-                const bool yes = chance(50);
-                const auto think = std::chrono::microseconds(random() % 300);
-                const auto result = control.Stop([&] {
-                    std::this_thread::sleep_for(think);
-                    return yes;
-                });
-                stopAsked = stopAsked || result == CJobControl::StopResult::Stopping;
-                EXPECT_TRUE(result != CJobControl::StopResult::Declined || !yes);
-                break;
-            }
-            default:
-                std::this_thread::sleep_for(std::chrono::microseconds(random() % 500));
-                break;
-            }
-        }
-        // Continue until the gate is open, as the page's Continue does;
-        // then the job must come to its end on its own.
-        while (control.Resume() > 1) {
-        }
-        ASSERT_TRUE(control.WaitForEnd(60s)) << "job did not end: deadlock?";
-        control.Join();
+        test::StressObserver observer;
+        CJobControl control(CJobControl::Options{1 + static_cast<int>(run.Random()() % 2), false});
+        ASSERT_TRUE(BeginCube2DomeJob(control, job, observer, observer));
+        bool stopConfirmed = false;
+        ASSERT_TRUE(run.Disturb(control, stopConfirmed)) << "job did not end: deadlock?";
+        const test::StressObserver::Record record = observer.Snapshot();
+        ASSERT_TRUE(run.CheckEnd(record, stopConfirmed, job.toFrame));
 
-        std::lock_guard lock(observer.m_mutex);
-        ASSERT_EQ(observer.endCalls, 1);
-        ASSERT_NE(observer.end, JobEnd::Failed) << observer.reason;
-        ++ends[static_cast<int>(observer.end)];
-        const auto reported = static_cast<int>(observer.progress.size());
-        for (int i = 0; i < reported; ++i) {
-            ASSERT_EQ(observer.progress[i], i);
-        }
-        if (observer.end == JobEnd::Stopped) {
-            EXPECT_TRUE(stopAsked) << "stopped without a confirmed stop";
-        } else {
-            EXPECT_EQ(reported, total) << "finished without every frame";
-        }
-        // Exactly the reported frames, each the same file an undisturbed
-        // job writes; no temporary file left behind.
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(job.saveDir)) {
             names.push_back(entry.path().filename().string());
         }
         std::sort(names.begin(), names.end());
-        ASSERT_EQ(names.size(), static_cast<std::size_t>(reported));
-        for (int i = 0; i < reported; ++i) {
-            ASSERT_EQ(names[i], DomeName(i));
+        const auto reported = record.progress.size();
+        ASSERT_EQ(names.size(), reported);
+        for (std::size_t i = 0; i < reported; ++i) {
+            ASSERT_EQ(names[i], DomeName(static_cast<int>(i)));
             ASSERT_EQ(test::ReadFileBytes(fs::path(job.saveDir) / names[i]), reference[i]) << names[i];
         }
         fs::remove_all(job.saveDir);
-        ++jobs;
     }
-    std::printf("stress: %d jobs, %ld actions, %d finished, %d stopped\n", jobs, actions, ends[0], ends[1]);
-    RecordProperty("jobs", jobs);
-    EXPECT_GT(jobs, 0);
+    run.Summarise("cube");
 }
 
 }  // namespace
