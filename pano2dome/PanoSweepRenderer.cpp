@@ -59,8 +59,7 @@ SKELVANE_INLINE bool IsInside(const PanoMapEntry& e)
 }
 
 // The projector's wrap: inside [0, period] a column stays, one period above
-// it loses one period; anything else goes through the projector's own wrap
-// (its steps beyond the first are not plain subtractions).
+// it loses one period; anything else goes through the projector's own wrap.
 SKELVANE_INLINE float WrappedColumn(float x, float shift, float period)
 {
     const float column = x + shift;
@@ -370,14 +369,17 @@ SKELVANE_AVX512 SKELVANE_INLINE void RenderSixteen(const SweepFrame& frame, cons
                               _mm512_cmp_ps_mask(y, _mm512_set1_ps(kPanoOutside), _CMP_EQ_OQ);
     __mmask16 fast = static_cast<__mmask16>(~(nonFinite | outside));
 
-    // WrappedColumn's plain cases; the others take the exact path.
+    // The projector's wrap for columns up to three periods (one or two
+    // subtractions, as it does them); the others take the exact path.
     const __m512 period = _mm512_set1_ps(frame.period);
     const __m512 column = _mm512_add_ps(x, _mm512_set1_ps(frame.shift));
     const __mmask16 above = _mm512_cmp_ps_mask(column, period, _CMP_GT_OQ);
     const __m512 once = _mm512_sub_ps(column, period);
-    fast &= ~(above & _mm512_cmp_ps_mask(once, period, _CMP_GT_OQ));
+    const __mmask16 twiceAbove = above & _mm512_cmp_ps_mask(once, period, _CMP_GT_OQ);
+    const __m512 twice = _mm512_sub_ps(once, period);
+    fast &= ~(twiceAbove & _mm512_cmp_ps_mask(twice, period, _CMP_GT_OQ));
     fast &= _mm512_cmp_ps_mask(column, _mm512_setzero_ps(), _CMP_GE_OQ);
-    const __m512 xs = _mm512_mask_mov_ps(column, above, once);
+    const __m512 xs = _mm512_mask_mov_ps(_mm512_mask_mov_ps(column, above, once), twiceAbove, twice);
 
     // Whole parts of at least 1 make the float fractions exact; the 4 x 4
     // neighbourhood must lie inside the panorama (no edge clamping).
