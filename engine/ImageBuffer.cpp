@@ -137,7 +137,7 @@ void CImageBuffer::SetBlockBookkeeping()
     m_infoHeader.clrImportant = 0;
 }
 
-bool CImageBuffer::Create(std::int32_t width, std::int32_t height)
+bool CImageBuffer::Create(std::int32_t width, std::int32_t height, BlockContents contents)
 {
     Release();
     width = std::max(width, 0);
@@ -146,7 +146,7 @@ bool CImageBuffer::Create(std::int32_t width, std::int32_t height)
         return false;
     }
     const std::int64_t stride = 4 * static_cast<std::int64_t>(width);
-    PixelBlock bits = AllocatePixelBlock(stride * height);
+    PixelBlock bits = AllocatePixelBlock(stride * height, contents);
     m_infoHeader.width = width;
     m_infoHeader.height = height;
     m_infoHeader.bitCount = 32;

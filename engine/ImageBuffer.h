@@ -82,7 +82,9 @@ public:
     CImageBuffer(CImageBuffer&& other) noexcept;
     CImageBuffer& operator=(CImageBuffer&& other) noexcept;
 
-    bool Create(std::int32_t width, std::int32_t height);
+    // A 32-bit image; its pixels are zero, or unspecified for a renderer that
+    // writes every one of them (a reused block is then not written twice).
+    bool Create(std::int32_t width, std::int32_t height, BlockContents contents = BlockContents::Zeroed);
     bool CopyFrom(const CImageBuffer& source);
     void Release();
 

@@ -32,6 +32,21 @@ TEST(PixelBlock, ReusedLargeBlocksComeBackZeroed)
     ASSERT_TRUE(AllZero(smaller.get(), kLarge - 4096));
 }
 
+TEST(PixelBlock, BlocksForOverwriteAreNotClearedAgain)
+{
+    // A size no other test uses, so the cache can only hand back this block.
+    constexpr std::int64_t kLarge = (std::int64_t{40} << 20) + 4096;
+    {
+        PixelBlock first = AllocatePixelBlock(kLarge, BlockContents::Unspecified);
+        ASSERT_TRUE(first);
+        std::memset(first.get(), 0xCD, kLarge);
+    }
+    PixelBlock reused = AllocatePixelBlock(kLarge, BlockContents::Unspecified);
+    ASSERT_TRUE(reused);
+    EXPECT_EQ(reused[0], 0xCD);
+    EXPECT_EQ(reused[kLarge - 1], 0xCD);
+}
+
 TEST(PixelBlock, SmallAndEmptyBlocks)
 {
     EXPECT_FALSE(AllocatePixelBlock(0));
