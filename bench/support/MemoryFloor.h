@@ -8,8 +8,10 @@
 
 namespace skelvane::bench {
 
-// Bytes per second that memcpy moves (read + write counted once each) over
-// buffers far larger than the caches, on all cores; measured once per process.
+// Bytes per second that a copy moves (read + write counted once each) over
+// buffers far larger than the caches, on all cores: the faster of memcpy and a
+// copy with streaming stores, which writes no more than it counts. Measured
+// once per process.
 double CopyBandwidth();
 
 // Adds the counters "floor_ms" (time the copy bandwidth needs for the bytes
