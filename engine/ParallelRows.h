@@ -1,7 +1,9 @@
 // Row-band parallelism shared by every pixel loop of the engine.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
@@ -36,10 +38,11 @@ private:
 };
 
 // Calls body(firstRow, endRow) over [0, rows), in bands on all cores when the
-// image is large enough. Bands never share a row, so bodies need no locks.
-// The caller's row-band check runs before every band, on the band's thread.
+// image is large enough; a band has at least `minBandRows` rows unless the
+// image has fewer. Bands never share a row, so bodies need no locks. The
+// caller's row-band check runs before every band, on the band's thread.
 template <class Body>
-void ForEachRowBand(std::int32_t rows, std::int64_t pixelsPerRow, Body&& body)
+void ForEachRowBand(std::int32_t rows, std::int64_t pixelsPerRow, std::int32_t minBandRows, Body&& body)
 {
     if (rows <= 0) {
         return;
@@ -53,8 +56,12 @@ void ForEachRowBand(std::int32_t rows, std::int64_t pixelsPerRow, Body&& body)
         return;
     }
     // About 16 thousand pixels per task keeps scheduling overhead small and
-    // leaves enough tasks to balance the cores.
-    const std::int64_t grain = pixelsPerRow > 0 ? (16 * 1024 + pixelsPerRow - 1) / pixelsPerRow : rows;
+    // leaves enough tasks to balance the cores. Ranges are halved while they
+    // exceed the grain, so a grain of twice the minimum band keeps to it.
+    std::int64_t grain = pixelsPerRow > 0 ? (16 * 1024 + pixelsPerRow - 1) / pixelsPerRow : rows;
+    if (minBandRows > 1) {
+        grain = std::max(grain, 2 * static_cast<std::int64_t>(minBandRows));
+    }
     tbb::parallel_for(tbb::blocked_range<std::int32_t>(0, rows, static_cast<std::size_t>(grain > 0 ? grain : 1)),
                       [&](const tbb::blocked_range<std::int32_t>& band) {
                           if (check.call) {
@@ -62,6 +69,12 @@ void ForEachRowBand(std::int32_t rows, std::int64_t pixelsPerRow, Body&& body)
                           }
                           body(band.begin(), band.end());
                       });
+}
+
+template <class Body>
+void ForEachRowBand(std::int32_t rows, std::int64_t pixelsPerRow, Body&& body)
+{
+    ForEachRowBand(rows, pixelsPerRow, 1, std::forward<Body>(body));
 }
 
 }  // namespace skelvane
