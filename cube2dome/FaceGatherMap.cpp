@@ -10,6 +10,7 @@
 #include <mutex>
 #include <new>
 
+#include "engine/CubeDomeRows.h"
 #include "engine/ParallelRows.h"
 
 namespace skelvane {
@@ -223,30 +224,22 @@ std::unique_ptr<CImageBuffer> CFaceGatherMap::Render(const CubeFaces& faces, CMe
     }
     static const std::uint32_t kOpaqueBlack = 0xFF000000u;
     static const std::uint32_t kTransparentBlack = 0x00000000u;
+    static_assert(kFaceShift == kPackedSourceShift);
     // Per "face" 0..7: where its pixels start and which offsets are real. An
     // empty face and the outside word read one fixed pixel.
-    const std::uint32_t* base[8];
-    std::uint32_t mask[8];
+    PackedFrame frame{m_words.get(), m_outSize, {}, {}, nullptr};
     for (int k = 0; k < 8; ++k) {
         const bool usable = k < kCubeFaceCount && !faces[k].IsEmpty();
-        base[k] = usable ? reinterpret_cast<const std::uint32_t*>(faces[k].Bits())
-                         : (k == 7 ? &kTransparentBlack : &kOpaqueBlack);
-        mask[k] = usable ? kOffsetMask : 0;
+        frame.base[k] = usable ? reinterpret_cast<const std::uint32_t*>(faces[k].Bits())
+                               : (k == 7 ? &kTransparentBlack : &kOpaqueBlack);
+        frame.mask[k] = usable ? kOffsetMask : 0;
     }
     try {
         auto dome = std::make_unique<CImageBuffer>();
-        dome->Create(m_outSize, m_outSize);
-        ForEachRowBand(m_outSize, m_outSize, [&](std::int32_t first, std::int32_t end) {
-            for (std::int32_t i = first; i < end; ++i) {
-                const std::uint32_t* word = m_words.get() + static_cast<std::size_t>(i) * m_outSize;
-                std::uint32_t* out = dome->Row32(i);
-                for (std::int32_t j = 0; j < m_outSize; ++j) {
-                    const std::uint32_t w = word[j];
-                    const std::uint32_t face = w >> kFaceShift;
-                    out[j] = base[face][w & mask[face]];
-                }
-            }
-        });
+        dome->Create(m_outSize, m_outSize, BlockContents::Unspecified);
+        frame.dome = dome.get();
+        ForEachRowBand(m_outSize, m_outSize, kCubeRowsPerBand,
+                       [&](std::int32_t first, std::int32_t end) { RenderPackedRows(frame, first, end); });
         if (m_overflowW) {
             reporter.ShowMessage("Overflow-w");
         }

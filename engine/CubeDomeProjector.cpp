@@ -5,6 +5,7 @@
 #include <exception>
 #include <new>
 
+#include "engine/CubeDomeRows.h"
 #include "engine/ParallelRows.h"
 
 namespace skelvane {
@@ -324,47 +325,15 @@ std::unique_ptr<CImageBuffer> CCubeDomeProjector::RenderCubeDome(const CubeFaces
     }
     return ReportRenderFailures(m_reporter, [&] {
         auto dome = std::make_unique<CImageBuffer>();
-        dome->Create(outSize, outSize);
+        dome->Create(outSize, outSize, BlockContents::Unspecified);
 
-        // Each face read clamps into that face's own size; an empty face
-        // reads as opaque black. Resolved once here, not per pixel.
-        struct FaceView {
-            const CImageBuffer* image;
-            std::int32_t lastColumn;
-            std::int32_t lastRow;
-        };
-        FaceView views[kCubeFaceCount];
-        for (int k = 0; k < kCubeFaceCount; ++k) {
-            const CImageBuffer& face = faces[k];
-            const bool usable = !face.IsEmpty() && face.GetBitCount() == 32;
-            views[k] = {usable ? &face : nullptr, face.GetWidth() - 1, face.GetHeight() - 1};
-        }
-
+        const FaceMapFrame frame{map, outSize, faceSize, FaceMapSourcesOf(faces), dome.get()};
         std::atomic<bool> overflowW{false};
         std::atomic<bool> overflowH{false};
-        ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) {
+        ForEachRowBand(outSize, outSize, kCubeRowsPerBand, [&](std::int32_t first, std::int32_t end) {
             bool bandOverflowW = false;
             bool bandOverflowH = false;
-            for (std::int32_t i = first; i < end; ++i) {
-                const FaceMapEntry* entry = map + static_cast<std::size_t>(i) * outSize;
-                std::uint32_t* out = dome->Row32(i);
-                for (std::int32_t j = 0; j < outSize; ++j, ++entry) {
-                    if (entry->u == kOutsideCircle && entry->v == kOutsideCircle) {
-                        out[j] = 0x00000000u;
-                        continue;
-                    }
-                    std::int32_t x = RoundToFacePixel(entry->u, faceSize, bandOverflowW);
-                    std::int32_t y = RoundToFacePixel(entry->v, faceSize, bandOverflowH);
-                    const FaceView& view = views[static_cast<unsigned>(entry->face) % kCubeFaceCount];
-                    if (!view.image) {
-                        out[j] = 0xFF000000u;
-                        continue;
-                    }
-                    x = x < view.lastColumn ? x : view.lastColumn;
-                    y = y < view.lastRow ? y : view.lastRow;
-                    out[j] = view.image->Row32(y)[x];
-                }
-            }
+            RenderFaceMapRows(frame, first, end, bandOverflowW, bandOverflowH);
             if (bandOverflowW) {
                 overflowW.store(true, std::memory_order_relaxed);
             }

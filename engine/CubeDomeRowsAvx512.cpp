@@ -1,0 +1,431 @@
+#include "engine/CubeDomeRowsAvx512.h"
+
+#if SKELVANE_CUBE_ROWS_AVX512
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "engine/CubeDomePixels.h"
+
+#define SKELVANE_AVX512 __attribute__((target("avx2,avx512f,avx512dq,avx512bw,avx512vl")))
+#define SKELVANE_INLINE inline __attribute__((always_inline))
+// GCC 12's AVX-512 headers start some intrinsics from an undefined register
+// and then warn about it.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+namespace skelvane {
+namespace {
+
+// Rows planned ahead of the gather pass: enough lead for the prefetches, and
+// the strip's plan stays in the second-level cache.
+constexpr std::int32_t kStripRows = 4;
+
+// Domes from this size on no longer fit the last-level cache next to the
+// faces and the map, so nothing is lost by writing them around it.
+constexpr std::int64_t kStreamedDomeBytes = std::int64_t{16} << 20;
+
+// The pixels of a row before its first whole 64-byte line.
+std::int32_t PixelsBeforeLine(const std::uint32_t* out, std::int32_t width)
+{
+    const auto misalignment = static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(out) & 63);
+    return std::min(width, (64 - misalignment) % 64 / 4);
+}
+
+// A table of eight 32-bit entries, indexed by permutes.
+SKELVANE_AVX512 SKELVANE_INLINE __m512i Table8(const void* entries)
+{
+    return _mm512_maskz_loadu_epi32(0x00FF, entries);
+}
+
+// RoundToFacePixel in sixteen lanes: truncate(p + 0.5); not above 0 (NaN
+// included) gives 0; at or beyond the face size gives its last pixel and sets
+// the lane in `overflow`.
+SKELVANE_AVX512 SKELVANE_INLINE __m512i RoundToFacePixel16(__m512 position, __m512 size, __m512i last,
+                                                           __mmask16& overflow)
+{
+    const __m512 rounded = _mm512_add_ps(position, _mm512_set1_ps(0.5f));
+    const __mmask16 positive = _mm512_cmp_ps_mask(rounded, _mm512_setzero_ps(), _CMP_GT_OQ);
+    const __mmask16 beyond = _mm512_cmp_ps_mask(rounded, size, _CMP_GE_OQ);
+    overflow |= beyond;
+    return _mm512_mask_mov_epi32(_mm512_maskz_cvttps_epi32(positive, rounded), beyond, last);
+}
+
+// What a planner gives for sixteen pixels: per lane its source and its pixel
+// counted from the source's first, and which lanes read at all (the others
+// are transparent black).
+struct LanePlan {
+    __m512i index;
+    __m512i source;
+    __mmask16 read;
+};
+
+// The face map, sixteen entries at a time.
+class FaceMapPlanner {
+public:
+    SKELVANE_AVX512 explicit FaceMapPlanner(const FaceMapFrame& frame)
+        : m_map(frame.map),
+          m_outSize(static_cast<std::size_t>(frame.outSize)),
+          m_lastColumn(Table8(frame.sources.lastColumn)),
+          m_lastRow(Table8(frame.sources.lastRow)),
+          m_pitch(Table8(frame.sources.pitch)),
+          m_size(_mm512_set1_ps(static_cast<float>(frame.faceSize))),
+          m_lastPixel(_mm512_set1_epi32(frame.faceSize - 1))
+    {
+    }
+
+    void StartRow(std::int32_t row) { m_entry = m_map + static_cast<std::size_t>(row) * m_outSize; }
+
+    // False, leaving the pixels to the one-pixel loop, where a face number
+    // needs wrapping.
+    SKELVANE_AVX512 SKELVANE_INLINE bool Plan(std::int32_t j, LanePlan& plan)
+    {
+        // Lanes of u, v and face in three vectors of sixteen entries.
+        const __m512i uFirst = _mm512_setr_epi32(0, 3, 6, 9, 12, 15, 18, 21, 24, 27, 30, 0, 0, 0, 0, 0);
+        const __m512i uLast = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 17, 20, 23, 26, 29);
+        const __m512i vFirst = _mm512_setr_epi32(1, 4, 7, 10, 13, 16, 19, 22, 25, 28, 31, 0, 0, 0, 0, 0);
+        const __m512i vLast = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 18, 21, 24, 27, 30);
+        const __m512i fFirst = _mm512_setr_epi32(2, 5, 8, 11, 14, 17, 20, 23, 26, 29, 0, 0, 0, 0, 0, 0);
+        const __m512i fLast = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 16, 19, 22, 25, 28, 31);
+        const float* e = &m_entry[j].u;
+        const __m512 e0 = _mm512_loadu_ps(e);
+        const __m512 e1 = _mm512_loadu_ps(e + 16);
+        const __m512 e2 = _mm512_loadu_ps(e + 32);
+        const __m512i face = _mm512_permutex2var_epi32(
+            _mm512_permutex2var_epi32(_mm512_castps_si512(e0), fFirst, _mm512_castps_si512(e1)), fLast,
+            _mm512_castps_si512(e2));
+        if (_mm512_cmpgt_epu32_mask(face, _mm512_set1_epi32(kCubeFaceCount - 1))) {
+            return false;
+        }
+        const __m512 u = _mm512_permutex2var_ps(_mm512_permutex2var_ps(e0, uFirst, e1), uLast, e2);
+        const __m512 v = _mm512_permutex2var_ps(_mm512_permutex2var_ps(e0, vFirst, e1), vLast, e2);
+        const __m512 outside = _mm512_set1_ps(kOutsideCircle);
+        const __m512i x = _mm512_min_epi32(RoundToFacePixel16(u, m_size, m_lastPixel, m_beyondW),
+                                           _mm512_permutexvar_epi32(face, m_lastColumn));
+        const __m512i lastRow = _mm512_permutexvar_epi32(face, m_lastRow);
+        const __m512i y = _mm512_min_epi32(RoundToFacePixel16(v, m_size, m_lastPixel, m_beyondH), lastRow);
+        const __m512i rowsUp = _mm512_sub_epi32(lastRow, y);
+        plan.index = _mm512_add_epi32(_mm512_mullo_epi32(rowsUp, _mm512_permutexvar_epi32(face, m_pitch)), x);
+        plan.source = face;
+        plan.read = ~(_mm512_cmp_ps_mask(u, outside, _CMP_EQ_OQ) & _mm512_cmp_ps_mask(v, outside, _CMP_EQ_OQ));
+        return true;
+    }
+
+    bool OverflowW() const { return m_beyondW != 0; }
+    bool OverflowH() const { return m_beyondH != 0; }
+
+private:
+    const FaceMapEntry* m_map;
+    std::size_t m_outSize;
+    const FaceMapEntry* m_entry = nullptr;
+    __m512i m_lastColumn;
+    __m512i m_lastRow;
+    __m512i m_pitch;
+    __m512 m_size;
+    __m512i m_lastPixel;
+    __mmask16 m_beyondW = 0;
+    __mmask16 m_beyondH = 0;
+};
+
+// Packed words, sixteen at a time.
+class PackedPlanner {
+public:
+    SKELVANE_AVX512 explicit PackedPlanner(const PackedFrame& frame)
+        : m_words(frame.words), m_outSize(static_cast<std::size_t>(frame.outSize)), m_mask(Table8(frame.mask))
+    {
+    }
+
+    void StartRow(std::int32_t row) { m_word = m_words + static_cast<std::size_t>(row) * m_outSize; }
+
+    SKELVANE_AVX512 SKELVANE_INLINE bool Plan(std::int32_t j, LanePlan& plan)
+    {
+        const __m512i w = _mm512_loadu_si512(m_word + j);
+        plan.source = _mm512_srli_epi32(w, kPackedSourceShift);
+        plan.index = _mm512_and_si512(w, _mm512_permutexvar_epi32(plan.source, m_mask));
+        plan.read = 0xFFFF;
+        return true;
+    }
+
+private:
+    const std::uint32_t* m_words;
+    std::size_t m_outSize;
+    const std::uint32_t* m_word = nullptr;
+    __m512i m_mask;
+};
+
+// A planned block as the gather pass reads it. Its control word holds the
+// lanes that read in bits 0..15 and, when they all read one source, that
+// source in bits 16..18; otherwise kMixedSources, and the gather goes source
+// by source. kBlockDone marks a block the one-pixel loop has written.
+constexpr std::uint32_t kMixedSources = 1u << 19;
+constexpr std::uint32_t kBlockDone = 1u << 20;
+
+struct alignas(64) BlockIndexes {
+    __m512i lanes;
+};
+
+struct BlockSources {
+    __m128i lanes;  // one byte a lane
+};
+
+struct PlannedRow {
+    std::uint32_t* out;
+    std::int32_t head;    // pixels before the first block
+    std::int32_t blocks;  // blocks of sixteen after them
+};
+
+// The plans of two strips (the one being gathered and the one ahead), and
+// the line numbers of the last two planned rows. Kept per thread, as bands
+// follow one another on the same threads.
+struct StripBuffers {
+    std::vector<BlockIndexes> indexes;
+    std::vector<BlockSources> sources;
+    std::vector<std::uint32_t> control;
+    std::vector<std::uint32_t> lines;
+    PlannedRow rows[2 * kStripRows];
+};
+
+SKELVANE_AVX512 SKELVANE_INLINE std::uint32_t ControlOf(const LanePlan& plan)
+{
+    std::uint32_t control = plan.read;
+    if (plan.read) {
+        // The source of the first lane that reads: do all the others share it?
+        const int first = _mm_cvtsi128_si32(_mm512_castsi512_si128(_mm512_maskz_compress_epi32(plan.read, plan.source)));
+        const bool shared = !_mm512_mask_cmpneq_epi32_mask(plan.read, plan.source, _mm512_set1_epi32(first));
+        control |= shared ? static_cast<std::uint32_t>(first) << 16 : kMixedSources;
+    }
+    return control;
+}
+
+SKELVANE_AVX512 SKELVANE_INLINE __m512i GatherBlock(std::uint32_t control, __m512i index, __m128i sources,
+                                                    const std::uint32_t* const* base)
+{
+    const auto read = static_cast<__mmask16>(control);
+    if (!read) {
+        return _mm512_setzero_si512();
+    }
+    if (!(control & kMixedSources)) {
+        return _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), read, index, base[(control >> 16) & 7], 4);
+    }
+    const __m512i source = _mm512_cvtepu8_epi32(sources);
+    __m512i pixels = _mm512_setzero_si512();
+    for (__mmask16 left = read; left;) {
+        const int s = _mm_cvtsi128_si32(_mm512_castsi512_si128(_mm512_maskz_compress_epi32(left, source)));
+        const __mmask16 same = _mm512_mask_cmpeq_epi32_mask(left, source, _mm512_set1_epi32(s));
+        pixels = _mm512_mask_i32gather_epi32(pixels, same, index, base[s], 4);
+        left &= static_cast<__mmask16>(~same);
+    }
+    return pixels;
+}
+
+// Rows [first, end) of the dome through `planner`, with pixels(row, firstColumn,
+// endColumn) for what it leaves to the one-pixel loop.
+//
+// A face line is prefetched when a lane reads it and neither the lane before
+// nor the three nearest lanes of the row above read it: over a dome, that
+// fetches nearly every line the rows read for the first time, at under two
+// prefetches per such line. The prefetches of a block are issued while the
+// next block is planned, once the block's stores have been made.
+template <bool kStream, class Planner, class Pixels>
+class StripPipeline {
+public:
+    SKELVANE_AVX512 StripPipeline(Planner& planner, const std::uint32_t* const* base, Pixels& pixels,
+                                  CImageBuffer& dome)
+        : m_planner(planner), m_base(base), m_pixels(pixels), m_dome(dome), m_width(dome.GetWidth()),
+          m_blocksPerRow(static_cast<std::size_t>(m_width) / 16), m_lineRow(static_cast<std::size_t>(m_width) + 32)
+    {
+        thread_local StripBuffers buffers;
+        m_buffers = &buffers;
+        buffers.indexes.resize(2 * kStripRows * m_blocksPerRow);
+        buffers.sources.resize(2 * kStripRows * m_blocksPerRow);
+        buffers.control.resize(2 * kStripRows * m_blocksPerRow);
+        buffers.lines.resize(2 * m_lineRow);
+        std::int32_t lowBits[8];
+        for (int k = 0; k < 8; ++k) {
+            lowBits[k] = static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(base[k]) / 4);
+        }
+        m_baseLow = Table8(lowBits);
+    }
+
+    SKELVANE_AVX512 void Run(std::int32_t first, std::int32_t end)
+    {
+        Planner planner = m_planner;  // a copy the one-pixel calls cannot reach, kept in registers
+        std::int32_t gatherRows = 0;
+        std::size_t gatherSlot = 0;
+        for (std::int32_t strip = 0, r0 = first; r0 < end; ++strip, r0 += kStripRows) {
+            const std::int32_t rows = std::min(kStripRows, end - r0);
+            const std::size_t slot = static_cast<std::size_t>(strip & 1) * kStripRows;
+            for (std::int32_t k = 0; k < rows; ++k) {
+                PlanRow(planner, r0 + k, slot + k, r0 + k > first);
+            }
+            Gather(gatherSlot, gatherRows);
+            gatherRows = rows;
+            gatherSlot = slot;
+        }
+        Gather(gatherSlot, gatherRows);
+        if (kStream) {
+            _mm_sfence();
+        }
+        m_planner = planner;
+    }
+
+private:
+    SKELVANE_AVX512 SKELVANE_INLINE void PlanRow(Planner& planner, std::int32_t r, std::size_t slot, bool above)
+    {
+        std::uint32_t* out = m_dome.Row32(r);
+        const std::int32_t head = kStream ? PixelsBeforeLine(out, m_width) : 0;
+        const std::int32_t blocks = (m_width - head) / 16;
+        m_buffers->rows[slot] = {out, head, blocks};
+        m_pixels(r, 0, head);
+        m_pixels(r, head + 16 * blocks, m_width);
+        planner.StartRow(r);
+        BlockIndexes* indexes = m_buffers->indexes.data() + slot * m_blocksPerRow;
+        BlockSources* sources = m_buffers->sources.data() + slot * m_blocksPerRow;
+        std::uint32_t* control = m_buffers->control.data() + slot * m_blocksPerRow;
+        std::uint32_t* lines = m_buffers->lines.data() + 16 + static_cast<std::size_t>(r & 1) * m_lineRow;
+        const std::uint32_t* linesAbove = m_buffers->lines.data() + 16 + static_cast<std::size_t>(~r & 1) * m_lineRow;
+        __m512i before = _mm512_set1_epi32(-1);
+        __mmask16 pending = 0;
+        std::int32_t pendingBlock = 0;
+        for (std::int32_t c = 0; c < blocks; ++c) {
+            const std::int32_t j = head + 16 * c;
+            LanePlan plan;
+            if (!planner.Plan(j, plan)) {
+                m_pixels(r, j, j + 16);
+                control[c] = kBlockDone;
+                continue;
+            }
+            indexes[c].lanes = plan.index;
+            sources[c].lanes = _mm512_cvtepi32_epi8(plan.source);
+            control[c] = ControlOf(plan);
+            const __m512i line =
+                _mm512_srli_epi32(_mm512_add_epi32(_mm512_permutexvar_epi32(plan.source, m_baseLow), plan.index), 4);
+            _mm512_storeu_si512(lines + j, line);
+            __mmask16 fresh = plan.read & _mm512_cmpneq_epi32_mask(line, _mm512_alignr_epi32(line, before, 15));
+            before = line;
+            if (above) {
+                fresh &= _mm512_cmpneq_epi32_mask(line, _mm512_loadu_si512(linesAbove + j - 1)) &
+                         _mm512_cmpneq_epi32_mask(line, _mm512_loadu_si512(linesAbove + j)) &
+                         _mm512_cmpneq_epi32_mask(line, _mm512_loadu_si512(linesAbove + j + 1));
+            }
+            if (pending) {
+                Prefetch(indexes[pendingBlock], sources[pendingBlock], pending);
+            }
+            pending = fresh;
+            pendingBlock = c;
+        }
+        if (pending) {
+            Prefetch(indexes[pendingBlock], sources[pendingBlock], pending);
+        }
+    }
+
+    SKELVANE_INLINE void Prefetch(const BlockIndexes& indexes, const BlockSources& sources, __mmask16 lanes) const
+    {
+        const auto* index = reinterpret_cast<const std::uint32_t*>(&indexes.lanes);
+        const auto* source = reinterpret_cast<const std::uint8_t*>(&sources.lanes);
+        for (unsigned left = lanes; left; left &= left - 1) {
+            const int k = __builtin_ctz(left);
+            _mm_prefetch(reinterpret_cast<const char*>(m_base[source[k]] + index[k]), _MM_HINT_T0);
+        }
+    }
+
+    SKELVANE_AVX512 SKELVANE_INLINE void Gather(std::size_t slot0, std::int32_t rows)
+    {
+        std::int32_t columns = 0;
+        for (std::int32_t k = 0; k < rows; ++k) {
+            columns = std::max(columns, m_buffers->rows[slot0 + k].blocks);
+        }
+        for (std::int32_t c = 0; c < columns; ++c) {
+            for (std::int32_t k = 0; k < rows; ++k) {
+                const std::size_t slot = slot0 + k;
+                const PlannedRow& row = m_buffers->rows[slot];
+                const std::size_t n = slot * m_blocksPerRow + static_cast<std::size_t>(c);
+                const std::uint32_t control = m_buffers->control[n];
+                if (c >= row.blocks || (control & kBlockDone)) {
+                    continue;
+                }
+                const __m512i pixels =
+                    GatherBlock(control, m_buffers->indexes[n].lanes, m_buffers->sources[n].lanes, m_base);
+                std::uint32_t* at = row.out + row.head + 16 * c;
+                if (kStream) {
+                    _mm512_stream_si512(reinterpret_cast<__m512i*>(at), pixels);
+                } else {
+                    _mm512_storeu_si512(at, pixels);
+                }
+            }
+        }
+    }
+
+    Planner& m_planner;
+    const std::uint32_t* const* m_base;
+    Pixels& m_pixels;
+    CImageBuffer& m_dome;
+    std::int32_t m_width;
+    std::size_t m_blocksPerRow;
+    std::size_t m_lineRow;
+    StripBuffers* m_buffers;
+    __m512i m_baseLow;  // the low 32 bits of each source's address in pixels
+};
+
+template <class Planner, class Pixels>
+SKELVANE_AVX512 void RenderRows(Planner& planner, const std::uint32_t* const* base, Pixels& pixels,
+                                CImageBuffer& dome, std::int32_t first, std::int32_t end)
+{
+    if (dome.ImageSize() >= kStreamedDomeBytes) {
+        StripPipeline<true, Planner, Pixels>(planner, base, pixels, dome).Run(first, end);
+    } else {
+        StripPipeline<false, Planner, Pixels>(planner, base, pixels, dome).Run(first, end);
+    }
+}
+
+// Whether every face's pixels can be counted in 31 bits from its first.
+bool FitsPixelOffsets(const CubeFaceSources& sources)
+{
+    for (int k = 0; k < 8; ++k) {
+        const std::int64_t last =
+            static_cast<std::int64_t>(sources.lastRow[k]) * sources.pitch[k] + sources.lastColumn[k];
+        if (last > INT32_MAX) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CpuHasAvx512()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+}
+
+SKELVANE_AVX512 bool RenderFaceMapRowsAvx512(const FaceMapFrame& frame, std::int32_t first, std::int32_t end,
+                                             bool& overflowW, bool& overflowH)
+{
+    if (!FitsPixelOffsets(frame.sources)) {
+        return false;
+    }
+    auto pixels = [&](std::int32_t row, std::int32_t firstColumn, std::int32_t endColumn) {
+        FaceMapPixels(frame, row, firstColumn, endColumn, overflowW, overflowH);
+    };
+    FaceMapPlanner planner(frame);
+    RenderRows(planner, frame.sources.bottom, pixels, *frame.dome, first, end);
+    overflowW = overflowW || planner.OverflowW();
+    overflowH = overflowH || planner.OverflowH();
+    return true;
+}
+
+SKELVANE_AVX512 void RenderPackedRowsAvx512(const PackedFrame& frame, std::int32_t first, std::int32_t end)
+{
+    auto pixels = [&](std::int32_t row, std::int32_t firstColumn, std::int32_t endColumn) {
+        PackedPixels(frame, row, firstColumn, endColumn);
+    };
+    PackedPlanner planner(frame);
+    RenderRows(planner, frame.base, pixels, *frame.dome, first, end);
+}
+
+}  // namespace skelvane
+
+#endif
