@@ -18,9 +18,14 @@
 namespace skelvane {
 namespace {
 
-// Rows planned ahead of the gather pass: enough lead for the prefetches, and
-// the strip's plan stays in the second-level cache.
-constexpr std::int32_t kStripRows = 4;
+// Rows planned ahead of the gather pass: enough lead for the face prefetches,
+// and the strip's plan stays in the second-level cache.
+constexpr std::int32_t kStripRows = 2;
+
+// How far ahead, in blocks of sixteen, the plan pass fetches map entries: the
+// hardware prefetchers stop at every 4 KiB page of the map, and it is read
+// too fast for them to catch up.
+constexpr std::int32_t kMapBlocksAhead = 40;
 
 // Domes from this size on no longer fit the last-level cache next to the
 // faces and the map, so nothing is lost by writing them around it.
@@ -33,23 +38,31 @@ std::int32_t PixelsBeforeLine(const std::uint32_t* out, std::int32_t width)
     return std::min(width, (64 - misalignment) % 64 / 4);
 }
 
+// Fetches the line `bytes` past `at` into the cache (which may lie past the
+// end of a block: prefetches do not fault).
+SKELVANE_INLINE void PrefetchAhead(const void* at, std::size_t bytes)
+{
+    _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(at) + bytes), _MM_HINT_T0);
+}
+
 // A table of eight 32-bit entries, indexed by permutes.
 SKELVANE_AVX512 SKELVANE_INLINE __m512i Table8(const void* entries)
 {
     return _mm512_maskz_loadu_epi32(0x00FF, entries);
 }
 
-// RoundToFacePixel in sixteen lanes: truncate(p + 0.5); not above 0 (NaN
-// included) gives 0; at or beyond the face size gives its last pixel and sets
-// the lane in `overflow`.
-SKELVANE_AVX512 SKELVANE_INLINE __m512i RoundToFacePixel16(__m512 position, __m512 size, __m512i last,
-                                                           __mmask16& overflow)
+// RoundToFacePixel in sixteen lanes, followed by the clamp into the face:
+// truncate(min(max(p + 0.5, 0), limit)), with the face size less one and the
+// face's last pixel (whichever is smaller) as the limit. Equal to the scalar
+// steps as long as the limits are whole numbers a float holds exactly: not
+// above 0 (NaN included, which max turns into its second operand) gives 0,
+// and truncation commutes with a whole-number limit. The largest p + 0.5 is
+// kept in `highest`, for the overflow flag (max passes over NaN likewise).
+SKELVANE_AVX512 SKELVANE_INLINE __m512i FacePixel16(__m512 position, __m512 limit, __m512& highest)
 {
     const __m512 rounded = _mm512_add_ps(position, _mm512_set1_ps(0.5f));
-    const __mmask16 positive = _mm512_cmp_ps_mask(rounded, _mm512_setzero_ps(), _CMP_GT_OQ);
-    const __mmask16 beyond = _mm512_cmp_ps_mask(rounded, size, _CMP_GE_OQ);
-    overflow |= beyond;
-    return _mm512_mask_mov_epi32(_mm512_maskz_cvttps_epi32(positive, rounded), beyond, last);
+    highest = _mm512_max_ps(rounded, highest);
+    return _mm512_cvttps_epi32(_mm512_min_ps(_mm512_max_ps(rounded, _mm512_setzero_ps()), limit));
 }
 
 // What a planner gives for sixteen pixels: per lane its source and its pixel
@@ -67,12 +80,33 @@ public:
     SKELVANE_AVX512 explicit FaceMapPlanner(const FaceMapFrame& frame)
         : m_map(frame.map),
           m_outSize(static_cast<std::size_t>(frame.outSize)),
-          m_lastColumn(Table8(frame.sources.lastColumn)),
+          m_size(static_cast<float>(frame.faceSize)),
           m_lastRow(Table8(frame.sources.lastRow)),
-          m_pitch(Table8(frame.sources.pitch)),
-          m_size(_mm512_set1_ps(static_cast<float>(frame.faceSize))),
-          m_lastPixel(_mm512_set1_epi32(frame.faceSize - 1))
+          m_pitch(Table8(frame.sources.pitch))
     {
+        float limitX[8];
+        float limitY[8];
+        for (int k = 0; k < 8; ++k) {
+            limitX[k] = static_cast<float>(std::min(frame.faceSize - 1, frame.sources.lastColumn[k]));
+            limitY[k] = static_cast<float>(std::min(frame.faceSize - 1, frame.sources.lastRow[k]));
+        }
+        m_limitX = _mm512_castsi512_ps(Table8(limitX));
+        m_limitY = _mm512_castsi512_ps(Table8(limitY));
+    }
+
+    // Whether the limits are whole numbers a float holds exactly.
+    static bool Handles(const FaceMapFrame& frame)
+    {
+        constexpr std::int32_t kExact = 1 << 24;
+        if (frame.faceSize > kExact) {
+            return false;
+        }
+        for (int k = 0; k < 8; ++k) {
+            if (frame.sources.lastColumn[k] > kExact || frame.sources.lastRow[k] > kExact) {
+                return false;
+            }
+        }
+        return true;
     }
 
     void StartRow(std::int32_t row) { m_entry = m_map + static_cast<std::size_t>(row) * m_outSize; }
@@ -89,6 +123,11 @@ public:
         const __m512i fFirst = _mm512_setr_epi32(2, 5, 8, 11, 14, 17, 20, 23, 26, 29, 0, 0, 0, 0, 0, 0);
         const __m512i fLast = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 16, 19, 22, 25, 28, 31);
         const float* e = &m_entry[j].u;
+        // Sixteen entries are three 64-byte lines.
+        constexpr std::size_t kAhead = 16 * sizeof(FaceMapEntry) * kMapBlocksAhead;
+        PrefetchAhead(e, kAhead);
+        PrefetchAhead(e, kAhead + 64);
+        PrefetchAhead(e, kAhead + 128);
         const __m512 e0 = _mm512_loadu_ps(e);
         const __m512 e1 = _mm512_loadu_ps(e + 16);
         const __m512 e2 = _mm512_loadu_ps(e + 32);
@@ -101,31 +140,35 @@ public:
         const __m512 u = _mm512_permutex2var_ps(_mm512_permutex2var_ps(e0, uFirst, e1), uLast, e2);
         const __m512 v = _mm512_permutex2var_ps(_mm512_permutex2var_ps(e0, vFirst, e1), vLast, e2);
         const __m512 outside = _mm512_set1_ps(kOutsideCircle);
-        const __m512i x = _mm512_min_epi32(RoundToFacePixel16(u, m_size, m_lastPixel, m_beyondW),
-                                           _mm512_permutexvar_epi32(face, m_lastColumn));
-        const __m512i lastRow = _mm512_permutexvar_epi32(face, m_lastRow);
-        const __m512i y = _mm512_min_epi32(RoundToFacePixel16(v, m_size, m_lastPixel, m_beyondH), lastRow);
-        const __m512i rowsUp = _mm512_sub_epi32(lastRow, y);
+        const __m512i x = FacePixel16(u, _mm512_permutexvar_ps(face, m_limitX), m_highestX);
+        const __m512i y = FacePixel16(v, _mm512_permutexvar_ps(face, m_limitY), m_highestY);
+        const __m512i rowsUp = _mm512_sub_epi32(_mm512_permutexvar_epi32(face, m_lastRow), y);
         plan.index = _mm512_add_epi32(_mm512_mullo_epi32(rowsUp, _mm512_permutexvar_epi32(face, m_pitch)), x);
         plan.source = face;
         plan.read = ~(_mm512_cmp_ps_mask(u, outside, _CMP_EQ_OQ) & _mm512_cmp_ps_mask(v, outside, _CMP_EQ_OQ));
         return true;
     }
 
-    bool OverflowW() const { return m_beyondW != 0; }
-    bool OverflowH() const { return m_beyondH != 0; }
+    // Whether a position rounded to or beyond the face size.
+    SKELVANE_AVX512 bool OverflowW() const { return Beyond(m_highestX); }
+    SKELVANE_AVX512 bool OverflowH() const { return Beyond(m_highestY); }
 
 private:
+    SKELVANE_AVX512 bool Beyond(__m512 highest) const
+    {
+        return _mm512_cmp_ps_mask(highest, _mm512_set1_ps(m_size), _CMP_GE_OQ) != 0;
+    }
+
     const FaceMapEntry* m_map;
     std::size_t m_outSize;
+    float m_size;
     const FaceMapEntry* m_entry = nullptr;
-    __m512i m_lastColumn;
+    __m512 m_limitX;
+    __m512 m_limitY;
     __m512i m_lastRow;
     __m512i m_pitch;
-    __m512 m_size;
-    __m512i m_lastPixel;
-    __mmask16 m_beyondW = 0;
-    __mmask16 m_beyondH = 0;
+    __m512 m_highestX = _mm512_set1_ps(-1.0f);
+    __m512 m_highestY = _mm512_set1_ps(-1.0f);
 };
 
 // Packed words, sixteen at a time.
@@ -140,6 +183,7 @@ public:
 
     SKELVANE_AVX512 SKELVANE_INLINE bool Plan(std::int32_t j, LanePlan& plan)
     {
+        PrefetchAhead(m_word + j, 16 * sizeof(std::uint32_t) * kMapBlocksAhead);
         const __m512i w = _mm512_loadu_si512(m_word + j);
         plan.source = _mm512_srli_epi32(w, kPackedSourceShift);
         plan.index = _mm512_and_si512(w, _mm512_permutexvar_epi32(plan.source, m_mask));
@@ -182,20 +226,17 @@ struct StripBuffers {
     std::vector<BlockIndexes> indexes;
     std::vector<BlockSources> sources;
     std::vector<std::uint32_t> control;
-    std::vector<std::uint32_t> lines;
+    std::vector<BlockIndexes> lines;  // face line numbers, two rows of blocks with one block either side
     PlannedRow rows[2 * kStripRows];
 };
 
+// Lanes that do not read count too: a block at the rim of the circle goes
+// source by source, which costs less than finding the lanes that read.
 SKELVANE_AVX512 SKELVANE_INLINE std::uint32_t ControlOf(const LanePlan& plan)
 {
-    std::uint32_t control = plan.read;
-    if (plan.read) {
-        // The source of the first lane that reads: do all the others share it?
-        const int first = _mm_cvtsi128_si32(_mm512_castsi512_si128(_mm512_maskz_compress_epi32(plan.read, plan.source)));
-        const bool shared = !_mm512_mask_cmpneq_epi32_mask(plan.read, plan.source, _mm512_set1_epi32(first));
-        control |= shared ? static_cast<std::uint32_t>(first) << 16 : kMixedSources;
-    }
-    return control;
+    const __m128i first = _mm512_castsi512_si128(plan.source);
+    const bool shared = !_mm512_cmpneq_epi32_mask(plan.source, _mm512_broadcastd_epi32(first));
+    return plan.read | (shared ? static_cast<std::uint32_t>(_mm_cvtsi128_si32(first)) << 16 : kMixedSources);
 }
 
 SKELVANE_AVX512 SKELVANE_INLINE __m512i GatherBlock(std::uint32_t control, __m512i index, __m128i sources,
@@ -233,14 +274,14 @@ public:
     SKELVANE_AVX512 StripPipeline(Planner& planner, const std::uint32_t* const* base, Pixels& pixels,
                                   CImageBuffer& dome)
         : m_planner(planner), m_base(base), m_pixels(pixels), m_dome(dome), m_width(dome.GetWidth()),
-          m_blocksPerRow(static_cast<std::size_t>(m_width) / 16), m_lineRow(static_cast<std::size_t>(m_width) + 32)
+          m_blocksPerRow(static_cast<std::size_t>(m_width) / 16)
     {
         thread_local StripBuffers buffers;
         m_buffers = &buffers;
         buffers.indexes.resize(2 * kStripRows * m_blocksPerRow);
         buffers.sources.resize(2 * kStripRows * m_blocksPerRow);
         buffers.control.resize(2 * kStripRows * m_blocksPerRow);
-        buffers.lines.resize(2 * m_lineRow);
+        buffers.lines.resize(2 * (m_blocksPerRow + 2));
         std::int32_t lowBits[8];
         for (int k = 0; k < 8; ++k) {
             lowBits[k] = static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(base[k]) / 4);
@@ -271,7 +312,7 @@ public:
     }
 
 private:
-    SKELVANE_AVX512 SKELVANE_INLINE void PlanRow(Planner& planner, std::int32_t r, std::size_t slot, bool above)
+    SKELVANE_AVX512 SKELVANE_INLINE void PlanRow(Planner& planner, std::int32_t r, std::size_t slot, bool compareAbove)
     {
         std::uint32_t* out = m_dome.Row32(r);
         const std::int32_t head = kStream ? PixelsBeforeLine(out, m_width) : 0;
@@ -283,17 +324,27 @@ private:
         BlockIndexes* indexes = m_buffers->indexes.data() + slot * m_blocksPerRow;
         BlockSources* sources = m_buffers->sources.data() + slot * m_blocksPerRow;
         std::uint32_t* control = m_buffers->control.data() + slot * m_blocksPerRow;
-        std::uint32_t* lines = m_buffers->lines.data() + 16 + static_cast<std::size_t>(r & 1) * m_lineRow;
-        const std::uint32_t* linesAbove = m_buffers->lines.data() + 16 + static_cast<std::size_t>(~r & 1) * m_lineRow;
+        BlockIndexes* lines = m_buffers->lines.data() + 1 + static_cast<std::size_t>(r & 1) * (m_blocksPerRow + 2);
+        const BlockIndexes* linesAbove =
+            m_buffers->lines.data() + 1 + static_cast<std::size_t>(~r & 1) * (m_blocksPerRow + 2);
         __m512i before = _mm512_set1_epi32(-1);
+        __m512i abovePrevious = linesAbove[-1].lanes;
+        __m512i above = linesAbove[0].lanes;
         __mmask16 pending = 0;
         std::int32_t pendingBlock = 0;
         for (std::int32_t c = 0; c < blocks; ++c) {
             const std::int32_t j = head + 16 * c;
+            const __m512i aboveBefore = _mm512_alignr_epi32(above, abovePrevious, 15);
+            const __m512i aboveNext = linesAbove[c + 1].lanes;
+            const __m512i aboveAfter = _mm512_alignr_epi32(aboveNext, above, 1);
+            const __m512i aboveSame = above;
+            abovePrevious = above;
+            above = aboveNext;
             LanePlan plan;
             if (!planner.Plan(j, plan)) {
                 m_pixels(r, j, j + 16);
                 control[c] = kBlockDone;
+                lines[c].lanes = _mm512_set1_epi32(-1);
                 continue;
             }
             indexes[c].lanes = plan.index;
@@ -301,13 +352,12 @@ private:
             control[c] = ControlOf(plan);
             const __m512i line =
                 _mm512_srli_epi32(_mm512_add_epi32(_mm512_permutexvar_epi32(plan.source, m_baseLow), plan.index), 4);
-            _mm512_storeu_si512(lines + j, line);
+            lines[c].lanes = line;
             __mmask16 fresh = plan.read & _mm512_cmpneq_epi32_mask(line, _mm512_alignr_epi32(line, before, 15));
             before = line;
-            if (above) {
-                fresh &= _mm512_cmpneq_epi32_mask(line, _mm512_loadu_si512(linesAbove + j - 1)) &
-                         _mm512_cmpneq_epi32_mask(line, _mm512_loadu_si512(linesAbove + j)) &
-                         _mm512_cmpneq_epi32_mask(line, _mm512_loadu_si512(linesAbove + j + 1));
+            if (compareAbove) {
+                fresh &= _mm512_cmpneq_epi32_mask(line, aboveBefore) & _mm512_cmpneq_epi32_mask(line, aboveSame) &
+                         _mm512_cmpneq_epi32_mask(line, aboveAfter);
             }
             if (pending) {
                 Prefetch(indexes[pendingBlock], sources[pendingBlock], pending);
@@ -363,7 +413,6 @@ private:
     CImageBuffer& m_dome;
     std::int32_t m_width;
     std::size_t m_blocksPerRow;
-    std::size_t m_lineRow;
     StripBuffers* m_buffers;
     __m512i m_baseLow;  // the low 32 bits of each source's address in pixels
 };
@@ -404,7 +453,7 @@ bool CpuHasAvx512()
 SKELVANE_AVX512 bool RenderFaceMapRowsAvx512(const FaceMapFrame& frame, std::int32_t first, std::int32_t end,
                                              bool& overflowW, bool& overflowH)
 {
-    if (!FitsPixelOffsets(frame.sources)) {
+    if (!FitsPixelOffsets(frame.sources) || !FaceMapPlanner::Handles(frame)) {
         return false;
     }
     auto pixels = [&](std::int32_t row, std::int32_t firstColumn, std::int32_t endColumn) {

@@ -104,11 +104,17 @@ TEST(CubeDomeRows, EveryLoopFollowsTheRoundingAndClampingOfOnePixel)
 TEST(CubeDomeRows, OverflowIsFlaggedWhereverThePixelFalls)
 {
     const CubeFaces faces = MixedFaces();
-    // Rows shorter than a block, of exactly one block, and with a tail.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    // Rows shorter than a block, of exactly one block, and with a tail. Every
+    // other time, the positions after the one beyond the face are NaN, which
+    // must not hide it.
     for (const std::int32_t out : {5, 16, 37}) {
         for (std::int32_t n = 0; n < out * out; n += 9) {
             for (const bool inU : {true, false}) {
                 std::vector<FaceMapEntry> map(out * out, FaceMapEntry{3.0f, 4.0f, Left});
+                for (std::int32_t later = n + 1; n % 2 == 1 && later < out * out; ++later) {
+                    (inU ? map[later].u : map[later].v) = nan;
+                }
                 (inU ? map[n].u : map[n].v) = kFace - 0.5f;
                 const std::vector<std::string> expected{inU ? "Overflow-w" : "Overflow-h"};
                 test::ForEachCubeRowLoop([&](bool vector) {
