@@ -8,8 +8,9 @@
 // 3. Face selection: three angles of the direction pick one of six faces by
 //    six range tests applied in a fixed order (a later test that holds wins),
 //    and a perspective projection onto that face gives (u, v).
-// 4. The map (u, v, face per output pixel) is built once; every frame is then
-//    one pass that rounds (u, v) to the nearest face pixel and copies it.
+// 4. The map (u, v, face per output pixel) is built once; every frame then
+//    rounds each (u, v) to the nearest face pixel and copies it (the loops
+//    that do so are in engine/CubeDomeRows.h).
 //
 // X runs to the right of the output picture, Y down it, Z along the view axis.
 // All geometry is done in 32-bit floats, as the pixels are pinned to it.
