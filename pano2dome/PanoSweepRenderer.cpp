@@ -480,7 +480,7 @@ std::unique_ptr<CImageBuffer> CPanoSweepRenderer::Render(const CImageBuffer& pan
         outSize >= 2 && outSize <= kMaxPanoDomeSize && std::isfinite(pan)) {
         try {
             auto dome = std::make_unique<CImageBuffer>();
-            dome->Create(outSize, outSize);
+            dome->Create(outSize, outSize, BlockContents::Unspecified);  // every pixel is written
             const SweepFrame frame{pano, map, *dome, outSize, pano_geometry::PanShift(pan, pano.GetWidth()),
                                    static_cast<float>(pano.GetWidth())};
             ForEachRowBand(outSize, outSize,
