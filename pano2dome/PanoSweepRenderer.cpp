@@ -362,12 +362,13 @@ SKELVANE_AVX512 SKELVANE_INLINE void RenderSixteen(const SweepFrame& frame, cons
     const __m512 x = _mm512_permutex2var_ps(lo, evens, hi);
     const __m512 y = _mm512_permutex2var_ps(lo, _mm512_add_epi32(evens, _mm512_set1_epi32(1)), hi);
 
-    // Any lane left out of `fast` goes through RenderOne, which also deals
-    // with the outside and non-finite entries.
+    // Outside the circle and non-finite entries are transparent black, as in
+    // RenderOne; any other lane left out of `fast` goes through RenderOne.
     const __mmask16 nonFinite = _mm512_fpclass_ps_mask(x, 0x99) | _mm512_fpclass_ps_mask(y, 0x99);
-    const __mmask16 outside = _mm512_cmp_ps_mask(x, _mm512_set1_ps(kPanoOutside), _CMP_EQ_OQ) &
-                              _mm512_cmp_ps_mask(y, _mm512_set1_ps(kPanoOutside), _CMP_EQ_OQ);
-    __mmask16 fast = static_cast<__mmask16>(~(nonFinite | outside));
+    const __mmask16 outside = nonFinite | (_mm512_cmp_ps_mask(x, _mm512_set1_ps(kPanoOutside), _CMP_EQ_OQ) &
+                                           _mm512_cmp_ps_mask(y, _mm512_set1_ps(kPanoOutside), _CMP_EQ_OQ));
+    _mm512_mask_storeu_epi32(out, outside, _mm512_setzero_si512());
+    __mmask16 fast = static_cast<__mmask16>(~outside);
 
     // The projector's wrap for columns up to three periods (one or two
     // subtractions, as it does them); the others take the exact path.
@@ -419,7 +420,7 @@ SKELVANE_AVX512 SKELVANE_INLINE void RenderSixteen(const SweepFrame& frame, cons
         _mm512_mask_storeu_epi32(out, fast, packed);
     }
 
-    for (unsigned rest = static_cast<std::uint16_t>(~fast); rest; rest &= rest - 1) {
+    for (unsigned rest = static_cast<std::uint16_t>(~(fast | outside)); rest; rest &= rest - 1) {
         const int lane = __builtin_ctz(rest);
         RenderOne(frame, entries[lane], out + lane, exact);
     }
