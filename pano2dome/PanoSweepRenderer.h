@@ -9,7 +9,7 @@
 //    fractions (exact in single precision for whole parts of 1 and more),
 //    the cubic weights, and each pixel's 4 x 4 neighbourhood read as four
 //    16-byte loads.
-// 2. The estimate's error is far below 1/256, so every channel total further
+// 2. The estimate's error is below 1/1024, so every channel total further
 //    than that from a rounding step rounds as the double-precision total
 //    does. The other pixels (about one in a hundred), those at the
 //    panorama's edges, unusual wraps and non-finite or outside entries take
