@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "engine/ParallelRows.h"
+#include "engine/StretchRows.h"
 
 namespace skelvane {
 namespace {
@@ -20,45 +21,6 @@ constexpr std::uint32_t Widen5(std::uint32_t v)
 {
     return (v << 3) | (v >> 2);
 }
-
-// The cubic B-spline of the resampler in 8.8 fixed point.
-constexpr std::int32_t SplineCube(std::int32_t u)
-{
-    return u <= 0 ? 0 : (((u * u) >> 8) * u) >> 8;
-}
-
-constexpr std::int32_t SplineWeight(std::int32_t t)
-{
-    return (256 * (SplineCube(t + 512) - 4 * SplineCube(t + 256) - 4 * SplineCube(t - 256)) +
-            1536 * SplineCube(t)) /
-           1536;
-}
-
-// Weights of the four neighbours (offsets -1, 0, 1, 2) for a fraction f.
-struct SplineTaps {
-    std::int32_t w[4];
-};
-
-constexpr SplineTaps TapsFor(std::int32_t fraction)
-{
-    SplineTaps taps{};
-    for (int k = -1; k <= 2; ++k) {
-        taps.w[k + 1] = SplineWeight(256 * k - fraction);
-    }
-    return taps;
-}
-
-struct SplineTable {
-    SplineTaps byFraction[256];
-    constexpr SplineTable() : byFraction{}
-    {
-        for (int f = 0; f < 256; ++f) {
-            byFraction[f] = TapsFor(f);
-        }
-    }
-};
-
-constexpr SplineTable kSplineTable;
 
 }  // namespace
 
@@ -368,46 +330,19 @@ void CImageBuffer::StretchFrom(std::int32_t dstX, std::int32_t dstY, std::int32_
     const auto stepX = static_cast<std::int32_t>(static_cast<double>(snx) / nx * 256);
     const auto stepY = static_cast<std::int32_t>(static_cast<double>(sny) / ny * 256);
 
+    const CStretchColumns columns(sx0, stepX, nx, SW);
     ForEachRowBand(ny, nx, [&](std::int32_t firstRow, std::int32_t endRow) {
+        StretchWeights weights;
         for (std::int32_t i = firstRow; i < endRow; ++i) {
             const std::int32_t py = i * stepY;
             const std::int32_t cy = sy0 + (py >> 8);
-            const SplineTaps& rowTaps = kSplineTable.byFraction[py & 255];
-            // A neighbour row outside the source is replaced by the centre
-            // row (not by the nearest edge row).
-            const std::uint32_t* rows[4];
+            StretchRowSources row;
+            row.fraction = py & 255;
             for (int m = 0; m < 4; ++m) {
                 const std::int32_t y = cy + m - 1;
-                rows[m] = source.Row32(y < 0 || y >= SH ? cy : y);
+                row.rows[m] = source.Row32(y < 0 || y >= SH ? cy : y);
             }
-            std::uint32_t* out = Row32(dy0 + i) + dx0;
-            for (std::int32_t j = 0; j < nx; ++j) {
-                const std::int32_t px = j * stepX;
-                const std::int32_t cx = sx0 + (px >> 8);
-                const SplineTaps& colTaps = kSplineTable.byFraction[px & 255];
-                std::int32_t columns[4];
-                for (int n = 0; n < 4; ++n) {
-                    const std::int32_t x = cx + n - 1;
-                    columns[n] = x < 0 || x >= SW ? cx : x;
-                }
-                std::int32_t red = 0;
-                std::int32_t green = 0;
-                std::int32_t blue = 0;
-                for (int m = 0; m < 4; ++m) {
-                    for (int n = 0; n < 4; ++n) {
-                        const std::int32_t weight = (rowTaps.w[m] * colTaps.w[n]) >> 8;
-                        const std::uint32_t p = rows[m][columns[n]];
-                        red += ((static_cast<std::int32_t>((p >> 16) & 255) << 8) * weight) >> 8;
-                        green += ((static_cast<std::int32_t>((p >> 8) & 255) << 8) * weight) >> 8;
-                        blue += ((static_cast<std::int32_t>(p & 255) << 8) * weight) >> 8;
-                    }
-                }
-                red = std::clamp((red * 266) >> 16, 0, 255);
-                green = std::clamp((green * 266) >> 16, 0, 255);
-                blue = std::clamp((blue * 266) >> 16, 0, 255);
-                out[j] = 0xFF000000u | static_cast<std::uint32_t>(red) << 16 |
-                         static_cast<std::uint32_t>(green) << 8 | static_cast<std::uint32_t>(blue);
-            }
+            columns.RenderRow(row, Row32(dy0 + i) + dx0, weights);
         }
     });
 }
