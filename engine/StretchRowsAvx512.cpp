@@ -116,43 +116,62 @@ void PrepareStretchWeights(const StretchGroups& groups, std::int32_t rowFraction
     weights.rowFraction = rowFraction;
 }
 
+namespace {
+
+// Lane k: the sixteen weights of column k's fraction.
+SKELVANE_STRETCH_TARGET inline __m512i GroupWeights(const StretchGroup& group, const StretchWeights& weights)
+{
+    const auto* entries = reinterpret_cast<const __m128i*>(weights.byColumnFraction);
+    __m512i w = _mm512_castsi128_si512(_mm_load_si128(entries + group.fractions[0]));
+    w = _mm512_inserti32x4(w, _mm_load_si128(entries + group.fractions[1]), 1);
+    w = _mm512_inserti32x4(w, _mm_load_si128(entries + group.fractions[2]), 2);
+    return _mm512_inserti32x4(w, _mm_load_si128(entries + group.fractions[3]), 3);
+}
+
 // Each group: per source row, the sixteen pixels are arranged so that every
 // 32-bit element holds one channel of one column's four neighbours, and one
 // VNNI multiply-add adds the four products (pixel bytes unsigned, weights
 // signed, sums exact in 32 bits) to that channel's sum. Each tap's
 // ((v << 8) * weight) >> 8 is exactly v * weight, so these are the sums of
 // the one-pixel loop.
-SKELVANE_STRETCH_TARGET void StretchGroupsAvx512(const StretchGroups& groups, const StretchRowSources& row,
-                                                 const StretchWeights& weights, std::uint32_t* out)
+template <bool Gathered, bool OneFraction>
+SKELVANE_STRETCH_TARGET void StretchGroupsWith(const StretchGroups& groups, const StretchRowSources& row,
+                                               const StretchWeights& weights, std::uint32_t* out)
 {
     // Within each lane: byte 4c + n from byte 4n + c (a gathered lane holds
     // its four pixels whole), and byte 4c + n from weight 4m + n.
     const __m512i transpose = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
-    __m512i rowWeights[4];
+    __m512i spreadRow[4];
     for (int m = 0; m < 4; ++m) {
         const char b = static_cast<char>(4 * m);
-        rowWeights[m] = _mm512_broadcast_i32x4(
+        spreadRow[m] = _mm512_broadcast_i32x4(
             _mm_setr_epi8(b, b + 1, b + 2, b + 3, b, b + 1, b + 2, b + 3, b, b + 1, b + 2, b + 3, b, b + 1, b + 2, b + 3));
+    }
+    __m512i sharedWeights[4] = {};
+    if constexpr (OneFraction) {
+        const __m512i w = GroupWeights(groups.groups.front(), weights);
+        for (int m = 0; m < 4; ++m) {
+            sharedWeights[m] = _mm512_shuffle_epi8(w, spreadRow[m]);
+        }
     }
     const __m512i gain = _mm512_set1_epi32(266);
     const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
     std::uint32_t* target = out + groups.firstColumn;
     for (const StretchGroup& group : groups.groups) {
-        __m512i w = _mm512_castsi128_si512(
-            _mm_load_si128(reinterpret_cast<const __m128i*>(weights.byColumnFraction[group.fractions[0]])));
-        w = _mm512_inserti32x4(w, _mm_load_si128(reinterpret_cast<const __m128i*>(weights.byColumnFraction[group.fractions[1]])), 1);
-        w = _mm512_inserti32x4(w, _mm_load_si128(reinterpret_cast<const __m128i*>(weights.byColumnFraction[group.fractions[2]])), 2);
-        w = _mm512_inserti32x4(w, _mm_load_si128(reinterpret_cast<const __m128i*>(weights.byColumnFraction[group.fractions[3]])), 3);
+        __m512i w = _mm512_setzero_si512();
+        if constexpr (!OneFraction) {
+            w = GroupWeights(group, weights);
+        }
         const __m512i lanes = _mm512_load_si512(group.lanes);
         __m512i sums = _mm512_setzero_si512();
         for (int m = 0; m < 4; ++m) {
             __m512i taps;
-            if (groups.gathered) {
+            if constexpr (Gathered) {
                 taps = _mm512_shuffle_epi8(_mm512_i32gather_epi32(lanes, row.rows[m], 4), transpose);
             } else {
                 taps = _mm512_permutexvar_epi8(lanes, _mm512_maskz_loadu_epi32(group.loadMask, row.rows[m] + group.start));
             }
-            sums = _mm512_dpbusd_epi32(sums, taps, _mm512_shuffle_epi8(w, rowWeights[m]));
+            sums = _mm512_dpbusd_epi32(sums, taps, OneFraction ? sharedWeights[m] : _mm512_shuffle_epi8(w, spreadRow[m]));
         }
         // (sum * 266) >> 16 clamped to 0..255: no weight is negative, so
         // neither is a sum, and the unsigned narrowing clamps at 255 (which
@@ -160,6 +179,21 @@ SKELVANE_STRETCH_TARGET void StretchGroupsAvx512(const StretchGroups& groups, co
         const __m512i scaled = _mm512_srai_epi32(_mm512_mullo_epi32(sums, gain), 16);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(target), _mm_or_si128(_mm512_cvtusepi32_epi8(scaled), opaque));
         target += 4;
+    }
+}
+
+}  // namespace
+
+void StretchGroupsAvx512(const StretchGroups& groups, const StretchRowSources& row, const StretchWeights& weights,
+                         std::uint32_t* out)
+{
+    // Whole steps (the halving of a panorama among them) give every column
+    // the same fraction.
+    const bool oneFraction = groups.fractions.size() == 1;
+    if (groups.gathered) {
+        (oneFraction ? StretchGroupsWith<true, true> : StretchGroupsWith<true, false>)(groups, row, weights, out);
+    } else {
+        (oneFraction ? StretchGroupsWith<false, true> : StretchGroupsWith<false, false>)(groups, row, weights, out);
     }
 }
 
