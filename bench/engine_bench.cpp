@@ -114,25 +114,39 @@ void BM_RenderCubeDomeGather(benchmark::State& state)
 }
 BENCHMARK(BM_RenderCubeDomeGather)->Arg(1024)->Arg(2048)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_StretchFrom(benchmark::State& state)
+void StretchBench(benchmark::State& state, std::int32_t sourceW, std::int32_t sourceH)
 {
     CImageBuffer source;
-    source.Create(8192, 4096);
-    for (std::int32_t y = 0; y < 4096; ++y) {
+    source.Create(sourceW, sourceH);
+    for (std::int32_t y = 0; y < sourceH; ++y) {
         std::uint32_t* row = source.Row32(y);
-        for (std::int32_t x = 0; x < 8192; ++x) {
+        for (std::int32_t x = 0; x < sourceW; ++x) {
             row[x] = 0xFF000000u | (x & 255) << 16 | (y & 255) << 8 | ((x + y) & 255);
         }
     }
     CImageBuffer target;
     target.Create(4096, 2048);
     for (auto _ : state) {
-        target.StretchFrom(0, 0, 4096, 2048, source, 0, 0, 8192, 4096);
+        target.StretchFrom(0, 0, 4096, 2048, source, 0, 0, sourceW, sourceH);
         benchmark::ClobberMemory();
     }
-    ReportMemoryFloor(state, std::int64_t{8192} * 4096 * 4 + std::int64_t{4096} * 2048 * 4);
+    ReportMemoryFloor(state, std::int64_t{sourceW} * sourceH * 4 + std::int64_t{4096} * 2048 * 4);
+}
+
+// The halving of an even panorama: every fraction is 0.
+void BM_StretchFrom(benchmark::State& state)
+{
+    StretchBench(state, 8192, 4096);
 }
 BENCHMARK(BM_StretchFrom)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The halving of an odd one, whose size rounds up: fractions vary along rows
+// and columns.
+void BM_StretchFromOdd(benchmark::State& state)
+{
+    StretchBench(state, 8191, 4095);
+}
+BENCHMARK(BM_StretchFromOdd)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace skelvane::bench
