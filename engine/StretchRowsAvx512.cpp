@@ -82,7 +82,9 @@ std::unique_ptr<StretchGroups> PlanStretchGroups(const std::vector<StretchColumn
         const StretchColumn* four = &columns[first + 4 * g];
         StretchGroup& group = plan->groups[g];
         group.start = four[0].columns[0];
-        group.loadMask = static_cast<std::uint16_t>((1u << (four[3].columns[3] - group.start + 1)) - 1);
+        if (!plan->gathered) {
+            group.loadMask = static_cast<std::uint16_t>((1u << (four[3].columns[3] - group.start + 1)) - 1);
+        }
         SetLanes(group, four, plan->gathered);
         for (int k = 0; k < 4; ++k) {
             group.fractions[k] = static_cast<std::uint8_t>(four[k].fraction);
@@ -140,12 +142,11 @@ SKELVANE_STRETCH_TARGET void StretchGroupsWith(const StretchGroups& groups, cons
 {
     // Within each lane: byte 4c + n from byte 4n + c (a gathered lane holds
     // its four pixels whole), and byte 4c + n from weight 4m + n.
-    const __m512i transpose = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
+    const __m512i transpose =
+        _mm512_broadcast_i32x4(_mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
     __m512i spreadRow[4];
     for (int m = 0; m < 4; ++m) {
-        const char b = static_cast<char>(4 * m);
-        spreadRow[m] = _mm512_broadcast_i32x4(
-            _mm_setr_epi8(b, b + 1, b + 2, b + 3, b, b + 1, b + 2, b + 3, b, b + 1, b + 2, b + 3, b, b + 1, b + 2, b + 3));
+        spreadRow[m] = _mm512_set1_epi32(0x03020100 + 0x04040404 * m);
     }
     __m512i sharedWeights[4] = {};
     if constexpr (OneFraction) {
@@ -169,15 +170,18 @@ SKELVANE_STRETCH_TARGET void StretchGroupsWith(const StretchGroups& groups, cons
             if constexpr (Gathered) {
                 taps = _mm512_shuffle_epi8(_mm512_i32gather_epi32(lanes, row.rows[m], 4), transpose);
             } else {
-                taps = _mm512_permutexvar_epi8(lanes, _mm512_maskz_loadu_epi32(group.loadMask, row.rows[m] + group.start));
+                taps = _mm512_permutexvar_epi8(lanes,
+                                               _mm512_maskz_loadu_epi32(group.loadMask, row.rows[m] + group.start));
             }
-            sums = _mm512_dpbusd_epi32(sums, taps, OneFraction ? sharedWeights[m] : _mm512_shuffle_epi8(w, spreadRow[m]));
+            const __m512i rowWeights = OneFraction ? sharedWeights[m] : _mm512_shuffle_epi8(w, spreadRow[m]);
+            sums = _mm512_dpbusd_epi32(sums, taps, rowWeights);
         }
         // (sum * 266) >> 16 clamped to 0..255: no weight is negative, so
         // neither is a sum, and the unsigned narrowing clamps at 255 (which
         // white reaches at some fractions).
         const __m512i scaled = _mm512_srai_epi32(_mm512_mullo_epi32(sums, gain), 16);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(target), _mm_or_si128(_mm512_cvtusepi32_epi8(scaled), opaque));
+        const __m128i pixels = _mm_or_si128(_mm512_cvtusepi32_epi8(scaled), opaque);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target), pixels);
         target += 4;
     }
 }

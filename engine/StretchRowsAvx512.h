@@ -28,10 +28,10 @@ struct alignas(64) StretchGroup {
     // Gathered groups: the sixteen source columns, neighbour n of column k
     // at element 4k + n.
     std::uint8_t lanes[64];
-    // The first source column a narrow group loads, and which of the
-    // sixteen pixels from there it loads (the others may lie past the row).
+    // The first source column of the group, and which of the sixteen pixels
+    // from there a narrow group loads (the others may lie past the row).
     std::int32_t start;
-    std::uint16_t loadMask;
+    std::uint16_t loadMask = 0;
     std::uint8_t fractions[4];
 };
 
@@ -47,8 +47,8 @@ struct StretchGroups {
     std::vector<std::uint8_t> fractions;
 };
 
-// The groups for `columns` in a source `sourceWidth` pixels wide; null where
-// fewer than four consecutive columns lie inside.
+// The groups for `columns`; null where fewer than four columns in a row have
+// all their neighbours inside the source.
 std::unique_ptr<StretchGroups> PlanStretchGroups(const std::vector<StretchColumn>& columns);
 
 // Fills the weights of the fractions the groups use for `rowFraction`.

@@ -191,6 +191,24 @@ void ExpectSameAsReference(const StretchCase& c, std::mt19937& random, bool brig
     }
 }
 
+TEST(StretchFrom, CombinedWeightsAreSmallAndNeverNegative)
+{
+    // The vector loop holds each combined weight in a signed byte and
+    // clamps sums only from above.
+    for (int fy = 0; fy < 256; ++fy) {
+        for (int fx = 0; fx < 256; ++fx) {
+            for (int m = 0; m < 4; ++m) {
+                for (int n = 0; n < 4; ++n) {
+                    const std::int32_t weight =
+                        (kSplineTable.byFraction[fy].w[m] * kSplineTable.byFraction[fx].w[n]) >> 8;
+                    ASSERT_GE(weight, 0) << fy << " " << fx << " " << m << " " << n;
+                    ASSERT_LE(weight, 127) << fy << " " << fx << " " << m << " " << n;
+                }
+            }
+        }
+    }
+}
+
 TEST(StretchFrom, WholeImagesMatchThePlainFormulaAtManyScales)
 {
     std::mt19937 random(20240611);
