@@ -14,19 +14,29 @@
 //    tRNS turned into alpha and a 0xFF filler where the file has no alpha.
 //    The row width the library will deliver is checked against the rows
 //    allocated before a single row is read.
-// 4. Writing keeps zlib's default level and strategy; true-colour rows use
-//    the Up filter only (see WritePngRows).
+// 4. Writing keeps libpng's zlib settings (default level; the filtered
+//    strategy for filtered rows); true-colour rows use the Up filter only (see
+//    WritePngRows), palette rows none. Large non-interlaced images are
+//    filtered here, byte for byte as the library would, and deflated in
+//    pieces on all cores (ParallelZlib); the library then writes only the
+//    chunks around the data, and the IDAT chunks carry the finished stream.
 // 5. Before allocating, the size the header promises is checked against what
 //    the file could hold: deflate cannot compress by more than 1032:1.
 #include "imageio/PngCodec.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <new>
+#include <span>
 
 #include <png.h>
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <zlib.h>
 
 #include "imageio/CodecFile.h"
+#include "imageio/ParallelZlib.h"
 
 namespace skelvane {
 namespace {
@@ -193,7 +203,53 @@ struct PngWriteLayout {
     int colorType;
     int interlace;
     const png_color* palette;  // 256 entries for palette images, else null
+    // The whole zlib stream of the filtered rows when it was compressed ahead,
+    // else empty and the library filters and compresses the rows itself.
+    std::span<const std::uint8_t> deflated;
 };
+
+// Below two pieces' worth of filtered data the library's own single-threaded
+// compression is kept: there is little to share out.
+constexpr std::size_t kDeflatePieceBytes = std::size_t{1} << 20;
+// The library writes an image of one row unfiltered; such rows are never
+// large enough to be filtered here.
+static_assert(std::size_t{kMaxImageSide} * 4 + 1 < 2 * kDeflatePieceBytes);
+// IDAT chunks of this size keep the chunk overhead negligible while staying
+// far below the format's 2^31 - 1 limit.
+constexpr std::size_t kIdatBytes = std::size_t{1} << 20;
+
+// The filtered rows as the library would produce them with the filters set in
+// WritePngRows: a filter byte, then the samples in red-green-blue(-alpha)
+// order.
+std::vector<std::uint8_t> FilterRows(const CImageBuffer& image)
+{
+    const std::size_t bytesPerPixel = static_cast<std::size_t>(image.GetBitCount()) / 8;
+    const std::size_t rowBytes = bytesPerPixel * static_cast<std::size_t>(image.GetWidth());
+    const std::int32_t height = image.GetHeight();
+    const bool up = bytesPerPixel > 1;
+    std::vector<std::uint8_t> filtered((rowBytes + 1) * static_cast<std::size_t>(height));
+    tbb::parallel_for(tbb::blocked_range<std::int32_t>(0, height), [&](const tbb::blocked_range<std::int32_t>& rows) {
+        for (std::int32_t y = rows.begin(); y < rows.end(); ++y) {
+            std::uint8_t* out = filtered.data() + (rowBytes + 1) * static_cast<std::size_t>(y);
+            const std::uint8_t* row = image.Row(y);
+            if (!up) {
+                out[0] = PNG_FILTER_VALUE_NONE;
+                std::memcpy(out + 1, row, rowBytes);
+                continue;
+            }
+            out[0] = PNG_FILTER_VALUE_UP;
+            const std::uint8_t* above = y > 0 ? image.Row(y - 1) : nullptr;
+            for (std::size_t x = 0; x < rowBytes; x += bytesPerPixel) {
+                // Blue and red swap places; alpha, when present, stays last.
+                for (std::size_t c = 0; c < bytesPerPixel; ++c) {
+                    const std::size_t from = c < 3 ? x + 2 - c : x + c;
+                    out[1 + x + c] = static_cast<std::uint8_t>(row[from] - (above ? above[from] : 0));
+                }
+            }
+        }
+    });
+    return filtered;
+}
 
 bool WritePngRows(png_structp png, png_infop info, PngMemoryWriter& writer, const PngWriteLayout& layout,
                   png_bytepp rows)
@@ -213,9 +269,19 @@ bool WritePngRows(png_structp png, png_infop info, PngMemoryWriter& writer, cons
         png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
     }
     png_write_info(png, info);
-    png_set_bgr(png);
-    png_write_image(png, rows);
-    png_write_end(png, info);
+    if (layout.deflated.empty()) {
+        png_set_bgr(png);
+        png_write_image(png, rows);
+        png_write_end(png, info);
+        return true;
+    }
+    // IEND goes through png_write_chunk too: png_write_end would insist on
+    // IDAT data the library wrote itself.
+    for (std::size_t at = 0; at < layout.deflated.size(); at += kIdatBytes) {
+        png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), layout.deflated.data() + at,
+                        std::min(kIdatBytes, layout.deflated.size() - at));
+    }
+    png_write_chunk(png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
     return true;
 }
 
@@ -273,7 +339,7 @@ bool EncodePng(const CImageBuffer& image, bool interlace, std::vector<std::uint8
         return false;
     }
     PngWriteLayout layout{static_cast<png_uint_32>(image.GetWidth()), static_cast<png_uint_32>(image.GetHeight()), 0,
-                          interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, nullptr};
+                          interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, nullptr, {}};
     png_color palette[256];
     switch (image.GetBitCount()) {
     case 32:
@@ -296,6 +362,14 @@ bool EncodePng(const CImageBuffer& image, bool interlace, std::vector<std::uint8
     for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
         // The library copies each row before transforming it.
         rows[y] = const_cast<png_bytep>(image.Row(y));
+    }
+    std::vector<std::uint8_t> deflated;
+    const std::size_t filteredBytes = (static_cast<std::size_t>(image.GetWidth()) * image.GetBitCount() / 8 + 1) *
+                                      static_cast<std::size_t>(image.GetHeight());
+    if (!interlace && filteredBytes >= 2 * kDeflatePieceBytes) {
+        deflated = ZlibCompressInPieces(FilterRows(image), layout.palette ? Z_DEFAULT_STRATEGY : Z_FILTERED,
+                                        kDeflatePieceBytes);
+        layout.deflated = deflated;
     }
     const std::size_t start = out.size();
     PngMemoryWriter writer{&out, false};

@@ -1,0 +1,96 @@
+#include "imageio/ParallelZlib.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include <zlib.h>
+
+namespace skelvane {
+namespace {
+
+std::vector<std::uint8_t> RandomBytes(std::size_t size, std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::vector<std::uint8_t> bytes(size);
+    for (auto& byte : bytes) {
+        byte = static_cast<std::uint8_t>(random());
+    }
+    return bytes;
+}
+
+// Inflates with zlib's one-call reader, which checks the header and the
+// Adler-32 at the end.
+std::vector<std::uint8_t> Inflate(const std::vector<std::uint8_t>& stream, std::size_t size)
+{
+    std::vector<std::uint8_t> out(size + 1);
+    uLongf length = static_cast<uLongf>(out.size());
+    EXPECT_EQ(uncompress(out.data(), &length, stream.data(), static_cast<uLong>(stream.size())), Z_OK);
+    out.resize(length);
+    return out;
+}
+
+// Cuts at, before and after piece boundaries, pieces smaller than the window
+// (their dictionary spans several earlier pieces), and data that compresses
+// to almost nothing beside data that does not compress at all.
+TEST(ParallelZlib, EveryCutReadsBackAsOneStream)
+{
+    const auto noise = RandomBytes(100000, 1);
+    std::vector<std::uint8_t> mixed = noise;
+    mixed.insert(mixed.end(), 60000, 0x5A);
+    mixed.insert(mixed.end(), noise.begin(), noise.begin() + 30000);
+    struct Case {
+        std::size_t size;
+        std::size_t pieceBytes;
+    };
+    const Case cases[] = {{0, 1000},     {1, 1000},       {999, 1000},   {1000, 1000}, {1001, 1000},
+                          {3500, 1000},  {190000, 1000},  {190000, 65536}, {65536 * 2, 65536}};
+    for (const auto& data : {noise, mixed, std::vector<std::uint8_t>(190000, 0)}) {
+        for (const Case& c : cases) {
+            const std::string name = std::to_string(c.size) + " bytes in pieces of " + std::to_string(c.pieceBytes);
+            const std::size_t size = std::min(c.size, data.size());
+            const std::vector<std::uint8_t> input(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(size));
+            for (int strategy : {Z_DEFAULT_STRATEGY, Z_FILTERED}) {
+                const auto stream = ZlibCompressInPieces(input, strategy, c.pieceBytes);
+                EXPECT_EQ(Inflate(stream, size), input) << name;
+            }
+        }
+    }
+}
+
+TEST(ParallelZlib, HeaderMatchesZlibsOwnAtTheDefaultLevel)
+{
+    const auto data = RandomBytes(5000, 2);
+    std::vector<std::uint8_t> whole(compressBound(5000));
+    uLongf length = static_cast<uLongf>(whole.size());
+    ASSERT_EQ(compress2(whole.data(), &length, data.data(), 5000, Z_DEFAULT_COMPRESSION), Z_OK);
+    const auto pieces = ZlibCompressInPieces(data, Z_DEFAULT_STRATEGY, 1024);
+    ASSERT_GE(pieces.size(), 2u);
+    EXPECT_EQ(pieces[0], whole[0]);
+    EXPECT_EQ(pieces[1], whole[1]);
+}
+
+// A 20 KiB random block repeated: a piece that could not look back across
+// its start would store the block again in every one of its 16 pieces.
+TEST(ParallelZlib, PiecesFindMatchesInTheDataBeforeThem)
+{
+    const auto block = RandomBytes(20 * 1024, 3);
+    std::vector<std::uint8_t> data;
+    for (int i = 0; i < 64; ++i) {
+        data.insert(data.end(), block.begin(), block.end());
+    }
+    const std::size_t pieceBytes = data.size() / 16;
+    const auto stream = ZlibCompressInPieces(data, Z_DEFAULT_STRATEGY, pieceBytes);
+    EXPECT_EQ(Inflate(stream, data.size()), data);
+    EXPECT_LT(stream.size(), 2 * block.size());
+
+    std::vector<std::uint8_t> whole(compressBound(static_cast<uLong>(data.size())));
+    uLongf length = static_cast<uLongf>(whole.size());
+    ASSERT_EQ(compress2(whole.data(), &length, data.data(), static_cast<uLong>(data.size()), Z_DEFAULT_COMPRESSION),
+              Z_OK);
+    EXPECT_LT(stream.size(), length + 16 * 64);
+}
+
+}  // namespace
+}  // namespace skelvane
