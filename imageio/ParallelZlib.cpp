@@ -7,6 +7,7 @@
 #include "imageio/ParallelZlib.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -20,7 +21,8 @@ constexpr int kWindowBits = 15;
 constexpr std::size_t kWindowBytes = std::size_t{1} << kWindowBits;
 
 struct Piece {
-    std::vector<std::uint8_t> deflated;
+    std::unique_ptr<std::uint8_t[]> deflated;  // only the first `size` bytes written
+    std::size_t size = 0;
     uLong adler = 0;
 };
 
@@ -65,16 +67,17 @@ Piece DeflatePiece(std::span<const std::uint8_t> data, std::size_t begin, std::s
     Piece piece;
     piece.adler = adler32(adler32(0, nullptr, 0), data.data() + begin, static_cast<uInt>(length));
     // The bound covers a finished stream; the flush marker adds a few bytes.
-    piece.deflated.resize(deflateBound(&stream, length) + 16);
+    const std::size_t capacity = deflateBound(&stream, length) + 16;
+    piece.deflated = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
     stream.next_in = const_cast<Bytef*>(data.data() + begin);
     stream.avail_in = static_cast<uInt>(length);
-    stream.next_out = piece.deflated.data();
-    stream.avail_out = static_cast<uInt>(piece.deflated.size());
+    stream.next_out = piece.deflated.get();
+    stream.avail_out = static_cast<uInt>(capacity);
     result = deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH);
     if (result != (last ? Z_STREAM_END : Z_OK) || stream.avail_in != 0 || stream.avail_out == 0) {
         Fail(result);
     }
-    piece.deflated.resize(piece.deflated.size() - stream.avail_out);
+    piece.size = capacity - stream.avail_out;
     return piece;
 }
 
@@ -97,7 +100,7 @@ std::vector<std::uint8_t> ZlibCompressInPieces(std::span<const std::uint8_t> dat
     constexpr unsigned kFlags = kDefaultLevelClass + 31 - (kMethodAndWindow << 8 | kDefaultLevelClass) % 31;
     std::size_t total = 2 + 4;
     for (const Piece& piece : pieces) {
-        total += piece.deflated.size();
+        total += piece.size;
     }
     std::vector<std::uint8_t> stream;
     stream.reserve(total);
@@ -105,7 +108,7 @@ std::vector<std::uint8_t> ZlibCompressInPieces(std::span<const std::uint8_t> dat
     stream.push_back(static_cast<std::uint8_t>(kFlags));
     uLong adler = adler32(0, nullptr, 0);
     for (std::size_t i = 0; i < count; ++i) {
-        stream.insert(stream.end(), pieces[i].deflated.begin(), pieces[i].deflated.end());
+        stream.insert(stream.end(), pieces[i].deflated.get(), pieces[i].deflated.get() + pieces[i].size);
         const std::size_t length = std::min(data.size(), (i + 1) * pieceBytes) - i * pieceBytes;
         adler = adler32_combine(adler, pieces[i].adler, static_cast<z_off_t>(length));
     }

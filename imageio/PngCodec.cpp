@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <span>
 
@@ -218,33 +219,45 @@ static_assert(std::size_t{kMaxImageSide} * 4 + 1 < 2 * kDeflatePieceBytes);
 // far below the format's 2^31 - 1 limit.
 constexpr std::size_t kIdatBytes = std::size_t{1} << 20;
 
+// One row's Up differences, blue and red swapped into the file's order;
+// alpha, when present, stays last.
+template <std::size_t kBytesPerPixel>
+void FilterUpRow(const std::uint8_t* row, const std::uint8_t* above, std::size_t pixels, std::uint8_t* out)
+{
+    for (std::size_t x = 0; x < pixels * kBytesPerPixel; x += kBytesPerPixel) {
+        out[x] = static_cast<std::uint8_t>(row[x + 2] - above[x + 2]);
+        out[x + 1] = static_cast<std::uint8_t>(row[x + 1] - above[x + 1]);
+        out[x + 2] = static_cast<std::uint8_t>(row[x] - above[x]);
+        if constexpr (kBytesPerPixel == 4) {
+            out[x + 3] = static_cast<std::uint8_t>(row[x + 3] - above[x + 3]);
+        }
+    }
+}
+
 // The filtered rows as the library would produce them with the filters set in
 // WritePngRows: a filter byte, then the samples in red-green-blue(-alpha)
-// order.
-std::vector<std::uint8_t> FilterRows(const CImageBuffer& image)
+// order. Left uninitialised until each row task writes it, so the pages are
+// first touched on all cores.
+std::unique_ptr<std::uint8_t[]> FilterRows(const CImageBuffer& image)
 {
-    const std::size_t bytesPerPixel = static_cast<std::size_t>(image.GetBitCount()) / 8;
-    const std::size_t rowBytes = bytesPerPixel * static_cast<std::size_t>(image.GetWidth());
+    const int bytesPerPixel = image.GetBitCount() / 8;
+    const auto pixels = static_cast<std::size_t>(image.GetWidth());
+    const std::size_t rowBytes = pixels * static_cast<std::size_t>(bytesPerPixel);
     const std::int32_t height = image.GetHeight();
-    const bool up = bytesPerPixel > 1;
-    std::vector<std::uint8_t> filtered((rowBytes + 1) * static_cast<std::size_t>(height));
+    auto filtered = std::make_unique_for_overwrite<std::uint8_t[]>((rowBytes + 1) * static_cast<std::size_t>(height));
+    const std::vector<std::uint8_t> zeros(rowBytes);  // above the first row
     tbb::parallel_for(tbb::blocked_range<std::int32_t>(0, height), [&](const tbb::blocked_range<std::int32_t>& rows) {
         for (std::int32_t y = rows.begin(); y < rows.end(); ++y) {
-            std::uint8_t* out = filtered.data() + (rowBytes + 1) * static_cast<std::size_t>(y);
+            std::uint8_t* out = filtered.get() + (rowBytes + 1) * static_cast<std::size_t>(y);
             const std::uint8_t* row = image.Row(y);
-            if (!up) {
-                out[0] = PNG_FILTER_VALUE_NONE;
+            const std::uint8_t* above = y > 0 ? image.Row(y - 1) : zeros.data();
+            out[0] = bytesPerPixel == 1 ? PNG_FILTER_VALUE_NONE : PNG_FILTER_VALUE_UP;
+            if (bytesPerPixel == 4) {
+                FilterUpRow<4>(row, above, pixels, out + 1);
+            } else if (bytesPerPixel == 3) {
+                FilterUpRow<3>(row, above, pixels, out + 1);
+            } else {
                 std::memcpy(out + 1, row, rowBytes);
-                continue;
-            }
-            out[0] = PNG_FILTER_VALUE_UP;
-            const std::uint8_t* above = y > 0 ? image.Row(y - 1) : nullptr;
-            for (std::size_t x = 0; x < rowBytes; x += bytesPerPixel) {
-                // Blue and red swap places; alpha, when present, stays last.
-                for (std::size_t c = 0; c < bytesPerPixel; ++c) {
-                    const std::size_t from = c < 3 ? x + 2 - c : x + c;
-                    out[1 + x + c] = static_cast<std::uint8_t>(row[from] - (above ? above[from] : 0));
-                }
             }
         }
     });
@@ -367,8 +380,9 @@ bool EncodePng(const CImageBuffer& image, bool interlace, std::vector<std::uint8
     const std::size_t filteredBytes = (static_cast<std::size_t>(image.GetWidth()) * image.GetBitCount() / 8 + 1) *
                                       static_cast<std::size_t>(image.GetHeight());
     if (!interlace && filteredBytes >= 2 * kDeflatePieceBytes) {
-        deflated = ZlibCompressInPieces(FilterRows(image), layout.palette ? Z_DEFAULT_STRATEGY : Z_FILTERED,
-                                        kDeflatePieceBytes);
+        const auto filtered = FilterRows(image);
+        deflated = ZlibCompressInPieces({filtered.get(), filteredBytes},
+                                        layout.palette ? Z_DEFAULT_STRATEGY : Z_FILTERED, kDeflatePieceBytes);
         layout.deflated = deflated;
     }
     const std::size_t start = out.size();
