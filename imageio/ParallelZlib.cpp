@@ -46,8 +46,13 @@ void Fail(int result)
 }
 
 // Deflates data[begin, end) with the window before `begin` as its dictionary.
-Piece DeflatePiece(std::span<const std::uint8_t> data, std::size_t begin, std::size_t end, int strategy)
+Piece DeflatePiece(const ByteSource& source, std::size_t size, std::size_t begin, std::size_t end, int strategy)
 {
+    const std::size_t primed = std::min(begin, kWindowBytes);
+    const auto length = static_cast<uInt>(end - begin);
+    const auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(primed + length);
+    source(begin - primed, {bytes.get(), primed + length});
+
     DeflateGuard guard;
     z_stream& stream = guard.stream;
     int result = deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -kWindowBits, 8, strategy);
@@ -55,22 +60,20 @@ Piece DeflatePiece(std::span<const std::uint8_t> data, std::size_t begin, std::s
         Fail(result);
     }
     guard.initialised = true;
-    if (begin > 0) {
-        const std::size_t primed = std::min(begin, kWindowBytes);
-        result = deflateSetDictionary(&stream, data.data() + begin - primed, static_cast<uInt>(primed));
+    if (primed > 0) {
+        result = deflateSetDictionary(&stream, bytes.get(), static_cast<uInt>(primed));
         if (result != Z_OK) {
             Fail(result);
         }
     }
-    const bool last = end == data.size();
-    const uLong length = static_cast<uLong>(end - begin);
+    const bool last = end == size;
     Piece piece;
-    piece.adler = adler32(adler32(0, nullptr, 0), data.data() + begin, static_cast<uInt>(length));
+    piece.adler = adler32(adler32(0, nullptr, 0), bytes.get() + primed, length);
     // The bound covers a finished stream; the flush marker adds a few bytes.
     const std::size_t capacity = deflateBound(&stream, length) + 16;
     piece.deflated = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
-    stream.next_in = const_cast<Bytef*>(data.data() + begin);
-    stream.avail_in = static_cast<uInt>(length);
+    stream.next_in = bytes.get() + primed;
+    stream.avail_in = length;
     stream.next_out = piece.deflated.get();
     stream.avail_out = static_cast<uInt>(capacity);
     result = deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH);
@@ -83,13 +86,13 @@ Piece DeflatePiece(std::span<const std::uint8_t> data, std::size_t begin, std::s
 
 }  // namespace
 
-std::vector<std::uint8_t> ZlibCompressInPieces(std::span<const std::uint8_t> data, int strategy,
+std::vector<std::uint8_t> ZlibCompressInPieces(std::size_t size, const ByteSource& source, int strategy,
                                                std::size_t pieceBytes)
 {
-    const std::size_t count = std::max<std::size_t>(1, (data.size() + pieceBytes - 1) / pieceBytes);
+    const std::size_t count = std::max<std::size_t>(1, (size + pieceBytes - 1) / pieceBytes);
     std::vector<Piece> pieces(count);
     tbb::parallel_for(std::size_t{0}, count, [&](std::size_t i) {
-        pieces[i] = DeflatePiece(data, i * pieceBytes, std::min(data.size(), (i + 1) * pieceBytes), strategy);
+        pieces[i] = DeflatePiece(source, size, i * pieceBytes, std::min(size, (i + 1) * pieceBytes), strategy);
     });
 
     // Compression method 8 with a 32 KiB window, then the level class zlib
@@ -109,7 +112,7 @@ std::vector<std::uint8_t> ZlibCompressInPieces(std::span<const std::uint8_t> dat
     uLong adler = adler32(0, nullptr, 0);
     for (std::size_t i = 0; i < count; ++i) {
         stream.insert(stream.end(), pieces[i].deflated.get(), pieces[i].deflated.get() + pieces[i].size);
-        const std::size_t length = std::min(data.size(), (i + 1) * pieceBytes) - i * pieceBytes;
+        const std::size_t length = std::min(size, (i + 1) * pieceBytes) - i * pieceBytes;
         adler = adler32_combine(adler, pieces[i].adler, static_cast<z_off_t>(length));
     }
     for (int shift = 24; shift >= 0; shift -= 8) {

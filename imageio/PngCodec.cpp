@@ -17,9 +17,10 @@
 // 4. Writing keeps libpng's zlib settings (default level; the filtered
 //    strategy for filtered rows); true-colour rows use the Up filter only (see
 //    WritePngRows), palette rows none. Large non-interlaced images are
-//    filtered here, byte for byte as the library would, and deflated in
-//    pieces on all cores (ParallelZlib); the library then writes only the
-//    chunks around the data, and the IDAT chunks carry the finished stream.
+//    filtered here, byte for byte as the library would, a piece at a time as
+//    the pieces are deflated on all cores (ParallelZlib); the library then
+//    writes only the chunks around the data, and the IDAT chunks carry the
+//    finished stream.
 // 5. Before allocating, the size the header promises is checked against what
 //    the file could hold: deflate cannot compress by more than 1032:1.
 #include "imageio/PngCodec.h"
@@ -27,13 +28,10 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <span>
 
 #include <png.h>
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
 #include <zlib.h>
 
 #include "imageio/CodecFile.h"
@@ -234,34 +232,49 @@ void FilterUpRow(const std::uint8_t* row, const std::uint8_t* above, std::size_t
     }
 }
 
-// The filtered rows as the library would produce them with the filters set in
+// Row y filtered as the library filters it with the filters set in
 // WritePngRows: a filter byte, then the samples in red-green-blue(-alpha)
-// order. Left uninitialised until each row task writes it, so the pages are
-// first touched on all cores.
-std::unique_ptr<std::uint8_t[]> FilterRows(const CImageBuffer& image)
+// order.
+void FilterRow(const CImageBuffer& image, std::int32_t y, std::uint8_t* out)
 {
-    const int bytesPerPixel = image.GetBitCount() / 8;
+    static constexpr std::uint8_t kZeros[kMaxImageSide * 4] = {};  // above the first row
     const auto pixels = static_cast<std::size_t>(image.GetWidth());
-    const std::size_t rowBytes = pixels * static_cast<std::size_t>(bytesPerPixel);
-    const std::int32_t height = image.GetHeight();
-    auto filtered = std::make_unique_for_overwrite<std::uint8_t[]>((rowBytes + 1) * static_cast<std::size_t>(height));
-    const std::vector<std::uint8_t> zeros(rowBytes);  // above the first row
-    tbb::parallel_for(tbb::blocked_range<std::int32_t>(0, height), [&](const tbb::blocked_range<std::int32_t>& rows) {
-        for (std::int32_t y = rows.begin(); y < rows.end(); ++y) {
-            std::uint8_t* out = filtered.get() + (rowBytes + 1) * static_cast<std::size_t>(y);
-            const std::uint8_t* row = image.Row(y);
-            const std::uint8_t* above = y > 0 ? image.Row(y - 1) : zeros.data();
-            out[0] = bytesPerPixel == 1 ? PNG_FILTER_VALUE_NONE : PNG_FILTER_VALUE_UP;
-            if (bytesPerPixel == 4) {
-                FilterUpRow<4>(row, above, pixels, out + 1);
-            } else if (bytesPerPixel == 3) {
-                FilterUpRow<3>(row, above, pixels, out + 1);
-            } else {
-                std::memcpy(out + 1, row, rowBytes);
-            }
+    const std::uint8_t* row = image.Row(y);
+    const std::uint8_t* above = y > 0 ? image.Row(y - 1) : kZeros;
+    switch (image.GetBitCount()) {
+    case 32:
+        out[0] = PNG_FILTER_VALUE_UP;
+        FilterUpRow<4>(row, above, pixels, out + 1);
+        break;
+    case 24:
+        out[0] = PNG_FILTER_VALUE_UP;
+        FilterUpRow<3>(row, above, pixels, out + 1);
+        break;
+    default:
+        out[0] = PNG_FILTER_VALUE_NONE;
+        std::memcpy(out + 1, row, pixels);
+    }
+}
+
+// Bytes of the filtered rows from `begin` on: whole rows straight into `out`,
+// the rows cut at either end through a scratch row.
+void FilteredBytes(const CImageBuffer& image, std::size_t begin, std::span<std::uint8_t> out)
+{
+    const std::size_t stride = static_cast<std::size_t>(image.GetWidth()) * image.GetBitCount() / 8 + 1;
+    std::vector<std::uint8_t> scratch;
+    auto y = static_cast<std::int32_t>(begin / stride);
+    std::size_t skip = begin % stride;
+    for (std::size_t written = 0; written < out.size(); ++y, skip = 0) {
+        const std::size_t length = std::min(stride - skip, out.size() - written);
+        if (length == stride) {
+            FilterRow(image, y, out.data() + written);
+        } else {
+            scratch.resize(stride);
+            FilterRow(image, y, scratch.data());
+            std::memcpy(out.data() + written, scratch.data() + skip, length);
         }
-    });
-    return filtered;
+        written += length;
+    }
 }
 
 bool WritePngRows(png_structp png, png_infop info, PngMemoryWriter& writer, const PngWriteLayout& layout,
@@ -380,9 +393,10 @@ bool EncodePng(const CImageBuffer& image, bool interlace, std::vector<std::uint8
     const std::size_t filteredBytes = (static_cast<std::size_t>(image.GetWidth()) * image.GetBitCount() / 8 + 1) *
                                       static_cast<std::size_t>(image.GetHeight());
     if (!interlace && filteredBytes >= 2 * kDeflatePieceBytes) {
-        const auto filtered = FilterRows(image);
-        deflated = ZlibCompressInPieces({filtered.get(), filteredBytes},
-                                        layout.palette ? Z_DEFAULT_STRATEGY : Z_FILTERED, kDeflatePieceBytes);
+        deflated = ZlibCompressInPieces(
+            filteredBytes,
+            [&image](std::size_t begin, std::span<std::uint8_t> bytes) { FilteredBytes(image, begin, bytes); },
+            layout.palette ? Z_DEFAULT_STRATEGY : Z_FILTERED, kDeflatePieceBytes);
         layout.deflated = deflated;
     }
     const std::size_t start = out.size();
