@@ -256,11 +256,17 @@ void FilterRow(const CImageBuffer& image, std::int32_t y, std::uint8_t* out)
     }
 }
 
+// A filter byte and the row's samples.
+std::size_t FilteredRowBytes(const CImageBuffer& image)
+{
+    return static_cast<std::size_t>(image.GetWidth()) * static_cast<std::size_t>(image.GetBitCount() / 8) + 1;
+}
+
 // Bytes of the filtered rows from `begin` on: whole rows straight into `out`,
 // the rows cut at either end through a scratch row.
 void FilteredBytes(const CImageBuffer& image, std::size_t begin, std::span<std::uint8_t> out)
 {
-    const std::size_t stride = static_cast<std::size_t>(image.GetWidth()) * image.GetBitCount() / 8 + 1;
+    const std::size_t stride = FilteredRowBytes(image);
     std::vector<std::uint8_t> scratch;
     auto y = static_cast<std::int32_t>(begin / stride);
     std::size_t skip = begin % stride;
@@ -390,8 +396,7 @@ bool EncodePng(const CImageBuffer& image, bool interlace, std::vector<std::uint8
         rows[y] = const_cast<png_bytep>(image.Row(y));
     }
     std::vector<std::uint8_t> deflated;
-    const std::size_t filteredBytes = (static_cast<std::size_t>(image.GetWidth()) * image.GetBitCount() / 8 + 1) *
-                                      static_cast<std::size_t>(image.GetHeight());
+    const std::size_t filteredBytes = FilteredRowBytes(image) * static_cast<std::size_t>(image.GetHeight());
     if (!interlace && filteredBytes >= 2 * kDeflatePieceBytes) {
         deflated = ZlibCompressInPieces(
             filteredBytes,
