@@ -82,20 +82,33 @@ SKELVANE_INLINE void CentreLonLat(const Fisheye& f, float y, float sinTheta, flo
     out.latitude = std::atan2(tiltedY, std::fabs(tiltedZ));
 }
 
-SKELVANE_INLINE float ThetaOf(const Fisheye& f, float r)
+// A pixel's place relative to the centre and its angle from the axis.
+struct Ray {
+    float x;
+    float y;
+    float theta;
+};
+
+// False outside the circle.
+SKELVANE_INLINE bool RayOf(const Fisheye& f, std::int32_t row, std::int32_t column, Ray& ray)
 {
-    return f.fovPi * r / f.cTimes360;
+    ray.x = static_cast<float>(column) - f.c;
+    ray.y = static_cast<float>(row) - f.c;
+    const float r = std::sqrt(ray.x * ray.x + ray.y * ray.y);
+    if (r > f.c) {
+        return false;
+    }
+    ray.theta = f.fovPi * r / f.cTimes360;
+    return true;
 }
 
 bool ToLonLat(const Fisheye& f, std::int32_t row, std::int32_t column, LonLat& out)
 {
-    const float x = static_cast<float>(column) - f.c;
-    const float y = static_cast<float>(row) - f.c;
-    const float r = std::sqrt(x * x + y * y);
-    if (r > f.c) {
+    Ray ray;
+    if (!RayOf(f, row, column, ray)) {
         return false;
     }
-    const float theta = ThetaOf(f, r);
+    const auto [x, y, theta] = ray;
     if (x != 0.0f) {
         const float t = std::tan(std::atan2(y, x));
         OffCentreLonLat(f, x, t, std::tan(kHalfPi - theta), std::sqrt(t * t + 1.0f), out);
@@ -113,13 +126,11 @@ bool ToLonLat(const Fisheye& f, std::int32_t row, std::int32_t column, LonLat& o
 // the one-pixel path). Three of every ten calls are saved.
 bool ToLonLatMirrored(const Fisheye& f, std::int32_t row, std::int32_t column, LonLat& out, LonLat& mirrored)
 {
-    const float x = static_cast<float>(column) - f.c;
-    const float y = static_cast<float>(row) - f.c;
-    const float r = std::sqrt(x * x + y * y);
-    if (r > f.c) {
+    Ray ray;
+    if (!RayOf(f, row, column, ray)) {
         return false;
     }
-    const float theta = ThetaOf(f, r);
+    const auto [x, y, theta] = ray;
     if (x != 0.0f) {
         const float t = std::tan(std::atan2(y, x));
         const float e = std::tan(kHalfPi - theta);
