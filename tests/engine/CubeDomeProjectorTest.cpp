@@ -6,16 +6,13 @@
 #include <vector>
 
 #include "engine/CubeDomeProjector.h"
+#include "support/RecordingReporter.h"
 #include "support/TestImages.h"
 
 namespace skelvane {
 namespace {
 
-class RecordingReporter final : public CMessageReporter {
-public:
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    std::vector<std::string> messages;
-};
+using test::RecordingReporter;
 
 constexpr std::int32_t kFace = 64;
 constexpr float kR = (kFace - 1) / 2.0f;

@@ -8,16 +8,13 @@
 
 #include "engine/CubeDomeProjector.h"
 #include "support/CubeRowLoops.h"
+#include "support/RecordingReporter.h"
 #include "support/TestImages.h"
 
 namespace skelvane {
 namespace {
 
-class RecordingReporter final : public CMessageReporter {
-public:
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    std::vector<std::string> messages;
-};
+using test::RecordingReporter;
 
 constexpr std::int32_t kFace = 8;  // the face size the maps are made for
 

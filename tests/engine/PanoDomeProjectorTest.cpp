@@ -9,17 +9,14 @@
 #include <vector>
 
 #include "engine/PanoDomeProjector.h"
+#include "support/RecordingReporter.h"
 #include "support/TestImages.h"
 
 namespace skelvane {
 namespace {
 using namespace pano_geometry;
 
-class RecordingReporter final : public CMessageReporter {
-public:
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    std::vector<std::string> messages;
-};
+using test::RecordingReporter;
 
 // The renderers written the plain way: every kernel weight evaluated at its
 // tap, every read through GetPixel, the wrap as a subtraction loop. The
