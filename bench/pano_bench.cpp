@@ -1,6 +1,6 @@
 // Panorama-to-dome: the one-time map build, the per-frame render from the map
-// by the projector and by the sweep renderer of frame sequences and videos
-// (same pixels), and the single-image direct render.
+// (with the AVX-512 loop the processor runs, and with the AVX2 loop it
+// replaces: same pixels), and the single-image direct render.
 // Arguments: dome size N, and 0 for an 8192 x 4096 panorama or 1 for the
 // 2N x N working panorama of a sequence job.
 #include <benchmark/benchmark.h>
@@ -12,7 +12,6 @@
 
 #include "engine/ImageBuffer.h"
 #include "engine/PanoDomeProjector.h"
-#include "pano2dome/PanoSweepRenderer.h"
 #include "support/MemoryFloor.h"
 
 namespace skelvane::bench {
@@ -116,15 +115,17 @@ void BM_RenderPanoDome(benchmark::State& state)
 {
     CPanoDomeProjector projector;
     RenderSweepFrames(state, [&](auto&&... args) { return projector.RenderPanoDome(args...); });
+    if (!pano_detail::UseAvx512PixelLoop(true)) {
+        state.SetLabel("no AVX-512: the AVX2 loop");
+    }
 }
 
-void BM_SweepRendererFrame(benchmark::State& state)
+void BM_RenderPanoDomeAvx2(benchmark::State& state)
 {
-    CPanoSweepRenderer renderer;
-    RenderSweepFrames(state, [&](auto&&... args) { return renderer.Render(args...); });
-    if (!CPanoSweepRenderer::OwnLoopsInUse()) {
-        state.SetLabel("no AVX-512: the projector's loop");
-    }
+    pano_detail::UseAvx512PixelLoop(false);
+    CPanoDomeProjector projector;
+    RenderSweepFrames(state, [&](auto&&... args) { return projector.RenderPanoDome(args...); });
+    pano_detail::UseAvx512PixelLoop(true);
 }
 
 void BM_RenderPanoDomeDirect(benchmark::State& state)
@@ -155,7 +156,7 @@ void Sizes(benchmark::internal::Benchmark* b)
 
 BENCHMARK(BM_BuildPanoDomeMap)->Apply(Sizes);
 BENCHMARK(BM_RenderPanoDome)->Apply(Sizes);
-BENCHMARK(BM_SweepRendererFrame)->Apply(Sizes);
+BENCHMARK(BM_RenderPanoDomeAvx2)->Apply(Sizes);
 BENCHMARK(BM_RenderPanoDomeDirect)->Apply(Sizes);
 
 }  // namespace

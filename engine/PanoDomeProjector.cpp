@@ -1,12 +1,14 @@
 #include "engine/PanoDomeProjector.h"
-#include "engine/PanoTaps.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <exception>
 #include <new>
+#include <vector>
 
+#include "engine/PanoRowsAvx512.h"
+#include "engine/PanoTaps.h"
 #include "engine/ParallelRows.h"
 
 // The pixel path is a chain of small steps that must fold into one loop.
@@ -521,6 +523,42 @@ bool CpuHasAvx2()
 std::atomic<bool> g_avx2{CpuHasAvx2()};
 #endif
 
+#if SKELVANE_PANO_ROWS_AVX512
+std::atomic<bool> g_avx512{CpuHasPanoRowsAvx512()};
+
+void RenderMapRowsAvx512(const MapFrame& frame, std::int32_t first, std::int32_t end)
+{
+    for (std::int32_t j0 = 0; j0 < frame.outSize; j0 += kTileColumns) {
+        const std::int32_t columns = std::min(kTileColumns, frame.outSize - j0);
+        for (std::int32_t i = first; i < end; ++i) {
+            const PanoMapEntry* entry = frame.map + static_cast<std::size_t>(i) * frame.outSize;
+            BlendPanoRowAvx512(frame.pano, entry + j0, columns, frame.shift, frame.period, frame.dome.Row32(i) + j0);
+        }
+    }
+}
+
+// Each row and its mirror row are placed into two rows of entries, then
+// blended.
+void RenderDirectRowsAvx512(const DirectFrame& frame, std::int32_t first, std::int32_t end)
+{
+    thread_local std::vector<PanoMapEntry> entries;
+    const auto n = static_cast<std::size_t>(frame.outSize);
+    entries.resize(2 * n);
+    for (std::int32_t i = first; i < end; ++i) {
+        const std::int32_t mirror = frame.outSize - 1 - i;
+        ForEachMirroredEntry(frame.fisheye, frame.place, frame.outSize, i, i + 1,
+                             [&](std::int32_t row, std::int32_t j, const PanoMapEntry& p) {
+                                 entries[(row == i ? 0 : n) + static_cast<std::size_t>(j)] = p;
+                             });
+        BlendPanoRowAvx512(frame.pano, entries.data(), frame.outSize, 0.0f, frame.period, frame.dome.Row32(i));
+        if (mirror != i) {
+            BlendPanoRowAvx512(frame.pano, entries.data() + n, frame.outSize, 0.0f, frame.period,
+                               frame.dome.Row32(mirror));
+        }
+    }
+}
+#endif
+
 bool IsUsablePanorama(const CImageBuffer& pano)
 {
     return !pano.IsEmpty() && pano.GetBitCount() == 32;
@@ -539,6 +577,17 @@ bool UseAvx2PixelLoop(bool enable)
 #if SKELVANE_HAVE_AVX2
     g_avx2.store(enable && CpuHasAvx2());
     return g_avx2.load();
+#else
+    (void)enable;
+    return false;
+#endif
+}
+
+bool UseAvx512PixelLoop(bool enable)
+{
+#if SKELVANE_PANO_ROWS_AVX512
+    g_avx512.store(enable && CpuHasPanoRowsAvx512());
+    return g_avx512.load();
 #else
     (void)enable;
     return false;
@@ -581,13 +630,18 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDome(const CImageBuf
     }
     return ReportRenderFailures(m_reporter, [&] {
         auto dome = std::make_unique<CImageBuffer>();
-        dome->Create(outSize, outSize);
+        dome->Create(outSize, outSize, BlockContents::Unspecified);  // every loop writes every pixel
         const MapFrame frame{pano, map, *dome, outSize, PanShift(pan, pano.GetWidth()),
                              static_cast<float>(pano.GetWidth())};
         auto rows = &RenderMapRows;
 #if SKELVANE_HAVE_AVX2
         if (g_avx2.load(std::memory_order_relaxed)) {
             rows = &RenderMapRowsAvx2;
+        }
+#endif
+#if SKELVANE_PANO_ROWS_AVX512
+        if (g_avx512.load(std::memory_order_relaxed)) {
+            rows = &RenderMapRowsAvx512;
         }
 #endif
         ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) { rows(frame, first, end); });
@@ -604,7 +658,7 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CIm
     }
     return ReportRenderFailures(m_reporter, [&] {
         auto dome = std::make_unique<CImageBuffer>();
-        dome->Create(outSize, outSize);
+        dome->Create(outSize, outSize, BlockContents::Unspecified);  // every loop writes every pixel
         const std::int32_t width = pano.GetWidth();
         // A one-column panorama has period 0: no wrap, every read is column 0.
         const DirectFrame frame{pano, *dome, outSize, FisheyeOf(outSize, fov, TiltOf(tilt)),
@@ -615,6 +669,11 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CIm
 #if SKELVANE_HAVE_AVX2
         if (g_avx2.load(std::memory_order_relaxed)) {
             rows = &RenderDirectRowsAvx2;
+        }
+#endif
+#if SKELVANE_PANO_ROWS_AVX512
+        if (g_avx512.load(std::memory_order_relaxed)) {
+            rows = &RenderDirectRowsAvx512;
         }
 #endif
         ForEachRowBand(TopHalfRows(outSize), 2 * std::int64_t{outSize},

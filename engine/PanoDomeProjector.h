@@ -94,10 +94,12 @@ float WrapColumn(float column, float period);
 }  // namespace pano_geometry
 
 namespace pano_detail {
-// Both renderers have a second pixel loop for processors with AVX2 that
-// gives the same pixels. For tests: false turns these loops off, true turns
-// them back on where the processor has AVX2; returns whether they are in use.
+// Both renderers have further pixel loops, for processors with AVX2 and with
+// AVX-512, that give the same pixels; the widest the processor has runs. For
+// tests: false turns a loop off, true turns it back on where the processor
+// has it; each returns whether its loop is now in use.
 bool UseAvx2PixelLoop(bool enable);
+bool UseAvx512PixelLoop(bool enable);
 }  // namespace pano_detail
 
 class CPanoDomeProjector {

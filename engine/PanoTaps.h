@@ -1,5 +1,5 @@
 // The 4 x 4 neighbourhood of a panorama position, shared by every bicubic
-// pixel loop (the projector's renderers and the job's sweep renderer), so
+// pixel loop (the projector's one-pixel, AVX2 and AVX-512 loops), so
 // that all of them read exactly the same pixels.
 #pragma once
 

@@ -13,7 +13,6 @@
 #include "cube2dome/OutputPath.h"
 #include "engine/PanoDomeProjector.h"
 #include "imageio/StagedImageFile.h"
-#include "pano2dome/PanoSweepRenderer.h"
 #include "pano2dome/VideoEncoder.h"
 
 namespace skelvane {
@@ -50,7 +49,7 @@ using SweepFramePtr = std::shared_ptr<SweepFrame>;
 class Pano2DomeRun {
 public:
     Pano2DomeRun(const CPano2DomeJob& job, CJobContext& context, CPanoProgressBar* bar)
-        : m_job(job), m_context(context), m_bar(bar), m_projector(context.Reporter()), m_renderer(context.Reporter())
+        : m_job(job), m_context(context), m_bar(bar), m_projector(context.Reporter())
     {
     }
 
@@ -75,7 +74,6 @@ private:
     CJobContext& m_context;
     CPanoProgressBar* m_bar;
     CPanoDomeProjector m_projector;
-    CPanoSweepRenderer m_renderer;  // RenderPanoDome's pixels, faster
     CImageBuffer m_working;
     PanoMap m_map;
     std::int64_t m_frameCount = 0;
@@ -148,7 +146,7 @@ std::size_t Pano2DomeRun::FramesInFlight() const
 
 std::string Pano2DomeRun::RenderInto(SweepFrame& frame)
 {
-    frame.dome = m_renderer.Render(m_working, m_map.get(), m_job.outputWidth, frame.angle);
+    frame.dome = m_projector.RenderPanoDome(m_working, m_map.get(), m_job.outputWidth, frame.angle);
     if (!frame.dome) {
         return "Frame " + std::to_string(frame.position) + " at " + std::to_string(frame.angle) +
                " degrees could not be rendered.";

@@ -306,19 +306,27 @@ TEST(PanoGeometry, OddCentreColumnIsContinuousWithItsNeighbours)
 
 class PanoProjector : public ::testing::Test {
 protected:
-    // Runs `check` with the baseline pixel loops and, where the processor
-    // has AVX2, with the AVX2 loops.
+    // Runs `check` with the baseline pixel loops and then with the AVX2 and
+    // the AVX-512 loops where the processor has them.
     template <class Check>
     void WithEachPixelLoop(Check&& check)
     {
+        pano_detail::UseAvx512PixelLoop(false);
         pano_detail::UseAvx2PixelLoop(false);
         check();
         if (pano_detail::UseAvx2PixelLoop(true)) {
             check();
         }
+        if (pano_detail::UseAvx512PixelLoop(true)) {
+            check();
+        }
     }
 
-    void TearDown() override { pano_detail::UseAvx2PixelLoop(true); }
+    void TearDown() override
+    {
+        pano_detail::UseAvx2PixelLoop(true);
+        pano_detail::UseAvx512PixelLoop(true);
+    }
 
     RecordingReporter reporter;
     CPanoDomeProjector projector{reporter};

@@ -1,47 +1,26 @@
-#include "pano2dome/PanoSweepRenderer.h"
+#include "engine/PanoRowsAvx512.h"
+
+#if SKELVANE_PANO_ROWS_AVX512
+
+#include <immintrin.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <memory>
-#include <new>
 
 #include "engine/PanoTaps.h"
-#include "engine/ParallelRows.h"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define SKELVANE_HAVE_AVX512 1
 #define SKELVANE_AVX512 __attribute__((target("avx2,fma,avx512f,avx512dq,avx512bw,avx512vl")))
 #define SKELVANE_INLINE inline __attribute__((always_inline))
-#include <immintrin.h>
 // GCC 12's AVX-512 headers start some intrinsics from an undefined register
 // and then warn about it.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#else
-#define SKELVANE_HAVE_AVX512 0
-#endif
 
 namespace skelvane {
 namespace {
 
-#if SKELVANE_HAVE_AVX512
-bool CpuHasAvx512()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
-}
-std::atomic<bool> g_ownLoops{CpuHasAvx512()};
-
-// Tiles of this many columns down a band keep the panorama rows a tile reads
-// in cache while the map rows stream past.
-constexpr std::int32_t kTileColumns = 128;
-
-struct SweepFrame {
+struct RowFrame {
     const CImageBuffer& pano;
-    const PanoMapEntry* map;
-    CImageBuffer& dome;
-    std::int32_t outSize;
     float shift;
     float period;
 };
@@ -230,7 +209,7 @@ private:
     std::uint32_t* m_pendingOut = nullptr;
 };
 
-SKELVANE_AVX512 SKELVANE_INLINE void RenderOne(const SweepFrame& frame, const PanoMapEntry& e, std::uint32_t* out,
+SKELVANE_AVX512 SKELVANE_INLINE void RenderOne(const RowFrame& frame, const PanoMapEntry& e, std::uint32_t* out,
                                                ExactPairs& exact)
 {
     if (!IsInside(e)) {
@@ -254,8 +233,8 @@ SKELVANE_AVX512 SKELVANE_INLINE void RenderOne(const SweepFrame& frame, const Pa
 // about one pixel in a hundred, take the exact path.
 constexpr float kAmbiguity = 1.0f / 1024.0f;
 
-// The pixels of a sweep frame that the estimate can take: the panorama is
-// small enough for 32-bit gather indices.
+// Where the estimate can read the panorama: four rows and columns at least,
+// and small enough for 32-bit pixel offsets.
 struct WideView {
     const std::uint32_t* origin;  // row 0
     std::int32_t strideWords;     // from one row to the next, in pixels
@@ -355,7 +334,7 @@ SKELVANE_AVX512 SKELVANE_INLINE void LoadTaps(const std::uint32_t* row, const st
 
 // Sixteen consecutive dome pixels; the lanes the estimate cannot take go
 // through `exact`.
-SKELVANE_AVX512 SKELVANE_INLINE void RenderSixteen(const SweepFrame& frame, const WideView& view,
+SKELVANE_AVX512 SKELVANE_INLINE void RenderSixteen(const RowFrame& frame, const WideView& view,
                                                    const PanoMapEntry* entries, std::uint32_t* out,
                                                    ExactPairs& exact)
 {
@@ -430,74 +409,33 @@ SKELVANE_AVX512 SKELVANE_INLINE void RenderSixteen(const SweepFrame& frame, cons
     }
 }
 
-SKELVANE_AVX512 void RenderRows(const SweepFrame& frame, std::int32_t first, std::int32_t end)
-{
-    ExactPairs exact(Table());
-    const WideView view = MakeWideView(frame.pano);
-    for (std::int32_t j0 = 0; j0 < frame.outSize; j0 += kTileColumns) {
-        const std::int32_t j1 = std::min(j0 + kTileColumns, frame.outSize);
-        for (std::int32_t i = first; i < end; ++i) {
-            const PanoMapEntry* entry = frame.map + static_cast<std::size_t>(i) * frame.outSize;
-            std::uint32_t* out = frame.dome.Row32(i);
-            std::int32_t j = j0;
-            if (view.usable) {
-                for (; j + 16 <= j1; j += 16) {
-                    RenderSixteen(frame, view, entry + j, out + j, exact);
-                }
-            }
-            for (; j < j1; ++j) {
-                RenderOne(frame, entry[j], out + j, exact);
-            }
-            exact.Flush();
-        }
-    }
-}
-#endif
-
 }  // namespace
 
-bool CPanoSweepRenderer::UseOwnLoops(bool enable)
+bool CpuHasPanoRowsAvx512()
 {
-#if SKELVANE_HAVE_AVX512
-    g_ownLoops.store(enable && CpuHasAvx512());
-    return g_ownLoops.load();
-#else
-    (void)enable;
-    return false;
-#endif
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
 }
 
-bool CPanoSweepRenderer::OwnLoopsInUse()
+SKELVANE_AVX512 void BlendPanoRowAvx512(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count,
+                                        float shift, float period, std::uint32_t* out)
 {
-#if SKELVANE_HAVE_AVX512
-    return g_ownLoops.load();
-#else
-    return false;
-#endif
-}
-
-std::unique_ptr<CImageBuffer> CPanoSweepRenderer::Render(const CImageBuffer& pano, const PanoMapEntry* map,
-                                                         std::int32_t outSize, float pan)
-{
-#if SKELVANE_HAVE_AVX512
-    // Everything the projector refuses, it refuses (and reports) itself.
-    if (g_ownLoops.load(std::memory_order_relaxed) && map && !pano.IsEmpty() && pano.GetBitCount() == 32 &&
-        outSize >= 2 && outSize <= kMaxPanoDomeSize && std::isfinite(pan)) {
-        try {
-            auto dome = std::make_unique<CImageBuffer>();
-            dome->Create(outSize, outSize, BlockContents::Unspecified);  // every pixel is written
-            const SweepFrame frame{pano, map, *dome, outSize, pano_geometry::PanShift(pan, pano.GetWidth()),
-                                   static_cast<float>(pano.GetWidth())};
-            ForEachRowBand(outSize, outSize,
-                           [&](std::int32_t first, std::int32_t end) { RenderRows(frame, first, end); });
-            return dome;
-        } catch (const std::bad_alloc&) {
-            m_reporter.ShowMessage(kOutOfMemoryText);
+    const RowFrame frame{pano, shift, period};
+    const WideView view = MakeWideView(pano);
+    ExactPairs exact(Table());
+    std::int32_t j = 0;
+    if (view.usable) {
+        for (; j + 16 <= count; j += 16) {
+            RenderSixteen(frame, view, entries + j, out + j, exact);
         }
-        return nullptr;
     }
-#endif
-    return m_projector.RenderPanoDome(pano, map, outSize, pan);
+    for (; j < count; ++j) {
+        RenderOne(frame, entries[j], out + j, exact);
+    }
+    exact.Flush();
 }
 
 }  // namespace skelvane
+
+#endif
