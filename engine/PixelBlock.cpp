@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <vector>
 
 namespace skelvane {
@@ -80,13 +81,25 @@ private:
 // all over six faces): with 2 MiB pages the translation caches cover them,
 // and a fresh block takes one fault per 2 MiB instead of one per 4 KiB. Only
 // advice: where transparent huge pages are off, nothing changes.
-void AdviseHugePages(std::uint8_t* start, std::size_t bytes)
+// The whole pages within [start, start + bytes), as madvise takes them.
+struct PageSpan {
+    void* first;
+    std::size_t length;  // 0 when no whole page lies within
+};
+
+PageSpan WholePagesOf(const std::uint8_t* start, std::size_t bytes)
 {
     constexpr std::uintptr_t kPage = 4096;
     const auto first = (reinterpret_cast<std::uintptr_t>(start) + kPage - 1) & ~(kPage - 1);
     const auto end = (reinterpret_cast<std::uintptr_t>(start) + bytes) & ~(kPage - 1);
-    if (end > first) {
-        madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+    return {reinterpret_cast<void*>(first), end > first ? end - first : 0};
+}
+
+void AdviseHugePages(std::uint8_t* start, std::size_t bytes)
+{
+    const PageSpan pages = WholePagesOf(start, bytes);
+    if (pages.length > 0) {
+        madvise(pages.first, pages.length, MADV_HUGEPAGE);
     }
 }
 
@@ -147,6 +160,27 @@ void PixelBlockDeleter::operator()(std::uint8_t* block) const
         return;
     }
     Cache().Give(start, capacity);
+}
+
+PageFaultsAhead::PageFaultsAhead(const std::uint8_t* start, std::int64_t bytes)
+{
+    if (!start || bytes < static_cast<std::int64_t>(kCachedMinimum)) {
+        return;
+    }
+    const PageSpan pages = WholePagesOf(start, static_cast<std::size_t>(bytes));
+    try {
+        // Populating leaves the contents of pages already present alone, so it
+        // may race the writer; the writer's data is never touched.
+        m_thread = std::thread([pages] { madvise(pages.first, pages.length, MADV_POPULATE_WRITE); });
+    } catch (const std::system_error&) {
+    }
+}
+
+PageFaultsAhead::~PageFaultsAhead()
+{
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
 }
 
 }  // namespace skelvane

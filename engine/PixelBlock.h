@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <thread>
 
 namespace skelvane {
 
@@ -25,5 +26,22 @@ enum class BlockContents { Zeroed, Unspecified };
 
 // A block of `bytes` bytes; null for 0 bytes. Throws std::bad_alloc.
 PixelBlock AllocatePixelBlock(std::int64_t bytes, BlockContents contents = BlockContents::Zeroed);
+
+// Faults in the pages of `bytes` bytes from `start` on a second thread while
+// this one fills them: a decoder writes a panorama row by row on one core,
+// and the kernel clearing its fresh pages can run on the other. Joins when
+// destroyed. Spans below the cached block size are left alone, and so is
+// everything where the kernel cannot populate pages or no thread starts: the
+// writer's own first touch then faults the pages in, as it would anyway.
+class PageFaultsAhead {
+public:
+    PageFaultsAhead(const std::uint8_t* start, std::int64_t bytes);
+    ~PageFaultsAhead();
+    PageFaultsAhead(const PageFaultsAhead&) = delete;
+    PageFaultsAhead& operator=(const PageFaultsAhead&) = delete;
+
+private:
+    std::thread m_thread;
+};
 
 }  // namespace skelvane

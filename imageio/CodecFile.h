@@ -1,11 +1,13 @@
 // The file side of every codec: codecs themselves work on bytes in memory.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <span>
 #include <vector>
 
 #include "engine/ImageBuffer.h"
+#include "engine/PixelBlock.h"
 #include "imageio/MappedFile.h"
 
 namespace skelvane {
@@ -38,6 +40,19 @@ bool LoadImageFile(CImageBuffer& image, const std::filesystem::path& path, Relea
         image.Release();
     }
     return loaded;
+}
+
+// Faults in the pages of rows [top, bottom) of a freshly allocated image on a
+// second thread while the decoder fills them (see PageFaultsAhead).
+inline PageFaultsAhead FaultRowsAhead(const CImageBuffer& image, std::int32_t top, std::int32_t bottom)
+{
+    if (top >= bottom) {
+        return PageFaultsAhead(nullptr, 0);
+    }
+    // Rows may be stored bottom up.
+    const std::uint8_t* first = std::min(image.Row(top), image.Row(bottom - 1));
+    const std::uint8_t* last = std::max(image.Row(top), image.Row(bottom - 1));
+    return PageFaultsAhead(first, last - first + image.Stride());
 }
 
 // Encodes `image` into memory and writes the file only when encoding succeeded.

@@ -352,7 +352,13 @@ bool DecodeJpegRegion(std::span<const std::uint8_t> data, CImageBuffer& image, c
                                  static_cast<std::int32_t>(cinfo.output_height), 32, BlockContents::Unspecified)) {
         return false;
     }
-    if (!ReadJpegScanlines(cinfo, errors, image, RegionToDecode(needed, image.GetWidth(), image.GetHeight()))) {
+    const PixelRect region = RegionToDecode(needed, image.GetWidth(), image.GetHeight());
+    bool read = false;
+    {
+        const PageFaultsAhead faultsAhead = FaultRowsAhead(image, region.top, region.bottom);
+        read = ReadJpegScanlines(cinfo, errors, image, region);
+    }
+    if (!read) {
         image.Release();
         return false;
     }

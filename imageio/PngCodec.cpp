@@ -358,7 +358,12 @@ bool DecodePng(std::span<const std::uint8_t> data, CImageBuffer& image)
     for (png_uint_32 y = 0; y < header.height; ++y) {
         rows[y] = image.Row(static_cast<std::int32_t>(y));
     }
-    if (!ReadPngRows(guard.png, guard.info, header, rows.data())) {
+    bool read = false;
+    {
+        const PageFaultsAhead faultsAhead = FaultRowsAhead(image, 0, image.GetHeight());
+        read = ReadPngRows(guard.png, guard.info, header, rows.data());
+    }
+    if (!read) {
         image.Release();
         return false;
     }

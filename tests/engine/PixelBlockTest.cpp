@@ -74,5 +74,30 @@ TEST(PixelBlock, ThreadsAllocateAndReleaseConcurrently)
     }
 }
 
+// Pages are faulted in beside a writer that is already filling them, from
+// the start as the writer does: whatever the writer wrote, before or while
+// the pages were populated, is still there once both are done.
+TEST(PixelBlock, PagesFaultedAheadKeepWhatTheWriterWrote)
+{
+    for (const std::int64_t size : {std::int64_t{64} << 20, (std::int64_t{24} << 20) + 4095}) {
+        PixelBlock block = AllocatePixelBlock(size, BlockContents::Unspecified);
+        std::uint8_t* bytes = block.get();
+        {
+            const PageFaultsAhead ahead(bytes, size);
+            for (std::int64_t at = 0; at < size; ++at) {
+                bytes[at] = static_cast<std::uint8_t>(at * 7 + 1);
+            }
+        }
+        for (std::int64_t at = 0; at < size; at += 997) {
+            ASSERT_EQ(bytes[at], static_cast<std::uint8_t>(at * 7 + 1)) << size << " " << at;
+        }
+        ASSERT_EQ(bytes[size - 1], static_cast<std::uint8_t>((size - 1) * 7 + 1));
+    }
+    // Nothing to do: no span, or one too small to be worth a thread.
+    const PageFaultsAhead none(nullptr, 0);
+    std::uint8_t small[64] = {};
+    const PageFaultsAhead tiny(small, sizeof small);
+}
+
 }  // namespace
 }  // namespace skelvane
