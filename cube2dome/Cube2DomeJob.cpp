@@ -25,7 +25,7 @@ struct Frame {
     int position;           // 0-based within the job
     bool loaded = false;    // faces already loaded (the first frame's are)
     bool produced = false;  // loaded, rendered and staged, or failed trying
-    bool staged = false;
+    std::string stageError;  // why the dome could not be staged
     std::string failure;
     CubeFaces faces;
     CStagedImageFile file;
@@ -140,7 +140,7 @@ void Cube2DomeRun::Produce(Frame& frame)
             return;
         }
         m_context.Checkpoint();
-        frame.staged = frame.file.Stage(*dome, m_stagingFolder, m_job.outputFormat);
+        frame.file.Stage(*dome, m_stagingFolder, m_job.outputFormat, frame.stageError);
     } catch (const std::bad_alloc&) {
         frame.failure = kOutOfMemoryText;
     }
@@ -157,8 +157,8 @@ std::string Cube2DomeRun::Publish(Frame& frame)
         if (!path) {
             break;
         }
-        if (!frame.staged) {
-            return "Cannot write the dome image " + path->string() + ".";
+        if (!frame.file.IsStaged()) {
+            return "Cannot write the dome image " + path->string() + ": " + frame.stageError + ".";
         }
         std::string error;
         switch (frame.file.Publish(*path, error)) {

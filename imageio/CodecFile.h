@@ -8,6 +8,7 @@
 
 #include "engine/ImageBuffer.h"
 #include "engine/PixelBlock.h"
+#include "imageio/ImageFormat.h"
 #include "imageio/MappedFile.h"
 
 namespace skelvane {
@@ -54,6 +55,11 @@ inline PageFaultsAhead FaultRowsAhead(const CImageBuffer& image, std::int32_t to
     const std::uint8_t* last = std::max(image.Row(top), image.Row(bottom - 1));
     return PageFaultsAhead(first, last - first + image.Stride());
 }
+
+// Encodes `image` as Save() does for a file of `format`: JPEG at quality 100,
+// run-length TGA, non-interlaced PNG. False for an empty image or a format
+// without a writer.
+bool EncodeForSave(CImageBuffer& image, ImageFormat format, std::vector<std::uint8_t>& out);
 
 // Encodes `image` into memory and writes the file only when encoding succeeded.
 template <class Encode>

@@ -2,7 +2,10 @@
 #include "engine/ImageBuffer.h"
 #include "imageio/CodecFile.h"
 #include "imageio/ImageFormat.h"
+#include "imageio/BmpCodec.h"
 #include "imageio/JpegCodec.h"
+#include "imageio/PngCodec.h"
+#include "imageio/TgaCodec.h"
 
 namespace skelvane {
 
@@ -33,20 +36,31 @@ bool CImageBuffer::LoadRegion(const std::filesystem::path& path, const PixelRect
                          });
 }
 
-bool CImageBuffer::Save(const std::filesystem::path& path)
+bool EncodeForSave(CImageBuffer& image, ImageFormat format, std::vector<std::uint8_t>& out)
 {
-    switch (GetImageFormat(path)) {
+    if (image.IsEmpty()) {
+        return false;
+    }
+    switch (format) {
     case ImageFormat::Bmp:
-        return SaveBmp(path);
+        return EncodeBmp(image, out);
     case ImageFormat::Jpeg:
-        return SaveJpeg(path, 100);
+        return EncodeJpeg(image, 100, out);
     case ImageFormat::Tga:
-        return SaveTga(path, true);
+        return EncodeTga(image, true, out);
     case ImageFormat::Png:
-        return SavePng(path, false);
+        return EncodePng(image, false, out);
     default:
         return false;
     }
+}
+
+bool CImageBuffer::Save(const std::filesystem::path& path)
+{
+    const ImageFormat format = GetImageFormat(path);
+    return SaveImageFile(*this, path, [format](CImageBuffer& image, std::vector<std::uint8_t>& out) {
+        return EncodeForSave(image, format, out);
+    });
 }
 
 }  // namespace skelvane

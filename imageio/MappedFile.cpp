@@ -1,6 +1,11 @@
 #include "imageio/MappedFile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <random>
@@ -27,15 +32,29 @@ std::string UniqueSuffix()
     return text;
 }
 
-bool WriteWholeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes)
+// Empty when the whole file was written, else the system's reason.
+std::string WriteWholeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        return false;
+    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (file < 0) {
+        return std::strerror(errno);
     }
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return !out.fail();
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t put = write(file, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            const int error = put < 0 ? errno : EIO;
+            close(file);
+            return std::strerror(error);
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    if (close(file) != 0) {
+        return std::strerror(errno);
+    }
+    return {};
 }
 
 // Successive saves of a job write files of about the same size: their byte
@@ -129,10 +148,10 @@ bool MappedOutput::Commit()
     name += ".part-";
     name += UniqueSuffix();
     const fs::path temporary = folder / name;
-    if (!WriteWholeFile(temporary, m_bytes)) {
+    if (std::string reason = WriteWholeFile(temporary, m_bytes); !reason.empty()) {
         std::error_code ignored;
         fs::remove(temporary, ignored);
-        m_error = "cannot write " + m_target.string();
+        m_error = std::move(reason);
         return false;
     }
     std::error_code error;
@@ -148,7 +167,7 @@ bool MappedOutput::Commit()
     if (error) {
         std::error_code ignored;
         fs::remove(temporary, ignored);
-        m_error = "cannot create " + m_target.string() + ": " + error.message();
+        m_error = error.message();
         return false;
     }
     return true;

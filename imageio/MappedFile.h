@@ -43,7 +43,8 @@ public:
     std::vector<std::uint8_t>& Bytes() { return m_bytes; }
 
     // Writes the bytes to the target. On failure the target is as it was
-    // and no temporary file remains; the reason is in Error().
+    // and no temporary file remains; the system's reason ("No space left on
+    // device") is in Error().
     bool Commit();
     const std::string& Error() const { return m_error; }
 

@@ -10,6 +10,8 @@
 #include <random>
 #include <system_error>
 
+#include "imageio/CodecFile.h"
+
 namespace skelvane {
 namespace fs = std::filesystem;
 
@@ -91,13 +93,12 @@ CStagedImageFile::~CStagedImageFile()
     Discard();
 }
 
-bool CStagedImageFile::Stage(CImageBuffer& image, const fs::path& folder, std::string_view extension)
+bool CStagedImageFile::Stage(CImageBuffer& image, const fs::path& folder, std::string_view extension,
+                             std::string& error)
 {
     Discard();
     fs::path temporary = folder / (UniqueStem() + "." + std::string(extension));
-    if (!image.Save(temporary)) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
+    if (!SaveImageReplacing(image, temporary, error)) {
         return false;
     }
     m_temporary = std::move(temporary);
@@ -164,8 +165,9 @@ bool SaveImageExclusive(CImageBuffer& image, const fs::path& target, std::string
     CStagedImageFile staged;
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     const std::string extension = target.extension().string();
-    if (!staged.Stage(image, folder, extension.empty() ? std::string_view() : std::string_view(extension).substr(1))) {
-        reason = "cannot write " + target.string();
+    if (!staged.Stage(image, folder, extension.empty() ? std::string_view() : std::string_view(extension).substr(1),
+                      reason)) {
+        reason = "cannot write " + target.string() + ": " + reason;
     } else {
         switch (staged.Publish(target, reason)) {
         case CStagedImageFile::PublishResult::Published:
@@ -182,6 +184,20 @@ bool SaveImageExclusive(CImageBuffer& image, const fs::path& target, std::string
         *error = reason;
     }
     return false;
+}
+
+bool SaveImageReplacing(CImageBuffer& image, const fs::path& target, std::string& error)
+{
+    MappedOutput output(target);
+    if (!EncodeForSave(image, GetImageFormat(target), output.Bytes())) {
+        error = "the image cannot be encoded as a " + target.extension().string() + " file";
+        return false;
+    }
+    if (!output.Commit()) {
+        error = output.Error();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace skelvane

@@ -29,8 +29,10 @@ public:
     CStagedImageFile& operator=(const CStagedImageFile&) = delete;
 
     // Encodes `image` as `extension` ("bmp", "jpg", ...) into `folder`. False
-    // when the codec refuses or the folder cannot be written.
-    bool Stage(CImageBuffer& image, const std::filesystem::path& folder, std::string_view extension);
+    // when the codec refuses or the file cannot be written, with the reason
+    // in `error`.
+    bool Stage(CImageBuffer& image, const std::filesystem::path& folder, std::string_view extension,
+               std::string& error);
     bool IsStaged() const { return !m_temporary.empty(); }
 
     // Names the staged file `target`. NameTaken leaves it staged for another
@@ -50,5 +52,9 @@ private:
 
 // Both steps for one image: false when the target exists or cannot be written.
 bool SaveImageExclusive(CImageBuffer& image, const std::filesystem::path& target, std::string* error = nullptr);
+
+// An ordinary Save (replacing an existing file), with the reason for a
+// failure in `error`.
+bool SaveImageReplacing(CImageBuffer& image, const std::filesystem::path& target, std::string& error);
 
 }  // namespace skelvane

@@ -43,6 +43,7 @@ struct SweepFrame {
     std::string failure;
     std::unique_ptr<CImageBuffer> dome;
     CStagedImageFile file;
+    std::string stageError;  // why the dome could not be staged
 };
 using SweepFramePtr = std::shared_ptr<SweepFrame>;
 
@@ -111,8 +112,8 @@ JobOutcome Pano2DomeRun::RenderImage()
         return JobOutcome::Failed("The dome image could not be rendered.");
     }
     m_context.Checkpoint();
-    if (!dome->Save(m_job.imagePath)) {
-        return JobOutcome::Failed("Cannot write the dome image " + m_job.imagePath + ".");
+    if (std::string error; !SaveImageReplacing(*dome, m_job.imagePath, error)) {
+        return JobOutcome::Failed("Cannot write the dome image " + m_job.imagePath + ": " + error + ".");
     }
     return m_context.StopRequested() ? JobOutcome::Stopped() : JobOutcome::Finished();
 }
@@ -252,14 +253,14 @@ JobOutcome Pano2DomeRun::RenderFrames()
                 frame.failure = RenderInto(frame);
                 if (frame.failure.empty()) {
                     m_context.Checkpoint();
-                    frame.file.Stage(*frame.dome, stagingFolder, m_job.frameFormat);
+                    frame.file.Stage(*frame.dome, stagingFolder, m_job.frameFormat, frame.stageError);
                     frame.dome.reset();
                 }
             },
             [&](SweepFrame& frame) -> std::string {
                 const std::string path = PanoFramePath(folder, frame.position, m_job.frameFormat);
                 if (!frame.file.IsStaged()) {
-                    return "Cannot write the dome image " + path + ".";
+                    return "Cannot write the dome image " + path + ": " + frame.stageError + ".";
                 }
                 std::string error;
                 if (!frame.file.PublishReplacing(path, error)) {

@@ -1,5 +1,7 @@
 // The command line under faults a render farm meets: a file-size limit that
 // cuts a save short, a save folder that is read-only or gone.
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -28,7 +30,10 @@ TEST_F(CliFault, FileSizeLimitFailsTheSaveAndKeepsEarlierFrames)
                               20000);
     EXPECT_EQ(result.status, 1) << "the limit must fail the write, not kill the program (SIGXFSZ)\n" << result.err;
     EXPECT_NE(result.err.find(kFailedText), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find((out / "FullDome_000(001).bmp").string()), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find((out / "FullDome_000(001).bmp").string() + ": " + std::strerror(EFBIG)),
+              std::string::npos)
+        << "names the file and why\n"
+        << result.err;
     EXPECT_EQ(FolderContents(out), before) << "no partial or temporary file, earlier frames untouched";
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "imageio/StagedImageFile.h"
@@ -27,8 +29,8 @@ TEST(StagedImageFile, PublishesUnderAFreeNameOnly)
     fs::create_directory(dir / "folder.bmp");
 
     CStagedImageFile staged;
-    ASSERT_TRUE(staged.Stage(image, dir.Path(), "bmp"));
     std::string error;
+    ASSERT_TRUE(staged.Stage(image, dir.Path(), "bmp", error));
     EXPECT_EQ(staged.Publish(dir / "taken.bmp", error), CStagedImageFile::PublishResult::NameTaken);
     EXPECT_EQ(staged.Publish(dir / "folder.bmp", error), CStagedImageFile::PublishResult::NameTaken);
     EXPECT_TRUE(staged.IsStaged());
@@ -46,17 +48,20 @@ TEST(StagedImageFile, UnpublishedStagingLeavesNothingBehind)
 {
     test::TempDir dir;
     CImageBuffer image = test::MakePatternImage(4, 4);
+    std::string error;
     {
         CStagedImageFile staged;
-        ASSERT_TRUE(staged.Stage(image, dir.Path(), "bmp"));
+        ASSERT_TRUE(staged.Stage(image, dir.Path(), "bmp", error));
         EXPECT_EQ(EntriesIn(dir.Path()), 1u);
     }
     EXPECT_EQ(EntriesIn(dir.Path()), 0u);
 
     CStagedImageFile refused;
-    EXPECT_FALSE(refused.Stage(image, dir / "missing", "bmp"));
+    EXPECT_FALSE(refused.Stage(image, dir / "missing", "bmp", error));
+    EXPECT_EQ(error, std::strerror(ENOENT)) << "the system's reason, for the job's message";
     CImageBuffer empty;
-    EXPECT_FALSE(refused.Stage(empty, dir.Path(), "bmp"));
+    EXPECT_FALSE(refused.Stage(empty, dir.Path(), "bmp", error));
+    EXPECT_EQ(error, "the image cannot be encoded as a .bmp file");
     EXPECT_FALSE(refused.IsStaged());
     EXPECT_EQ(EntriesIn(dir.Path()), 0u);
 }
