@@ -355,7 +355,10 @@ bool DecodeJpegRegion(std::span<const std::uint8_t> data, CImageBuffer& image, c
     const PixelRect region = RegionToDecode(needed, image.GetWidth(), image.GetHeight());
     bool read = false;
     {
-        const PageFaultsAhead faultsAhead = FaultRowsAhead(image, region.top, region.bottom);
+        // A region narrower than the image leaves part of every row's pages
+        // untouched, which faulting in whole rows would clear for nothing.
+        const bool wholeRows = region.left == 0 && region.right == image.GetWidth();
+        const PageFaultsAhead faultsAhead = FaultRowsAhead(image, region.top, wholeRows ? region.bottom : region.top);
         read = ReadJpegScanlines(cinfo, errors, image, region);
     }
     if (!read) {
