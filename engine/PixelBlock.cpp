@@ -77,10 +77,6 @@ private:
     std::size_t m_held = 0;
 };
 
-// Large blocks are read in scattered order (a render gathers face pixels from
-// all over six faces): with 2 MiB pages the translation caches cover them,
-// and a fresh block takes one fault per 2 MiB instead of one per 4 KiB. Only
-// advice: where transparent huge pages are off, nothing changes.
 // The whole pages within [start, start + bytes), as madvise takes them.
 struct PageSpan {
     void* first;
@@ -95,6 +91,10 @@ PageSpan WholePagesOf(const std::uint8_t* start, std::size_t bytes)
     return {reinterpret_cast<void*>(first), end > first ? end - first : 0};
 }
 
+// Large blocks are read in scattered order (a render gathers face pixels from
+// all over six faces): with 2 MiB pages the translation caches cover them,
+// and a fresh block takes one fault per 2 MiB instead of one per 4 KiB. Only
+// advice: where transparent huge pages are off, nothing changes.
 void AdviseHugePages(std::uint8_t* start, std::size_t bytes)
 {
     const PageSpan pages = WholePagesOf(start, bytes);

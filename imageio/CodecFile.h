@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "engine/ImageBuffer.h"
@@ -57,22 +58,30 @@ inline PageFaultsAhead FaultRowsAhead(const CImageBuffer& image, std::int32_t to
 }
 
 // Encodes `image` as Save() does for a file of `format`: JPEG at quality 100,
-// run-length TGA, non-interlaced PNG. False for an empty image or a format
-// without a writer.
+// run-length TGA, non-interlaced PNG. False where the codec refuses the image
+// or the format has no writer.
 bool EncodeForSave(CImageBuffer& image, ImageFormat format, std::vector<std::uint8_t>& out);
 
-// Encodes `image` into memory and writes the file only when encoding succeeded.
+// Encodes `image` into memory and writes the file only when encoding
+// succeeded. On failure `error`, where given, says why.
 template <class Encode>
-bool SaveImageFile(CImageBuffer& image, const std::filesystem::path& path, Encode&& encode)
+bool SaveImageFile(CImageBuffer& image, const std::filesystem::path& path, Encode&& encode,
+                   std::string* error = nullptr)
 {
-    if (image.IsEmpty()) {
-        return false;
-    }
     MappedOutput output(path);
-    if (!encode(image, output.Bytes())) {
+    if (image.IsEmpty() || !encode(image, output.Bytes())) {
+        if (error) {
+            *error = "the image cannot be encoded as a " + path.extension().string() + " file";
+        }
         return false;
     }
-    return output.Commit();
+    if (!output.Commit()) {
+        if (error) {
+            *error = output.Error();
+        }
+        return false;
+    }
+    return true;
 }
 
 }  // namespace skelvane

@@ -38,9 +38,6 @@ bool CImageBuffer::LoadRegion(const std::filesystem::path& path, const PixelRect
 
 bool EncodeForSave(CImageBuffer& image, ImageFormat format, std::vector<std::uint8_t>& out)
 {
-    if (image.IsEmpty()) {
-        return false;
-    }
     switch (format) {
     case ImageFormat::Bmp:
         return EncodeBmp(image, out);

@@ -188,16 +188,11 @@ bool SaveImageExclusive(CImageBuffer& image, const fs::path& target, std::string
 
 bool SaveImageReplacing(CImageBuffer& image, const fs::path& target, std::string& error)
 {
-    MappedOutput output(target);
-    if (!EncodeForSave(image, GetImageFormat(target), output.Bytes())) {
-        error = "the image cannot be encoded as a " + target.extension().string() + " file";
-        return false;
-    }
-    if (!output.Commit()) {
-        error = output.Error();
-        return false;
-    }
-    return true;
+    const ImageFormat format = GetImageFormat(target);
+    return SaveImageFile(
+        image, target,
+        [format](CImageBuffer& encoded, std::vector<std::uint8_t>& out) { return EncodeForSave(encoded, format, out); },
+        &error);
 }
 
 }  // namespace skelvane
