@@ -1,9 +1,8 @@
 #include "engine/CubeDomeRows.h"
 
-#include <atomic>
-
 #include "engine/CubeDomePixels.h"
 #include "engine/CubeDomeRowsAvx512.h"
+#include "engine/LoopSwitch.h"
 
 namespace skelvane {
 namespace {
@@ -11,17 +10,10 @@ namespace {
 const std::uint32_t kOpaqueBlack = 0xFF000000u;
 
 #if SKELVANE_CUBE_ROWS_AVX512
-std::atomic<bool> g_vector{CpuHasAvx512()};
-#endif
-
-bool VectorLoopsOn()
-{
-#if SKELVANE_CUBE_ROWS_AVX512
-    return g_vector.load(std::memory_order_relaxed);
+LoopSwitch g_vector{CpuHasAvx512};
 #else
-    return false;
+LoopSwitch g_vector{nullptr};
 #endif
-}
 
 }  // namespace
 
@@ -47,7 +39,7 @@ void RenderFaceMapRows(const FaceMapFrame& frame, std::int32_t first, std::int32
                        bool& overflowH)
 {
 #if SKELVANE_CUBE_ROWS_AVX512
-    if (VectorLoopsOn() && RenderFaceMapRowsAvx512(frame, first, end, overflowW, overflowH)) {
+    if (g_vector.On() && RenderFaceMapRowsAvx512(frame, first, end, overflowW, overflowH)) {
         return;
     }
 #endif
@@ -59,7 +51,7 @@ void RenderFaceMapRows(const FaceMapFrame& frame, std::int32_t first, std::int32
 void RenderPackedRows(const PackedFrame& frame, std::int32_t first, std::int32_t end)
 {
 #if SKELVANE_CUBE_ROWS_AVX512
-    if (VectorLoopsOn()) {
+    if (g_vector.On()) {
         RenderPackedRowsAvx512(frame, first, end);
         return;
     }
@@ -71,12 +63,7 @@ void RenderPackedRows(const PackedFrame& frame, std::int32_t first, std::int32_t
 
 bool UseVectorCubeRows(bool enable)
 {
-#if SKELVANE_CUBE_ROWS_AVX512
-    g_vector.store(enable && CpuHasAvx512());
-#else
-    (void)enable;
-#endif
-    return VectorLoopsOn();
+    return g_vector.Use(enable);
 }
 
 }  // namespace skelvane

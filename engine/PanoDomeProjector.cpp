@@ -1,12 +1,12 @@
 #include "engine/PanoDomeProjector.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <exception>
 #include <new>
 #include <vector>
 
+#include "engine/LoopSwitch.h"
 #include "engine/PanoRowsAvx512.h"
 #include "engine/PanoTaps.h"
 #include "engine/ParallelRows.h"
@@ -520,11 +520,13 @@ bool CpuHasAvx2()
     return __builtin_cpu_supports("avx2");
 }
 
-std::atomic<bool> g_avx2{CpuHasAvx2()};
+LoopSwitch g_avx2{CpuHasAvx2};
+#else
+LoopSwitch g_avx2{nullptr};
 #endif
 
 #if SKELVANE_PANO_ROWS_AVX512
-std::atomic<bool> g_avx512{CpuHasPanoRowsAvx512()};
+LoopSwitch g_avx512{CpuHasPanoRowsAvx512};
 
 void RenderMapRowsAvx512(const MapFrame& frame, std::int32_t first, std::int32_t end)
 {
@@ -557,6 +559,8 @@ void RenderDirectRowsAvx512(const DirectFrame& frame, std::int32_t first, std::i
         }
     }
 }
+#else
+LoopSwitch g_avx512{nullptr};
 #endif
 
 bool IsUsablePanorama(const CImageBuffer& pano)
@@ -574,24 +578,12 @@ std::size_t EntryCount(std::int32_t outSize)
 namespace pano_detail {
 bool UseAvx2PixelLoop(bool enable)
 {
-#if SKELVANE_HAVE_AVX2
-    g_avx2.store(enable && CpuHasAvx2());
-    return g_avx2.load();
-#else
-    (void)enable;
-    return false;
-#endif
+    return g_avx2.Use(enable);
 }
 
 bool UseAvx512PixelLoop(bool enable)
 {
-#if SKELVANE_PANO_ROWS_AVX512
-    g_avx512.store(enable && CpuHasPanoRowsAvx512());
-    return g_avx512.load();
-#else
-    (void)enable;
-    return false;
-#endif
+    return g_avx512.Use(enable);
 }
 }  // namespace pano_detail
 
@@ -635,12 +627,12 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDome(const CImageBuf
                              static_cast<float>(pano.GetWidth())};
         auto rows = &RenderMapRows;
 #if SKELVANE_HAVE_AVX2
-        if (g_avx2.load(std::memory_order_relaxed)) {
+        if (g_avx2.On()) {
             rows = &RenderMapRowsAvx2;
         }
 #endif
 #if SKELVANE_PANO_ROWS_AVX512
-        if (g_avx512.load(std::memory_order_relaxed)) {
+        if (g_avx512.On()) {
             rows = &RenderMapRowsAvx512;
         }
 #endif
@@ -667,12 +659,12 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CIm
                                 static_cast<float>(width - 1)};
         auto rows = &RenderDirectRows;
 #if SKELVANE_HAVE_AVX2
-        if (g_avx2.load(std::memory_order_relaxed)) {
+        if (g_avx2.On()) {
             rows = &RenderDirectRowsAvx2;
         }
 #endif
 #if SKELVANE_PANO_ROWS_AVX512
-        if (g_avx512.load(std::memory_order_relaxed)) {
+        if (g_avx512.On()) {
             rows = &RenderDirectRowsAvx512;
         }
 #endif

@@ -1,8 +1,8 @@
 #include "engine/StretchRows.h"
 
 #include <algorithm>
-#include <atomic>
 
+#include "engine/LoopSwitch.h"
 #include "engine/StretchRowsAvx512.h"
 
 namespace skelvane {
@@ -14,17 +14,10 @@ struct StretchGroups {};
 namespace {
 
 #if SKELVANE_STRETCH_AVX512
-std::atomic<bool> g_vector{CpuHasStretchAvx512()};
-#endif
-
-bool VectorLoopOn()
-{
-#if SKELVANE_STRETCH_AVX512
-    return g_vector.load(std::memory_order_relaxed);
+LoopSwitch g_vector{CpuHasStretchAvx512};
 #else
-    return false;
+LoopSwitch g_vector{nullptr};
 #endif
-}
 
 void StretchPixels(const StretchRowSources& row, const StretchColumn* columns, std::int32_t first, std::int32_t end,
                    std::uint32_t* out)
@@ -70,7 +63,7 @@ CStretchColumns::CStretchColumns(std::int32_t firstColumn, std::int32_t step, st
         }
     }
 #if SKELVANE_STRETCH_AVX512
-    if (VectorLoopOn()) {
+    if (g_vector.On()) {
         m_groups = PlanStretchGroups(m_columns);
     }
 #endif
@@ -99,12 +92,7 @@ void CStretchColumns::RenderRow(const StretchRowSources& row, std::uint32_t* out
 
 bool UseVectorStretch(bool enable)
 {
-#if SKELVANE_STRETCH_AVX512
-    g_vector.store(enable && CpuHasStretchAvx512());
-#else
-    (void)enable;
-#endif
-    return VectorLoopOn();
+    return g_vector.Use(enable);
 }
 
 }  // namespace skelvane
