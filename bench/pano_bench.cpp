@@ -108,7 +108,10 @@ void RenderSweepFrames(benchmark::State& state, Renderer&& render)
         benchmark::DoNotOptimize(dome.get());
         // A sweep's pans stay within one turn; far beyond it every column
         // takes the projector's slow wrap, which no job asks of it.
-        pan = pan + 2.88f < 180.0f ? pan + 2.88f : pan + 2.88f - 360.0f;
+        pan += 2.88f;
+        if (pan >= 180.0f) {
+            pan -= 360.0f;
+        }
     });
     ReportMapRenderFloor(state, outSize);
 }

@@ -72,8 +72,9 @@ double CopyBandwidth()
 
 void ReportMemoryFloor(benchmark::State& state, std::int64_t bytesReadAndWritten)
 {
-    const double floorSeconds = static_cast<double>(bytesReadAndWritten) / CopyBandwidth();
-    state.counters["copy_GBps"] = CopyBandwidth() / 1e9;
+    const double bandwidth = CopyBandwidth();
+    const double floorSeconds = static_cast<double>(bytesReadAndWritten) / bandwidth;
+    state.counters["copy_GBps"] = bandwidth / 1e9;
     state.counters["floor_ms"] = floorSeconds * 1e3;
     state.counters["x_floor"] = benchmark::Counter(floorSeconds * static_cast<double>(state.iterations()),
                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
