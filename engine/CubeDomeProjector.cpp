@@ -6,6 +6,7 @@
 #include <new>
 
 #include "engine/CubeDomeRows.h"
+#include "engine/PageAdvice.h"
 #include "engine/ParallelRows.h"
 
 namespace skelvane {
@@ -202,7 +203,7 @@ template <class Transform>
 DirectionArray MapDirections(const Direction* directions, std::int32_t outSize, Transform&& transform)
 {
     const std::size_t count = EntryCount(outSize);
-    auto result = std::make_unique_for_overwrite<Direction[]>(count);
+    auto result = MakeLargeArray<Direction>(count);
     ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) {
         const std::size_t stop = static_cast<std::size_t>(end) * outSize;
         for (std::size_t n = static_cast<std::size_t>(first) * outSize; n < stop; ++n) {
@@ -221,7 +222,7 @@ DirectionArray CCubeDomeProjector::BuildFisheyeDirections(std::int32_t faceSize,
         return nullptr;
     }
     return ReportBuildFailures(m_reporter, [&] {
-        auto directions = std::make_unique_for_overwrite<Direction[]>(EntryCount(outSize));
+        auto directions = MakeLargeArray<Direction>(EntryCount(outSize));
         ForEachQuadrantPixel(outSize, [&](std::int32_t i, std::int32_t j, std::size_t self, std::size_t flipX,
                                           std::size_t flipY, std::size_t flipBoth) {
             const Direction d = FisheyeToDirection(i, j, faceSize, outSize, fov);
@@ -270,7 +271,7 @@ FaceMap CCubeDomeProjector::MapDirectionsToFaces(const Direction* directions, st
     }
     const float R = HalfFace(faceSize);
     return ReportBuildFailures(m_reporter, [&] {
-        auto map = std::make_unique_for_overwrite<FaceMapEntry[]>(EntryCount(outSize));
+        auto map = MakeLargeArray<FaceMapEntry>(EntryCount(outSize));
         ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) {
             const std::size_t stop = static_cast<std::size_t>(end) * outSize;
             for (std::size_t n = static_cast<std::size_t>(first) * outSize; n < stop; ++n) {
@@ -299,7 +300,7 @@ FaceMap CCubeDomeProjector::BuildCubeDomeMap(std::int32_t faceSize, std::int32_t
                                    R);
     };
     return ReportBuildFailures(m_reporter, [&] {
-        auto map = std::make_unique_for_overwrite<FaceMapEntry[]>(EntryCount(outSize));
+        auto map = MakeLargeArray<FaceMapEntry>(EntryCount(outSize));
         ForEachQuadrantPixel(outSize, [&](std::int32_t i, std::int32_t j, std::size_t self, std::size_t flipX,
                                           std::size_t flipY, std::size_t flipBoth) {
             const Direction d = FisheyeToDirection(i, j, faceSize, outSize, fov);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/LoopSwitch.h"
+#include "engine/PageAdvice.h"
 #include "engine/PanoRowsAvx512.h"
 #include "engine/PanoTaps.h"
 #include "engine/ParallelRows.h"
@@ -601,7 +602,7 @@ PanoMap CPanoDomeProjector::BuildPanoDomeMap(std::int32_t panoWidth, std::int32_
     const Fisheye fisheye = FisheyeOf(outSize, fov, TiltOf(tilt));
     const PanoPlacement place{panoWidth, panoHeight, 0.75f * static_cast<float>(panoWidth - 1)};
     return ReportBuildFailures(m_reporter, [&] {
-        auto map = std::make_unique_for_overwrite<PanoMapEntry[]>(EntryCount(outSize));
+        auto map = MakeLargeArray<PanoMapEntry>(EntryCount(outSize));
         // Each band writes its rows and their mirror rows: twice the pixels.
         ForEachRowBand(TopHalfRows(outSize), 2 * std::int64_t{outSize}, [&](std::int32_t first, std::int32_t end) {
             ForEachMirroredEntry(fisheye, place, outSize, first, end,

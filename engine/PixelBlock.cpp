@@ -9,6 +9,8 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/PageAdvice.h"
+
 namespace skelvane {
 namespace {
 
@@ -76,32 +78,6 @@ private:
     std::vector<CachedBlock> m_blocks;
     std::size_t m_held = 0;
 };
-
-// The whole pages within [start, start + bytes), as madvise takes them.
-struct PageSpan {
-    void* first;
-    std::size_t length;  // 0 when no whole page lies within
-};
-
-PageSpan WholePagesOf(const std::uint8_t* start, std::size_t bytes)
-{
-    constexpr std::uintptr_t kPage = 4096;
-    const auto first = (reinterpret_cast<std::uintptr_t>(start) + kPage - 1) & ~(kPage - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(start) + bytes) & ~(kPage - 1);
-    return {reinterpret_cast<void*>(first), end > first ? end - first : 0};
-}
-
-// Large blocks are read in scattered order (a render gathers face pixels from
-// all over six faces): with 2 MiB pages the translation caches cover them,
-// and a fresh block takes one fault per 2 MiB instead of one per 4 KiB. Only
-// advice: where transparent huge pages are off, nothing changes.
-void AdviseHugePages(std::uint8_t* start, std::size_t bytes)
-{
-    const PageSpan pages = WholePagesOf(start, bytes);
-    if (pages.length > 0) {
-        madvise(pages.first, pages.length, MADV_HUGEPAGE);
-    }
-}
 
 LargeBlockCache& Cache()
 {
