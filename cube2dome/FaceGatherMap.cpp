@@ -1,7 +1,5 @@
 #include "cube2dome/FaceGatherMap.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -11,6 +9,7 @@
 #include <new>
 
 #include "engine/CubeDomeRows.h"
+#include "engine/PageAdvice.h"
 #include "engine/ParallelRows.h"
 
 namespace skelvane {
@@ -80,7 +79,7 @@ bool CFaceGatherMap::Allocate(std::int32_t faceSize, std::int32_t outSize)
     if (!words) {
         throw std::bad_alloc();
     }
-    madvise(words, rounded, MADV_HUGEPAGE);
+    AdviseHugePages(words, rounded);
     m_words.reset(words);
     m_faceSize = faceSize;
     m_outSize = outSize;
