@@ -2,20 +2,19 @@
 //
 // Both renderers end in the same gather: each output pixel names one pixel of
 // one face, or none, and copies it. These loops do it for a band of rows, one
-// pixel at a time or, where the processor has AVX-512, sixteen at a time in
-// two passes over strips of a few rows (engine/CubeDomeRowsAvx512.cpp):
-// 1. Plan: for the next strip, sixteen map entries at a time are turned into
-//    a face and a pixel of it per lane. From the face map
-//    (CCubeDomeProjector::RenderCubeDome) that means rounding u and v exactly
-//    as cube_geometry::RoundToFacePixel does, overflow flags included, and
-//    clamping them into the face; from packed words (CFaceGatherMap::Render)
-//    the top three bits pick one of eight sources and the bits below are the
-//    offset in it. Face lines that the strip reads for the first time are
-//    prefetched now, a strip before they are needed.
-// 2. Gather: the current strip is read and written block column by block
-//    column, so that its rows share face lines in the first-level cache. A
-//    dome too large for the caches is written with streaming stores, which do
-//    not read its lines before overwriting them.
+// pixel at a time or, where the processor has AVX-512, sixteen at a time in a
+// pipeline of two steps (engine/CubeDomeRowsAvx512.cpp):
+// 1. Plan: sixteen map entries at a time are turned into a face and a pixel
+//    of it per lane. From the face map (CCubeDomeProjector::RenderCubeDome)
+//    that means rounding u and v exactly as cube_geometry::RoundToFacePixel
+//    does, overflow flags included, and clamping them into the face; from
+//    packed words (CFaceGatherMap::Render) the top three bits pick one of
+//    eight sources and the bits below are the offset in it. Face lines that
+//    the block reads for the first time are prefetched now.
+// 2. Gather: a few dozen blocks behind the plan, when those lines have
+//    arrived, the block is read and written. A dome too large for the caches
+//    is written with streaming stores, which do not read its lines before
+//    overwriting them.
 // Pixels before a row's first 64-byte line and after its last block of
 // sixteen take the one-pixel loop, as do blocks whose face numbers need
 // wrapping; the one-pixel loop is also the whole loop without AVX-512.

@@ -18,10 +18,6 @@
 namespace skelvane {
 namespace {
 
-// Rows planned ahead of the gather pass: enough lead for the face prefetches,
-// and the strip's plan stays in the second-level cache.
-constexpr std::int32_t kStripRows = 2;
-
 // How far ahead, in blocks of sixteen, the plan pass fetches map entries: the
 // hardware prefetchers stop at every 4 KiB page of the map, and it is read
 // too fast for them to catch up.
@@ -198,36 +194,37 @@ private:
     __m512i m_mask;
 };
 
-// A planned block as the gather pass reads it. Its control word holds the
-// lanes that read in bits 0..15 and, when they all read one source, that
-// source in bits 16..18; otherwise kMixedSources, and the gather goes source
-// by source. kBlockDone marks a block the one-pixel loop has written.
+// A planned block as the gather reads it. Its control word holds the lanes
+// that read in bits 0..15 and, when they all read one source, that source in
+// bits 16..18; otherwise kMixedSources, and the gather goes source by source.
 constexpr std::uint32_t kMixedSources = 1u << 19;
-constexpr std::uint32_t kBlockDone = 1u << 20;
 
-struct alignas(64) BlockIndexes {
+struct alignas(64) PlannedBlock {
+    __m512i index;
+    __m128i source;  // one byte a lane
+    std::uint32_t* out;
+    std::uint32_t control;
+};
+
+// Blocks the gather trails the plan by. The face lines a block reads for the
+// first time are prefetched when it is planned; this many blocks later they
+// have arrived and are still in the first-level cache. Rows follow one
+// another without a pause, so the last blocks of a row get the same lead.
+constexpr std::uint64_t kGatherLag = 24;
+// Planned blocks not yet gathered, in a ring of this many.
+constexpr std::uint64_t kRingBlocks = 32;
+static_assert(kRingBlocks > kGatherLag && (kRingBlocks & (kRingBlocks - 1)) == 0);
+
+struct alignas(64) BlockLines {
     __m512i lanes;
 };
 
-struct BlockSources {
-    __m128i lanes;  // one byte a lane
-};
-
-struct PlannedRow {
-    std::uint32_t* out;
-    std::int32_t head;    // pixels before the first block
-    std::int32_t blocks;  // blocks of sixteen after them
-};
-
-// The plans of two strips (the one being gathered and the one ahead), and
-// the line numbers of the last two planned rows. Kept per thread, as bands
-// follow one another on the same threads.
-struct StripBuffers {
-    std::vector<BlockIndexes> indexes;
-    std::vector<BlockSources> sources;
-    std::vector<std::uint32_t> control;
-    std::vector<BlockIndexes> lines;  // face line numbers, two rows of blocks with one block either side
-    PlannedRow rows[2 * kStripRows];
+// The ring, and the face line numbers of the last two planned rows (one
+// block either side of each row). Kept per thread, as bands follow one
+// another on the same threads.
+struct PipelineBuffers {
+    PlannedBlock ring[kRingBlocks];
+    std::vector<BlockLines> lines;
 };
 
 // Lanes that do not read count too: a block at the rim of the circle goes
@@ -244,22 +241,21 @@ SKELVANE_AVX512 SKELVANE_INLINE std::uint32_t ControlOf(const LanePlan& plan)
 // sampling it gives up overlapping the lanes' cache misses and ran three
 // times slower (Ice Lake, 2026-12-07) than these loads, which lose little to
 // it elsewhere.
-SKELVANE_AVX512 SKELVANE_INLINE __m512i GatherBlock(std::uint32_t control, const BlockIndexes& indexes,
-                                                    const BlockSources& sources, const std::uint32_t* const* base)
+SKELVANE_AVX512 SKELVANE_INLINE __m512i GatherBlock(const PlannedBlock& block, const std::uint32_t* const* base)
 {
-    const auto read = static_cast<__mmask16>(control);
+    const auto read = static_cast<__mmask16>(block.control);
     if (!read) {
         return _mm512_setzero_si512();
     }
-    const auto* index = reinterpret_cast<const std::uint32_t*>(&indexes.lanes);
+    const auto* index = reinterpret_cast<const std::uint32_t*>(&block.index);
     alignas(64) std::uint32_t pixels[16];
-    if (read == 0xFFFF && !(control & kMixedSources)) {
-        const std::uint32_t* face = base[(control >> 16) & 7];
+    if (read == 0xFFFF && !(block.control & kMixedSources)) {
+        const std::uint32_t* face = base[(block.control >> 16) & 7];
         for (int k = 0; k < 16; ++k) {
             pixels[k] = face[index[k]];
         }
     } else {
-        const auto* source = reinterpret_cast<const std::uint8_t*>(&sources.lanes);
+        const auto* source = reinterpret_cast<const std::uint8_t*>(&block.source);
         for (int k = 0; k < 16; ++k) {
             pixels[k] = (read >> k & 1) ? base[source[k]][index[k]] : 0;
         }
@@ -276,19 +272,16 @@ SKELVANE_AVX512 SKELVANE_INLINE __m512i GatherBlock(std::uint32_t control, const
 // prefetches per such line. The prefetches of a block are issued while the
 // next block is planned, once the block's stores have been made.
 template <bool kStream, class Planner, class Pixels>
-class StripPipeline {
+class BlockPipeline {
 public:
-    SKELVANE_AVX512 StripPipeline(Planner& planner, const std::uint32_t* const* base, Pixels& pixels,
+    SKELVANE_AVX512 BlockPipeline(Planner& planner, const std::uint32_t* const* base, Pixels& pixels,
                                   CImageBuffer& dome)
         : m_planner(planner), m_base(base), m_pixels(pixels), m_dome(dome), m_width(dome.GetWidth()),
-          m_blocksPerRow(static_cast<std::size_t>(m_width) / 16)
+          m_lineBlocks(static_cast<std::size_t>(m_width) / 16 + 2)
     {
-        thread_local StripBuffers buffers;
+        thread_local PipelineBuffers buffers;
         m_buffers = &buffers;
-        buffers.indexes.resize(2 * kStripRows * m_blocksPerRow);
-        buffers.sources.resize(2 * kStripRows * m_blocksPerRow);
-        buffers.control.resize(2 * kStripRows * m_blocksPerRow);
-        buffers.lines.resize(2 * (m_blocksPerRow + 2));
+        buffers.lines.resize(2 * m_lineBlocks);
         std::int32_t lowBits[8];
         for (int k = 0; k < 8; ++k) {
             lowBits[k] = static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(base[k]) / 4);
@@ -299,19 +292,12 @@ public:
     SKELVANE_AVX512 void Run(std::int32_t first, std::int32_t end)
     {
         Planner planner = m_planner;  // a copy the one-pixel calls cannot reach, kept in registers
-        std::int32_t gatherRows = 0;
-        std::size_t gatherSlot = 0;
-        for (std::int32_t strip = 0, r0 = first; r0 < end; ++strip, r0 += kStripRows) {
-            const std::int32_t rows = std::min(kStripRows, end - r0);
-            const std::size_t slot = static_cast<std::size_t>(strip & 1) * kStripRows;
-            for (std::int32_t k = 0; k < rows; ++k) {
-                PlanRow(planner, r0 + k, slot + k, r0 + k > first);
-            }
-            Gather(gatherSlot, gatherRows);
-            gatherRows = rows;
-            gatherSlot = slot;
+        for (std::int32_t r = first; r < end; ++r) {
+            PlanRow(planner, r, r > first);
         }
-        Gather(gatherSlot, gatherRows);
+        while (m_gathered < m_planned) {
+            GatherNext();
+        }
         if (kStream) {
             _mm_sfence();
         }
@@ -319,26 +305,21 @@ public:
     }
 
 private:
-    SKELVANE_AVX512 SKELVANE_INLINE void PlanRow(Planner& planner, std::int32_t r, std::size_t slot, bool compareAbove)
+    SKELVANE_AVX512 SKELVANE_INLINE void PlanRow(Planner& planner, std::int32_t r, bool compareAbove)
     {
         std::uint32_t* out = m_dome.Row32(r);
         const std::int32_t head = kStream ? PixelsBeforeLine(out, m_width) : 0;
         const std::int32_t blocks = (m_width - head) / 16;
-        m_buffers->rows[slot] = {out, head, blocks};
         m_pixels(r, 0, head);
         m_pixels(r, head + 16 * blocks, m_width);
         planner.StartRow(r);
-        BlockIndexes* indexes = m_buffers->indexes.data() + slot * m_blocksPerRow;
-        BlockSources* sources = m_buffers->sources.data() + slot * m_blocksPerRow;
-        std::uint32_t* control = m_buffers->control.data() + slot * m_blocksPerRow;
-        BlockIndexes* lines = m_buffers->lines.data() + 1 + static_cast<std::size_t>(r & 1) * (m_blocksPerRow + 2);
-        const BlockIndexes* linesAbove =
-            m_buffers->lines.data() + 1 + static_cast<std::size_t>(~r & 1) * (m_blocksPerRow + 2);
+        BlockLines* lines = m_buffers->lines.data() + 1 + static_cast<std::size_t>(r & 1) * m_lineBlocks;
+        const BlockLines* linesAbove = m_buffers->lines.data() + 1 + static_cast<std::size_t>(~r & 1) * m_lineBlocks;
         __m512i before = _mm512_set1_epi32(-1);
         __m512i abovePrevious = linesAbove[-1].lanes;
         __m512i above = linesAbove[0].lanes;
-        __mmask16 pending = 0;
-        std::int32_t pendingBlock = 0;
+        const PlannedBlock* pending = nullptr;
+        __mmask16 pendingLanes = 0;
         for (std::int32_t c = 0; c < blocks; ++c) {
             const std::int32_t j = head + 16 * c;
             const __m512i aboveBefore = _mm512_alignr_epi32(above, abovePrevious, 15);
@@ -350,13 +331,17 @@ private:
             LanePlan plan;
             if (!planner.Plan(j, plan)) {
                 m_pixels(r, j, j + 16);
-                control[c] = kBlockDone;
                 lines[c].lanes = _mm512_set1_epi32(-1);
                 continue;
             }
-            indexes[c].lanes = plan.index;
-            sources[c].lanes = _mm512_cvtepi32_epi8(plan.source);
-            control[c] = ControlOf(plan);
+            if (m_planned - m_gathered > kGatherLag) {
+                GatherNext();
+            }
+            PlannedBlock& block = m_buffers->ring[m_planned++ % kRingBlocks];
+            block.index = plan.index;
+            block.source = _mm512_cvtepi32_epi8(plan.source);
+            block.out = out + j;
+            block.control = ControlOf(plan);
             const __m512i line =
                 _mm512_srli_epi32(_mm512_add_epi32(_mm512_permutexvar_epi32(plan.source, m_baseLow), plan.index), 4);
             lines[c].lanes = line;
@@ -366,51 +351,35 @@ private:
                 fresh &= _mm512_cmpneq_epi32_mask(line, aboveBefore) & _mm512_cmpneq_epi32_mask(line, aboveSame) &
                          _mm512_cmpneq_epi32_mask(line, aboveAfter);
             }
-            if (pending) {
-                Prefetch(indexes[pendingBlock], sources[pendingBlock], pending);
+            if (pendingLanes) {
+                Prefetch(*pending, pendingLanes);
             }
-            pending = fresh;
-            pendingBlock = c;
+            pending = &block;
+            pendingLanes = fresh;
         }
-        if (pending) {
-            Prefetch(indexes[pendingBlock], sources[pendingBlock], pending);
+        if (pendingLanes) {
+            Prefetch(*pending, pendingLanes);
         }
     }
 
-    SKELVANE_INLINE void Prefetch(const BlockIndexes& indexes, const BlockSources& sources, __mmask16 lanes) const
+    SKELVANE_INLINE void Prefetch(const PlannedBlock& block, __mmask16 lanes) const
     {
-        const auto* index = reinterpret_cast<const std::uint32_t*>(&indexes.lanes);
-        const auto* source = reinterpret_cast<const std::uint8_t*>(&sources.lanes);
+        const auto* index = reinterpret_cast<const std::uint32_t*>(&block.index);
+        const auto* source = reinterpret_cast<const std::uint8_t*>(&block.source);
         for (unsigned left = lanes; left; left &= left - 1) {
             const int k = __builtin_ctz(left);
             _mm_prefetch(reinterpret_cast<const char*>(m_base[source[k]] + index[k]), _MM_HINT_T0);
         }
     }
 
-    SKELVANE_AVX512 SKELVANE_INLINE void Gather(std::size_t slot0, std::int32_t rows)
+    SKELVANE_AVX512 SKELVANE_INLINE void GatherNext()
     {
-        std::int32_t columns = 0;
-        for (std::int32_t k = 0; k < rows; ++k) {
-            columns = std::max(columns, m_buffers->rows[slot0 + k].blocks);
-        }
-        for (std::int32_t c = 0; c < columns; ++c) {
-            for (std::int32_t k = 0; k < rows; ++k) {
-                const std::size_t slot = slot0 + k;
-                const PlannedRow& row = m_buffers->rows[slot];
-                const std::size_t n = slot * m_blocksPerRow + static_cast<std::size_t>(c);
-                const std::uint32_t control = m_buffers->control[n];
-                if (c >= row.blocks || (control & kBlockDone)) {
-                    continue;
-                }
-                const __m512i pixels =
-                    GatherBlock(control, m_buffers->indexes[n], m_buffers->sources[n], m_base);
-                std::uint32_t* at = row.out + row.head + 16 * c;
-                if (kStream) {
-                    _mm512_stream_si512(reinterpret_cast<__m512i*>(at), pixels);
-                } else {
-                    _mm512_storeu_si512(at, pixels);
-                }
-            }
+        const PlannedBlock& block = m_buffers->ring[m_gathered++ % kRingBlocks];
+        const __m512i pixels = GatherBlock(block, m_base);
+        if (kStream) {
+            _mm512_stream_si512(reinterpret_cast<__m512i*>(block.out), pixels);
+        } else {
+            _mm512_storeu_si512(block.out, pixels);
         }
     }
 
@@ -419,8 +388,10 @@ private:
     Pixels& m_pixels;
     CImageBuffer& m_dome;
     std::int32_t m_width;
-    std::size_t m_blocksPerRow;
-    StripBuffers* m_buffers;
+    std::size_t m_lineBlocks;
+    PipelineBuffers* m_buffers;
+    std::uint64_t m_planned = 0;
+    std::uint64_t m_gathered = 0;
     __m512i m_baseLow;  // the low 32 bits of each source's address in pixels
 };
 
@@ -429,9 +400,9 @@ SKELVANE_AVX512 void RenderRows(Planner& planner, const std::uint32_t* const* ba
                                 CImageBuffer& dome, std::int32_t first, std::int32_t end)
 {
     if (dome.ImageSize() >= kStreamedDomeBytes) {
-        StripPipeline<true, Planner, Pixels>(planner, base, pixels, dome).Run(first, end);
+        BlockPipeline<true, Planner, Pixels>(planner, base, pixels, dome).Run(first, end);
     } else {
-        StripPipeline<false, Planner, Pixels>(planner, base, pixels, dome).Run(first, end);
+        BlockPipeline<false, Planner, Pixels>(planner, base, pixels, dome).Run(first, end);
     }
 }
 
