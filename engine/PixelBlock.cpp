@@ -20,8 +20,33 @@ constexpr std::size_t kCachedMinimum = std::size_t{8} << 20;
 constexpr std::size_t kCacheLimit = std::size_t{768} << 20;
 constexpr std::size_t kCacheSlots = 12;
 
-// Every large block carries its capacity in front of the pixels.
-constexpr std::size_t kHeader = 64;
+// In front of its pixels every block keeps where its allocation starts and
+// how many bytes it holds.
+struct BlockHeader {
+    std::uint8_t* start;
+    std::size_t capacity;
+};
+
+// Pixels start on a 64-byte line, and so does every row of an image whose
+// rows are a multiple of 64 bytes: the vector loops' streaming stores then
+// cover whole rows instead of leaving their ends to one-pixel loops.
+constexpr std::size_t kAlignment = 64;
+// What a block allocates beyond its pixels.
+constexpr std::size_t kOverhead = sizeof(BlockHeader) + kAlignment - 1;
+
+std::uint8_t* PixelsOf(std::uint8_t* start)
+{
+    const auto first = reinterpret_cast<std::uintptr_t>(start) + sizeof(BlockHeader);
+    return start + ((first + kAlignment - 1) & ~(kAlignment - 1)) - reinterpret_cast<std::uintptr_t>(start);
+}
+
+PixelBlock WithHeader(std::uint8_t* start, std::size_t capacity)
+{
+    std::uint8_t* pixels = PixelsOf(start);
+    const BlockHeader header{start, capacity};
+    std::memcpy(pixels - sizeof header, &header, sizeof header);
+    return PixelBlock(pixels);
+}
 
 struct CachedBlock {
     std::uint8_t* start;  // the header
@@ -93,34 +118,27 @@ PixelBlock AllocatePixelBlock(std::int64_t bytes, BlockContents contents)
     if (bytes <= 0) {
         return PixelBlock(nullptr);
     }
-    if (static_cast<std::uint64_t>(bytes) > SIZE_MAX - kHeader) {
+    if (static_cast<std::uint64_t>(bytes) > SIZE_MAX - kOverhead) {
         throw std::bad_alloc();
     }
     const auto size = static_cast<std::size_t>(bytes);
     const bool zeroed = contents == BlockContents::Zeroed;
-    if (size < kCachedMinimum) {
-        void* block = zeroed ? std::calloc(size + kHeader, 1) : std::malloc(size + kHeader);
-        if (!block) {
-            throw std::bad_alloc();
+    if (size >= kCachedMinimum) {
+        // A cached block still carries its header.
+        if (std::uint8_t* start = Cache().Take(size)) {
+            std::uint8_t* pixels = PixelsOf(start);
+            if (zeroed) {
+                std::memset(pixels, 0, size);
+            }
+            return PixelBlock(pixels);
         }
-        auto* start = static_cast<std::uint8_t*>(block);
-        std::memcpy(start, &size, sizeof size);
-        return PixelBlock(start + kHeader);
     }
-    std::uint8_t* start = Cache().Take(size);
-    if (start) {
-        if (zeroed) {
-            std::memset(start + kHeader, 0, size);
-        }
-        return PixelBlock(start + kHeader);
-    }
-    start = static_cast<std::uint8_t*>(zeroed ? std::calloc(size + kHeader, 1) : std::malloc(size + kHeader));
+    void* start = zeroed ? std::calloc(size + kOverhead, 1) : std::malloc(size + kOverhead);
     if (!start) {
         throw std::bad_alloc();
     }
-    AdviseHugePages(start, size + kHeader);
-    std::memcpy(start, &size, sizeof size);
-    return PixelBlock(start + kHeader);
+    AdviseHugePages(start, size + kOverhead);
+    return WithHeader(static_cast<std::uint8_t*>(start), size);
 }
 
 void PixelBlockDeleter::operator()(std::uint8_t* block) const
@@ -128,14 +146,13 @@ void PixelBlockDeleter::operator()(std::uint8_t* block) const
     if (!block) {
         return;
     }
-    std::uint8_t* start = block - kHeader;
-    std::size_t capacity;
-    std::memcpy(&capacity, start, sizeof capacity);
-    if (capacity < kCachedMinimum) {
-        std::free(start);
+    BlockHeader header;
+    std::memcpy(&header, block - sizeof header, sizeof header);
+    if (header.capacity < kCachedMinimum) {
+        std::free(header.start);
         return;
     }
-    Cache().Give(start, capacity);
+    Cache().Give(header.start, header.capacity);
 }
 
 PageFaultsAhead::PageFaultsAhead(const std::uint8_t* start, std::int64_t bytes)

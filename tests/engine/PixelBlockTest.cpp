@@ -56,6 +56,19 @@ TEST(PixelBlock, SmallAndEmptyBlocks)
     EXPECT_TRUE(AllZero(block.get(), 100));
 }
 
+// Rows of whole 64-byte lines then start on line boundaries, which the
+// dome renders' streaming stores need to cover them whole.
+TEST(PixelBlock, PixelsStartOnALine)
+{
+    for (const std::int64_t bytes : {std::int64_t{1}, std::int64_t{100}, std::int64_t{24} << 20}) {
+        for (int round = 0; round < 2; ++round) {
+            PixelBlock block = AllocatePixelBlock(bytes, round ? BlockContents::Unspecified : BlockContents::Zeroed);
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block.get()) % 64, 0u) << bytes << " bytes";
+            block[bytes - 1] = 1;
+        }
+    }
+}
+
 TEST(PixelBlock, ThreadsAllocateAndReleaseConcurrently)
 {
     std::vector<std::thread> threads;
