@@ -18,7 +18,7 @@
 namespace skelvane {
 namespace {
 
-// How far ahead, in blocks of sixteen, the plan pass fetches map entries: the
+// How far ahead, in blocks of sixteen, the plan fetches map entries: the
 // hardware prefetchers stop at every 4 KiB page of the map, and it is read
 // too fast for them to catch up.
 constexpr std::int32_t kMapBlocksAhead = 40;

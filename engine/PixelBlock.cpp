@@ -49,7 +49,7 @@ PixelBlock WithHeader(std::uint8_t* start, std::size_t capacity)
 }
 
 struct CachedBlock {
-    std::uint8_t* start;  // the header
+    std::uint8_t* start;  // the allocation, with the header before its pixels
     std::size_t capacity;
 };
 
