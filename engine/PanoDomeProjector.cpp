@@ -8,23 +8,13 @@
 
 #include "engine/LoopSwitch.h"
 #include "engine/PageAdvice.h"
+#include "engine/PanoRowsAvx2.h"
 #include "engine/PanoRowsAvx512.h"
 #include "engine/PanoTaps.h"
 #include "engine/ParallelRows.h"
 
 // The pixel path is a chain of small steps that must fold into one loop.
 #define SKELVANE_INLINE inline __attribute__((always_inline))
-
-// Both renderers have a second pixel loop for processors with AVX2, chosen
-// at run time. It enables AVX2 only, not fused multiply-add, so both
-// loops do the same double arithmetic.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define SKELVANE_HAVE_AVX2 1
-#define SKELVANE_AVX2 __attribute__((target("avx2")))
-#include <immintrin.h>
-#else
-#define SKELVANE_HAVE_AVX2 0
-#endif
 
 namespace skelvane {
 namespace pano_geometry {
@@ -364,70 +354,6 @@ SKELVANE_INLINE std::uint32_t Blend(const Taps& taps)
     return 0xFF000000u | Channel(red) << 16 | Channel(green) << 8 | Channel(blue);
 }
 
-#if SKELVANE_HAVE_AVX2
-// The same blend with the three channels in the lanes of one AVX2 register
-// (blue, green, red, and alpha, which is thrown away). Lane by lane it is the
-// same IEEE double arithmetic in the same order as Blend(), including the
-// kernel's polynomials, so the pixels are the same bit for bit.
-SKELVANE_AVX2 SKELVANE_INLINE __m256d KernelLanes(__m256d t)
-{
-    const __m256d s = _mm256_andnot_pd(_mm256_set1_pd(-0.0), t);
-    const __m256d inner = _mm256_add_pd(
-        _mm256_sub_pd(_mm256_mul_pd(_mm256_mul_pd(s, s), s), _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(2.0), s), s)),
-        _mm256_set1_pd(1.0));
-    const __m256d negative = _mm256_xor_pd(s, _mm256_set1_pd(-0.0));
-    const __m256d outer = _mm256_add_pd(
-        _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(negative, s), s),
-                                    _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(5.0), s), s)),
-                      _mm256_mul_pd(_mm256_set1_pd(8.0), s)),
-        _mm256_set1_pd(4.0));
-    const __m256d withinOne = _mm256_cmp_pd(s, _mm256_set1_pd(1.0), _CMP_LE_OQ);
-    const __m256d withinTwo = _mm256_cmp_pd(s, _mm256_set1_pd(2.0), _CMP_LE_OQ);
-    return _mm256_blendv_pd(_mm256_blendv_pd(_mm256_setzero_pd(), outer, withinTwo), inner, withinOne);
-}
-
-SKELVANE_AVX2 SKELVANE_INLINE __m256d WidenPixel(__m128i fourPixels)
-{
-    return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(fourPixels));
-}
-
-SKELVANE_AVX2 SKELVANE_INLINE std::uint32_t BlendAvx2(const Taps& taps)
-{
-    const double fx = taps.fx;
-    const double fy = taps.fy;
-    const __m256d columnWeights = KernelLanes(_mm256_setr_pd(fx + 1.0, fx, 1.0 - fx, 2.0 - fx));
-    const __m256d rowWeights = KernelLanes(_mm256_setr_pd(fy + 1.0, fy, 1.0 - fy, 2.0 - fy));
-    const __m256d w0 = _mm256_permute4x64_pd(columnWeights, 0x00);
-    const __m256d w1 = _mm256_permute4x64_pd(columnWeights, 0x55);
-    const __m256d w2 = _mm256_permute4x64_pd(columnWeights, 0xAA);
-    const __m256d w3 = _mm256_permute4x64_pd(columnWeights, 0xFF);
-    const __m256d rowWeight[4] = {
-        _mm256_permute4x64_pd(rowWeights, 0x00), _mm256_permute4x64_pd(rowWeights, 0x55),
-        _mm256_permute4x64_pd(rowWeights, 0xAA), _mm256_permute4x64_pd(rowWeights, 0xFF)};
-    __m256d total = _mm256_setzero_pd();
-    for (int k = 0; k < 4; ++k) {
-        const std::uint32_t* row = taps.rows[k];
-        __m128i pixels;
-        if (taps.consecutive) {
-            pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + taps.columns[0]));
-        } else {
-            pixels = _mm_setr_epi32(static_cast<int>(row[taps.columns[0]]), static_cast<int>(row[taps.columns[1]]),
-                                    static_cast<int>(row[taps.columns[2]]), static_cast<int>(row[taps.columns[3]]));
-        }
-        __m256d rowSum = _mm256_mul_pd(WidenPixel(pixels), w0);
-        rowSum = _mm256_add_pd(rowSum, _mm256_mul_pd(WidenPixel(_mm_srli_si128(pixels, 4)), w1));
-        rowSum = _mm256_add_pd(rowSum, _mm256_mul_pd(WidenPixel(_mm_srli_si128(pixels, 8)), w2));
-        rowSum = _mm256_add_pd(rowSum, _mm256_mul_pd(WidenPixel(_mm_srli_si128(pixels, 12)), w3));
-        total = _mm256_add_pd(total, _mm256_mul_pd(rowSum, rowWeight[k]));
-    }
-    // Truncation toward zero, then saturation into 0..255 on the way down
-    // to bytes (int32 -> int16 -> uint8), which is the clamp.
-    const __m128i whole = _mm256_cvttpd_epi32(_mm256_add_pd(total, _mm256_set1_pd(0.5)));
-    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(whole, whole), _mm_setzero_si128());
-    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes)) | 0xFF000000u;
-}
-#endif
-
 inline constexpr std::int32_t kTileColumns = 128;
 
 struct MapFrame {
@@ -494,55 +420,26 @@ void RenderDirectRows(const DirectFrame& frame, std::int32_t first, std::int32_t
     RenderDirectRowPairs(frame, first, end, [](const Taps& taps) { return Blend(taps); });
 }
 
-#if SKELVANE_HAVE_AVX2
-SKELVANE_AVX2 void RenderMapRowsAvx2(const MapFrame& frame, std::int32_t first, std::int32_t end)
-{
-    for (std::int32_t j0 = 0; j0 < frame.outSize; j0 += kTileColumns) {
-        const std::int32_t j1 = std::min(j0 + kTileColumns, frame.outSize);
-        for (std::int32_t i = first; i < end; ++i) {
-            const PanoMapEntry* entry = frame.map + static_cast<std::size_t>(i) * frame.outSize;
-            std::uint32_t* out = frame.dome.Row32(i);
-            for (std::int32_t j = j0; j < j1; ++j) {
-                Taps taps;
-                out[j] = MapTaps(frame, entry[j], taps) ? BlendAvx2(taps) : 0x00000000u;
-            }
-        }
-    }
-}
-
-SKELVANE_AVX2 void RenderDirectRowsAvx2(const DirectFrame& frame, std::int32_t first, std::int32_t end)
-{
-    RenderDirectRowPairs(frame, first, end, [](const Taps& taps) SKELVANE_AVX2 { return BlendAvx2(taps); });
-}
-
-bool CpuHasAvx2()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-
-LoopSwitch g_avx2{CpuHasAvx2};
-#else
-LoopSwitch g_avx2{nullptr};
-#endif
-
 #if SKELVANE_PANO_ROWS_AVX512
-LoopSwitch g_avx512{CpuHasPanoRowsAvx512};
+using BlendRow = void (*)(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count, float shift,
+                          float period, std::uint32_t* out);
 
-void RenderMapRowsAvx512(const MapFrame& frame, std::int32_t first, std::int32_t end)
+template <BlendRow kBlend>
+void RenderMapRowsWith(const MapFrame& frame, std::int32_t first, std::int32_t end)
 {
     for (std::int32_t j0 = 0; j0 < frame.outSize; j0 += kTileColumns) {
         const std::int32_t columns = std::min(kTileColumns, frame.outSize - j0);
         for (std::int32_t i = first; i < end; ++i) {
             const PanoMapEntry* entry = frame.map + static_cast<std::size_t>(i) * frame.outSize;
-            BlendPanoRowAvx512(frame.pano, entry + j0, columns, frame.shift, frame.period, frame.dome.Row32(i) + j0);
+            kBlend(frame.pano, entry + j0, columns, frame.shift, frame.period, frame.dome.Row32(i) + j0);
         }
     }
 }
 
 // Each row and its mirror row are placed into two rows of entries, then
 // blended.
-void RenderDirectRowsAvx512(const DirectFrame& frame, std::int32_t first, std::int32_t end)
+template <BlendRow kBlend>
+void RenderDirectRowsWith(const DirectFrame& frame, std::int32_t first, std::int32_t end)
 {
     thread_local std::vector<PanoMapEntry> entries;
     const auto n = static_cast<std::size_t>(frame.outSize);
@@ -553,14 +450,17 @@ void RenderDirectRowsAvx512(const DirectFrame& frame, std::int32_t first, std::i
                              [&](std::int32_t row, std::int32_t j, const PanoMapEntry& p) {
                                  entries[(row == i ? 0 : n) + static_cast<std::size_t>(j)] = p;
                              });
-        BlendPanoRowAvx512(frame.pano, entries.data(), frame.outSize, 0.0f, frame.period, frame.dome.Row32(i));
+        kBlend(frame.pano, entries.data(), frame.outSize, 0.0f, frame.period, frame.dome.Row32(i));
         if (mirror != i) {
-            BlendPanoRowAvx512(frame.pano, entries.data() + n, frame.outSize, 0.0f, frame.period,
-                               frame.dome.Row32(mirror));
+            kBlend(frame.pano, entries.data() + n, frame.outSize, 0.0f, frame.period, frame.dome.Row32(mirror));
         }
     }
 }
+
+LoopSwitch g_avx2{CpuHasPanoRowsAvx2};
+LoopSwitch g_avx512{CpuHasPanoRowsAvx512};
 #else
+LoopSwitch g_avx2{nullptr};
 LoopSwitch g_avx512{nullptr};
 #endif
 
@@ -627,14 +527,12 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDome(const CImageBuf
         const MapFrame frame{pano, map, *dome, outSize, PanShift(pan, pano.GetWidth()),
                              static_cast<float>(pano.GetWidth())};
         auto rows = &RenderMapRows;
-#if SKELVANE_HAVE_AVX2
-        if (g_avx2.On()) {
-            rows = &RenderMapRowsAvx2;
-        }
-#endif
 #if SKELVANE_PANO_ROWS_AVX512
+        if (g_avx2.On()) {
+            rows = &RenderMapRowsWith<BlendPanoRowAvx2>;
+        }
         if (g_avx512.On()) {
-            rows = &RenderMapRowsAvx512;
+            rows = &RenderMapRowsWith<BlendPanoRowAvx512>;
         }
 #endif
         ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) { rows(frame, first, end); });
@@ -659,14 +557,12 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CIm
                                               0.75f * static_cast<float>(width - 1) + PanShift(pan, width)},
                                 static_cast<float>(width - 1)};
         auto rows = &RenderDirectRows;
-#if SKELVANE_HAVE_AVX2
-        if (g_avx2.On()) {
-            rows = &RenderDirectRowsAvx2;
-        }
-#endif
 #if SKELVANE_PANO_ROWS_AVX512
+        if (g_avx2.On()) {
+            rows = &RenderDirectRowsWith<BlendPanoRowAvx2>;
+        }
         if (g_avx512.On()) {
-            rows = &RenderDirectRowsAvx512;
+            rows = &RenderDirectRowsWith<BlendPanoRowAvx512>;
         }
 #endif
         ForEachRowBand(TopHalfRows(outSize), 2 * std::int64_t{outSize},

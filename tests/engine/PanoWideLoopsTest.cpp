@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/ImageBuffer.h"
@@ -12,25 +13,40 @@
 namespace skelvane {
 namespace {
 
-// The sixteen-pixel loop must give the pixels of the double-precision loops
-// bit for bit, in both renderers.
-class PanoRowsAvx512 : public ::testing::Test {
+// The estimate loops, sixteen pixels at a time with AVX-512 and eight with
+// AVX2, must each give the pixels of the double-precision one-pixel loop bit
+// for bit, in both renderers.
+enum class WideLoop { Avx2, Avx512 };
+
+bool UseLoop(WideLoop loop, bool enable)
+{
+    return loop == WideLoop::Avx2 ? pano_detail::UseAvx2PixelLoop(enable) : pano_detail::UseAvx512PixelLoop(enable);
+}
+
+class PanoWideLoops : public ::testing::TestWithParam<WideLoop> {
 protected:
     void SetUp() override
     {
-        if (!pano_detail::UseAvx512PixelLoop(true)) {
-            GTEST_SKIP() << "no AVX-512 here";
+        pano_detail::UseAvx2PixelLoop(false);
+        pano_detail::UseAvx512PixelLoop(false);
+        if (!UseLoop(GetParam(), true)) {
+            GTEST_SKIP() << "the processor lacks this loop's instructions";
         }
     }
-    void TearDown() override { pano_detail::UseAvx512PixelLoop(true); }
-
-    // What `render` gives with the loop off, then with it on.
-    template <class Render>
-    static void ExpectSamePixels(Render&& render)
+    void TearDown() override
     {
-        pano_detail::UseAvx512PixelLoop(false);
-        const auto expected = render();
+        pano_detail::UseAvx2PixelLoop(true);
         pano_detail::UseAvx512PixelLoop(true);
+    }
+
+    // What `render` gives with the one-pixel loop, then with the loop under
+    // test.
+    template <class Render>
+    void ExpectSamePixels(Render&& render)
+    {
+        UseLoop(GetParam(), false);
+        const auto expected = render();
+        UseLoop(GetParam(), true);
         const auto actual = render();
         ASSERT_TRUE(expected && actual);
         EXPECT_EQ(test::PixelsOf(*actual), test::PixelsOf(*expected));
@@ -39,9 +55,14 @@ protected:
     CPanoDomeProjector projector;
 };
 
+INSTANTIATE_TEST_SUITE_P(EachWidth, PanoWideLoops, ::testing::Values(WideLoop::Avx2, WideLoop::Avx512),
+                         [](const ::testing::TestParamInfo<WideLoop>& info) {
+                             return std::string(info.param == WideLoop::Avx2 ? "Avx2" : "Avx512");
+                         });
+
 // Panoramas of more than 512 pixels take their kernel weights from the
 // table; panoramas under four pixels a side never take the estimate.
-TEST_F(PanoRowsAvx512, GivesThePixelsOfTheDoubleLoops)
+TEST_P(PanoWideLoops, GivesThePixelsOfTheDoubleLoops)
 {
     struct Scene {
         std::int32_t width, height, outSize, fov;
@@ -66,7 +87,7 @@ TEST_F(PanoRowsAvx512, GivesThePixelsOfTheDoubleLoops)
 // out as the double-precision sum rounds them. Each row of the panorama
 // repeats four grey levels; every map entry reads four of them at one column
 // position.
-TEST_F(PanoRowsAvx512, TotalsAtARoundingStepRoundAsInDoublePrecision)
+TEST_P(PanoWideLoops, TotalsAtARoundingStepRoundAsInDoublePrecision)
 {
     struct Case {
         std::uint32_t levels[4];
@@ -102,7 +123,7 @@ TEST_F(PanoRowsAvx512, TotalsAtARoundingStepRoundAsInDoublePrecision)
 // Far off, at the edges, not finite, the outside marker in one coordinate
 // only: every entry kind in one 4 x 4 map, and an odd one out at each row's
 // end.
-TEST_F(PanoRowsAvx512, ForeignMapEntriesAsInDoublePrecision)
+TEST_P(PanoWideLoops, ForeignMapEntriesAsInDoublePrecision)
 {
     const CImageBuffer pano = test::MakePatternImage(50, 25, 2);
     const float inf = std::numeric_limits<float>::infinity();
