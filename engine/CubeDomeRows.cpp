@@ -1,6 +1,7 @@
 #include "engine/CubeDomeRows.h"
 
 #include "engine/CubeDomePixels.h"
+#include "engine/CubeDomeRowsAvx2.h"
 #include "engine/CubeDomeRowsAvx512.h"
 #include "engine/LoopSwitch.h"
 
@@ -10,9 +11,11 @@ namespace {
 const std::uint32_t kOpaqueBlack = 0xFF000000u;
 
 #if SKELVANE_CUBE_ROWS_AVX512
-LoopSwitch g_vector{CpuHasAvx512};
+LoopSwitch g_avx2{CpuHasAvx2};
+LoopSwitch g_avx512{CpuHasAvx512};
 #else
-LoopSwitch g_vector{nullptr};
+LoopSwitch g_avx2{nullptr};
+LoopSwitch g_avx512{nullptr};
 #endif
 
 }  // namespace
@@ -39,7 +42,10 @@ void RenderFaceMapRows(const FaceMapFrame& frame, std::int32_t first, std::int32
                        bool& overflowH)
 {
 #if SKELVANE_CUBE_ROWS_AVX512
-    if (g_vector.On() && RenderFaceMapRowsAvx512(frame, first, end, overflowW, overflowH)) {
+    if (g_avx512.On() && RenderFaceMapRowsAvx512(frame, first, end, overflowW, overflowH)) {
+        return;
+    }
+    if (g_avx2.On() && RenderFaceMapRowsAvx2(frame, first, end, overflowW, overflowH)) {
         return;
     }
 #endif
@@ -51,8 +57,12 @@ void RenderFaceMapRows(const FaceMapFrame& frame, std::int32_t first, std::int32
 void RenderPackedRows(const PackedFrame& frame, std::int32_t first, std::int32_t end)
 {
 #if SKELVANE_CUBE_ROWS_AVX512
-    if (g_vector.On()) {
+    if (g_avx512.On()) {
         RenderPackedRowsAvx512(frame, first, end);
+        return;
+    }
+    if (g_avx2.On()) {
+        RenderPackedRowsAvx2(frame, first, end);
         return;
     }
 #endif
@@ -61,9 +71,21 @@ void RenderPackedRows(const PackedFrame& frame, std::int32_t first, std::int32_t
     }
 }
 
-bool UseVectorCubeRows(bool enable)
+bool UseCubeRowLoop(CubeRowLoop loop)
 {
-    return g_vector.Use(enable);
+    switch (loop) {
+    case CubeRowLoop::OnePixel:
+        g_avx2.Use(false);
+        g_avx512.Use(false);
+        return true;
+    case CubeRowLoop::Avx2:
+        g_avx512.Use(false);
+        return g_avx2.Use(true);
+    case CubeRowLoop::Avx512:
+        g_avx2.Use(true);
+        return g_avx512.Use(true);
+    }
+    return false;
 }
 
 }  // namespace skelvane

@@ -2,22 +2,23 @@
 //
 // Both renderers end in the same gather: each output pixel names one pixel of
 // one face, or none, and copies it. These loops do it for a band of rows, one
-// pixel at a time or, where the processor has AVX-512, sixteen at a time in a
-// pipeline of two steps (engine/CubeDomeRowsAvx512.cpp):
-// 1. Plan: sixteen map entries at a time are turned into a face and a pixel
-//    of it per lane. From the face map (CCubeDomeProjector::RenderCubeDome)
-//    that means rounding u and v exactly as cube_geometry::RoundToFacePixel
-//    does, overflow flags included, and clamping them into the face; from
-//    packed words (CFaceGatherMap::Render) the top three bits pick one of
-//    eight sources and the bits below are the offset in it. Face lines that
-//    the block reads for the first time are prefetched now.
-// 2. Gather: a few dozen blocks behind the plan, when those lines have
+// pixel at a time or in blocks, sixteen pixels to a block where the processor
+// has AVX-512 and eight where it has AVX2, in a pipeline of two steps
+// (engine/CubeBlockLanes.h):
+// 1. Plan: a block of map entries is turned into a face and a pixel of it
+//    per lane. From the face map (CCubeDomeProjector::RenderCubeDome) that
+//    means rounding u and v exactly as cube_geometry::RoundToFacePixel does,
+//    overflow flags included, and clamping them into the face; from packed
+//    words (CFaceGatherMap::Render) the top three bits pick one of eight
+//    sources and the bits below are the offset in it. Face lines that the
+//    block reads for the first time are prefetched now.
+// 2. Gather: a few hundred pixels behind the plan, when those lines have
 //    arrived, the block is read and written. A dome too large for the caches
 //    is written with streaming stores, which do not read its lines before
 //    overwriting them.
-// Pixels before a row's first 64-byte line and after its last block of
-// sixteen take the one-pixel loop, as do blocks whose face numbers need
-// wrapping; the one-pixel loop is also the whole loop without AVX-512.
+// Pixels before a row's first 64-byte line and after its last block take the
+// one-pixel loop, as do blocks whose face numbers need wrapping; the
+// one-pixel loop is also the whole loop without AVX2.
 #pragma once
 
 #include <cstdint>
@@ -74,9 +75,11 @@ void RenderPackedRows(const PackedFrame& frame, std::int32_t first, std::int32_t
 // fewer rows still come out right.
 inline constexpr std::int32_t kCubeRowsPerBand = 32;
 
-// Whether the sixteen-at-a-time loops run on this processor. For tests: false
-// turns them off (one pixel at a time), true turns them back on where
-// possible. Returns whether they are now in use.
-bool UseVectorCubeRows(bool enable);
+// The pixel loops, narrowest first. The widest the processor has runs.
+enum class CubeRowLoop { OnePixel, Avx2, Avx512 };
+
+// For tests: runs `loop` from now on, where the processor has it, and
+// returns whether it does. The last, where it runs, is the default.
+bool UseCubeRowLoop(CubeRowLoop loop);
 
 }  // namespace skelvane

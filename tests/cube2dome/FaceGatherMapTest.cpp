@@ -43,16 +43,16 @@ TEST(FaceGatherMap, RendersExactlyWhatTheFaceMapRenders)
         ASSERT_TRUE(fromView.BuildFromView(view.face, view.out, view.fov, view.tilt, view.pan));
         const CubeFaces faces = PatternFaces(view.face, view.faces);
         ASSERT_TRUE(gather.Accepts(faces));
-        UseVectorCubeRows(false);
+        UseCubeRowLoop(CubeRowLoop::OnePixel);
         const auto reference = projector.RenderCubeDome(faces, view.face, map.get(), view.out);
         ASSERT_TRUE(reference);
-        test::ForEachCubeRowLoop([&](bool vector) {
+        test::ForEachCubeRowLoop([&](const char* loop) {
             CountingReporter reporter;
             const auto fast = gather.Render(faces, reporter);
             ASSERT_TRUE(fast);
             EXPECT_EQ(test::PixelsOf(*fast), test::PixelsOf(*reference))
                 << view.face << " " << view.out << " " << view.fov << " " << view.tilt << " " << view.pan << " "
-                << vector;
+                << loop;
             EXPECT_EQ(test::PixelsOf(*fromView.Render(faces, reporter)), test::PixelsOf(*reference));
             EXPECT_TRUE(reporter.messages.empty());
         });

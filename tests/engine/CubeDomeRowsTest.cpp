@@ -91,10 +91,10 @@ TEST(CubeDomeRows, EveryLoopFollowsTheRoundingAndClampingOfOnePixel)
     std::transform(map.begin(), map.end(), expected.begin(), [&](const FaceMapEntry& e) {
         return ExpectedPixel(faces, e);
     });
-    test::ForEachCubeRowLoop([&](bool vector) {
+    test::ForEachCubeRowLoop([&](const char* loop) {
         const RenderResult result = Render(faces, map, kOut);
-        EXPECT_EQ(result.pixels, expected) << "vector " << vector;
-        EXPECT_EQ(result.messages, (std::vector<std::string>{"Overflow-w", "Overflow-h"})) << "vector " << vector;
+        EXPECT_EQ(result.pixels, expected) << loop;
+        EXPECT_EQ(result.messages, (std::vector<std::string>{"Overflow-w", "Overflow-h"})) << loop;
     });
 }
 
@@ -114,12 +114,12 @@ TEST(CubeDomeRows, OverflowIsFlaggedWhereverThePixelFalls)
                 }
                 (inU ? map[n].u : map[n].v) = kFace - 0.5f;
                 const std::vector<std::string> expected{inU ? "Overflow-w" : "Overflow-h"};
-                test::ForEachCubeRowLoop([&](bool vector) {
-                    EXPECT_EQ(Render(faces, map, out).messages, expected) << out << " " << n << " " << vector;
+                test::ForEachCubeRowLoop([&](const char* loop) {
+                    EXPECT_EQ(Render(faces, map, out).messages, expected) << out << " " << n << " " << loop;
                 });
             }
         }
-        test::ForEachCubeRowLoop([&](bool) {
+        test::ForEachCubeRowLoop([&](const char*) {
             EXPECT_TRUE(Render(faces, std::vector<FaceMapEntry>(out * out, FaceMapEntry{7.0f, 7.4f, Right}), out)
                             .messages.empty());
         });
@@ -140,14 +140,14 @@ TEST(CubeDomeRows, LoopsAgreeOnLargeDomesWrittenAroundTheCache)
     const FaceMap map = projector.BuildCubeDomeMap(40, kOut, 200, 30.0f, -20.0f);
     ASSERT_TRUE(map);
     std::vector<std::uint32_t> reference;
-    test::ForEachCubeRowLoop([&](bool vector) {
+    test::ForEachCubeRowLoop([&](const char* loop) {
         const auto dome = projector.RenderCubeDome(faces, 40, map.get(), kOut);
         ASSERT_TRUE(dome);
         if (reference.empty()) {
             reference = test::PixelsOf(*dome);
             return;
         }
-        EXPECT_EQ(test::PixelsOf(*dome), reference) << "vector " << vector;
+        EXPECT_EQ(test::PixelsOf(*dome), reference) << loop;
     });
 }
 

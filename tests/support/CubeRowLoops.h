@@ -5,14 +5,19 @@
 
 namespace skelvane::test {
 
-// Calls body(vector) with the one-pixel loop, then with the sixteen-pixel loop
-// where the processor has it (`vector` says which one ran); the faster loop is
-// left on.
+// Calls body(name) with the one-pixel loop, then with each wider loop the
+// processor has; the widest is left on.
 template <class Body>
 void ForEachCubeRowLoop(Body&& body)
 {
-    for (const bool wanted : {false, true}) {
-        body(UseVectorCubeRows(wanted));
+    const struct {
+        CubeRowLoop loop;
+        const char* name;
+    } loops[] = {{CubeRowLoop::OnePixel, "one pixel"}, {CubeRowLoop::Avx2, "AVX2"}, {CubeRowLoop::Avx512, "AVX-512"}};
+    for (const auto& each : loops) {
+        if (UseCubeRowLoop(each.loop)) {
+            body(each.name);
+        }
     }
 }
 
