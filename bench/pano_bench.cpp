@@ -1,6 +1,6 @@
 // Panorama-to-dome: the one-time map build, the per-frame render from the map
-// (with the AVX-512 loop the processor runs, and with the AVX2 loop it
-// replaces: same pixels), and the single-image direct render.
+// (with the widest loop the processor has, and with the eight-lane AVX2 loop:
+// same pixels), and the single-image direct render.
 // Arguments: dome size N, and 0 for an 8192 x 4096 panorama or 1 for the
 // 2N x N working panorama of a sequence job.
 #include <benchmark/benchmark.h>
