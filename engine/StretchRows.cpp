@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/LoopSwitch.h"
+#include "engine/StretchRowsAvx2.h"
 #include "engine/StretchRowsAvx512.h"
 
 namespace skelvane {
@@ -14,9 +15,11 @@ struct StretchGroups {};
 namespace {
 
 #if SKELVANE_STRETCH_AVX512
-LoopSwitch g_vector{CpuHasStretchAvx512};
+LoopSwitch g_avx2{CpuHasStretchAvx2};
+LoopSwitch g_avx512{CpuHasStretchAvx512};
 #else
-LoopSwitch g_vector{nullptr};
+LoopSwitch g_avx2{nullptr};
+LoopSwitch g_avx512{nullptr};
 #endif
 
 void StretchPixels(const StretchRowSources& row, const StretchColumn* columns, std::int32_t first, std::int32_t end,
@@ -63,7 +66,8 @@ CStretchColumns::CStretchColumns(std::int32_t firstColumn, std::int32_t step, st
         }
     }
 #if SKELVANE_STRETCH_AVX512
-    if (g_vector.On()) {
+    m_loop = g_avx512.On() ? StretchLoop::Avx512 : g_avx2.On() ? StretchLoop::Avx2 : StretchLoop::OnePixel;
+    if (m_loop != StretchLoop::OnePixel) {
         m_groups = PlanStretchGroups(m_columns);
     }
 #endif
@@ -80,7 +84,11 @@ void CStretchColumns::RenderRow(const StretchRowSources& row, std::uint32_t* out
         const std::int32_t end = first + 4 * static_cast<std::int32_t>(m_groups->groups.size());
         StretchPixels(row, m_columns.data(), 0, first, out);
         PrepareStretchWeights(*m_groups, row.fraction, weights);
-        StretchGroupsAvx512(*m_groups, row, weights, out);
+        if (m_loop == StretchLoop::Avx512) {
+            StretchGroupsAvx512(*m_groups, row, weights, out);
+        } else {
+            StretchGroupsAvx2(*m_groups, m_columns.data(), row, weights, out);
+        }
         StretchPixels(row, m_columns.data(), end, count, out);
         return;
     }
@@ -90,9 +98,21 @@ void CStretchColumns::RenderRow(const StretchRowSources& row, std::uint32_t* out
     StretchPixels(row, m_columns.data(), 0, count, out);
 }
 
-bool UseVectorStretch(bool enable)
+bool UseStretchLoop(StretchLoop loop)
 {
-    return g_vector.Use(enable);
+    switch (loop) {
+    case StretchLoop::OnePixel:
+        g_avx2.Use(false);
+        g_avx512.Use(false);
+        return true;
+    case StretchLoop::Avx2:
+        g_avx512.Use(false);
+        return g_avx2.Use(true);
+    case StretchLoop::Avx512:
+        g_avx2.Use(true);
+        return g_avx512.Use(true);
+    }
+    return false;
 }
 
 }  // namespace skelvane

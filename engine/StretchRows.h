@@ -13,10 +13,10 @@
 // 3. Each channel's sum is scaled by 266 / 65536 and clamped to 0..255; alpha
 //    is always opaque.
 // Columns are worked out once per call (CStretchColumns), rows once per row.
-// Where the processor has AVX-512 with VNNI and VBMI, the columns whose
-// neighbours all lie inside the source go four at a time
-// (engine/StretchRowsAvx512.cpp); the others, and every column without
-// AVX-512, go one at a time.
+// Where the processor has AVX-512 with VNNI and VBMI, or else AVX2, the
+// columns whose neighbours all lie inside the source go four at a time
+// (engine/StretchRowsAvx512.cpp, engine/StretchRowsAvx2.cpp); the others, and
+// every column without either, go one at a time.
 #pragma once
 
 #include <cstdint>
@@ -87,6 +87,9 @@ struct StretchWeights {
 
 struct StretchGroups;
 
+// The pixel loops, narrowest first. The widest the processor has runs.
+enum class StretchLoop { OnePixel, Avx2, Avx512 };
+
 class CStretchColumns {
 public:
     // Destination columns j in [0, count), whose centres are at
@@ -102,12 +105,12 @@ public:
 
 private:
     std::vector<StretchColumn> m_columns;
+    StretchLoop m_loop = StretchLoop::OnePixel;  // the four-at-a-time loop for m_groups
     std::unique_ptr<StretchGroups> m_groups;
 };
 
-// Whether the four-at-a-time loop runs on this processor. For tests: false
-// turns it off (one pixel at a time), true turns it back on where possible.
-// Returns whether it is now in use.
-bool UseVectorStretch(bool enable);
+// For tests: runs `loop` from now on, where the processor has it, and
+// returns whether it does. The last, where it runs, is the default.
+bool UseStretchLoop(StretchLoop loop);
 
 }  // namespace skelvane
