@@ -120,17 +120,17 @@ void BM_RenderPanoDome(benchmark::State& state)
 {
     CPanoDomeProjector projector;
     RenderSweepFrames(state, [&](auto&&... args) { return projector.RenderPanoDome(args...); });
-    if (!pano_detail::UseAvx512PixelLoop(true)) {
+    if (!pano_detail::UsePanoPixelLoop(PixelLoop::Avx512)) {
         state.SetLabel("no AVX-512: the AVX2 loop");
     }
 }
 
 void BM_RenderPanoDomeAvx2(benchmark::State& state)
 {
-    pano_detail::UseAvx512PixelLoop(false);
+    pano_detail::UsePanoPixelLoop(PixelLoop::Avx2);
     CPanoDomeProjector projector;
     RenderSweepFrames(state, [&](auto&&... args) { return projector.RenderPanoDome(args...); });
-    pano_detail::UseAvx512PixelLoop(true);
+    pano_detail::UsePanoPixelLoop(PixelLoop::Avx512);
 }
 
 void BM_RenderPanoDomeDirect(benchmark::State& state)

@@ -71,21 +71,9 @@ void RenderPackedRows(const PackedFrame& frame, std::int32_t first, std::int32_t
     }
 }
 
-bool UseCubeRowLoop(CubeRowLoop loop)
+bool UseCubeRowLoop(PixelLoop loop)
 {
-    switch (loop) {
-    case CubeRowLoop::OnePixel:
-        g_avx2.Use(false);
-        g_avx512.Use(false);
-        return true;
-    case CubeRowLoop::Avx2:
-        g_avx512.Use(false);
-        return g_avx2.Use(true);
-    case CubeRowLoop::Avx512:
-        g_avx2.Use(true);
-        return g_avx512.Use(true);
-    }
-    return false;
+    return UsePixelLoop(loop, g_avx2, g_avx512);
 }
 
 }  // namespace skelvane

@@ -25,6 +25,7 @@
 
 #include "engine/CubeDomeProjector.h"
 #include "engine/ImageBuffer.h"
+#include "engine/LoopSwitch.h"
 
 namespace skelvane {
 
@@ -75,11 +76,7 @@ void RenderPackedRows(const PackedFrame& frame, std::int32_t first, std::int32_t
 // fewer rows still come out right.
 inline constexpr std::int32_t kCubeRowsPerBand = 32;
 
-// The pixel loops, narrowest first. The widest the processor has runs.
-enum class CubeRowLoop { OnePixel, Avx2, Avx512 };
-
-// For tests: runs `loop` from now on, where the processor has it, and
-// returns whether it does. The last, where it runs, is the default.
-bool UseCubeRowLoop(CubeRowLoop loop);
+// For tests: as UsePixelLoop.
+bool UseCubeRowLoop(PixelLoop loop);
 
 }  // namespace skelvane

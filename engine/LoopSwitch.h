@@ -31,4 +31,27 @@ private:
     std::atomic<bool> m_on;
 };
 
+// The loops of a kind that has AVX2 and AVX-512 variants, narrowest first.
+enum class PixelLoop { OnePixel, Avx2, Avx512 };
+
+// For tests: runs `loop` of the kind whose switches are `avx2` and `avx512`
+// from now on, where the processor has it, and returns whether it does.
+// The last, where it runs, is the default.
+inline bool UsePixelLoop(PixelLoop loop, LoopSwitch& avx2, LoopSwitch& avx512)
+{
+    switch (loop) {
+    case PixelLoop::OnePixel:
+        avx2.Use(false);
+        avx512.Use(false);
+        return true;
+    case PixelLoop::Avx2:
+        avx512.Use(false);
+        return avx2.Use(true);
+    case PixelLoop::Avx512:
+        avx2.Use(true);
+        return avx512.Use(true);
+    }
+    return false;
+}
+
 }  // namespace skelvane

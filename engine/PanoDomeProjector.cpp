@@ -477,14 +477,9 @@ std::size_t EntryCount(std::int32_t outSize)
 }  // namespace
 
 namespace pano_detail {
-bool UseAvx2PixelLoop(bool enable)
+bool UsePanoPixelLoop(PixelLoop loop)
 {
-    return g_avx2.Use(enable);
-}
-
-bool UseAvx512PixelLoop(bool enable)
-{
-    return g_avx512.Use(enable);
+    return UsePixelLoop(loop, g_avx2, g_avx512);
 }
 }  // namespace pano_detail
 

@@ -34,6 +34,7 @@
 #include <memory>
 
 #include "engine/ImageBuffer.h"
+#include "engine/LoopSwitch.h"
 #include "engine/MessageReporter.h"
 
 namespace skelvane {
@@ -96,10 +97,8 @@ float WrapColumn(float column, float period);
 namespace pano_detail {
 // Both renderers have further pixel loops, for processors with AVX2 and with
 // AVX-512, that give the same pixels; the widest the processor has runs. For
-// tests: false turns a loop off, true turns it back on where the processor
-// has it; each returns whether its loop is now in use.
-bool UseAvx2PixelLoop(bool enable);
-bool UseAvx512PixelLoop(bool enable);
+// tests: as UsePixelLoop.
+bool UsePanoPixelLoop(PixelLoop loop);
 }  // namespace pano_detail
 
 class CPanoDomeProjector {

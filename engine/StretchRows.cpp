@@ -66,8 +66,8 @@ CStretchColumns::CStretchColumns(std::int32_t firstColumn, std::int32_t step, st
         }
     }
 #if SKELVANE_STRETCH_AVX512
-    m_loop = g_avx512.On() ? StretchLoop::Avx512 : g_avx2.On() ? StretchLoop::Avx2 : StretchLoop::OnePixel;
-    if (m_loop != StretchLoop::OnePixel) {
+    m_loop = g_avx512.On() ? PixelLoop::Avx512 : g_avx2.On() ? PixelLoop::Avx2 : PixelLoop::OnePixel;
+    if (m_loop != PixelLoop::OnePixel) {
         m_groups = PlanStretchGroups(m_columns);
     }
 #endif
@@ -84,7 +84,7 @@ void CStretchColumns::RenderRow(const StretchRowSources& row, std::uint32_t* out
         const std::int32_t end = first + 4 * static_cast<std::int32_t>(m_groups->groups.size());
         StretchPixels(row, m_columns.data(), 0, first, out);
         PrepareStretchWeights(*m_groups, row.fraction, weights);
-        if (m_loop == StretchLoop::Avx512) {
+        if (m_loop == PixelLoop::Avx512) {
             StretchGroupsAvx512(*m_groups, row, weights, out);
         } else {
             StretchGroupsAvx2(*m_groups, m_columns.data(), row, weights, out);
@@ -98,21 +98,9 @@ void CStretchColumns::RenderRow(const StretchRowSources& row, std::uint32_t* out
     StretchPixels(row, m_columns.data(), 0, count, out);
 }
 
-bool UseStretchLoop(StretchLoop loop)
+bool UseStretchLoop(PixelLoop loop)
 {
-    switch (loop) {
-    case StretchLoop::OnePixel:
-        g_avx2.Use(false);
-        g_avx512.Use(false);
-        return true;
-    case StretchLoop::Avx2:
-        g_avx512.Use(false);
-        return g_avx2.Use(true);
-    case StretchLoop::Avx512:
-        g_avx2.Use(true);
-        return g_avx512.Use(true);
-    }
-    return false;
+    return UsePixelLoop(loop, g_avx2, g_avx512);
 }
 
 }  // namespace skelvane

@@ -23,6 +23,8 @@
 #include <memory>
 #include <vector>
 
+#include "engine/LoopSwitch.h"
+
 namespace skelvane {
 
 // The cubic B-spline of the resampler in 8.8 fixed point.
@@ -87,9 +89,6 @@ struct StretchWeights {
 
 struct StretchGroups;
 
-// The pixel loops, narrowest first. The widest the processor has runs.
-enum class StretchLoop { OnePixel, Avx2, Avx512 };
-
 class CStretchColumns {
 public:
     // Destination columns j in [0, count), whose centres are at
@@ -105,12 +104,11 @@ public:
 
 private:
     std::vector<StretchColumn> m_columns;
-    StretchLoop m_loop = StretchLoop::OnePixel;  // the four-at-a-time loop for m_groups
+    PixelLoop m_loop = PixelLoop::OnePixel;  // the four-at-a-time loop for m_groups
     std::unique_ptr<StretchGroups> m_groups;
 };
 
-// For tests: runs `loop` from now on, where the processor has it, and
-// returns whether it does. The last, where it runs, is the default.
-bool UseStretchLoop(StretchLoop loop);
+// For tests: as UsePixelLoop.
+bool UseStretchLoop(PixelLoop loop);
 
 }  // namespace skelvane

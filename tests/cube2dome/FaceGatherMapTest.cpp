@@ -43,7 +43,7 @@ TEST(FaceGatherMap, RendersExactlyWhatTheFaceMapRenders)
         ASSERT_TRUE(fromView.BuildFromView(view.face, view.out, view.fov, view.tilt, view.pan));
         const CubeFaces faces = PatternFaces(view.face, view.faces);
         ASSERT_TRUE(gather.Accepts(faces));
-        UseCubeRowLoop(CubeRowLoop::OnePixel);
+        UseCubeRowLoop(PixelLoop::OnePixel);
         const auto reference = projector.RenderCubeDome(faces, view.face, map.get(), view.out);
         ASSERT_TRUE(reference);
         test::ForEachCubeRowLoop([&](const char* loop) {

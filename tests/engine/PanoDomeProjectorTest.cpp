@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/PanoDomeProjector.h"
+#include "support/PixelLoops.h"
 #include "support/RecordingReporter.h"
 #include "support/TestImages.h"
 
@@ -311,22 +312,10 @@ protected:
     template <class Check>
     void WithEachPixelLoop(Check&& check)
     {
-        pano_detail::UseAvx512PixelLoop(false);
-        pano_detail::UseAvx2PixelLoop(false);
-        check();
-        if (pano_detail::UseAvx2PixelLoop(true)) {
-            check();
-        }
-        if (pano_detail::UseAvx512PixelLoop(true)) {
-            check();
-        }
+        test::ForEachPixelLoop(pano_detail::UsePanoPixelLoop, [&](const char*) { check(); });
     }
 
-    void TearDown() override
-    {
-        pano_detail::UseAvx2PixelLoop(true);
-        pano_detail::UseAvx512PixelLoop(true);
-    }
+    void TearDown() override { pano_detail::UsePanoPixelLoop(PixelLoop::Avx512); }
 
     RecordingReporter reporter;
     CPanoDomeProjector projector{reporter};

@@ -16,37 +16,24 @@ namespace {
 // The estimate loops, sixteen pixels at a time with AVX-512 and eight with
 // AVX2, must each give the pixels of the double-precision one-pixel loop bit
 // for bit, in both renderers.
-enum class WideLoop { Avx2, Avx512 };
-
-bool UseLoop(WideLoop loop, bool enable)
-{
-    return loop == WideLoop::Avx2 ? pano_detail::UseAvx2PixelLoop(enable) : pano_detail::UseAvx512PixelLoop(enable);
-}
-
-class PanoWideLoops : public ::testing::TestWithParam<WideLoop> {
+class PanoWideLoops : public ::testing::TestWithParam<PixelLoop> {
 protected:
     void SetUp() override
     {
-        pano_detail::UseAvx2PixelLoop(false);
-        pano_detail::UseAvx512PixelLoop(false);
-        if (!UseLoop(GetParam(), true)) {
+        if (!pano_detail::UsePanoPixelLoop(GetParam())) {
             GTEST_SKIP() << "the processor lacks this loop's instructions";
         }
     }
-    void TearDown() override
-    {
-        pano_detail::UseAvx2PixelLoop(true);
-        pano_detail::UseAvx512PixelLoop(true);
-    }
+    void TearDown() override { pano_detail::UsePanoPixelLoop(PixelLoop::Avx512); }
 
     // What `render` gives with the one-pixel loop, then with the loop under
     // test.
     template <class Render>
     void ExpectSamePixels(Render&& render)
     {
-        UseLoop(GetParam(), false);
+        pano_detail::UsePanoPixelLoop(PixelLoop::OnePixel);
         const auto expected = render();
-        UseLoop(GetParam(), true);
+        pano_detail::UsePanoPixelLoop(GetParam());
         const auto actual = render();
         ASSERT_TRUE(expected && actual);
         EXPECT_EQ(test::PixelsOf(*actual), test::PixelsOf(*expected));
@@ -55,9 +42,9 @@ protected:
     CPanoDomeProjector projector;
 };
 
-INSTANTIATE_TEST_SUITE_P(EachWidth, PanoWideLoops, ::testing::Values(WideLoop::Avx2, WideLoop::Avx512),
-                         [](const ::testing::TestParamInfo<WideLoop>& info) {
-                             return std::string(info.param == WideLoop::Avx2 ? "Avx2" : "Avx512");
+INSTANTIATE_TEST_SUITE_P(EachWidth, PanoWideLoops, ::testing::Values(PixelLoop::Avx2, PixelLoop::Avx512),
+                         [](const ::testing::TestParamInfo<PixelLoop>& info) {
+                             return std::string(info.param == PixelLoop::Avx2 ? "Avx2" : "Avx512");
                          });
 
 // Panoramas of more than 512 pixels take their kernel weights from the

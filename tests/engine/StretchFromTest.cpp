@@ -5,6 +5,7 @@
 
 #include "engine/ImageBuffer.h"
 #include "engine/StretchRows.h"
+#include "support/PixelLoops.h"
 #include "support/TestImages.h"
 
 namespace skelvane {
@@ -169,8 +170,8 @@ struct StretchCase {
     std::int32_t sourceW, sourceH, srcX, srcY, srcW, srcH;
 };
 
-// Runs the case with each loop the processor has, and compares every target pixel, the untouched ones included,
-// with the reference.
+// Runs the case with each loop the processor has, and compares every target
+// pixel, the untouched ones included, with the reference.
 void ExpectSameAsReference(const StretchCase& c, std::mt19937& random, bool bright = false)
 {
     const CImageBuffer source = RandomImage(c.sourceW, c.sourceH, random, bright);
@@ -178,22 +179,15 @@ void ExpectSameAsReference(const StretchCase& c, std::mt19937& random, bool brig
     CImageBuffer expected;
     expected.CopyFrom(before);
     ReferenceStretch(expected, c.dstX, c.dstY, c.dstW, c.dstH, source, c.srcX, c.srcY, c.srcW, c.srcH);
-    const struct {
-        StretchLoop loop;
-        const char* name;
-    } loops[] = {{StretchLoop::OnePixel, "one pixel"}, {StretchLoop::Avx2, "AVX2"}, {StretchLoop::Avx512, "AVX-512"}};
-    for (const auto& each : loops) {
-        if (!UseStretchLoop(each.loop)) {
-            continue;
-        }
+    test::ForEachPixelLoop(UseStretchLoop, [&](const char* loop) {
         CImageBuffer target;
         target.CopyFrom(before);
         target.StretchFrom(c.dstX, c.dstY, c.dstW, c.dstH, source, c.srcX, c.srcY, c.srcW, c.srcH);
         EXPECT_EQ(test::PixelsOf(target), test::PixelsOf(expected))
             << "target " << c.targetW << "x" << c.targetH << " at " << c.dstX << "," << c.dstY << " size " << c.dstW
             << "x" << c.dstH << ", source " << c.sourceW << "x" << c.sourceH << " at " << c.srcX << "," << c.srcY
-            << " size " << c.srcW << "x" << c.srcH << ", bright " << bright << ", " << each.name;
-    }
+            << " size " << c.srcW << "x" << c.srcH << ", bright " << bright << ", " << loop;
+    });
 }
 
 TEST(StretchFrom, CombinedWeightsAreSmallAndNeverNegative)

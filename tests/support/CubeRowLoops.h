@@ -2,23 +2,14 @@
 #pragma once
 
 #include "engine/CubeDomeRows.h"
+#include "support/PixelLoops.h"
 
 namespace skelvane::test {
 
-// Calls body(name) with the one-pixel loop, then with each wider loop the
-// processor has; the widest is left on.
 template <class Body>
 void ForEachCubeRowLoop(Body&& body)
 {
-    const struct {
-        CubeRowLoop loop;
-        const char* name;
-    } loops[] = {{CubeRowLoop::OnePixel, "one pixel"}, {CubeRowLoop::Avx2, "AVX2"}, {CubeRowLoop::Avx512, "AVX-512"}};
-    for (const auto& each : loops) {
-        if (UseCubeRowLoop(each.loop)) {
-            body(each.name);
-        }
-    }
+    ForEachPixelLoop(UseCubeRowLoop, body);
 }
 
 }  // namespace skelvane::test
