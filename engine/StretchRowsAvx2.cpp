@@ -28,7 +28,9 @@ SKELVANE_STRETCH_TARGET inline __m256i Pair(__m128i low, __m128i high)
 // Each 128-bit half holds one column: per source row, its four neighbours
 // are one 16-byte load, rearranged so that every channel's four bytes lie
 // side by side, widened to words and multiplied with the row's weights in
-// pairs; the sums of the four rows then add each channel's pairs. Sums are
+// pairs (a byte multiply-add would saturate its 16-bit pairs: two
+// neighbouring weights reach 139, and 255 x 139 > 32767); the sums of the
+// four rows then add each channel's pairs. Sums are
 // exact in 32 bits (at most 255 x 112 per product), and v * weight is what
 // each tap's ((v << 8) * weight) >> 8 comes to, so these are the sums of the
 // one-pixel loop. Halves hold columns 0 and 2, and 1 and 3, so that the packs
