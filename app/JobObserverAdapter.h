@@ -23,7 +23,7 @@
 #include <QObject>
 #include <QString>
 
-#include "engine/JobControl.h"
+#include "engine/jobs/JobControl.h"
 
 namespace skelvane {
 

@@ -2,7 +2,7 @@
 
 #include <QPainter>
 
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 
 namespace skelvane {
 

@@ -16,7 +16,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "engine/MessageReporter.h"
+#include "engine/jobs/MessageReporter.h"
 
 namespace skelvane {
 

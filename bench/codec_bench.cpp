@@ -15,7 +15,7 @@
 
 #include <jpeglib.h>
 
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 #include "imageio/BmpCodec.h"
 #include "imageio/JpegCodec.h"
 #include "imageio/PngCodec.h"

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "cube2dome/FaceGatherMap.h"
-#include "engine/CubeDomeProjector.h"
-#include "engine/ImageBuffer.h"
+#include "engine/projection/CubeDomeProjector.h"
+#include "engine/image/ImageBuffer.h"
 #include "support/MemoryFloor.h"
 
 namespace skelvane::bench {

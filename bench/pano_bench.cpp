@@ -10,8 +10,8 @@
 #include <map>
 #include <utility>
 
-#include "engine/ImageBuffer.h"
-#include "engine/PanoDomeProjector.h"
+#include "engine/image/ImageBuffer.h"
+#include "engine/projection/PanoDomeProjector.h"
 #include "support/MemoryFloor.h"
 
 namespace skelvane::bench {

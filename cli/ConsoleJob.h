@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "engine/JobControl.h"
+#include "engine/jobs/JobControl.h"
 
 namespace skelvane::cli {
 

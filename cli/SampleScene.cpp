@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/ParallelRows.h"
+#include "engine/jobs/ParallelRows.h"
 
 namespace skelvane::cli {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "engine/CubeDomeProjector.h"
-#include "engine/ImageBuffer.h"
+#include "engine/projection/CubeDomeProjector.h"
+#include "engine/image/ImageBuffer.h"
 
 namespace skelvane::cli {
 

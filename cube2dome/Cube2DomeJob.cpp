@@ -11,7 +11,7 @@
 
 #include "cube2dome/FaceGatherMap.h"
 #include "cube2dome/OutputPath.h"
-#include "engine/CubeDomeProjector.h"
+#include "engine/projection/CubeDomeProjector.h"
 #include "imageio/StagedImageFile.h"
 
 namespace skelvane {

@@ -1,5 +1,5 @@
 // The Cube2Dome batch render: numbered dome images from a range of cube-face
-// frames, on a job worker (engine/JobControl.h).
+// frames, on a job worker (engine/jobs/JobControl.h).
 //
 // What the job does, as a one-frame-at-a-time loop would:
 // 1. Take the face size F from the faces of the first frame (every face in
@@ -30,7 +30,7 @@
 
 #include "cube2dome/Cube2DomeSettings.h"
 #include "cube2dome/FaceFrameList.h"
-#include "engine/JobControl.h"
+#include "engine/jobs/JobControl.h"
 
 namespace skelvane {
 

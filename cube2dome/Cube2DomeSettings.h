@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "cube2dome/FaceFrameList.h"
-#include "engine/CubeDomeProjector.h"
+#include "engine/projection/CubeDomeProjector.h"
 
 namespace skelvane {
 

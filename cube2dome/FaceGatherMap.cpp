@@ -8,9 +8,9 @@
 #include <mutex>
 #include <new>
 
-#include "engine/CubeDomeRows.h"
-#include "engine/PageAdvice.h"
-#include "engine/ParallelRows.h"
+#include "engine/projection/CubeDomeRows.h"
+#include "engine/image/PageAdvice.h"
+#include "engine/jobs/ParallelRows.h"
 
 namespace skelvane {
 namespace {

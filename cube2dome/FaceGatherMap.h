@@ -20,8 +20,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/CubeDomeProjector.h"
-#include "engine/MessageReporter.h"
+#include "engine/projection/CubeDomeProjector.h"
+#include "engine/jobs/MessageReporter.h"
 
 namespace skelvane {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 #include "imageio/BmpCodec.h"
 #include "imageio/JpegCodec.h"
 #include "imageio/PngCodec.h"

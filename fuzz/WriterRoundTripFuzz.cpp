@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 #include "imageio/BmpCodec.h"
 #include "imageio/JpegCodec.h"
 #include "imageio/PngCodec.h"

@@ -21,7 +21,7 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/ParallelRows.h"
+#include "engine/jobs/ParallelRows.h"
 #include "imageio/CodecFile.h"
 
 namespace skelvane {

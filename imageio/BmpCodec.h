@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 
 namespace skelvane {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/ImageBuffer.h"
-#include "engine/PixelBlock.h"
+#include "engine/image/ImageBuffer.h"
+#include "engine/image/PixelBlock.h"
 #include "imageio/ImageFormat.h"
 #include "imageio/MappedFile.h"
 

@@ -1,5 +1,5 @@
 // Load and Save of CImageBuffer: hand the file to the codec of its extension.
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 #include "imageio/CodecFile.h"
 #include "imageio/ImageFormat.h"
 #include "imageio/BmpCodec.h"

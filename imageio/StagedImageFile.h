@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 
 namespace skelvane {
 

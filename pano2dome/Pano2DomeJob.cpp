@@ -11,7 +11,7 @@
 #include <tbb/parallel_pipeline.h>
 
 #include "cube2dome/OutputPath.h"
-#include "engine/PanoDomeProjector.h"
+#include "engine/projection/PanoDomeProjector.h"
 #include "imageio/StagedImageFile.h"
 #include "pano2dome/VideoEncoder.h"
 

@@ -1,6 +1,6 @@
 // The Pano2Dome render: one dome image, a numbered sequence of dome images or
 // a video from one equirectangular panorama, on a job worker
-// (engine/JobControl.h).
+// (engine/jobs/JobControl.h).
 //
 // What the job does, as a one-frame-at-a-time loop would:
 // 1. Image mode: render one N x N dome straight from the full-size panorama
@@ -34,8 +34,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/ImageBuffer.h"
-#include "engine/JobControl.h"
+#include "engine/image/ImageBuffer.h"
+#include "engine/jobs/JobControl.h"
 
 namespace skelvane {
 

@@ -25,8 +25,8 @@
 #include <random>
 #include <system_error>
 
-#include "engine/ImageBuffer.h"
-#include "engine/MessageReporter.h"
+#include "engine/image/ImageBuffer.h"
+#include "engine/jobs/MessageReporter.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

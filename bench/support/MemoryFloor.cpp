@@ -9,7 +9,7 @@
 
 #include <tbb/parallel_for.h>
 
-#include "engine/PageAdvice.h"
+#include "engine/image/PageAdvice.h"
 
 namespace skelvane::bench {
 namespace {

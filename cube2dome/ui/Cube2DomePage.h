@@ -8,7 +8,7 @@
 // costs two rotations and one face mapping, and stepping through frames
 // reuses the map as it is.
 //
-// The render runs on a job worker (engine/JobControl.h) from a copy of the
+// The render runs on a job worker (engine/jobs/JobControl.h) from a copy of the
 // settings made at Begin, so the settings dialog can be used meanwhile. Each
 // written frame is reported synchronously: the worker waits while the page
 // moves the frame slider and shows that frame. Only one job runs at a time;
@@ -30,9 +30,9 @@
 #include "app/DomePage.h"
 #include "cube2dome/Cube2DomeJob.h"
 #include "cube2dome/Cube2DomeSettings.h"
-#include "engine/CubeDomeProjector.h"
-#include "engine/ImageBuffer.h"
-#include "engine/JobControl.h"
+#include "engine/projection/CubeDomeProjector.h"
+#include "engine/image/ImageBuffer.h"
+#include "engine/jobs/JobControl.h"
 
 class QLineEdit;
 class QPushButton;

@@ -18,7 +18,7 @@
 #include "app/FieldExchange.h"
 #include "app/FolderPicker.h"
 #include "app/MessageBox.h"
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 
 namespace skelvane {
 namespace {

@@ -15,7 +15,7 @@
 //   Frame     on        on          on      on    on    a folder (frames 0000.jpg, ...)
 //   Video     on        on          off     on    on    an .avi or .mov file
 //
-// The job runs on a worker (engine/JobControl.h) from a copy of the page's
+// The job runs on a worker (engine/jobs/JobControl.h) from a copy of the page's
 // fields made at Begin, the video encoder settings included; the progress
 // bar follows its frames. Buttons by state:
 //                     Begin  Pause  Continue  Stop
@@ -34,9 +34,9 @@
 #include <QString>
 
 #include "app/DomePage.h"
-#include "engine/ImageBuffer.h"
-#include "engine/JobControl.h"
-#include "engine/PanoDomeProjector.h"
+#include "engine/image/ImageBuffer.h"
+#include "engine/jobs/JobControl.h"
+#include "engine/projection/PanoDomeProjector.h"
 #include "pano2dome/Pano2DomeJob.h"
 #include "pano2dome/VideoEncoderSettings.h"
 

@@ -12,7 +12,7 @@
 
 #include "app/JobObserverAdapter.h"
 #include "app/UiMessageReporter.h"
-#include "engine/JobControl.h"
+#include "engine/jobs/JobControl.h"
 
 namespace skelvane {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 #include "pano2dome/Pano2DomeJob.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "CliFaultHarness.h"
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 #include "pano2dome/Pano2DomeJob.h"
 #include "support/TestImages.h"
 #include "support/VideoFacts.h"

@@ -1,7 +1,7 @@
 // A BMP cube map on disk becomes a BMP dome master with the right picture.
 #include <gtest/gtest.h>
 
-#include "engine/CubeDomeProjector.h"
+#include "engine/projection/CubeDomeProjector.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/CubeDomeProjector.h"
+#include "engine/projection/CubeDomeProjector.h"
 #include "support/RecordingReporter.h"
 #include "support/TestImages.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/CubeDomeProjector.h"
+#include "engine/projection/CubeDomeProjector.h"
 #include "support/CubeRowLoops.h"
 #include "support/RecordingReporter.h"
 #include "support/TestImages.h"

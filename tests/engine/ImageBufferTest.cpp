@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 #include "support/TestImages.h"
 
 namespace skelvane {

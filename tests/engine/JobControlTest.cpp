@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/JobControl.h"
-#include "engine/ParallelRows.h"
+#include "engine/jobs/JobControl.h"
+#include "engine/jobs/ParallelRows.h"
 
 namespace skelvane {
 namespace {

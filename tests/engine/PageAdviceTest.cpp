@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "engine/PageAdvice.h"
+#include "engine/image/PageAdvice.h"
 
 namespace skelvane {
 namespace {

@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/PanoDomeProjector.h"
+#include "engine/projection/PanoDomeProjector.h"
 #include "support/PixelLoops.h"
 #include "support/RecordingReporter.h"
 #include "support/TestImages.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/ImageBuffer.h"
-#include "engine/PanoDomeProjector.h"
+#include "engine/image/ImageBuffer.h"
+#include "engine/projection/PanoDomeProjector.h"
 #include "support/TestImages.h"
 
 namespace skelvane {

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/ParallelRows.h"
+#include "engine/jobs/ParallelRows.h"
 
 namespace skelvane {
 namespace {

@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/PixelBlock.h"
+#include "engine/image/PixelBlock.h"
 
 namespace skelvane {
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <random>
 
-#include "engine/ImageBuffer.h"
-#include "engine/StretchRows.h"
+#include "engine/image/ImageBuffer.h"
+#include "engine/image/StretchRows.h"
 #include "support/PixelLoops.h"
 #include "support/TestImages.h"
 

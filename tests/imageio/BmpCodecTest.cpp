@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 #include "imageio/BmpCodec.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 #include "support/Sha256.h"
 
 namespace skelvane {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 #include "imageio/ImageFormat.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 #include "imageio/MappedFile.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/ImageBuffer.h"
-#include "engine/PanoDomeProjector.h"
+#include "engine/image/ImageBuffer.h"
+#include "engine/projection/PanoDomeProjector.h"
 #include "pano2dome/Pano2DomeJob.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"

@@ -19,7 +19,7 @@
 #include "app/SkelvaneDlg.h"
 #include "app/VideoSettingDlg.h"
 #include "app/UiTestSupport.h"
-#include "engine/PanoDomeProjector.h"
+#include "engine/projection/PanoDomeProjector.h"
 #include "pano2dome/ui/Pano2DomePage.h"
 #include "support/TempDir.h"
 #include <QDir>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 #include "pano2dome/VideoEncoder.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"

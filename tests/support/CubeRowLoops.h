@@ -1,7 +1,7 @@
 // Runs a test body under each pixel loop of the cube dome renderers.
 #pragma once
 
-#include "engine/CubeDomeRows.h"
+#include "engine/projection/CubeDomeRows.h"
 #include "support/PixelLoops.h"
 
 namespace skelvane::test {

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/JobControl.h"
+#include "engine/jobs/JobControl.h"
 
 namespace skelvane::test {
 

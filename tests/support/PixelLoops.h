@@ -1,7 +1,7 @@
 // Runs a test body under each pixel loop of a kind.
 #pragma once
 
-#include "engine/LoopSwitch.h"
+#include "engine/simd/LoopSwitch.h"
 
 namespace skelvane::test {
 

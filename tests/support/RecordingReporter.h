@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/MessageReporter.h"
+#include "engine/jobs/MessageReporter.h"
 
 namespace skelvane::test {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "engine/ImageBuffer.h"
+#include "engine/image/ImageBuffer.h"
 
 namespace skelvane::test {
 

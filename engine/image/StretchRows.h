@@ -1,0 +1,114 @@
+// The rows of CImageBuffer::StretchFrom, a fixed-point cubic B-spline
+// resampler.
+//
+// 1. Each destination pixel has a centre in the source, in 8.8 fixed point:
+//    whole column cx and fraction fx, whole row cy and fraction fy. Its value
+//    is a weighted sum over the 4 x 4 source pixels around the centre
+//    (offsets -1, 0, 1, 2). A neighbour outside the source is replaced by the
+//    centre pixel, not by the nearest edge pixel.
+// 2. The weight of neighbour (m, n) is (rowTaps[m] * columnTaps[n]) >> 8,
+//    the taps coming from kSplineTable by fraction. The truncation makes the
+//    sixteen weights differ from a product of row and column weights, so the
+//    sum is not separable: all sixteen products are formed.
+// 3. Each channel's sum is scaled by 266 / 65536 and clamped to 0..255; alpha
+//    is always opaque.
+// Columns are worked out once per call (CStretchColumns), rows once per row.
+// Where the processor has AVX-512 with VNNI and VBMI, or else AVX2, the
+// columns whose neighbours all lie inside the source go four at a time
+// (engine/simd/StretchRowsAvx512.cpp, engine/simd/StretchRowsAvx2.cpp); the others, and
+// every column without either, go one at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/simd/LoopSwitch.h"
+
+namespace skelvane {
+
+// The cubic B-spline of the resampler in 8.8 fixed point.
+constexpr std::int32_t SplineCube(std::int32_t u)
+{
+    return u <= 0 ? 0 : (((u * u) >> 8) * u) >> 8;
+}
+
+constexpr std::int32_t SplineWeight(std::int32_t t)
+{
+    return (256 * (SplineCube(t + 512) - 4 * SplineCube(t + 256) - 4 * SplineCube(t - 256)) +
+            1536 * SplineCube(t)) /
+           1536;
+}
+
+// Weights of the four neighbours (offsets -1, 0, 1, 2) for a fraction f.
+struct SplineTaps {
+    std::int32_t w[4];
+};
+
+constexpr SplineTaps TapsFor(std::int32_t fraction)
+{
+    SplineTaps taps{};
+    for (int k = -1; k <= 2; ++k) {
+        taps.w[k + 1] = SplineWeight(256 * k - fraction);
+    }
+    return taps;
+}
+
+struct SplineTable {
+    SplineTaps byFraction[256];
+    constexpr SplineTable() : byFraction{}
+    {
+        for (int f = 0; f < 256; ++f) {
+            byFraction[f] = TapsFor(f);
+        }
+    }
+};
+
+inline constexpr SplineTable kSplineTable;
+
+// One destination column: its four source columns (neighbours outside the
+// source already replaced) and its fraction.
+struct StretchColumn {
+    std::int32_t columns[4];
+    std::int32_t fraction;
+};
+
+// One destination row: its four source rows (replaced likewise) and its
+// fraction.
+struct StretchRowSources {
+    const std::uint32_t* rows[4];
+    std::int32_t fraction;
+};
+
+// The sixteen weights (m * 4 + n) for each column fraction, at the row
+// fraction last prepared; one per thread, kept from row to row.
+struct StretchWeights {
+    alignas(64) std::int8_t byColumnFraction[256][16];
+    std::int32_t rowFraction = -1;
+};
+
+struct StretchGroups;
+
+class CStretchColumns {
+public:
+    // Destination columns j in [0, count), whose centres are at
+    // firstColumn + (j * step >> 8) with fraction (j * step) & 255, in a
+    // source `sourceWidth` pixels wide.
+    CStretchColumns(std::int32_t firstColumn, std::int32_t step, std::int32_t count, std::int32_t sourceWidth);
+    ~CStretchColumns();
+    CStretchColumns(const CStretchColumns&) = delete;
+    CStretchColumns& operator=(const CStretchColumns&) = delete;
+
+    // Writes the row's `count` pixels to out.
+    void RenderRow(const StretchRowSources& row, std::uint32_t* out, StretchWeights& weights) const;
+
+private:
+    std::vector<StretchColumn> m_columns;
+    PixelLoop m_loop = PixelLoop::OnePixel;  // the four-at-a-time loop for m_groups
+    std::unique_ptr<StretchGroups> m_groups;
+};
+
+// For tests: as UsePixelLoop.
+bool UseStretchLoop(PixelLoop loop);
+
+}  // namespace skelvane

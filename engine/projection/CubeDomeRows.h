@@ -1,0 +1,82 @@
+// The per-frame pixel loops of the cube dome renderers.
+//
+// Both renderers end in the same gather: each output pixel names one pixel of
+// one face, or none, and copies it. These loops do it for a band of rows, one
+// pixel at a time or in blocks, sixteen pixels to a block where the processor
+// has AVX-512 and eight where it has AVX2, in a pipeline of two steps
+// (engine/simd/CubeBlockLanes.h):
+// 1. Plan: a block of map entries is turned into a face and a pixel of it
+//    per lane. From the face map (CCubeDomeProjector::RenderCubeDome) that
+//    means rounding u and v exactly as cube_geometry::RoundToFacePixel does,
+//    overflow flags included, and clamping them into the face; from packed
+//    words (CFaceGatherMap::Render) the top three bits pick one of eight
+//    sources and the bits below are the offset in it. Face lines that the
+//    block reads for the first time are prefetched now.
+// 2. Gather: a few hundred pixels behind the plan, when those lines have
+//    arrived, the block is read and written. A dome too large for the caches
+//    is written with streaming stores, which do not read its lines before
+//    overwriting them.
+// Pixels before a row's first 64-byte line and after its last block take the
+// one-pixel loop, as do blocks whose face numbers need wrapping; the
+// one-pixel loop is also the whole loop without AVX2.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/projection/CubeDomeProjector.h"
+#include "engine/image/ImageBuffer.h"
+#include "engine/simd/LoopSwitch.h"
+
+namespace skelvane {
+
+// Where each of eight sources is read: the first pixel of its block (its
+// bottom row, as blocks are stored bottom-up), its last row and column, and
+// the pixels from one row to the next. A source that reads one fixed pixel
+// has last row, last column and pitch 0.
+struct CubeFaceSources {
+    const std::uint32_t* bottom[8];
+    std::int32_t lastColumn[8];
+    std::int32_t lastRow[8];
+    std::int32_t pitch[8];
+};
+
+// The faces as RenderCubeDome reads them: each face is read with its own
+// size; an empty face or one that is not 32-bit reads opaque black.
+CubeFaceSources FaceMapSourcesOf(const CubeFaces& faces);
+
+struct FaceMapFrame {
+    const FaceMapEntry* map;
+    std::int32_t outSize;
+    std::int32_t faceSize;  // the size the map was built for
+    CubeFaceSources sources;
+    CImageBuffer* dome;
+};
+
+// Rows [first, end) of the dome from the face map. Sets the flags where a
+// position rounds to or beyond the face size, as RoundToFacePixel does.
+void RenderFaceMapRows(const FaceMapFrame& frame, std::int32_t first, std::int32_t end, bool& overflowW,
+                       bool& overflowH);
+
+// The top three bits of a packed word pick a source; the word masked with the
+// source's mask is the pixel's offset from the source's base.
+inline constexpr int kPackedSourceShift = 29;
+
+struct PackedFrame {
+    const std::uint32_t* words;
+    std::int32_t outSize;
+    const std::uint32_t* base[8];
+    std::uint32_t mask[8];
+    CImageBuffer* dome;
+};
+
+// Rows [first, end) of the dome from packed words.
+void RenderPackedRows(const PackedFrame& frame, std::int32_t first, std::int32_t end);
+
+// Rows per band that let the two passes run ahead of each other; bands of
+// fewer rows still come out right.
+inline constexpr std::int32_t kCubeRowsPerBand = 32;
+
+// For tests: as UsePixelLoop.
+bool UseCubeRowLoop(PixelLoop loop);
+
+}  // namespace skelvane
