@@ -338,9 +338,12 @@ void CImageBuffer::StretchFrom(std::int32_t dstX, std::int32_t dstY, std::int32_
             const std::int32_t cy = sy0 + (py >> 8);
             StretchRowSources row;
             row.fraction = py & 255;
+            row.outside = 0;
             for (int m = 0; m < 4; ++m) {
                 const std::int32_t y = cy + m - 1;
-                row.rows[m] = source.Row32(y < 0 || y >= SH ? cy : y);
+                const bool outside = y < 0 || y >= SH;
+                row.rows[m] = source.Row32(outside ? cy : y);
+                row.outside |= static_cast<std::uint32_t>(outside) << m;
             }
             columns.RenderRow(row, Row32(dy0 + i) + dx0, weights);
         }

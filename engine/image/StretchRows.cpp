@@ -29,13 +29,15 @@ void StretchPixels(const StretchRowSources& row, const StretchColumn* columns, s
     for (std::int32_t j = first; j < end; ++j) {
         const StretchColumn& column = columns[j];
         const SplineTaps& colTaps = kSplineTable.byFraction[column.fraction];
+        const std::uint32_t centre = row.rows[1][column.columns[1]];
         std::int32_t red = 0;
         std::int32_t green = 0;
         std::int32_t blue = 0;
         for (int m = 0; m < 4; ++m) {
             for (int n = 0; n < 4; ++n) {
                 const std::int32_t weight = (rowTaps.w[m] * colTaps.w[n]) >> 8;
-                const std::uint32_t p = row.rows[m][column.columns[n]];
+                const bool outside = ((row.outside >> m) | (column.outside >> n)) & 1;
+                const std::uint32_t p = outside ? centre : row.rows[m][column.columns[n]];
                 red += ((static_cast<std::int32_t>((p >> 16) & 255) << 8) * weight) >> 8;
                 green += ((static_cast<std::int32_t>((p >> 8) & 255) << 8) * weight) >> 8;
                 blue += ((static_cast<std::int32_t>(p & 255) << 8) * weight) >> 8;
@@ -60,9 +62,12 @@ CStretchColumns::CStretchColumns(std::int32_t firstColumn, std::int32_t step, st
         const std::int32_t cx = firstColumn + (px >> 8);
         StretchColumn& column = m_columns[j];
         column.fraction = px & 255;
+        column.outside = 0;
         for (int n = 0; n < 4; ++n) {
             const std::int32_t x = cx + n - 1;
-            column.columns[n] = x < 0 || x >= sourceWidth ? cx : x;
+            const bool outside = x < 0 || x >= sourceWidth;
+            column.columns[n] = outside ? cx : x;
+            column.outside |= static_cast<std::uint32_t>(outside) << n;
         }
     }
 #if SKELVANE_STRETCH_AVX512
@@ -79,7 +84,7 @@ void CStretchColumns::RenderRow(const StretchRowSources& row, std::uint32_t* out
 {
     const auto count = static_cast<std::int32_t>(m_columns.size());
 #if SKELVANE_STRETCH_AVX512
-    if (m_groups) {
+    if (m_groups && !row.outside) {
         const std::int32_t first = m_groups->firstColumn;
         const std::int32_t end = first + 4 * static_cast<std::int32_t>(m_groups->groups.size());
         StretchPixels(row, m_columns.data(), 0, first, out);

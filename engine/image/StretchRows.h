@@ -4,8 +4,9 @@
 // 1. Each destination pixel has a centre in the source, in 8.8 fixed point:
 //    whole column cx and fraction fx, whole row cy and fraction fy. Its value
 //    is a weighted sum over the 4 x 4 source pixels around the centre
-//    (offsets -1, 0, 1, 2). A neighbour outside the source is replaced by the
-//    centre pixel, not by the nearest edge pixel.
+//    (offsets -1, 0, 1, 2). A neighbour whose row or whose column lies
+//    outside the source is replaced by the centre pixel itself, not by the
+//    nearest edge pixel nor by the centre of its own row or column.
 // 2. The weight of neighbour (m, n) is (rowTaps[m] * columnTaps[n]) >> 8,
 //    the taps coming from kSplineTable by fraction. The truncation makes the
 //    sixteen weights differ from a product of row and column weights, so the
@@ -14,9 +15,10 @@
 //    is always opaque.
 // Columns are worked out once per call (CStretchColumns), rows once per row.
 // Where the processor has AVX-512 with VNNI and VBMI, or else AVX2, the
-// columns whose neighbours all lie inside the source go four at a time
-// (engine/simd/StretchRowsAvx512.cpp, engine/simd/StretchRowsAvx2.cpp); the others, and
-// every column without either, go one at a time.
+// pixels whose sixteen neighbours all lie inside the source go four at a time
+// (engine/simd/StretchRowsAvx512.cpp, engine/simd/StretchRowsAvx2.cpp); the
+// others, and every pixel without either, go one at a time, so the border
+// rule is written once.
 #pragma once
 
 #include <cstdint>
@@ -66,18 +68,21 @@ struct SplineTable {
 
 inline constexpr SplineTable kSplineTable;
 
-// One destination column: its four source columns (neighbours outside the
-// source already replaced) and its fraction.
+// One destination column: its four source columns, those outside the source
+// (bit n of `outside` for neighbour n) held at the centre column so that
+// every index stays readable, and its fraction.
 struct StretchColumn {
     std::int32_t columns[4];
     std::int32_t fraction;
+    std::uint32_t outside;
 };
 
-// One destination row: its four source rows (replaced likewise) and its
-// fraction.
+// One destination row: its four source rows, held at the centre row likewise
+// where bit m of `outside` says they lie outside, and its fraction.
 struct StretchRowSources {
     const std::uint32_t* rows[4];
     std::int32_t fraction;
+    std::uint32_t outside;
 };
 
 // The sixteen weights (m * 4 + n) for each column fraction, at the row
