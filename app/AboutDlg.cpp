@@ -4,9 +4,9 @@
 #include <QPushButton>
 
 #include "app/AppIcon.h"
-#include "app/DialogUnits.h"
 #include "app/HyperLink.h"
 #include "app/ProductInfo.h"
+#include "ui/DialogUnits.h"
 
 namespace skelvane {
 namespace {

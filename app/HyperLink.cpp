@@ -7,8 +7,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-#include "app/DesktopLauncher.h"
-#include "app/MessageBox.h"
+#include "ui/DesktopLauncher.h"
+#include "ui/MessageBox.h"
 
 namespace skelvane {
 namespace {

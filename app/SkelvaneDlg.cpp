@@ -11,15 +11,15 @@
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
-#include "app/DesktopLauncher.h"
-#include "app/DialogUnits.h"
-#include "app/DomePage.h"
 #include "app/DomeTabCtrl.h"
 #include "app/HelpFile.h"
 #include "app/HyperLink.h"
-#include "app/MessageBox.h"
 #include "app/ProductInfo.h"
 #include "app/VideoSettingDlg.h"
+#include "ui/DesktopLauncher.h"
+#include "ui/DialogUnits.h"
+#include "ui/DomePage.h"
+#include "ui/MessageBox.h"
 
 namespace skelvane {
 namespace {

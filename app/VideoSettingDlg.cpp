@@ -10,8 +10,8 @@
 #include <QRadioButton>
 #include <QSlider>
 
-#include "app/DialogUnits.h"
-#include "app/FieldExchange.h"
+#include "ui/DialogUnits.h"
+#include "ui/FieldExchange.h"
 
 namespace skelvane {
 namespace {

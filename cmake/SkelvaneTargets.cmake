@@ -2,8 +2,9 @@
 
 # skelvane_add_test(<name> SOURCES <files...> [LIBS <targets...>] [WIDGETS])
 # Builds a GoogleTest executable linked with the core and registers its tests
-# with CTest. WIDGETS links the desktop layer and Qt Test, starts a
-# QApplication before the tests and runs them on Qt's offscreen platform.
+# with CTest. WIDGETS links the desktop program's windows (and the desktop
+# layer beneath them) and Qt Test, starts a QApplication before the tests and
+# runs them on Qt's offscreen platform.
 function(skelvane_add_test name)
   cmake_parse_arguments(ARG "WIDGETS" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -11,7 +12,7 @@ function(skelvane_add_test name)
   set(env "SKELVANE_TESTDATA=${SKELVANE_TESTDATA_DIR}")
   if(ARG_WIDGETS)
     set_target_properties(${name} PROPERTIES AUTOMOC ON)
-    target_link_libraries(${name} PRIVATE skelvane_ui skelvane_widget_test_main Qt6::Test)
+    target_link_libraries(${name} PRIVATE skelvane_app skelvane_widget_test_support Qt6::Test)
     list(APPEND env "QT_QPA_PLATFORM=offscreen")
   else()
     target_link_libraries(${name} PRIVATE GTest::gtest_main)

@@ -346,6 +346,14 @@ JobOutcome Pano2DomeRun::RenderVideo()
 
 }  // namespace
 
+void ApplyVideoSettings(CPano2DomeJob& job, const VideoEncoderSettings& video)
+{
+    job.videoQuality = video.quality;
+    job.keyFrameMode = video.keyFrameMode;
+    job.keyFrameEvery = video.keyFrameEvery;
+    job.twoPass = video.twoPass ? 1 : 0;
+}
+
 std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job)
 {
     if (!job.panorama || job.panorama->IsEmpty()) {

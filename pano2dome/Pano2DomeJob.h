@@ -36,6 +36,7 @@
 
 #include "engine/image/ImageBuffer.h"
 #include "engine/jobs/JobControl.h"
+#include "pano2dome/VideoEncoderSettings.h"
 
 namespace skelvane {
 
@@ -83,6 +84,9 @@ struct CPano2DomeJob {
     int twoPass = 0;
     int encoderThreads = 0;         // 0: the encoder's own choice
 };
+
+// The encoder choices of the video settings dialog, copied into a job.
+void ApplyVideoSettings(CPano2DomeJob& job, const VideoEncoderSettings& video);
 
 // The first reason to refuse the job before it starts, as the page shows it,
 // or nothing. Checked in this order: panorama, output width (at least 2, and

@@ -11,13 +11,14 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
-#include "app/FieldExchange.h"
-#include "app/FolderPicker.h"
-#include "app/JobObserverAdapter.h"
-#include "app/MessageBox.h"
-#include "app/PreviewPane.h"
-#include "app/UiMessageReporter.h"
+#include "cube2dome/Cube2DomeJob.h"
 #include "cube2dome/ui/Cube2DomeSettingDlg.h"
+#include "ui/FieldExchange.h"
+#include "ui/FolderPicker.h"
+#include "ui/JobButtons.h"
+#include "ui/MessageBox.h"
+#include "ui/PreviewPane.h"
+#include "ui/UiMessageReporter.h"
 
 namespace skelvane {
 namespace {
@@ -41,8 +42,19 @@ constexpr int kFaceCell[kCubeFaceCount][2] = {{0, 1}, {1, 1}, {2, 1}, {3, 1}, {1
 const char* const kFaceLabels[kCubeFaceCount] = {"Left", "", "Right", "Back", "Top", "Bottom"};
 
 const QString kMemoryError = QStringLiteral("Memory error!");
-const QString kStopQuestion = QStringLiteral("The render task is not finish, stop it anyway? ");
-const QString kStopTitle = QStringLiteral("Warning!");
+
+CJobButtons::Texts JobTexts()
+{
+    CJobButtons::Texts texts;
+    texts.stopQuestion = QStringLiteral("The render task is not finish, stop it anyway? ");
+    texts.stopTitle = QStringLiteral("Warning!");
+    texts.stopIcon = MessageIcon::None;
+    texts.finished = QString::fromLatin1(cube2dome_text::kFinished);
+    texts.stopped = QString::fromLatin1(cube2dome_text::kStopped);
+    texts.failed = QString::fromLatin1(cube2dome_text::kFailed);
+    texts.failedIcon = MessageIcon::Information;
+    return texts;
+}
 
 float HorizontalAngleFromSlider(int position)
 {
@@ -54,8 +66,7 @@ float HorizontalAngleFromSlider(int position)
 CCube2DomePage::CCube2DomePage(QWidget* parent)
     : CDomePage(parent), m_reporter(std::make_unique<CUiMessageReporter>(this)), m_projector(*m_reporter)
 {
-    m_saveDir = QDir::homePath();
-    m_observer = new CJobObserverAdapter(this);
+    m_settings.saveDir = QDir::homePath().toStdString();
 
     At(new QGroupBox(QStringLiteral("Input Image"), this), 6, 2, 626, 546);
     const int paneSide = kPreviewFaceSize + 2;
@@ -102,12 +113,13 @@ CCube2DomePage::CCube2DomePage(QWidget* parent)
     m_horizontalSlider->setValue(kHorizontalSliderCentre);
     m_verticalSlider->setRange(0, kVerticalSliderMax);
     m_verticalSlider->setPageStep(100);
-    m_verticalSlider->setValue(SliderFromVerticalAngle(m_verticalAngle));
+    m_verticalSlider->setValue(SliderFromVerticalAngle(m_settings.verticalAngle));
     // Nothing to step through until settings are applied.
     m_frameSlider->setRange(0, 0);
     m_frameSlider->setPageStep(1);
 
-    SetButtons(false, false, false, false);
+    m_jobButtons = new CJobButtons(this, {m_beginButton, m_pauseButton, m_continueButton, m_stopButton}, *m_reporter,
+                                   JobTexts());
     UpdateData(false);
 
     m_settingsDlg = new CCube2DomeSettingDlg(this);
@@ -121,14 +133,8 @@ CCube2DomePage::CCube2DomePage(QWidget* parent)
     connect(m_fovEdit, &QLineEdit::editingFinished, this, &CCube2DomePage::OnFovEdited);
     connect(m_saveDirButton, &QPushButton::clicked, this, &CCube2DomePage::OnSaveDirectory);
     connect(m_beginButton, &QPushButton::clicked, this, &CCube2DomePage::OnBegin);
-    connect(m_pauseButton, &QPushButton::clicked, this, &CCube2DomePage::OnPause);
-    connect(m_continueButton, &QPushButton::clicked, this, &CCube2DomePage::OnContinue);
-    connect(m_stopButton, &QPushButton::clicked, this, &CCube2DomePage::OnStop);
-    connect(m_observer, &CJobObserverAdapter::Progress, this, &CCube2DomePage::OnProgress);
-    connect(m_observer, &CJobObserverAdapter::Finished, this, [this] { OnJobEnd(JobEnd::Finished, {}); });
-    connect(m_observer, &CJobObserverAdapter::Stopped, this, [this] { OnJobEnd(JobEnd::Stopped, {}); });
-    connect(m_observer, &CJobObserverAdapter::Failed, this,
-            [this](const QString& reason) { OnJobEnd(JobEnd::Failed, reason); });
+    connect(m_jobButtons, &CJobButtons::Progress, this, &CCube2DomePage::OnProgress);
+    connect(m_jobButtons, &CJobButtons::EndReported, this, &CCube2DomePage::JobEnded);
 }
 
 CCube2DomePage::~CCube2DomePage()
@@ -146,24 +152,22 @@ QSize CCube2DomePage::sizeHint() const
 
 bool CCube2DomePage::IsJobRunning() const
 {
-    return m_job.IsRunning();
+    return m_jobButtons->IsRunning();
 }
 
 bool CCube2DomePage::JobPaused() const
 {
-    return m_job.IsRunning() && m_job.SuspendCount() > 0;
+    return m_jobButtons->IsPaused();
 }
 
 void CCube2DomePage::StopJobForClose()
 {
-    if (!m_job.IsRunning()) return;
-    AbandonAndJoin(m_job, *m_observer, m_reporter.get());
-    SetButtons(static_cast<bool>(m_faceLists[Left]), false, false, false);
+    m_jobButtons->StopForClose();
 }
 
 bool CCube2DomePage::ShowSettingsDialog()
 {
-    m_settingsDlg->TakeViewOver(m_verticalAngle, m_saveDir);
+    m_settingsDlg->TakeViewOver(m_settings.verticalAngle, SaveDir());
     m_settingsDlg->show();
     m_settingsDlg->raise();
     m_settingsDlg->activateWindow();
@@ -174,12 +178,19 @@ bool CCube2DomePage::UpdateData(bool saveAndValidate)
 {
     if (saveAndValidate) return Save(true);
     CFieldExchange dx(this, false);
+    Exchange(dx);
+    return true;
+}
+
+void CCube2DomePage::Exchange(CFieldExchange& dx)
+{
+    QString saveDir = SaveDir();
     dx.Text(m_fovEdit, m_fov, 90u, 360u);
     dx.Text(m_horizontalEdit, m_horizontalAngle, -180.0f, 180.0f);
-    dx.Text(m_verticalEdit, m_verticalAngle, -90.0f, 90.0f);
-    dx.Text(m_saveDirEdit, m_saveDir);
+    dx.Text(m_verticalEdit, m_settings.verticalAngle, -90.0f, 90.0f);
+    dx.Text(m_saveDirEdit, saveDir);
     dx.Text(m_frameEdit, m_frameNumber);
-    return true;
+    if (dx.IsSaving()) m_settings.saveDir = saveDir.toStdString();
 }
 
 bool CCube2DomePage::Save(bool prompts)
@@ -187,42 +198,31 @@ bool CCube2DomePage::Save(bool prompts)
     // The angle fields show six digits; an angle the field shows unchanged
     // keeps its full value, so the job renders the view of the preview.
     const float horizontal = m_horizontalAngle;
-    const float vertical = m_verticalAngle;
+    const float vertical = m_settings.verticalAngle;
     CFieldExchange dx(this, true, prompts ? CFieldExchange::Prompts::Show : CFieldExchange::Prompts::Silent);
-    dx.Text(m_fovEdit, m_fov, 90u, 360u);
-    dx.Text(m_horizontalEdit, m_horizontalAngle, -180.0f, 180.0f);
-    dx.Text(m_verticalEdit, m_verticalAngle, -90.0f, 90.0f);
-    dx.Text(m_saveDirEdit, m_saveDir);
-    dx.Text(m_frameEdit, m_frameNumber);
+    Exchange(dx);
     if (m_horizontalEdit->text() == FormatFloatField(horizontal)) m_horizontalAngle = horizontal;
-    if (m_verticalEdit->text() == FormatFloatField(vertical)) m_verticalAngle = vertical;
+    if (m_verticalEdit->text() == FormatFloatField(vertical)) m_settings.verticalAngle = vertical;
     return dx.Ok();
 }
 
 void CCube2DomePage::ApplySettings(const Cube2DomeSettings& settings)
 {
-    m_verticalAngle = settings.verticalAngle;
-    m_saveDir = QString::fromStdString(settings.saveDir);
-    m_outputPrefix = QString::fromStdString(settings.outputPrefix);
-    m_serialDigits = settings.serialDigits;
-    m_outputFormat = QString::fromStdString(settings.outputFormat);
-    m_faceCount = settings.faceCount;
-    m_fromFrame = static_cast<int>(settings.fromFrame);
-    m_toFrame = static_cast<int>(settings.toFrame);
-    m_outputWidth = settings.outputWidth;
-    // The lists are immutable and shared: a job that runs keeps the ones it began with.
-    m_faceLists = settings.faceList;
+    // The face lists are immutable and shared: a job that runs keeps the ones it began with.
+    m_settings = settings;
+    const int fromFrame = static_cast<int>(m_settings.fromFrame);
+    const int toFrame = static_cast<int>(m_settings.toFrame);
 
     {
         const QSignalBlocker quietFrame(m_frameSlider);
         const QSignalBlocker quietVertical(m_verticalSlider);
-        m_frameSlider->setRange(0, std::max(0, m_toFrame - m_fromFrame));
+        m_frameSlider->setRange(0, std::max(0, toFrame - fromFrame));
         m_frameSlider->setValue(0);
-        m_verticalSlider->setValue(SliderFromVerticalAngle(m_verticalAngle));
+        m_verticalSlider->setValue(SliderFromVerticalAngle(m_settings.verticalAngle));
     }
-    m_frameNumber = m_fromFrame;
+    m_frameNumber = fromFrame;
     UpdateData(false);
-    LoadPreviewFaces(m_frameNumber - 1, m_faceCount);
+    LoadPreviewFaces(m_frameNumber - 1, m_settings.faceCount);
 
     if (!m_directions) {
         m_directions = m_projector.BuildFisheyeDirections(kPreviewFaceSize, kPreviewDomeSize, static_cast<int>(m_fov));
@@ -236,15 +236,14 @@ void CCube2DomePage::ApplySettings(const Cube2DomeSettings& settings)
         ShowMessageBox(this, kMemoryError);
         return;
     }
-    // A second job never starts while one runs: Begin waits for its end.
-    if (!m_job.IsRunning()) m_beginButton->setEnabled(true);
+    m_jobButtons->SetReady(true);
 }
 
 void CCube2DomePage::LoadPreviewFaces(int frameIndex, int count)
 {
     count = std::clamp(count, 0, kCubeFaceCount);
     for (int k = 0; k < count; ++k) {
-        const FaceFrameListPtr& list = m_faceLists[k];
+        const FaceFrameListPtr& list = m_settings.faceList[k];
         if (!list || frameIndex < 0 || list->Count() < static_cast<std::size_t>(frameIndex) + 1) {
             m_scratchFace.Release();
             m_previewFaces[k].Release();
@@ -254,7 +253,6 @@ void CCube2DomePage::LoadPreviewFaces(int frameIndex, int count)
         // A face that cannot be read shows black: the scaled face is made
         // zeroed and nothing is resampled into it.
         m_scratchFace.Load(list->At(static_cast<std::size_t>(frameIndex)));
-        m_faceSize = m_scratchFace.IsEmpty() ? 0 : m_scratchFace.GetWidth();
         m_previewFaces[k].Create(kPreviewFaceSize, kPreviewFaceSize);
         if (!m_scratchFace.IsEmpty()) {
             m_previewFaces[k].StretchFrom(0, 0, kPreviewFaceSize, kPreviewFaceSize, m_scratchFace, 0, 0,
@@ -272,8 +270,9 @@ void CCube2DomePage::LoadPreviewFaces(int frameIndex, int count)
 bool CCube2DomePage::RenderDomePreview()
 {
     UpdateData(false);
-    if (!m_faceLists[Left] || !m_directions) return true;
-    const DirectionArray tilted = m_projector.RotateAboutX(m_directions.get(), kPreviewDomeSize, m_verticalAngle);
+    if (!HasFaces() || !m_directions) return true;
+    const DirectionArray tilted =
+        m_projector.RotateAboutX(m_directions.get(), kPreviewDomeSize, m_settings.verticalAngle);
     if (!tilted) return false;
     const DirectionArray turned = m_projector.RotateAboutY(tilted.get(), kPreviewDomeSize, m_horizontalAngle);
     if (!turned) return false;
@@ -320,7 +319,7 @@ void CCube2DomePage::OnSlider(Slider slider, int position)
         RenderDomePreview();
         break;
     case Slider::Vertical:
-        m_verticalAngle = VerticalAngleFromSlider(position);
+        m_settings.verticalAngle = VerticalAngleFromSlider(position);
         RenderDomePreview();
         break;
     case Slider::Frame:
@@ -331,10 +330,10 @@ void CCube2DomePage::OnSlider(Slider slider, int position)
 
 void CCube2DomePage::ShowFrame(int position)
 {
-    m_frameNumber = position + m_fromFrame;
+    m_frameNumber = position + static_cast<int>(m_settings.fromFrame);
     m_frameEdit->setText(QString::number(m_frameNumber));
-    if (!m_faceLists[Left]) return;
-    LoadPreviewFaces(m_frameNumber - 1, m_faceCount);
+    if (!HasFaces()) return;
+    LoadPreviewFaces(m_frameNumber - 1, m_settings.faceCount);
     RenderDomeWithCurrentMap();
 }
 
@@ -347,63 +346,24 @@ void CCube2DomePage::OnFovEdited()
 
 void CCube2DomePage::OnSaveDirectory()
 {
-    const QString folder = BrowseForFolder(this, m_saveDir);
+    const QString folder = BrowseForFolder(this, SaveDir());
     if (folder.isEmpty()) return;
-    m_saveDir = folder;
-    m_saveDirEdit->setText(m_saveDir);
+    m_settings.saveDir = folder.toStdString();
+    m_saveDirEdit->setText(folder);
 }
 
 void CCube2DomePage::OnBegin()
 {
-    if (m_job.IsRunning()) return;
-    if (!m_faceLists[Left] || m_faceLists[Left]->Count() == 0) return;
+    if (IsJobRunning()) return;
+    if (!HasFaces() || m_settings.faceList[Left]->Count() == 0) return;
     // What was typed counts, and a bad value is refused before anything starts.
     if (!Save(true)) return;
     if (TakeFovOver()) RenderDomePreview();
 
-    CCube2DomeJob job;
-    job.fromFrame = m_fromFrame;
-    job.toFrame = m_toFrame;
-    job.outputSize = static_cast<int>(std::min(m_outputWidth, static_cast<unsigned>(kMaxImageSide) + 1));
-    job.serialDigits = m_serialDigits;
-    job.faceCount = m_faceCount;
-    job.fov = static_cast<int>(m_fov);
-    job.verticalAngle = m_verticalAngle;
-    job.horizontalAngle = m_horizontalAngle;
-    job.saveDir = m_saveDir.toStdString();
-    job.outputFormat = m_outputFormat.toStdString();
-    job.outputPrefix = m_outputPrefix.toStdString();
-    job.faceLists = m_faceLists;
-
-    m_observer->Attach();
-    if (!BeginCube2DomeJob(m_job, job, *m_observer, *m_reporter)) return;
-    SetButtons(false, true, false, true);
-}
-
-void CCube2DomePage::OnPause()
-{
-    if (!m_job.IsRunning()) return;
-    m_job.Suspend();
-    m_continueButton->setEnabled(true);
-    m_pauseButton->setEnabled(false);
-}
-
-void CCube2DomePage::OnContinue()
-{
-    if (!m_job.IsRunning()) return;
-    m_continueButton->setEnabled(false);
-    m_pauseButton->setEnabled(true);
-    m_job.Resume();
-}
-
-void CCube2DomePage::OnStop()
-{
-    if (!m_job.IsRunning()) return;
-    const CJobControl::StopResult result = m_job.Stop([this] {
-        return ShowMessageBox(this, kStopQuestion, kStopTitle, MessageIcon::None, MessageButtons::YesNo) ==
-               MessageAnswer::Yes;
+    const CCube2DomeJob job = MakeCube2DomeJob(m_settings, static_cast<int>(m_fov), m_horizontalAngle);
+    m_jobButtons->Begin([&job](CJobControl& control, CJobObserver& observer, CMessageReporter& reporter) {
+        return BeginCube2DomeJob(control, job, observer, reporter);
     });
-    if (result == CJobControl::StopResult::Stopping) m_stopButton->setEnabled(false);
 }
 
 void CCube2DomePage::OnProgress(qint64 position)
@@ -414,31 +374,6 @@ void CCube2DomePage::OnProgress(qint64 position)
         m_frameSlider->setValue(i);
     }
     ShowFrame(static_cast<int>(position));
-}
-
-void CCube2DomePage::OnJobEnd(JobEnd end, const QString& reason)
-{
-    m_job.Join();
-    SetButtons(true, false, false, false);
-    QString text;
-    switch (end) {
-    case JobEnd::Finished: text = QString::fromLatin1(cube2dome_text::kFinished); break;
-    case JobEnd::Stopped: text = QString::fromLatin1(cube2dome_text::kStopped); break;
-    case JobEnd::Failed:
-        text = QString::fromLatin1(cube2dome_text::kFailed);
-        if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
-        break;
-    }
-    ShowMessageBox(this, text, QString(), MessageIcon::Information);
-    Q_EMIT JobEnded(end);
-}
-
-void CCube2DomePage::SetButtons(bool begin, bool pause, bool resume, bool stop)
-{
-    m_beginButton->setEnabled(begin);
-    m_pauseButton->setEnabled(pause);
-    m_continueButton->setEnabled(resume);
-    m_stopButton->setEnabled(stop);
 }
 
 }  // namespace skelvane

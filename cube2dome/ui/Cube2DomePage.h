@@ -8,18 +8,13 @@
 // costs two rotations and one face mapping, and stepping through frames
 // reuses the map as it is.
 //
-// The render runs on a job worker (engine/jobs/JobControl.h) from a copy of the
-// settings made at Begin, so the settings dialog can be used meanwhile. Each
-// written frame is reported synchronously: the worker waits while the page
-// moves the frame slider and shows that frame. Only one job runs at a time;
-// a page destroyed during a job stops it and joins it first.
-//
-// Buttons by state:       Begin     Pause     Continue  Stop
-//   no settings           off       off       off       off
-//   ready                 on        off       off       off
-//   running               off       on        off       on
-//   paused                off       off       on        on
-//   stopping              off       as was    as was    off
+// The page holds the settings last applied; its vertical angle and save folder
+// follow the page's own controls. Begin makes the job from them and the view
+// (MakeCube2DomeJob), and the job runs on a worker from that copy, so the
+// settings dialog can be used meanwhile. Each written frame is reported
+// synchronously: the worker waits while the page moves the frame slider and
+// shows that frame. Begin, Pause, Continue and Stop are those of
+// ui/JobButtons.h; Begin is enabled once settings were applied.
 #pragma once
 
 #include <array>
@@ -27,12 +22,12 @@
 
 #include <QString>
 
-#include "app/DomePage.h"
 #include "cube2dome/Cube2DomeJob.h"
 #include "cube2dome/Cube2DomeSettings.h"
-#include "engine/projection/CubeDomeProjector.h"
 #include "engine/image/ImageBuffer.h"
 #include "engine/jobs/JobControl.h"
+#include "engine/projection/CubeDomeProjector.h"
+#include "ui/DomePage.h"
 
 class QLineEdit;
 class QPushButton;
@@ -41,7 +36,8 @@ class QSlider;
 namespace skelvane {
 
 class CCube2DomeSettingDlg;
-class CJobObserverAdapter;
+class CFieldExchange;
+class CJobButtons;
 class CPreviewPane;
 class CUiMessageReporter;
 
@@ -73,10 +69,10 @@ public:
 
     // What the page holds, for tests and pictures.
     float HorizontalAngle() const { return m_horizontalAngle; }
-    float VerticalAngle() const { return m_verticalAngle; }
+    float VerticalAngle() const { return m_settings.verticalAngle; }
     unsigned Fov() const { return m_fov; }
     int FrameNumber() const { return m_frameNumber; }
-    QString SaveDir() const { return m_saveDir; }
+    QString SaveDir() const { return QString::fromStdString(m_settings.saveDir); }
     const CImageBuffer& PreviewFace(int k) const { return m_previewFaces[k]; }
     const CImageBuffer& DomePreview() const { return m_domePreview; }
     bool JobPaused() const;
@@ -106,16 +102,13 @@ Q_SIGNALS:
 private:
     enum class Slider { Horizontal, Vertical, Frame };
 
+    void Exchange(CFieldExchange& dx);
     bool Save(bool prompts);
     void OnSlider(Slider slider, int position);
     void OnFovEdited();
     void OnSaveDirectory();
     void OnBegin();
-    void OnPause();
-    void OnContinue();
-    void OnStop();
     void OnProgress(qint64 position);
-    void OnJobEnd(JobEnd end, const QString& reason);
 
     void LoadPreviewFaces(int frameIndex, int count);
     // Rotations and face map for the current view, then the dome. False when
@@ -126,24 +119,14 @@ private:
     void DrawPreviewPane(int k);
     bool TakeFovOver();
     void ShowFrame(int position);
-    void SetButtons(bool begin, bool pause, bool resume, bool stop);
+    bool HasFaces() const { return static_cast<bool>(m_settings.faceList[Left]); }
 
-    // Settings last applied.
-    std::array<FaceFrameListPtr, kCubeFaceCount> m_faceLists;
-    int m_faceSize = 0;
-    unsigned m_outputWidth = 0;
-    int m_fromFrame = 0;
-    int m_toFrame = 0;
-    int m_serialDigits = 3;
-    int m_faceCount = 5;
-    QString m_outputFormat = QStringLiteral("bmp");
-    QString m_outputPrefix = QStringLiteral("FullDome_");
+    // Settings last applied, with the page's vertical angle and save folder.
+    Cube2DomeSettings m_settings;
 
-    // The view and what the fields show.
+    // The rest of the view, and the frame shown.
     unsigned m_fov = 180;
     float m_horizontalAngle = 0.0f;
-    float m_verticalAngle = 60.0f;
-    QString m_saveDir;
     int m_frameNumber = 0;
 
     // Out of memory and the worker's messages, as boxes on the ui thread.
@@ -158,9 +141,7 @@ private:
     unsigned m_directionsFov = 180;
     FaceMap m_previewMap;
 
-    // The job.
-    CJobControl m_job;
-    CJobObserverAdapter* m_observer;
+    CJobButtons* m_jobButtons;
 
     CCube2DomeSettingDlg* m_settingsDlg;
     std::array<CPreviewPane*, kCubeFaceCount + 1> m_panes{};

@@ -14,11 +14,11 @@
 #include <QSlider>
 #include <QTimer>
 
-#include "app/DialogUnits.h"
-#include "app/FieldExchange.h"
-#include "app/FolderPicker.h"
-#include "app/MessageBox.h"
 #include "engine/image/ImageBuffer.h"
+#include "ui/DialogUnits.h"
+#include "ui/FieldExchange.h"
+#include "ui/FolderPicker.h"
+#include "ui/MessageBox.h"
 
 namespace skelvane {
 namespace {

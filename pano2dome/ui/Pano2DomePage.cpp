@@ -22,14 +22,14 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
-#include "app/DialogUnits.h"
-#include "app/FieldExchange.h"
-#include "app/FileDialog.h"
-#include "app/FolderPicker.h"
-#include "app/JobObserverAdapter.h"
-#include "app/MessageBox.h"
-#include "app/PreviewPane.h"
-#include "app/UiMessageReporter.h"
+#include "ui/DialogUnits.h"
+#include "ui/FieldExchange.h"
+#include "ui/FileDialog.h"
+#include "ui/FolderPicker.h"
+#include "ui/JobButtons.h"
+#include "ui/MessageBox.h"
+#include "ui/PreviewPane.h"
+#include "ui/UiMessageReporter.h"
 
 namespace skelvane {
 namespace {
@@ -58,6 +58,29 @@ QStringList VideoFilters()
 {
     return {FileFilter(QStringLiteral("AVI"), {QStringLiteral("avi")}),
             FileFilter(QStringLiteral("MOV"), {QStringLiteral("mov")}), AllFilesFilter()};
+}
+
+QString FromPath(const std::string& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+std::string ToPath(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+CJobButtons::Texts JobTexts()
+{
+    CJobButtons::Texts texts;
+    texts.stopQuestion = Text(pano2dome_page_text::kStopQuestion);
+    texts.stopTitle = Text(pano2dome_page_text::kStopTitle);
+    texts.stopIcon = MessageIcon::Warning;
+    texts.finished = Text(pano2dome_text::kFinished);
+    texts.stopped = Text(pano2dome_text::kStopped);
+    texts.failed = Text(pano2dome_text::kFailed);
+    texts.failedIcon = MessageIcon::Error;
+    return texts;
 }
 
 QLineEdit* DigitsOnly(QLineEdit* edit)
@@ -126,9 +149,11 @@ CPano2DomePage::CPano2DomePage(const VideoEncoderSettings& videoSettings, QWidge
       m_reporter(std::make_unique<CUiMessageReporter>(this)),
       m_projector(*m_reporter)
 {
-    m_observer = new CJobObserverAdapter(this);
     BuildControls();
     m_progressPoster = std::make_unique<ProgressPoster>(m_progress);
+    m_jobButtons = new CJobButtons(this, {m_beginButton, m_pauseButton, m_continueButton, m_stopButton}, *m_reporter,
+                                   JobTexts());
+    m_jobButtons->SetReady(true);
 
     // The first exchange shows the fields; then the ranges and the format.
     UpdateData(false);
@@ -141,10 +166,9 @@ CPano2DomePage::CPano2DomePage(const VideoEncoderSettings& videoSettings, QWidge
     m_progress->setRange(0, 360);
     m_progress->setValue(0);
     m_formatCombo->setCurrentIndex(0);
-    m_frameFormat = m_formatCombo->currentText();
+    m_settings.frameFormat = m_formatCombo->currentText().toStdString();
 
     EnableModeFields(kImageMode);
-    SetButtons(true, false, false, false);
 
     connect(m_openButton, &QPushButton::clicked, this, &CPano2DomePage::OnOpenImage);
     connect(m_outputWidthEdit, &QLineEdit::textEdited, this, &CPano2DomePage::OnOutputWidthChanged);
@@ -158,14 +182,9 @@ CPano2DomePage::CPano2DomePage(const VideoEncoderSettings& videoSettings, QWidge
         connect(edit, &QLineEdit::editingFinished, this, [this] { UpdateData(true); });
     }
     connect(m_beginButton, &QPushButton::clicked, this, &CPano2DomePage::OnBegin);
-    connect(m_pauseButton, &QPushButton::clicked, this, &CPano2DomePage::OnPause);
-    connect(m_continueButton, &QPushButton::clicked, this, &CPano2DomePage::OnContinue);
-    connect(m_stopButton, &QPushButton::clicked, this, &CPano2DomePage::OnStop);
-    connect(m_observer, &CJobObserverAdapter::Progress, this, &CPano2DomePage::OnProgress);
-    connect(m_observer, &CJobObserverAdapter::Finished, this, [this] { OnJobEnd(JobEnd::Finished, {}); });
-    connect(m_observer, &CJobObserverAdapter::Stopped, this, [this] { OnJobEnd(JobEnd::Stopped, {}); });
-    connect(m_observer, &CJobObserverAdapter::Failed, this,
-            [this](const QString& reason) { OnJobEnd(JobEnd::Failed, reason); });
+    connect(m_jobButtons, &CJobButtons::Progress, this, &CPano2DomePage::OnProgress);
+    connect(m_jobButtons, &CJobButtons::Ended, this, &CPano2DomePage::OnJobEnded);
+    connect(m_jobButtons, &CJobButtons::EndReported, this, &CPano2DomePage::JobEnded);
 }
 
 CPano2DomePage::~CPano2DomePage()
@@ -257,21 +276,20 @@ QSize CPano2DomePage::sizeHint() const
 
 bool CPano2DomePage::IsJobRunning() const
 {
-    return m_job.IsRunning();
+    return m_jobButtons->IsRunning();
 }
 
 bool CPano2DomePage::JobPaused() const
 {
-    return m_job.IsRunning() && m_job.SuspendCount() > 0;
+    return m_jobButtons->IsPaused();
 }
 
 void CPano2DomePage::StopJobForClose()
 {
-    if (!m_job.IsRunning()) return;
-    AbandonAndJoin(m_job, *m_observer, m_reporter.get());
+    if (!IsJobRunning()) return;
+    m_jobButtons->StopForClose();
     m_progress->setValue(0);
     EnableJobFields(true);
-    SetButtons(true, false, false, false);
 }
 
 bool CPano2DomePage::UpdateData(bool saveAndValidate)
@@ -282,20 +300,20 @@ bool CPano2DomePage::UpdateData(bool saveAndValidate)
 bool CPano2DomePage::Exchange(bool saving, bool prompts)
 {
     CFieldExchange dx(this, saving, prompts ? CFieldExchange::Prompts::Show : CFieldExchange::Prompts::Silent);
-    dx.Text(m_fovEdit, m_fov, 90u, 360u);
-    dx.Text(m_horizontalEdit, m_horizontalAngle, -180.0f, 180.0f);
-    dx.Text(m_verticalEdit, m_verticalAngle, -90.0f, 90.0f);
+    dx.Text(m_fovEdit, m_settings.fov, 90u, 360u);
+    dx.Text(m_horizontalEdit, m_settings.horizontalAngle, -180.0f, 180.0f);
+    dx.Text(m_verticalEdit, m_settings.verticalAngle, -90.0f, 90.0f);
     dx.Text(m_inputHeightEdit, m_inputHeight);
     dx.Text(m_outputHeightEdit, m_outputHeight);
     dx.Text(m_inputPathEdit, m_inputPath);
     dx.Text(m_savePathEdit, m_savePath);
     dx.Text(m_inputWidthEdit, m_inputWidth);
-    dx.Text(m_outputWidthEdit, m_outputWidth);
-    dx.Text(m_frameRateEdit, m_frameRate);
-    dx.Radio(m_modeGroup, m_mode);
-    dx.Text(m_fromEdit, m_fromAngle, -180, 180);
-    dx.Text(m_toEdit, m_toAngle, -180, 180);
-    dx.Text(m_durationEdit, m_duration);
+    dx.Text(m_outputWidthEdit, m_settings.outputWidth);
+    dx.Text(m_frameRateEdit, m_settings.frameRate);
+    dx.Radio(m_modeGroup, m_settings.mode);
+    dx.Text(m_fromEdit, m_settings.fromAngle, -180, 180);
+    dx.Text(m_toEdit, m_settings.toAngle, -180, 180);
+    dx.Text(m_durationEdit, m_settings.duration);
     return dx.Ok();
 }
 
@@ -303,6 +321,19 @@ QString CPano2DomePage::DefaultFolder(const QString& path) const
 {
     return path.isEmpty() ? QDir::homePath() : path;
 }
+
+std::string& CPano2DomePage::TargetOf(int mode)
+{
+    switch (mode) {
+    case kFrameMode: return m_settings.frameDir;
+    case kVideoMode: return m_settings.videoPath;
+    default: return m_settings.imagePath;
+    }
+}
+
+QString CPano2DomePage::ImagePath() const { return FromPath(m_settings.imagePath); }
+QString CPano2DomePage::FrameDir() const { return FromPath(m_settings.frameDir); }
+QString CPano2DomePage::VideoPath() const { return FromPath(m_settings.videoPath); }
 
 void CPano2DomePage::OnOpenImage()
 {
@@ -329,16 +360,16 @@ void CPano2DomePage::LoadPanorama(const QString& path)
                        QString(), MessageIcon::Warning);
         return;
     }
-    m_panorama = std::move(panorama);
-    m_inputWidth = m_panorama->GetWidth();
-    m_inputHeight = m_panorama->GetHeight();
-    m_outputWidth = m_outputHeight = PanoOutputSize(m_inputHeight, m_fov);
+    m_settings.panorama = std::move(panorama);
+    m_inputWidth = m_settings.panorama->GetWidth();
+    m_inputHeight = m_settings.panorama->GetHeight();
+    m_settings.outputWidth = m_outputHeight = PanoOutputSize(m_inputHeight, m_settings.fov);
     UpdateData(false);
 
     m_previewPanorama.Release();
     if (m_previewPanorama.Create(kPreviewPanoWidth, kPreviewPanoHeight)) {
-        m_previewPanorama.StretchFrom(0, 0, kPreviewPanoWidth, kPreviewPanoHeight, *m_panorama, 0, 0, m_inputWidth,
-                                      m_inputHeight);
+        m_previewPanorama.StretchFrom(0, 0, kPreviewPanoWidth, kPreviewPanoHeight, *m_settings.panorama, 0, 0,
+                                      m_inputWidth, m_inputHeight);
     }
     RebuildPreviewMap();
     RenderPreviewDome();
@@ -347,11 +378,11 @@ void CPano2DomePage::LoadPanorama(const QString& path)
 
 void CPano2DomePage::ClearPanorama()
 {
-    m_panorama.reset();
+    m_settings.panorama.reset();
     m_previewPanorama.Release();
     m_previewDome.Release();
     m_inputWidth = m_inputHeight = 0;
-    m_outputWidth = m_outputHeight = 0;
+    m_settings.outputWidth = m_outputHeight = 0;
     m_panoramaPane->update();
     m_domePane->update();
 }
@@ -360,9 +391,9 @@ void CPano2DomePage::RebuildPreviewMap()
 {
     m_previewMap.reset();
     m_previewMap = m_projector.BuildPanoDomeMap(kPreviewPanoWidth, kPreviewPanoHeight, kPreviewDomeSize,
-                                                static_cast<std::int32_t>(m_fov), m_verticalAngle);
+                                                static_cast<std::int32_t>(m_settings.fov), m_settings.verticalAngle);
     // Whatever built the map, the horizontal slider compares against it.
-    m_previewMapFov = m_fov;
+    m_previewMapFov = m_settings.fov;
 }
 
 void CPano2DomePage::RenderPreviewDome()
@@ -370,7 +401,8 @@ void CPano2DomePage::RenderPreviewDome()
     if (m_previewPanorama.IsEmpty()) return;
     std::unique_ptr<CImageBuffer> dome;
     if (m_previewMap) {
-        dome = m_projector.RenderPanoDome(m_previewPanorama, m_previewMap.get(), kPreviewDomeSize, m_horizontalAngle);
+        dome = m_projector.RenderPanoDome(m_previewPanorama, m_previewMap.get(), kPreviewDomeSize,
+                                          m_settings.horizontalAngle);
     }
     if (dome) m_previewDome = std::move(*dome);
     else m_previewDome.Release();
@@ -381,7 +413,7 @@ void CPano2DomePage::OnOutputWidthChanged()
 {
     // Every keystroke: no prompt here, a bad field keeps its last good value.
     Exchange(true, false);
-    m_outputHeight = m_outputWidth;
+    m_outputHeight = m_settings.outputWidth;
     m_outputHeightEdit->setText(QString::number(m_outputHeight));
 }
 
@@ -390,34 +422,34 @@ void CPano2DomePage::OnSlider(Slider slider, int position)
     // Dragging shows no prompt; a bad field keeps its last good value.
     Exchange(true, false);
     if (slider == Slider::Horizontal) {
-        m_horizontalAngle = HorizontalAngleFromPanoSlider(position);
-        m_horizontalEdit->setText(FormatFloatField(m_horizontalAngle));
+        m_settings.horizontalAngle = HorizontalAngleFromPanoSlider(position);
+        m_horizontalEdit->setText(FormatFloatField(m_settings.horizontalAngle));
     } else {
-        m_verticalAngle = VerticalAngleFromPanoSlider(position);
-        m_verticalEdit->setText(FormatFloatField(m_verticalAngle));
+        m_settings.verticalAngle = VerticalAngleFromPanoSlider(position);
+        m_verticalEdit->setText(FormatFloatField(m_settings.verticalAngle));
     }
     // Without a panorama there is nothing to preview; Open Image builds the map.
     if (m_previewPanorama.IsEmpty()) return;
     // The pan is a shift at render time; tilt and field of view need a new map.
-    if (slider == Slider::Vertical || m_fov != m_previewMapFov || !m_previewMap) RebuildPreviewMap();
+    if (slider == Slider::Vertical || m_settings.fov != m_previewMapFov || !m_previewMap) RebuildPreviewMap();
     RenderPreviewDome();
 }
 
 void CPano2DomePage::OnSaveTo()
 {
     if (!UpdateData(true)) return;
-    if (m_outputWidth <= 0) {
+    if (m_settings.outputWidth <= 0) {
         ShowMessageBox(this, Text(pano2dome_text::kCheckWidth));
         return;
     }
-    if (!m_panorama) {
+    if (!m_settings.panorama) {
         ShowMessageBox(this, Text(pano2dome_text::kNoInputImage));
         return;
     }
-    switch (m_mode) {
+    switch (m_settings.mode) {
     case kImageMode:
     case kVideoMode: {
-        const bool image = m_mode == kImageMode;
+        const bool image = m_settings.mode == kImageMode;
         FileDialogRequest request;
         request.mode = FileDialogRequest::Mode::Save;
         request.title = Text(image ? pano2dome_page_text::kSaveImageTitle : pano2dome_page_text::kSaveVideoTitle);
@@ -429,15 +461,15 @@ void CPano2DomePage::OnSaveTo()
         const QString path = RunFileDialog(this, request);
         if (path.isEmpty()) return;
         m_savePath = path;
-        (image ? m_imagePath : m_videoPath) = m_savePath;
+        TargetOf(m_settings.mode) = ToPath(m_savePath);
         break;
     }
     case kFrameMode: {
-        const QString folder = BrowseForFolder(this, DefaultFolder(m_frameDir));
+        const QString folder = BrowseForFolder(this, DefaultFolder(FrameDir()));
         if (folder.isEmpty()) return;
-        m_frameFormat = m_formatCombo->currentText();
-        m_frameDir = folder;
-        m_savePath = m_frameDir;
+        m_settings.frameFormat = m_formatCombo->currentText().toStdString();
+        m_settings.frameDir = ToPath(folder);
+        m_savePath = folder;
         break;
     }
     default: return;
@@ -447,14 +479,10 @@ void CPano2DomePage::OnSaveTo()
 
 void CPano2DomePage::OnMode(int mode)
 {
+    if (mode != kImageMode && mode != kFrameMode && mode != kVideoMode) return;
     EnableModeFields(mode);
-    switch (mode) {
-    case kImageMode: m_savePath = m_imagePath; break;
-    case kFrameMode: m_savePath = m_frameDir; break;
-    case kVideoMode: m_savePath = m_videoPath; break;
-    default: return;
-    }
-    m_mode = mode;
+    m_savePath = FromPath(TargetOf(mode));
+    m_settings.mode = mode;
     // Only the target changes: what is typed elsewhere stays as typed, to be
     // checked when it is used.
     m_savePathEdit->setText(m_savePath);
@@ -483,83 +511,38 @@ void CPano2DomePage::EnableJobFields(bool enable)
 const CImageBuffer& CPano2DomePage::Panorama() const
 {
     static const CImageBuffer kNone;
-    return m_panorama ? *m_panorama : kNone;
+    return m_settings.panorama ? *m_settings.panorama : kNone;
 }
 
 CPano2DomeJob CPano2DomePage::MakeJob() const
 {
-    auto path = [](const QString& text) { return QFile::encodeName(text).toStdString(); };
-    CPano2DomeJob job;
-    job.mode = m_mode;
-    job.panorama = m_panorama;
-    job.outputWidth = m_outputWidth;
-    job.fov = m_fov;
-    job.verticalAngle = m_verticalAngle;
-    job.horizontalAngle = m_horizontalAngle;
-    job.fromAngle = m_fromAngle;
-    job.toAngle = m_toAngle;
-    job.duration = m_duration;
-    job.frameRate = m_frameRate;
-    job.imagePath = path(m_imagePath);
-    job.frameDir = path(m_frameDir);
-    job.frameFormat = m_frameFormat.toStdString();
-    job.videoPath = path(m_videoPath);
-    job.videoQuality = m_videoSettings.quality;
-    job.keyFrameMode = m_videoSettings.keyFrameMode;
-    job.keyFrameEvery = m_videoSettings.keyFrameEvery;
-    job.twoPass = m_videoSettings.twoPass ? 1 : 0;
+    CPano2DomeJob job = m_settings;
+    ApplyVideoSettings(job, m_videoSettings);
     return job;
 }
 
 void CPano2DomePage::OnBegin()
 {
-    if (m_job.IsRunning()) return;
+    if (IsJobRunning()) return;
     // What was typed counts, and a bad value is refused before anything starts.
     if (!UpdateData(true)) return;
-    m_frameFormat = m_formatCombo->currentText();
+    m_settings.frameFormat = m_formatCombo->currentText().toStdString();
     const CPano2DomeJob job = MakeJob();
     if (const std::optional<std::string> refusal = CheckPano2DomeJob(job)) {
         ShowMessageBox(this, QString::fromStdString(*refusal));
         return;
     }
 
-    m_beginButton->setEnabled(false);
     EnableJobFields(false);
-    m_observer->Attach();
     m_progressPoster->NextJob();
-    if (!BeginPano2DomeJob(m_job, job, *m_observer, *m_reporter, m_progressPoster.get())) {
+    const bool begun =
+        m_jobButtons->Begin([this, &job](CJobControl& control, CJobObserver& observer, CMessageReporter& reporter) {
+            return BeginPano2DomeJob(control, job, observer, reporter, m_progressPoster.get());
+        });
+    if (!begun) {
         EnableJobFields(true);
-        EnableModeFields(m_mode);
-        m_beginButton->setEnabled(true);
-        return;
+        EnableModeFields(m_settings.mode);
     }
-    SetButtons(false, true, false, true);
-}
-
-void CPano2DomePage::OnPause()
-{
-    if (!m_job.IsRunning()) return;
-    m_job.Suspend();
-    m_continueButton->setEnabled(true);
-    m_pauseButton->setEnabled(false);
-}
-
-void CPano2DomePage::OnContinue()
-{
-    if (!m_job.IsRunning()) return;
-    m_continueButton->setEnabled(false);
-    m_pauseButton->setEnabled(true);
-    m_job.Resume();
-}
-
-void CPano2DomePage::OnStop()
-{
-    if (!m_job.IsRunning()) return;
-    const CJobControl::StopResult result = m_job.Stop([this] {
-        return ShowMessageBox(this, Text(pano2dome_page_text::kStopQuestion), Text(pano2dome_page_text::kStopTitle),
-                              MessageIcon::Warning, MessageButtons::YesNo) == MessageAnswer::Yes;
-    });
-    if (result == CJobControl::StopResult::Stopping) m_stopButton->setEnabled(false);
 }
 
 void CPano2DomePage::OnProgress(qint64 position)
@@ -568,30 +551,9 @@ void CPano2DomePage::OnProgress(qint64 position)
     m_progress->setValue(static_cast<int>(std::clamp<qint64>(position + 1, 0, m_progress->maximum())));
 }
 
-void CPano2DomePage::OnJobEnd(JobEnd end, const QString& reason)
+void CPano2DomePage::OnJobEnded()
 {
-    m_job.Join();
-    SetButtons(true, false, false, false);
     EnableJobFields(true);
-    QString text;
-    switch (end) {
-    case JobEnd::Finished: text = Text(pano2dome_text::kFinished); break;
-    case JobEnd::Stopped: text = Text(pano2dome_text::kStopped); break;
-    case JobEnd::Failed:
-        text = Text(pano2dome_text::kFailed);
-        if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
-        break;
-    }
-    ShowMessageBox(this, text, QString(), end == JobEnd::Failed ? MessageIcon::Error : MessageIcon::Information);
-    Q_EMIT JobEnded(end);
-}
-
-void CPano2DomePage::SetButtons(bool begin, bool pause, bool resume, bool stop)
-{
-    m_beginButton->setEnabled(begin);
-    m_pauseButton->setEnabled(pause);
-    m_continueButton->setEnabled(resume);
-    m_stopButton->setEnabled(stop);
 }
 
 }  // namespace skelvane

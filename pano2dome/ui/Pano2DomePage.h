@@ -15,15 +15,10 @@
 //   Frame     on        on          on      on    on    a folder (frames 0000.jpg, ...)
 //   Video     on        on          off     on    on    an .avi or .mov file
 //
-// The job runs on a worker (engine/jobs/JobControl.h) from a copy of the page's
-// fields made at Begin, the video encoder settings included; the progress
-// bar follows its frames. Buttons by state:
-//                     Begin  Pause  Continue  Stop
-//   idle              on     off    off       off
-//   running           off    on     off       on
-//   paused            off    off    on        on
-//   stopping          off    as was as was    off
-// While a job runs, Open Image, the output width, Save to, from, to, duration
+// The page holds every value a job reads in a job block of its own; Begin
+// copies it, adds the video encoder settings, and the job runs on a worker
+// from that copy while the progress bar follows its frames. Begin, Pause,
+// Continue and Stop are those of ui/JobButtons.h. While a job runs, Open Image, the output width, Save to, from, to, duration
 // and frame rate are disabled as well; the job's end enables all of them
 // (whatever the mode). A page destroyed during a job stops it and joins it
 // first.
@@ -33,12 +28,12 @@
 
 #include <QString>
 
-#include "app/DomePage.h"
 #include "engine/image/ImageBuffer.h"
 #include "engine/jobs/JobControl.h"
 #include "engine/projection/PanoDomeProjector.h"
 #include "pano2dome/Pano2DomeJob.h"
 #include "pano2dome/VideoEncoderSettings.h"
+#include "ui/DomePage.h"
 
 class QButtonGroup;
 class QComboBox;
@@ -50,7 +45,7 @@ class QSlider;
 
 namespace skelvane {
 
-class CJobObserverAdapter;
+class CJobButtons;
 class CPreviewPane;
 class CUiMessageReporter;
 
@@ -104,20 +99,20 @@ public:
     const CImageBuffer& Panorama() const;
     const CImageBuffer& PreviewPanorama() const { return m_previewPanorama; }
     const CImageBuffer& PreviewDome() const { return m_previewDome; }
-    int Mode() const { return m_mode; }
-    int OutputWidth() const { return m_outputWidth; }
+    int Mode() const { return m_settings.mode; }
+    int OutputWidth() const { return m_settings.outputWidth; }
     int OutputHeight() const { return m_outputHeight; }
     int InputWidth() const { return m_inputWidth; }
     int InputHeight() const { return m_inputHeight; }
-    unsigned Fov() const { return m_fov; }
-    float HorizontalAngle() const { return m_horizontalAngle; }
-    float VerticalAngle() const { return m_verticalAngle; }
+    unsigned Fov() const { return m_settings.fov; }
+    float HorizontalAngle() const { return m_settings.horizontalAngle; }
+    float VerticalAngle() const { return m_settings.verticalAngle; }
     QString InputPath() const { return m_inputPath; }
     QString SavePath() const { return m_savePath; }
-    QString ImagePath() const { return m_imagePath; }
-    QString FrameDir() const { return m_frameDir; }
-    QString VideoPath() const { return m_videoPath; }
-    QString FrameFormat() const { return m_frameFormat; }
+    QString ImagePath() const;
+    QString FrameDir() const;
+    QString VideoPath() const;
+    QString FrameFormat() const { return QString::fromStdString(m_settings.frameFormat); }
     bool JobPaused() const;
 
     // The controls.
@@ -167,46 +162,31 @@ private:
     void OnMode(int mode);
     void OnSlider(Slider slider, int position);
     void OnBegin();
-    void OnPause();
-    void OnContinue();
-    void OnStop();
     void OnProgress(qint64 position);
-    void OnJobEnd(JobEnd end, const QString& reason);
+    void OnJobEnded();
 
     void ClearPanorama();
     void RebuildPreviewMap();
     void RenderPreviewDome();
     void EnableModeFields(int mode);
     void EnableJobFields(bool enable);
-    void SetButtons(bool begin, bool pause, bool resume, bool stop);
     QString DefaultFolder(const QString& path) const;
+    // The target of `mode` (image file, frame folder or video file).
+    std::string& TargetOf(int mode);
 
     const VideoEncoderSettings& m_videoSettings;
 
-    // The fields, in the order they are exchanged with the controls.
-    unsigned m_fov = 180;
-    float m_horizontalAngle = 0.0f;
-    float m_verticalAngle = 60.0f;
+    // What the next job reads (the panorama is shared with a running job,
+    // which never modifies it), but the video encoder settings.
+    CPano2DomeJob m_settings;
+
+    // Shown beside them; m_savePath is the current mode's target.
     int m_inputHeight = 0;
     int m_outputHeight = 0;
     QString m_inputPath;
     QString m_savePath;
     int m_inputWidth = 0;
-    int m_outputWidth = 0;
-    unsigned m_frameRate = 25;
-    int m_mode = kImageMode;
-    int m_fromAngle = -180;
-    int m_toAngle = 180;
-    unsigned m_duration = 5;
 
-    // The targets of the three modes; m_savePath shows the current one.
-    QString m_imagePath;
-    QString m_frameDir;
-    QString m_videoPath;
-    QString m_frameFormat;
-
-    // Shared with a running job, which never modifies it.
-    std::shared_ptr<const CImageBuffer> m_panorama;
     CImageBuffer m_previewPanorama;
     CImageBuffer m_previewDome;
     PanoMap m_previewMap;
@@ -217,8 +197,7 @@ private:
     CPanoDomeProjector m_projector;
 
     class ProgressPoster;
-    CJobControl m_job;
-    CJobObserverAdapter* m_observer;
+    CJobButtons* m_jobButtons = nullptr;
     std::unique_ptr<ProgressPoster> m_progressPoster;
 
     QProgressBar* m_progress = nullptr;

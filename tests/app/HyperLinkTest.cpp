@@ -7,9 +7,9 @@
 #include <QTest>
 #include <QWidget>
 
-#include "UiTestSupport.h"
 #include "app/HyperLink.h"
 #include "support/TempDir.h"
+#include "ui/UiTestSupport.h"
 
 namespace skelvane {
 namespace {

@@ -16,15 +16,15 @@
 #include <QTest>
 #include <QTimer>
 
-#include "UiTestSupport.h"
 #include "app/AboutDlg.h"
-#include "app/DomePage.h"
 #include "app/DomeTabCtrl.h"
 #include "app/HelpFile.h"
 #include "app/HyperLink.h"
 #include "app/SkelvaneDlg.h"
 #include "app/VideoSettingDlg.h"
 #include "support/TempDir.h"
+#include "ui/DomePage.h"
+#include "ui/UiTestSupport.h"
 
 namespace skelvane {
 namespace {

@@ -7,8 +7,8 @@
 #include <QSlider>
 #include <QTest>
 
-#include "UiTestSupport.h"
 #include "app/VideoSettingDlg.h"
+#include "ui/UiTestSupport.h"
 
 namespace skelvane {
 namespace {

@@ -15,13 +15,13 @@
 #include <QSlider>
 #include <QTest>
 
-#include "app/PreviewPane.h"
 #include "app/SkelvaneDlg.h"
 #include "app/VideoSettingDlg.h"
-#include "app/UiTestSupport.h"
 #include "engine/projection/PanoDomeProjector.h"
 #include "pano2dome/ui/Pano2DomePage.h"
 #include "support/TempDir.h"
+#include "ui/PreviewPane.h"
+#include "ui/UiTestSupport.h"
 #include <QDir>
 #include "support/TestImages.h"
 

@@ -13,11 +13,11 @@
 #include <QTest>
 
 #include "SampleSequence.h"
-#include "UiTestSupport.h"
-#include "app/PreviewPane.h"
 #include "cube2dome/ui/Cube2DomePage.h"
 #include "cube2dome/ui/Cube2DomeSettingDlg.h"
 #include "support/TempDir.h"
+#include "ui/PreviewPane.h"
+#include "ui/UiTestSupport.h"
 
 namespace skelvane {
 namespace {

@@ -13,9 +13,9 @@
 #include <QTest>
 
 #include "SampleSequence.h"
-#include "UiTestSupport.h"
 #include "cube2dome/ui/Cube2DomeSettingDlg.h"
 #include "support/TempDir.h"
+#include "ui/UiTestSupport.h"
 
 namespace skelvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/DesktopLauncher.h"
+#include "ui/DesktopLauncher.h"
 
 #include <utility>
 

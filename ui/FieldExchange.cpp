@@ -1,4 +1,4 @@
-#include "app/FieldExchange.h"
+#include "ui/FieldExchange.h"
 
 #include <cmath>
 #include <limits>
@@ -10,7 +10,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 
-#include "app/MessageBox.h"
+#include "ui/MessageBox.h"
 
 namespace skelvane {
 

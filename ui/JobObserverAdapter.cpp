@@ -1,4 +1,4 @@
-#include "app/JobObserverAdapter.h"
+#include "ui/JobObserverAdapter.h"
 
 #include <chrono>
 
@@ -7,7 +7,7 @@
 #include <QMetaObject>
 #include <QThread>
 
-#include "app/UiMessageReporter.h"
+#include "ui/UiMessageReporter.h"
 
 namespace skelvane {
 namespace {

@@ -10,9 +10,9 @@
 #include <QTest>
 #include <QThread>
 
-#include "app/JobObserverAdapter.h"
-#include "app/UiMessageReporter.h"
 #include "engine/jobs/JobControl.h"
+#include "ui/JobObserverAdapter.h"
+#include "ui/UiMessageReporter.h"
 
 namespace skelvane {
 namespace {

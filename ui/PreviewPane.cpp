@@ -1,4 +1,4 @@
-#include "app/PreviewPane.h"
+#include "ui/PreviewPane.h"
 
 #include <QPainter>
 

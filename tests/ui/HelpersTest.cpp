@@ -12,15 +12,15 @@
 #include <QRadioButton>
 #include <QWidget>
 
-#include "UiTestSupport.h"
-#include "app/DialogUnits.h"
-#include "app/FieldExchange.h"
-#include "app/FileDialog.h"
-#include "app/FolderPicker.h"
-#include "app/MessageBox.h"
-#include "app/PreviewPane.h"
-#include "app/UiMessageReporter.h"
 #include "support/TestImages.h"
+#include "ui/DialogUnits.h"
+#include "ui/FieldExchange.h"
+#include "ui/FileDialog.h"
+#include "ui/FolderPicker.h"
+#include "ui/MessageBox.h"
+#include "ui/PreviewPane.h"
+#include "ui/UiMessageReporter.h"
+#include "ui/UiTestSupport.h"
 
 namespace skelvane {
 namespace {

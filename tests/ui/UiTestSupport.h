@@ -9,10 +9,10 @@
 #include <QStringList>
 #include <QUrl>
 
-#include "app/DesktopLauncher.h"
-#include "app/FileDialog.h"
-#include "app/FolderPicker.h"
-#include "app/MessageBox.h"
+#include "ui/DesktopLauncher.h"
+#include "ui/FileDialog.h"
+#include "ui/FolderPicker.h"
+#include "ui/MessageBox.h"
 
 namespace skelvane::test {
 

@@ -1,9 +1,9 @@
-#include "app/UiMessageReporter.h"
+#include "ui/UiMessageReporter.h"
 
 #include <QMetaObject>
 #include <QThread>
 
-#include "app/MessageBox.h"
+#include "ui/MessageBox.h"
 
 namespace skelvane {
 

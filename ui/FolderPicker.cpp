@@ -1,4 +1,4 @@
-#include "app/FolderPicker.h"
+#include "ui/FolderPicker.h"
 
 #include <utility>
 
