@@ -13,6 +13,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   ffmpeg time
   clang-14 libclang-rt-14-dev
+  slurmctld slurmd slurm-client munge
 )
 
 missing=()
@@ -25,8 +26,18 @@ done
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # The Slurm and munge packages start their services as they install; on a
+  # machine without an init system that fails the install, so service starts
+  # are refused for its duration (an existing policy is kept).
+  policy=/usr/sbin/policy-rc.d
+  if [[ ! -e $policy ]]; then
+    printf '#!/bin/sh\nexit 101\n' >"$policy"
+    chmod 755 "$policy"
+    trap 'rm -f "$policy"' EXIT
+  fi
+  # Another apt run (unattended upgrades, a second engineer) may hold the lock.
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 else
   echo "All packages present."
 fi
