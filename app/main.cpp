@@ -8,9 +8,13 @@
 #include "app/DesktopApplication.h"
 #include "app/SkelvaneDlg.h"
 #include "app/VideoSettingDlg.h"
+#include "engine/jobs/StandardStreams.h"
 
 int main(int argc, char** argv)
 {
+    if (!skelvane::ReopenClosedStandardStreams()) {
+        return 1;  // files could take the numbers of the closed streams and receive the program's messages
+    }
     // Under a file-size limit a save must fail with a report, not kill the
     // program in the middle of a render.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -1,29 +1,15 @@
 #include "cli/ConsoleJob.h"
 
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <string>
-#include <thread>
 
 namespace skelvane::cli {
 namespace {
 using Clock = std::chrono::steady_clock;
-
-sigset_t InterruptSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    return set;
-}
 
 std::string Duration(double seconds)
 {
@@ -115,18 +101,6 @@ private:
 
 }  // namespace
 
-void BlockInterruptSignals()
-{
-    const sigset_t set = InterruptSignals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
-
-void UnblockInterruptSignals()
-{
-    const sigset_t set = InterruptSignals();
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-}
-
 int RunJobOnConsole(CJobControl& control, const BeginJob& begin, std::int64_t totalFrames,
                     const ConsoleJobTexts& texts)
 {
@@ -136,29 +110,12 @@ int RunJobOnConsole(CJobControl& control, const BeginJob& begin, std::int64_t to
         return kExitFailed;
     }
 
-    std::atomic<bool> ended{false};
-    std::thread watcher([&] {
-        const sigset_t set = InterruptSignals();
-        int interrupts = 0;
-        while (!ended.load()) {
-            const timespec wait{0, 100'000'000};
-            if (sigtimedwait(&set, nullptr, &wait) < 0) {
-                continue;
-            }
-            if (++interrupts == 1) {
-                console.PrintLine("Stopping after the frame in progress is written; press Ctrl-C again to abort.");
-                control.RequestStop();
-            } else {
-                console.PrintLine("Aborted.");
-                std::_Exit(kExitStopped);
-            }
+    {
+        const JobInterrupts interrupts(control, [&console](const std::string& text) { console.PrintLine(text); });
+        while (!control.WaitForEnd(std::chrono::milliseconds(200))) {
         }
-    });
-    while (!control.WaitForEnd(std::chrono::milliseconds(200))) {
+        control.Join();
     }
-    control.Join();
-    ended.store(true);
-    watcher.join();
 
     const JobOutcome outcome = console.Outcome();
     switch (outcome.end) {

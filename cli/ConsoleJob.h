@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "cli/Interrupts.h"
 #include "engine/jobs/JobControl.h"
 
 namespace skelvane::cli {
@@ -12,13 +13,6 @@ namespace skelvane::cli {
 inline constexpr int kExitFinished = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitBadArguments = 2;
-inline constexpr int kExitStopped = 130;  // as a shell reports an interrupt
-
-// SIGINT and SIGTERM are taken by a watcher thread while a job runs, so every
-// thread must have them blocked from the start: call first thing in main.
-void BlockInterruptSignals();
-// For commands that run no job: Ctrl-C ends the program at once.
-void UnblockInterruptSignals();
 
 struct ConsoleJobTexts {
     const char* finished;
@@ -28,9 +22,8 @@ struct ConsoleJobTexts {
 
 // Starts the job with `begin` (given the control, an observer and a reporter
 // that print here), shows its progress over `totalFrames` frames, and waits
-// for its end. The first Ctrl-C (or SIGTERM) stops the job after the frame in
-// progress is written; a second one ends the program at once. Returns the
-// exit status: 0 finished, 1 failed, 130 stopped.
+// for its end. Interrupts stop it as cli/Interrupts.h says. Returns the exit
+// status: 0 finished, 1 failed, 130 stopped.
 using BeginJob = std::function<bool(CJobControl&, CJobObserver&, CMessageReporter&)>;
 int RunJobOnConsole(CJobControl& control, const BeginJob& begin, std::int64_t totalFrames,
                     const ConsoleJobTexts& texts);

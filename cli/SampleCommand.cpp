@@ -31,7 +31,6 @@ constexpr const char* kFilePrefixes[kCubeFaceCount] = {"L", "F", "R", "B", "T", 
 
 int RunSample(const SampleOptions& options)
 {
-    UnblockInterruptSignals();
     std::string format = options.format;
     for (char& c : format) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
