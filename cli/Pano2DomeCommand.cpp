@@ -1,17 +1,17 @@
 // skelvane-cli pano2dome: the Pano2Dome render without the desktop. The
 // options fill the same job block the page fills, and the page's Begin checks
 // refuse with the same messages.
-#include <cerrno>
+#include <unistd.h>
+
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
 
 #include "cli/Commands.h"
 #include "cli/ConsoleJob.h"
+#include "imageio/MappedFile.h"
 #include "pano2dome/Pano2DomeJob.h"
 #include "pano2dome/VideoEncoder.h"
 
@@ -48,7 +48,8 @@ const std::map<std::string, int> kKeyFrameModes = {
 };
 
 // Why a panorama did not load, for the line under "No input image! ": a
-// farm's log must tell a wrong path from a damaged file.
+// farm's log must tell a wrong path from a damaged file. Nothing here may
+// block: a FIFO named like an image is explained without being opened.
 std::string WhyNotLoaded(const fs::path& path)
 {
     std::error_code error;
@@ -62,9 +63,15 @@ std::string WhyNotLoaded(const fs::path& path)
     if (fs::is_directory(status)) {
         return path.string() + " is a folder.";
     }
-    if (!std::ifstream(path, std::ios::binary)) {
-        return path.string() + " cannot be opened: " + std::strerror(errno) + ".";
+    if (!fs::is_regular_file(status)) {
+        return path.string() + " is not a regular file (a pipe or a device).";
     }
+    std::string reason;
+    const int file = OpenRegularFile(path, reason);
+    if (file < 0) {
+        return path.string() + " cannot be opened: " + reason + ".";
+    }
+    close(file);
     return path.string() + " is not a BMP, JPEG, PNG or TGA image that can be read (a damaged or cut-short file?).";
 }
 

@@ -1,12 +1,12 @@
 #include "imageio/MappedFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <random>
 #include <system_error>
@@ -102,32 +102,74 @@ EncodedBytesPool& Pool()
 
 }  // namespace
 
+int OpenRegularFile(const fs::path& path, std::string& error)
+{
+    // Looked at before it is opened: opening a device may act on it.
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        error = errno == ENOENT ? "there is no such file" : std::strerror(errno);
+        return -1;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = S_ISDIR(status.st_mode) ? "it is a folder" : "it is not a regular file";
+        return -1;
+    }
+    // Without O_NONBLOCK a FIFO put in its place meanwhile would block the
+    // open until some writer came; regular files ignore the flag.
+    const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (file < 0) {
+        error = std::strerror(errno);
+        return -1;
+    }
+    if (fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(file);
+        error = "it is not a regular file";
+        return -1;
+    }
+    return file;
+}
+
 bool MappedInput::Open(const fs::path& path)
 {
     m_data.reset();
     m_size = 0;
-    // A folder opens as a stream whose end lies at the largest offset (an
-    // attempt to allocate that much), and a pipe or device never ends.
-    std::error_code error;
-    if (!fs::is_regular_file(path, error)) {
+    m_error.clear();
+    const int file = OpenRegularFile(path, m_error);
+    if (file < 0) {
         return false;
     }
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) {
+    struct FileCloser {
+        int file;
+        ~FileCloser() { close(file); }
+    } closer{file};
+    struct stat status {};
+    if (fstat(file, &status) != 0) {
+        m_error = std::strerror(errno);
         return false;
     }
-    const std::streamoff size = in.tellg();
-    if (size <= 0) {
+    if (status.st_size <= 0) {
+        m_error = "the file is empty";
         return false;
     }
-    auto data = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(size));
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(data.get()), size);
-    if (in.gcount() != size) {
-        return false;
+    const auto size = static_cast<std::size_t>(status.st_size);
+    auto data = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t got = read(file, data.get() + done, size - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            m_error = std::strerror(errno);
+            return false;
+        }
+        if (got == 0) {
+            m_error = "the file was cut short while it was read";
+            return false;
+        }
+        done += static_cast<std::size_t>(got);
     }
     m_data = std::move(data);
-    m_size = static_cast<std::size_t>(size);
+    m_size = size;
     return true;
 }
 

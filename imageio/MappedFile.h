@@ -16,15 +16,25 @@
 
 namespace skelvane {
 
+// Opens `path` for reading when it is a regular file; anything else named
+// like an image (a FIFO, a device, a folder) is refused at once, before an
+// open or a read could block for good or never end. -1 with the reason in
+// `error` ("there is no such file", "it is not a regular file", ...).
+int OpenRegularFile(const std::filesystem::path& path, std::string& error);
+
 class MappedInput {
 public:
-    // False for a file that is missing, unreadable or empty.
+    // False for a file that is missing, not a regular file, unreadable or
+    // empty, with the reason in Error(). Throws std::bad_alloc when the
+    // file's bytes do not fit in memory.
     bool Open(const std::filesystem::path& path);
     std::span<const std::uint8_t> Data() const { return {m_data.get(), m_size}; }
+    const std::string& Error() const { return m_error; }
 
 private:
     std::unique_ptr<std::uint8_t[]> m_data;
     std::size_t m_size = 0;
+    std::string m_error;
 };
 
 class MappedOutput {

@@ -2,6 +2,7 @@
 // with standard streams closed or going away, and stopped by any of the
 // interrupt signals at any moment, before its job as well as during it.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -135,6 +136,32 @@ TEST_F(StreamsAndSignals, AnInterruptBeforeTheJobEndsTheRunAtOnce)
         EXPECT_TRUE(Contains(result.err, "Stopped.")) << result.err;
         EXPECT_FALSE(fs::exists(m_dir / "out")) << "nothing rendered, not even the folder made";
     }
+}
+
+TEST_F(StreamsAndSignals, APipeNamedLikeAnImageIsRefusedAtOnce)
+{
+    const fs::path fifo = m_dir / "pano.jpg";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    std::vector<std::string> args = Args("image", m_dir / "dome.png");
+    args[2] = fifo.string();
+    const CliResult pano = Run(args, CliLaunch{}, std::chrono::seconds(60));
+    EXPECT_EQ(pano.status, 2) << pano.err;
+    EXPECT_TRUE(Contains(pano.err, fifo.string() + " is not a regular file")) << pano.err;
+
+    // The faces: the width probe, then the job itself.
+    const fs::path sample = Sample(1, 16);
+    const fs::path face = sample / "left" / "L00001.bmp";
+    fs::remove(face);
+    ASSERT_EQ(mkfifo(face.c_str(), 0644), 0);
+    const std::vector<std::string> cube = {"cube2dome", "--input", sample.string(), "--output",
+                                           (m_dir / "dome").string()};
+    const CliResult probe = Run(cube, CliLaunch{}, std::chrono::seconds(60));
+    EXPECT_EQ(probe.status, 2) << probe.err;
+    std::vector<std::string> sized = cube;
+    sized.insert(sized.end(), {"--size", "32"});
+    const CliResult job = Run(sized, CliLaunch{}, std::chrono::seconds(60));
+    EXPECT_EQ(job.status, 1) << job.err;
+    EXPECT_TRUE(Contains(job.err, face.string())) << job.err;
 }
 
 }  // namespace

@@ -45,11 +45,17 @@ TEST(MappedInput, RefusesFoldersAndPipes)
     std::filesystem::create_directory(dir / "face.bmp");
     MappedInput input;
     EXPECT_FALSE(input.Open(dir / "face.bmp"));
+    EXPECT_EQ(input.Error(), "it is a folder");
     CImageBuffer image;
     EXPECT_FALSE(image.Load(dir / "face.bmp"));
     ASSERT_EQ(mkfifo((dir / "pipe.png").c_str(), 0600), 0);
     EXPECT_FALSE(input.Open(dir / "pipe.png"));
+    EXPECT_EQ(input.Error(), "it is not a regular file");
     EXPECT_TRUE(input.Data().empty());
+    // Through a link as well: the check is on what is opened.
+    std::filesystem::create_symlink(dir / "pipe.png", dir / "link.png");
+    EXPECT_FALSE(input.Open(dir / "link.png"));
+    EXPECT_EQ(input.Error(), "it is not a regular file");
 }
 
 TEST(MappedOutput, ReplacesTargetWithExactBytesAndLeavesNoTemporary)
