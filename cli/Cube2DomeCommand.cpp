@@ -13,6 +13,7 @@
 #include "cli/ConsoleJob.h"
 #include "cube2dome/Cube2DomeJob.h"
 #include "cube2dome/Cube2DomeSettings.h"
+#include "imageio/ImageCodecRegistry.h"
 
 namespace skelvane::cli {
 namespace {
@@ -69,20 +70,12 @@ bool ParseFrames(const std::string& text, FrameChoice& choice)
     return ParseFrameNumber(text.substr(0, dash), choice.first) && ParseFrameNumber(text.substr(dash + 1), choice.last);
 }
 
-std::string Lower(std::string text)
-{
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 int RunCube2Dome(const Cube2DomeOptions& options)
 {
     Cube2DomeSettings settings;
     settings.faceCount = options.faceCount;
-    settings.inputFormat = Lower(options.inFormat);
-    settings.outputFormat = Lower(options.outFormat);
+    settings.inputFormat = options.inFormat;
+    settings.outputFormat = options.outFormat;
     if (!options.input.empty()) {
         settings.upperDir = options.input;
     }
@@ -111,12 +104,13 @@ int RunCube2Dome(const Cube2DomeOptions& options)
     settings.saveDir = options.output;
 
     bool faceWidthUnknown = false;
+    std::string whyNotLoaded;
     if (options.sizeGiven) {
         settings.SetOutputWidth(options.size);
     } else if (settings.faceList[Left] && settings.faceList[Left]->Count() > 0) {
         // As the settings dialog does: twice the width of the first Left face.
         CImageBuffer face;
-        if (face.Load(settings.faceList[Left]->At(0))) {
+        if (face.Load(settings.faceList[Left]->At(0), &whyNotLoaded)) {
             settings.ApplyFaceImageWidth(face.GetWidth());
         } else {
             faceWidthUnknown = true;
@@ -126,8 +120,8 @@ int RunCube2Dome(const Cube2DomeOptions& options)
     if (const std::optional<std::string> message = settings.ValidateSettings()) {
         std::fprintf(stderr, "%s\n", message->c_str());
         if (faceWidthUnknown && settings.outputWidth == 0) {
-            std::fprintf(stderr, "(%s cannot be read to take the face width from; give --size.)\n",
-                         settings.faceList[Left]->At(0).c_str());
+            std::fprintf(stderr, "(%s cannot be read to take the face width from: %s; give --size.)\n",
+                         settings.faceList[Left]->At(0).c_str(), whyNotLoaded.c_str());
         }
         return kExitBadArguments;
     }
@@ -154,7 +148,6 @@ Command AddCube2DomeCommand(CLI::App& app)
 {
     auto options = std::make_shared<Cube2DomeOptions>();
     CLI::App* command = app.add_subcommand("cube2dome", "Render cube-face sequences into numbered dome masters");
-    const auto formats = CLI::IsMember({"bmp", "jpg", "png", "tga"}, CLI::ignore_case);
 
     CLI::Option* input =
         command->add_option("--input", options->input,
@@ -170,10 +163,10 @@ Command AddCube2DomeCommand(CLI::App& app)
         ->check(CLI::IsMember({5, 6}))
         ->capture_default_str();
     command->add_option("--in-format", options->inFormat, "Extension of the face files")
-        ->check(formats)
+        ->transform(CLI::IsMember(FormatChoices(CodecUse::Read), CLI::ignore_case))
         ->capture_default_str();
     command->add_option("--out-format", options->outFormat, "Format of the dome masters")
-        ->check(formats)
+        ->transform(CLI::IsMember(FormatChoices(CodecUse::Write), CLI::ignore_case))
         ->capture_default_str();
     command->add_option("--output", options->output, "Folder the dome masters are written to")->required();
     command

@@ -1,8 +1,6 @@
 // skelvane-cli pano2dome: the Pano2Dome render without the desktop. The
 // options fill the same job block the page fills, and the page's Begin checks
 // refuse with the same messages.
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -11,7 +9,7 @@
 
 #include "cli/Commands.h"
 #include "cli/ConsoleJob.h"
-#include "imageio/MappedFile.h"
+#include "imageio/ImageCodecRegistry.h"
 #include "pano2dome/Pano2DomeJob.h"
 #include "pano2dome/VideoEncoder.h"
 
@@ -47,40 +45,15 @@ const std::map<std::string, int> kKeyFrameModes = {
     {"all", CVideoEncoder::kKeyFramesAll},
 };
 
-// Why a panorama did not load, for the line under "No input image! ": a
-// farm's log must tell a wrong path from a damaged file. Nothing here may
-// block: a FIFO named like an image is explained without being opened.
-std::string WhyNotLoaded(const fs::path& path)
-{
-    std::error_code error;
-    const fs::file_status status = fs::status(path, error);
-    if (status.type() == fs::file_type::not_found) {
-        return path.string() + ": there is no such file.";
-    }
-    if (error) {
-        return path.string() + ": " + error.message() + ".";
-    }
-    if (fs::is_directory(status)) {
-        return path.string() + " is a folder.";
-    }
-    if (!fs::is_regular_file(status)) {
-        return path.string() + " is not a regular file (a pipe or a device).";
-    }
-    std::string reason;
-    const int file = OpenRegularFile(path, reason);
-    if (file < 0) {
-        return path.string() + " cannot be opened: " + reason + ".";
-    }
-    close(file);
-    return path.string() + " is not a BMP, JPEG, PNG or TGA image that can be read (a damaged or cut-short file?).";
-}
-
 int RunPano2Dome(const Pano2DomeOptions& options)
 {
     CPano2DomeJob job;
     job.mode = kModes.at(options.mode);
     auto panorama = std::make_shared<CImageBuffer>();
-    const bool loaded = panorama->Load(options.input);
+    // Why a panorama did not load, for the line under "No input image! ": a
+    // farm's log must tell a wrong path from a damaged file.
+    std::string whyNotLoaded;
+    const bool loaded = panorama->Load(options.input, &whyNotLoaded);
     if (loaded) {
         job.panorama = std::move(panorama);
     }
@@ -106,7 +79,10 @@ int RunPano2Dome(const Pano2DomeOptions& options)
     if (const std::optional<std::string> message = CheckPano2DomeJob(job)) {
         std::fprintf(stderr, "%s\n", message->c_str());
         if (!loaded) {
-            std::fprintf(stderr, "%s\n", WhyNotLoaded(options.input).c_str());
+            std::fprintf(stderr, "%s: %s.\n", options.input.c_str(), whyNotLoaded.c_str());
+        } else if (*message == pano2dome_text::kImageFormat) {
+            std::fprintf(stderr, "%s: %s.\n", options.output.c_str(),
+                         UnsupportedFormatReason(options.output, CodecUse::Write).c_str());
         }
         return kExitBadArguments;
     }
@@ -137,7 +113,7 @@ Command AddPano2DomeCommand(CLI::App& app)
     CLI::App* command =
         app.add_subcommand("pano2dome", "Render an equirectangular panorama into a dome master, frames or a video");
 
-    command->add_option("--input", options->input, "Panorama file (BMP, JPEG, PNG or TGA)")->required();
+    command->add_option("--input", options->input, "Panorama file (" + FormatNames(CodecUse::Read) + ")")->required();
     command
         ->add_option("--output", options->output,
                      "Image file (image), folder of numbered frames (frames) or .avi/.mov file (video)")
@@ -165,7 +141,7 @@ Command AddPano2DomeCommand(CLI::App& app)
     command->add_option("--duration", options->duration, "Length of the sweep in seconds")->capture_default_str();
     command->add_option("--rate", options->rate, "Frames per second")->capture_default_str();
     command->add_option("--format", options->format, "Format of the frame files")
-        ->check(CLI::IsMember({"jpg", "bmp", "png", "tga"}))
+        ->transform(CLI::IsMember(FormatChoices(CodecUse::Write, options->format), CLI::ignore_case))
         ->capture_default_str();
     command->add_option("--quality", options->quality, "Video quality, 1 (best) to 42")
         ->check(CLI::Range(CVideoEncoder::kBestQuality, CVideoEncoder::kLeastQuality))

@@ -1,7 +1,6 @@
 // skelvane-cli sample: writes the calibration cube-map sequence and its
 // panorama, so the main job and the tests have real input without downloads.
 #include <atomic>
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -14,6 +13,7 @@
 #include "cli/ConsoleJob.h"
 #include "cli/SampleScene.h"
 #include "cube2dome/Cube2DomeSettings.h"
+#include "imageio/ImageCodecRegistry.h"
 
 namespace skelvane::cli {
 namespace {
@@ -31,10 +31,7 @@ constexpr const char* kFilePrefixes[kCubeFaceCount] = {"L", "F", "R", "B", "T", 
 
 int RunSample(const SampleOptions& options)
 {
-    std::string format = options.format;
-    for (char& c : format) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
+    const std::string& format = options.format;
     const fs::path root(options.output);
     for (int k = 0; k < kCubeFaceCount; ++k) {
         std::error_code error;
@@ -57,10 +54,11 @@ int RunSample(const SampleOptions& options)
         char name[32];
         std::snprintf(name, sizeof name, "%s%05d.", kFilePrefixes[k], frame);
         const fs::path path = root / std::string(kFaceWords[k]) / (name + format);
-        const bool saved = face.Save(path);
+        std::string reason;
+        const bool saved = face.Save(path, &reason);
         std::lock_guard lock(mutex);
         if (!saved && failure.empty()) {
-            failure = "Cannot write " + path.string();
+            failure = "Cannot write " + path.string() + ": " + reason;
         }
         if (frame == 1) {
             firstFrame[k] = std::move(face);
@@ -73,8 +71,8 @@ int RunSample(const SampleOptions& options)
 
     CImageBuffer panorama = DrawSamplePanorama(firstFrame, 4 * options.size, 2 * options.size);
     const fs::path panoramaPath = root / ("panorama." + format);
-    if (!panorama.Save(panoramaPath)) {
-        std::fprintf(stderr, "Cannot write %s\n", panoramaPath.c_str());
+    if (std::string reason; !panorama.Save(panoramaPath, &reason)) {
+        std::fprintf(stderr, "Cannot write %s: %s\n", panoramaPath.c_str(), reason.c_str());
         return kExitFailed;
     }
     std::printf("Wrote %d frames of six %dx%d faces to %s/{left,front,right,back,top,bottom} and %s\n",
@@ -98,7 +96,7 @@ Command AddSampleCommand(CLI::App& app)
         ->check(CLI::Range(8, kMaxImageSide / 4))
         ->capture_default_str();
     command->add_option("--format", options->format, "Image format")
-        ->check(CLI::IsMember({"bmp", "jpg", "png", "tga"}, CLI::ignore_case))
+        ->transform(CLI::IsMember(FormatChoices(CodecUse::Write), CLI::ignore_case))
         ->capture_default_str();
     return {command, [options] { return RunSample(*options); }};
 }

@@ -91,14 +91,16 @@ std::string Cube2DomeRun::CheckParameters() const
 std::string Cube2DomeRun::LoadFaces(int position, CubeFaces& faces)
 {
     std::array<bool, kCubeFaceCount> loaded{};
+    std::array<std::string, kCubeFaceCount> reasons;
     // Once the map is there, only the part of each face it reads is decoded.
     tbb::parallel_for(0, m_job.faceCount, [&](int k) {
         m_context.Checkpoint();
-        loaded[k] = faces[k].LoadRegion(FacePath(k, position), m_gatherReady ? m_gather.UsedRect(k) : kWholeImage);
+        loaded[k] = faces[k].LoadRegion(FacePath(k, position), m_gatherReady ? m_gather.UsedRect(k) : kWholeImage,
+                                        &reasons[k]);
     });
     for (int k = 0; k < m_job.faceCount; ++k) {
         if (!loaded[k]) {
-            return "Cannot read the face file " + FacePath(k, position).string() + ".";
+            return "Cannot read the face file " + FacePath(k, position).string() + ": " + reasons[k] + ".";
         }
     }
     return {};

@@ -4,15 +4,9 @@
 #include <cmath>
 #include <filesystem>
 
+#include "imageio/ImageCodecRegistry.h"
+
 namespace skelvane {
-namespace {
-
-bool IsCubeImageFormat(const std::string& format)
-{
-    return std::find(kCubeImageFormats.begin(), kCubeImageFormats.end(), format) != kCubeImageFormats.end();
-}
-
-}  // namespace
 
 void Cube2DomeSettings::FillFromUpperDir()
 {
@@ -136,7 +130,7 @@ std::optional<std::string> Cube2DomeSettings::ValidateSettings()
         SerialDigitsNeeded(last - 1) > serialDigits) {
         return kParameterWrong;
     }
-    if (!IsCubeImageFormat(inputFormat) || !IsCubeImageFormat(outputFormat)) {
+    if (!IsImageFormat(inputFormat, CodecUse::Read) || !IsImageFormat(outputFormat, CodecUse::Write)) {
         return kParameterWrong;
     }
     fromFrame = first;

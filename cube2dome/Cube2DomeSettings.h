@@ -18,9 +18,6 @@ namespace skelvane {
 // Sub-folder names of an upper folder, in CubeFace order.
 inline constexpr std::array<std::string_view, kCubeFaceCount> kFaceWords = {"left", "front", "right",
                                                                            "back", "top",   "bottom"};
-// Input and output formats, in the order of the choice lists.
-inline constexpr std::array<std::string_view, 4> kCubeImageFormats = {"bmp", "jpg", "png", "tga"};
-
 inline constexpr int kMinSerialDigits = 3;
 inline constexpr int kMaxSerialDigits = 12;
 inline constexpr std::size_t kMaxFolderChars = 1024;
@@ -44,6 +41,8 @@ inline constexpr const char* kSingleTooBig = "The single frame's number is too b
 
 struct Cube2DomeSettings {
     int faceCount = 5;
+    // Extensions of the face files and of the dome images: formats of the
+    // codec registry that can be read, and written.
     std::string inputFormat = "bmp";
     std::string outputFormat = "bmp";
     std::string upperDir;

@@ -22,7 +22,7 @@
 #include <limits>
 
 #include "engine/jobs/ParallelRows.h"
-#include "imageio/CodecFile.h"
+#include "imageio/DecoderSupport.h"
 
 namespace skelvane {
 namespace {
@@ -32,7 +32,7 @@ constexpr std::size_t kInfoHeaderSize = 40;
 // The writer leaves two zero bytes between the headers and the pixels.
 constexpr std::uint32_t kWrittenPixelOffset = kFileHeaderSize + kInfoHeaderSize + 2;
 
-constexpr std::int64_t kMaxRunLengthPixelsPerByte = 255;
+constexpr std::uint64_t kMaxRunLengthPixelsPerByte = 255;
 
 constexpr std::uint32_t kCompressionRgb = 0;
 constexpr std::uint32_t kCompressionRle8 = 1;
@@ -72,7 +72,7 @@ void Write32(std::uint8_t* out, std::uint32_t value)
     }
 }
 
-bool Fail(std::string* error, const char* reason)
+bool Fail(std::string* error, std::string_view reason)
 {
     if (error) {
         *error = reason;
@@ -214,11 +214,8 @@ bool ParseLayout(std::span<const std::uint8_t> file, BmpLayout& layout, std::str
     }
     layout.topDown = height < 0;
     height = height < 0 ? -height : height;
-    if (width <= 0 || height <= 0) {
-        return Fail(error, "width or height zero or negative");
-    }
-    if (width > kMaxImageSide || height > kMaxImageSide) {
-        return Fail(error, "image sides over the limit");
+    if (std::string reason; !CheckDeclaredSize(width, height, reason)) {
+        return Fail(error, reason);
     }
     layout.width = static_cast<std::int32_t>(width);
     layout.height = static_cast<std::int32_t>(height);
@@ -292,21 +289,21 @@ bool ParseLayout(std::span<const std::uint8_t> file, BmpLayout& layout, std::str
         layout.paletteCount = static_cast<int>(std::min({declared, maxEntries, room}));
     }
 
+    std::uint64_t needed = 0;
     if (layout.kind == PixelKind::RunLength) {
         // Two bytes code at most 255 pixels; allowing twice that for moves
         // over undefined pixels, a few bytes cannot claim a huge image.
-        const std::int64_t pixelCount = std::int64_t{layout.width} * layout.height;
-        if (pixelCount > kMaxRunLengthPixelsPerByte * static_cast<std::int64_t>(file.size() - layout.pixelOffset)) {
-            return Fail(error, "run-length data too short for the image size");
-        }
+        const std::uint64_t pixelCount = std::uint64_t(layout.width) * std::uint64_t(layout.height);
+        needed = (pixelCount + kMaxRunLengthPixelsPerByte - 1) / kMaxRunLengthPixelsPerByte;
     } else {
         // Every row but the last is padded; the last needs only its pixels.
         layout.rowBytes = PaddedRowBytes(layout.width, bits);
         const std::int64_t lastRowBytes = (std::int64_t{layout.width} * bits + 7) / 8;
-        const std::int64_t needed = layout.rowBytes * (layout.height - 1) + lastRowBytes;
-        if (needed > static_cast<std::int64_t>(file.size() - layout.pixelOffset)) {
-            return Fail(error, "file shorter than its pixel data");
-        }
+        needed = static_cast<std::uint64_t>(layout.rowBytes * (layout.height - 1) + lastRowBytes);
+    }
+    if (std::string reason;
+        !CheckDataCovers(layout.width, layout.height, needed, file.size() - layout.pixelOffset, reason)) {
+        return Fail(error, reason);
     }
     return true;
 }
@@ -593,17 +590,30 @@ bool EncodeBmp(CImageBuffer& image, std::vector<std::uint8_t>& out)
     return image.ConvertTo32();
 }
 
-bool CImageBuffer::LoadBmp(const std::filesystem::path& path)
+namespace {
+
+bool DecodeBmpFile(std::span<const std::uint8_t> file, CImageBuffer& image, const PixelRect&, std::string& reason)
 {
-    return LoadImageFile(*this, path, ReleaseBeforeOpen::Yes,
-                         [](std::span<const std::uint8_t> file, CImageBuffer& image) { return DecodeBmp(file, image); });
+    return DecodeBmp(file, image, &reason);
 }
 
-bool CImageBuffer::SaveBmp(const std::filesystem::path& path)
+bool EncodeBmpFile(CImageBuffer& image, std::vector<std::uint8_t>& out, std::string&)
 {
-    return SaveImageFile(*this, path, [](CImageBuffer& image, std::vector<std::uint8_t>& out) {
-        return EncodeBmp(image, out);
-    });
+    return EncodeBmp(image, out);
 }
+
+constexpr std::string_view kBmpExtensions[] = {"bmp"};
+
+}  // namespace
+
+const ImageCodec kBmpCodec{
+    .name = "BMP",
+    .extensions = kBmpExtensions,
+    .reads = {kDepth8, true},
+    .writes = {kDepth8, false},
+    .decode = DecodeBmpFile,
+    .encode = EncodeBmpFile,
+    .emptiesImageBeforeReading = true,
+};
 
 }  // namespace skelvane

@@ -17,8 +17,12 @@
 #include <vector>
 
 #include "engine/image/ImageBuffer.h"
+#include "imageio/ImageCodec.h"
 
 namespace skelvane {
+
+// The registry's entry for BMP files.
+extern const ImageCodec kBmpCodec;
 
 // Decodes a whole BMP file into a 32-bit image. On failure the image is empty
 // and, when `error` is given, it receives a short reason.

@@ -1,63 +1,72 @@
-// Load and Save of CImageBuffer: hand the file to the codec of its extension.
+// Load and Save of CImageBuffer: the registry picks the codec by the file
+// name's extension; the codec works on the whole file in memory.
 #include "engine/image/ImageBuffer.h"
-#include "imageio/CodecFile.h"
-#include "imageio/ImageFormat.h"
-#include "imageio/BmpCodec.h"
-#include "imageio/JpegCodec.h"
-#include "imageio/PngCodec.h"
-#include "imageio/TgaCodec.h"
+#include "imageio/ImageCodecRegistry.h"
+#include "imageio/MappedFile.h"
 
 namespace skelvane {
+namespace {
 
-bool CImageBuffer::Load(const std::filesystem::path& path)
+bool Fail(std::string* reason, std::string why)
 {
-    switch (GetImageFormat(path)) {
-    case ImageFormat::Bmp:
-        return LoadBmp(path);
-    case ImageFormat::Jpeg:
-        return LoadJpeg(path);
-    case ImageFormat::Tga:
-        return LoadTga(path);
-    case ImageFormat::Png:
-        return LoadPng(path);
-    default:
-        return false;
+    if (reason) {
+        *reason = std::move(why);
     }
+    return false;
 }
 
-bool CImageBuffer::LoadRegion(const std::filesystem::path& path, const PixelRect& needed)
+}  // namespace
+
+bool CImageBuffer::Load(const std::filesystem::path& path, std::string* reason)
 {
-    if (GetImageFormat(path) != ImageFormat::Jpeg) {
-        return Load(path);
-    }
-    return LoadImageFile(*this, path, ReleaseBeforeOpen::No,
-                         [&needed](std::span<const std::uint8_t> data, CImageBuffer& image) {
-                             return DecodeJpegRegion(data, image, needed);
-                         });
+    return LoadRegion(path, kWholeImage, reason);
 }
 
-bool EncodeForSave(CImageBuffer& image, ImageFormat format, std::vector<std::uint8_t>& out)
+bool CImageBuffer::LoadRegion(const std::filesystem::path& path, const PixelRect& needed, std::string* reason)
 {
-    switch (format) {
-    case ImageFormat::Bmp:
-        return EncodeBmp(image, out);
-    case ImageFormat::Jpeg:
-        return EncodeJpeg(image, 100, out);
-    case ImageFormat::Tga:
-        return EncodeTga(image, true, out);
-    case ImageFormat::Png:
-        return EncodePng(image, false, out);
-    default:
-        return false;
+    const ImageCodec* codec = ImageCodecForPath(path);
+    if (!codec || !codec->CanRead()) {
+        return Fail(reason, UnsupportedFormatReason(path, CodecUse::Read));
     }
+    if (codec->emptiesImageBeforeReading) {
+        Release();
+    }
+    MappedInput input;
+    if (!input.Open(path)) {
+        return Fail(reason, input.Error());
+    }
+    Release();
+    std::string why;
+    bool loaded = false;
+    try {
+        loaded = codec->decode(input.Data(), *this, needed, why);
+    } catch (...) {
+        Release();
+        throw;
+    }
+    if (loaded) {
+        return true;
+    }
+    Release();
+    return Fail(reason, why.empty() ? "not a " + std::string(codec->name) + " file that can be read" : why);
 }
 
-bool CImageBuffer::Save(const std::filesystem::path& path)
+bool CImageBuffer::Save(const std::filesystem::path& path, std::string* reason)
 {
-    const ImageFormat format = GetImageFormat(path);
-    return SaveImageFile(*this, path, [format](CImageBuffer& image, std::vector<std::uint8_t>& out) {
-        return EncodeForSave(image, format, out);
-    });
+    const ImageCodec* codec = ImageCodecForPath(path);
+    if (!codec || !codec->CanWrite()) {
+        return Fail(reason, UnsupportedFormatReason(path, CodecUse::Write));
+    }
+    MappedOutput output(path);
+    std::string why;
+    if (IsEmpty() || !codec->encode(*this, output.Bytes(), why)) {
+        return Fail(reason,
+                    why.empty() ? "the image cannot be encoded as a " + path.extension().string() + " file" : why);
+    }
+    if (!output.Commit()) {
+        return Fail(reason, output.Error());
+    }
+    return true;
 }
 
 }  // namespace skelvane

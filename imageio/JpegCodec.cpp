@@ -4,11 +4,11 @@
 //    4096-byte chunks; when the data runs out after the first chunk it warns
 //    and supplies an end-of-image marker, so a truncated file still decodes.
 //    An empty source is an error.
-// 2. Errors leave the library through an error exit that prints the library's
-//    message and jumps back. Every library call that can fail runs inside one
-//    small function that sets the jump point and owns nothing with a
-//    destructor; C++ objects that own resources (the image, the output bytes,
-//    the guards that destroy the library objects) live in the callers.
+// 2. Errors leave the library through an error exit that keeps the library's
+//    message as the reason and jumps back. Every library call that can fail
+//    runs inside one small function that sets the jump point and owns nothing
+//    with a destructor; C++ objects that own resources (the image, the output
+//    bytes, the guards that destroy the library objects) live in the callers.
 // 3. Rows travel in the buffer's own 32-bit blue-green-red-alpha layout: the
 //    library converts straight to and from it (JCS_EXT_BGRA on reading,
 //    JCS_EXT_BGRX on writing), which gives the same pixels and the same file
@@ -17,7 +17,14 @@
 //    half of most faces and none of some) gets only that part decoded: rows
 //    above it skipped, rows below it never reached, columns outside it
 //    cropped away. The buffer keeps the full size, so positions stay valid.
-// 5. The compressed stream goes to a destination that copies each full
+// 5. Before anything is allocated the header must hold up: sides within the
+//    limit, and after the first scan header enough data for one bit per 8 x 8
+//    block of every component (the least any JPEG codes a block in). The
+//    library's own memory is bounded (a progressive file keeps all its
+//    coefficients), and so is the number of scans, each of which is a pass
+//    over the picture. The picture is allocated only once the library has
+//    started, so its working memory is refused before ours is taken.
+// 6. The compressed stream goes to a destination that copies each full
 //    4096-byte block to a growing byte vector, so a legal save never fails for
 //    lack of room.
 #include "imageio/JpegCodec.h"
@@ -27,11 +34,12 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include <jpeglib.h>
 #include <jerror.h>
 
-#include "imageio/CodecFile.h"
+#include "imageio/DecoderSupport.h"
 
 #if !defined(JCS_EXTENSIONS)
 #error "libjpeg-turbo with JCS_EXT_* colour spaces is required"
@@ -47,18 +55,52 @@ constexpr int kRowBatch = 16;
 struct JpegErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+    bool tooManyScans;
 };
 
 [[noreturn]] void JpegErrorExit(j_common_ptr cinfo)
 {
-    (*cinfo->err->output_message)(cinfo);
-    std::longjmp(reinterpret_cast<JpegErrorManager*>(cinfo->err)->jump, 1);
+    auto* manager = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, manager->message);
+    std::longjmp(manager->jump, 1);
 }
 
 void InitErrorManager(JpegErrorManager& manager)
 {
     jpeg_std_error(&manager.pub);
     manager.pub.error_exit = JpegErrorExit;
+    manager.message[0] = '\0';
+    manager.tooManyScans = false;
+}
+
+// Why the library gave up. Memory that ran out is no fault of the file: it is
+// raised again as std::bad_alloc once the library's frames are left.
+std::string ErrorReason(const JpegErrorManager& manager)
+{
+    if (manager.pub.msg_code == JERR_OUT_OF_MEMORY) {
+        throw std::bad_alloc();
+    }
+    if (manager.tooManyScans) {
+        return "more than " + std::to_string(kMaxJpegScans) + " scans";
+    }
+    if (manager.pub.msg_code == JERR_NO_BACKING_STORE) {
+        // The working memory bound: the library would have to spill to disk.
+        return "decoding it would take more than " + std::to_string(kJpegWorkingMemory >> 20) +
+               " MiB of working memory";
+    }
+    return LibraryReason(manager.message);
+}
+
+// Called by the library as it reads the file; ends a decode whose scans
+// never stop coming.
+void CountScans(j_common_ptr cinfo)
+{
+    auto* decompress = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (decompress->input_scan_number > kMaxJpegScans) {
+        reinterpret_cast<JpegErrorManager*>(cinfo->err)->tooManyScans = true;
+        ERREXIT(cinfo, JERR_NOT_COMPILED);
+    }
 }
 
 // ---- memory source ----
@@ -69,6 +111,7 @@ struct JpegMemorySource {
     std::size_t size;
     std::size_t position;
     bool startOfFile;
+    bool ranOut;  // the data ended and an end-of-image marker stood in
     JOCTET endOfImage[2];
 };
 
@@ -88,6 +131,7 @@ boolean FillInputBuffer(j_decompress_ptr cinfo)
         // Data ended early: warn and pretend the image ends here, as often as
         // the library asks.
         WARNMS(cinfo, JWRN_JPEG_EOF);
+        source->ranOut = true;
         source->endOfImage[0] = 0xFF;
         source->endOfImage[1] = JPEG_EOI;
         source->pub.next_input_byte = source->endOfImage;
@@ -133,6 +177,7 @@ void SetJpegMemorySource(j_decompress_ptr cinfo, JpegMemorySource& source, const
     source.size = size;
     source.position = 0;
     source.startOfFile = true;
+    source.ranOut = false;
     cinfo->src = &source.pub;
 }
 
@@ -216,16 +261,56 @@ struct CompressGuard {
 };
 
 bool ReadJpegHeader(jpeg_decompress_struct& cinfo, JpegErrorManager& errors, JpegMemorySource& source,
-                    std::span<const std::uint8_t> data)
+                    jpeg_progress_mgr& progress, std::span<const std::uint8_t> data)
 {
     if (setjmp(errors.jump)) {
         return false;
     }
     jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = kJpegWorkingMemory;
+    progress.progress_monitor = CountScans;
+    cinfo.progress = &progress;
     SetJpegMemorySource(&cinfo, source, data.data(), data.size());
     jpeg_read_header(&cinfo, TRUE);
     cinfo.out_color_space = JCS_EXT_BGRA;
     jpeg_calc_output_dimensions(&cinfo);
+    return true;
+}
+
+// Bytes of the file the library has not taken yet: after the header, the
+// entropy-coded data of the first scan and whatever follows it.
+std::size_t UnreadBytes(const JpegMemorySource& source)
+{
+    const JOCTET* next = source.pub.next_input_byte;
+    if (next < source.data || next > source.data + source.size) {
+        return 0;  // the end-of-image marker supplied after the data ran out
+    }
+    return source.size - static_cast<std::size_t>(next - source.data);
+}
+
+// False, with the reason, for a header the data cannot back: each 8 x 8
+// block of each component takes at least one bit (a Huffman code for its DC
+// difference, in a sequential and in a progressive file alike).
+bool CheckJpegSize(const jpeg_decompress_struct& cinfo, const JpegMemorySource& source, std::string& reason)
+{
+    if (!CheckDeclaredSize(cinfo.output_width, cinfo.output_height, reason)) {
+        return false;
+    }
+    std::uint64_t blocks = 0;
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        blocks += std::uint64_t{cinfo.comp_info[c].width_in_blocks} * cinfo.comp_info[c].height_in_blocks;
+    }
+    return CheckDataCovers(cinfo.output_width, cinfo.output_height, (blocks + 7) / 8, UnreadBytes(source), reason);
+}
+
+// For a file of several scans this reads them all, into the library's
+// coefficient memory.
+bool StartJpegDecompress(jpeg_decompress_struct& cinfo, JpegErrorManager& errors)
+{
+    if (setjmp(errors.jump)) {
+        return false;
+    }
+    jpeg_start_decompress(&cinfo);
     return true;
 }
 
@@ -252,11 +337,6 @@ bool ReadJpegScanlines(jpeg_decompress_struct& cinfo, JpegErrorManager& errors, 
                        const PixelRect& region)
 {
     if (setjmp(errors.jump)) {
-        return false;
-    }
-    jpeg_start_decompress(&cinfo);
-    if (cinfo.output_components != 4 || static_cast<std::int32_t>(cinfo.output_width) != image.GetWidth() ||
-        static_cast<std::int32_t>(cinfo.output_height) != image.GetHeight()) {
         return false;
     }
     if (region.IsEmpty()) {
@@ -327,30 +407,54 @@ bool WriteJpegScanlines(jpeg_compress_struct& cinfo, JpegErrorManager& errors, J
 
 }  // namespace
 
-bool DecodeJpeg(std::span<const std::uint8_t> data, CImageBuffer& image)
+bool DecodeJpeg(std::span<const std::uint8_t> data, CImageBuffer& image, std::string* error)
 {
-    return DecodeJpegRegion(data, image, kWholeImage);
+    return DecodeJpegRegion(data, image, kWholeImage, error);
 }
 
-bool DecodeJpegRegion(std::span<const std::uint8_t> data, CImageBuffer& image, const PixelRect& needed)
+bool DecodeJpegRegion(std::span<const std::uint8_t> data, CImageBuffer& image, const PixelRect& needed,
+                      std::string* error)
 {
     image.Release();
+    std::string reason;
+    auto fail = [&] {
+        image.Release();
+        if (error) {
+            *error = std::move(reason);
+        }
+        return false;
+    };
     JpegErrorManager errors;
     InitErrorManager(errors);
     jpeg_decompress_struct cinfo{};
     cinfo.err = &errors.pub;
     JpegMemorySource source{};
+    jpeg_progress_mgr progress{};
     DecompressGuard guard{cinfo};
-    if (!ReadJpegHeader(cinfo, errors, source, data)) {
-        return false;
+    if (!ReadJpegHeader(cinfo, errors, source, progress, data)) {
+        reason = ErrorReason(errors);
+        if (source.ranOut) {
+            reason = "cut short before its image data";
+        }
+        return fail();
+    }
+    if (!CheckJpegSize(cinfo, source, reason)) {
+        return fail();
+    }
+    if (!StartJpegDecompress(cinfo, errors)) {
+        reason = ErrorReason(errors);
+        return fail();
+    }
+    if (cinfo.output_components != 4) {
+        reason = "the library delivers " + std::to_string(cinfo.output_components) + " bytes a pixel, not 4";
+        return fail();
     }
     // Every pixel that is read is decoded, and 32-bit rows have no padding:
     // the block needs no zeroing.
-    if (cinfo.output_width > static_cast<JDIMENSION>(kMaxImageSide) ||
-        cinfo.output_height > static_cast<JDIMENSION>(kMaxImageSide) ||
-        !image.AllocateForReader(static_cast<std::int32_t>(cinfo.output_width),
+    if (!image.AllocateForReader(static_cast<std::int32_t>(cinfo.output_width),
                                  static_cast<std::int32_t>(cinfo.output_height), 32, BlockContents::Unspecified)) {
-        return false;
+        reason = "the image cannot be allocated";
+        return fail();
     }
     const PixelRect region = RegionToDecode(needed, image.GetWidth(), image.GetHeight());
     bool read = false;
@@ -363,12 +467,13 @@ bool DecodeJpegRegion(std::span<const std::uint8_t> data, CImageBuffer& image, c
     }
     if (!read) {
         image.Release();
-        return false;
+        reason = ErrorReason(errors);
+        return fail();
     }
     return image.ConvertTo32();
 }
 
-bool EncodeJpeg(CImageBuffer& image, int quality, std::vector<std::uint8_t>& out)
+bool EncodeJpeg(CImageBuffer& image, int quality, std::vector<std::uint8_t>& out, std::string* error)
 {
     if (image.IsEmpty() || image.GetBitCount() != 32) {
         return false;
@@ -391,22 +496,41 @@ bool EncodeJpeg(CImageBuffer& image, int quality, std::vector<std::uint8_t>& out
         if (destination.outOfMemory) {
             throw std::bad_alloc();
         }
+        const std::string reason = ErrorReason(errors);
+        if (error) {
+            *error = reason;
+        }
         return false;
     }
     return image.ConvertTo32();
 }
 
-bool CImageBuffer::LoadJpeg(const std::filesystem::path& path)
+namespace {
+
+bool DecodeJpegFile(std::span<const std::uint8_t> file, CImageBuffer& image, const PixelRect& needed,
+                    std::string& reason)
 {
-    return LoadImageFile(*this, path, ReleaseBeforeOpen::No,
-                         [](std::span<const std::uint8_t> data, CImageBuffer& image) { return DecodeJpeg(data, image); });
+    return DecodeJpegRegion(file, image, needed, &reason);
 }
 
-bool CImageBuffer::SaveJpeg(const std::filesystem::path& path, int quality)
+// Saves are at the best quality.
+bool EncodeJpegFile(CImageBuffer& image, std::vector<std::uint8_t>& out, std::string& reason)
 {
-    return SaveImageFile(*this, path, [quality](CImageBuffer& image, std::vector<std::uint8_t>& out) {
-        return EncodeJpeg(image, quality, out);
-    });
+    return EncodeJpeg(image, 100, out, &reason);
 }
+
+constexpr std::string_view kJpegExtensions[] = {"jpg", "jpeg"};
+
+}  // namespace
+
+const ImageCodec kJpegCodec{
+    .name = "JPEG",
+    .extensions = kJpegExtensions,
+    .reads = {kDepth8, false},
+    .writes = {kDepth8, false},
+    .decode = DecodeJpegFile,
+    .encode = EncodeJpegFile,
+    .lossless = false,
+};
 
 }  // namespace skelvane

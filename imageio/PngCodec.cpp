@@ -3,10 +3,13 @@
 // 1. The library reads through a cursor over the file in memory; a read past
 //    the end is a library error. It writes through a callback that appends to
 //    a growing byte vector.
-// 2. libpng reports errors by jumping to the point set with setjmp. Every
-//    sequence of library calls runs in one small function that sets that
-//    point and owns nothing with a destructor; the structures are destroyed by
-//    a guard in the caller, so every error path frees them.
+// 2. libpng reports errors by jumping to the point set with setjmp, after an
+//    error hook has kept its message as the reason (and an allocation hook
+//    has noted memory that ran out, which is raised again as std::bad_alloc
+//    instead of passing for a damaged file). Every sequence of library calls
+//    runs in one small function that sets that point and owns nothing with a
+//    destructor; the structures are destroyed by a guard in the caller, so
+//    every error path frees them.
 // 3. Reading asks the library for rows the buffer can hold as they are:
 //    palette images without transparency arrive as one 8-bit index per pixel
 //    (low depths unpacked) and keep their palette; everything else arrives as
@@ -21,24 +24,68 @@
 //    the pieces are deflated on all cores (ParallelZlib); the library then
 //    writes only the chunks around the data, and the IDAT chunks carry the
 //    finished stream.
-// 5. Before allocating, the size the header promises is checked against what
-//    the file could hold: deflate cannot compress by more than 1032:1.
+// 5. Before allocating, the size the header promises is checked against the
+//    limit and against what the IDAT chunks could hold: deflate cannot
+//    compress by more than 1032:1.
 #include "imageio/PngCodec.h"
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <span>
+#include <string>
 
 #include <png.h>
 #include <zlib.h>
 
-#include "imageio/CodecFile.h"
+#include "imageio/DecoderSupport.h"
 #include "imageio/ParallelZlib.h"
 
 namespace skelvane {
 namespace {
+
+// ---- errors and memory ----
+
+// What libpng's hooks saw, for the reason of a failure.
+struct PngErrorState {
+    char message[256];
+    bool outOfMemory;
+};
+
+[[noreturn]] void PngError(png_structp png, png_const_charp message)
+{
+    auto* state = static_cast<PngErrorState*>(png_get_error_ptr(png));
+    std::snprintf(state->message, sizeof state->message, "%s", message);
+    png_longjmp(png, 1);
+}
+
+png_voidp PngAllocate(png_structp png, png_alloc_size_t size)
+{
+    void* block = std::malloc(size);
+    if (!block) {
+        static_cast<PngErrorState*>(png_get_mem_ptr(png))->outOfMemory = true;
+    }
+    return block;
+}
+
+void PngFree(png_structp, png_voidp block)
+{
+    std::free(block);
+}
+
+// Warnings keep the library's own handler (the standard error stream).
+png_structp CreateReadStruct(PngErrorState& state)
+{
+    return png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &state, PngError, nullptr, &state, PngAllocate, PngFree);
+}
+
+png_structp CreateWriteStruct(PngErrorState& state)
+{
+    return png_create_write_struct_2(PNG_LIBPNG_VER_STRING, &state, PngError, nullptr, &state, PngAllocate, PngFree);
+}
 
 // ---- memory input and output ----
 
@@ -46,12 +93,14 @@ struct PngMemoryReader {
     const std::uint8_t* data;
     std::size_t size;
     std::size_t position;
+    bool endedEarly;
 };
 
 void PngReadFromMemory(png_structp png, png_bytep destination, std::size_t length)
 {
     auto* reader = static_cast<PngMemoryReader*>(png_get_io_ptr(png));
     if (length > reader->size - reader->position) {
+        reader->endedEarly = true;
         png_error(png, "PNG data ends early");
     }
     std::memcpy(destination, reader->data + reader->position, length);
@@ -130,7 +179,15 @@ bool ReadPngHeader(png_structp png, png_infop info, PngMemoryReader& reader, Png
     return true;
 }
 
-bool ReadPngRows(png_structp png, png_infop info, const PngHeader& header, png_bytepp rows)
+// How far the rows got, for the reason of a file that ends early.
+struct PngRowProgress {
+    int pass = 0;
+    int passes = 1;
+    png_uint_32 rowsDone = 0;  // of the current pass
+};
+
+bool ReadPngRows(png_structp png, png_infop info, const PngHeader& header, png_bytepp rows,
+                 PngRowProgress& progress)
 {
     if (setjmp(png_jmpbuf(png))) {
         return false;
@@ -162,30 +219,87 @@ bool ReadPngRows(png_structp png, png_infop info, const PngHeader& header, png_b
         }
         png_set_bgr(png);
     }
-    png_set_interlace_handling(png);
+    progress.passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     const int bytesPerPixel = DeliveredBytesPerPixel(header);
     if (png_get_bit_depth(png, info) != 8 || png_get_channels(png, info) != bytesPerPixel ||
         png_get_rowbytes(png, info) != static_cast<std::size_t>(header.width) * bytesPerPixel) {
         png_error(png, "unexpected row layout after transformations");
     }
-    png_read_image(png, rows);
+    // As png_read_image does it, counting: each pass goes over every row.
+    for (progress.pass = 0; progress.pass < progress.passes; ++progress.pass) {
+        for (progress.rowsDone = 0; progress.rowsDone < header.height; ++progress.rowsDone) {
+            png_read_row(png, rows[progress.rowsDone], nullptr);
+        }
+    }
     png_read_end(png, info);
     return true;
 }
 
-// The smallest file that could hold the image: deflate needs at least one
-// byte for every 1032 it produces.
-bool FileCanHold(const PngHeader& header, std::size_t fileSize)
+// Bytes of compressed image data: the run of IDAT chunks from the one the
+// library stopped at after the header, as far as the file holds them.
+std::uint64_t IdatBytes(const PngMemoryReader& reader)
 {
+    std::size_t at = reader.position - std::min<std::size_t>(reader.position, 8);
+    if (reader.size - at < 8 || std::memcmp(reader.data + at + 4, "IDAT", 4) != 0) {
+        return reader.size - reader.position;  // not where expected: count the rest
+    }
+    std::uint64_t total = 0;
+    while (reader.size - at >= 8 && std::memcmp(reader.data + at + 4, "IDAT", 4) == 0) {
+        const std::uint8_t* p = reader.data + at;
+        const std::size_t length = std::size_t{p[0]} << 24 | std::size_t{p[1]} << 16 | std::size_t{p[2]} << 8 | p[3];
+        const std::size_t room = reader.size - at - 8;
+        if (length >= room) {
+            return total + room;
+        }
+        total += length;
+        at += 8 + length + std::min<std::size_t>(4, room - length);  // and its CRC
+    }
+    return total;
+}
+
+// False, with the reason, for a header the IDAT data cannot back: deflate
+// needs at least one byte for every 1032 it produces.
+bool CheckPngSize(const PngHeader& header, const PngMemoryReader& reader, std::string& reason)
+{
+    if (!CheckDeclaredSize(header.width, header.height, reason)) {
+        return false;
+    }
     constexpr std::uint64_t kMaxDeflateRatio = 1032;
-    constexpr std::uint64_t kSlack = 4096;
+    constexpr std::uint64_t kSlack = 4096;  // stream headers; small images always pass
     const std::uint64_t channels = (header.colorType & PNG_COLOR_MASK_COLOR ? 3 : 1) +
                                    (header.colorType & PNG_COLOR_MASK_ALPHA ? 1 : 0);
     const std::uint64_t bits = header.colorType == PNG_COLOR_TYPE_PALETTE ? header.bitDepth
                                                                           : channels * header.bitDepth;
     const std::uint64_t rowBytes = (std::uint64_t{header.width} * bits + 7) / 8 + 1;
-    return rowBytes * header.height <= std::uint64_t{fileSize} * kMaxDeflateRatio + kSlack;
+    const std::uint64_t filtered = rowBytes * header.height;
+    const std::uint64_t needed = filtered > kSlack ? (filtered - kSlack + kMaxDeflateRatio - 1) / kMaxDeflateRatio : 0;
+    return CheckDataCovers(header.width, header.height, needed, IdatBytes(reader), reason);
+}
+
+// Why reading failed. Memory that ran out is raised again.
+std::string ReadFailure(const PngErrorState& state, const PngMemoryReader& reader, const PngRowProgress* rows,
+                        png_uint_32 height)
+{
+    if (state.outOfMemory) {
+        throw std::bad_alloc();
+    }
+    if (!reader.endedEarly) {
+        return LibraryReason(state.message);
+    }
+    if (!rows) {
+        return "cut short before its image data";
+    }
+    if (rows->pass == rows->passes) {
+        return "cut short after its image data";
+    }
+    if (rows->passes > 1) {
+        return "cut short in interlace pass " + std::to_string(rows->pass + 1) + " of " + std::to_string(rows->passes);
+    }
+    if (rows->rowsDone == 0) {
+        return "cut short before its first row";
+    }
+    return "cut short after row " + std::to_string(rows->rowsDone) + " of " + std::to_string(height);
 }
 
 // ---- writing ----
@@ -319,31 +433,40 @@ bool WritePngRows(png_structp png, png_infop info, PngMemoryWriter& writer, cons
 
 }  // namespace
 
-bool DecodePng(std::span<const std::uint8_t> data, CImageBuffer& image)
+bool DecodePng(std::span<const std::uint8_t> data, CImageBuffer& image, std::string* error)
 {
     image.Release();
+    std::string reason;
+    auto fail = [&] {
+        image.Release();
+        if (error) {
+            *error = std::move(reason);
+        }
+        return false;
+    };
+    PngErrorState state{};
     ReadGuard guard;
-    guard.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!guard.png) {
-        return false;
+    guard.png = CreateReadStruct(state);
+    if (guard.png) {
+        guard.info = png_create_info_struct(guard.png);
     }
-    guard.info = png_create_info_struct(guard.png);
-    if (!guard.info) {
-        return false;
+    if (!guard.png || !guard.info) {
+        throw std::bad_alloc();
     }
-    PngMemoryReader reader{data.data(), data.size(), 0};
+    PngMemoryReader reader{data.data(), data.size(), 0, false};
     PngHeader header{};
     if (!ReadPngHeader(guard.png, guard.info, reader, header)) {
-        return false;
+        reason = ReadFailure(state, reader, nullptr, 0);
+        return fail();
     }
-    if (header.width > static_cast<png_uint_32>(kMaxImageSide) ||
-        header.height > static_cast<png_uint_32>(kMaxImageSide) || !FileCanHold(header, data.size())) {
-        return false;
+    if (!CheckPngSize(header, reader, reason)) {
+        return fail();
     }
     const int bitCount = DeliveredBytesPerPixel(header) * 8;
     if (!image.AllocateForReader(static_cast<std::int32_t>(header.width), static_cast<std::int32_t>(header.height),
                                  bitCount)) {
-        return false;
+        reason = "the image cannot be allocated";
+        return fail();
     }
     if (header.colorType == PNG_COLOR_TYPE_PALETTE) {
         auto& palette = image.Palette();
@@ -358,19 +481,21 @@ bool DecodePng(std::span<const std::uint8_t> data, CImageBuffer& image)
     for (png_uint_32 y = 0; y < header.height; ++y) {
         rows[y] = image.Row(static_cast<std::int32_t>(y));
     }
+    PngRowProgress progress;
     bool read = false;
     {
         const PageFaultsAhead faultsAhead = FaultRowsAhead(image, 0, image.GetHeight());
-        read = ReadPngRows(guard.png, guard.info, header, rows.data());
+        read = ReadPngRows(guard.png, guard.info, header, rows.data(), progress);
     }
     if (!read) {
         image.Release();
-        return false;
+        reason = ReadFailure(state, reader, &progress, header.height);
+        return fail();
     }
     return image.ConvertTo32();
 }
 
-bool EncodePng(const CImageBuffer& image, bool interlace, std::vector<std::uint8_t>& out)
+bool EncodePng(const CImageBuffer& image, bool interlace, std::vector<std::uint8_t>& out, std::string* error)
 {
     if (image.IsEmpty()) {
         return false;
@@ -411,39 +536,54 @@ bool EncodePng(const CImageBuffer& image, bool interlace, std::vector<std::uint8
     }
     const std::size_t start = out.size();
     PngMemoryWriter writer{&out, false};
+    PngErrorState state{};
     bool written;
     {
         WriteGuard guard;
-        guard.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-        if (!guard.png) {
-            return false;
+        guard.png = CreateWriteStruct(state);
+        if (guard.png) {
+            guard.info = png_create_info_struct(guard.png);
         }
-        guard.info = png_create_info_struct(guard.png);
-        if (!guard.info) {
-            return false;
+        if (!guard.png || !guard.info) {
+            throw std::bad_alloc();
         }
         written = WritePngRows(guard.png, guard.info, writer, layout, rows.data());
     }
     if (!written) {
         out.resize(start);
-        if (writer.outOfMemory) {
+        if (writer.outOfMemory || state.outOfMemory) {
             throw std::bad_alloc();
+        }
+        if (error) {
+            *error = LibraryReason(state.message);
         }
     }
     return written;
 }
 
-bool CImageBuffer::LoadPng(const std::filesystem::path& path)
+namespace {
+
+bool DecodePngFile(std::span<const std::uint8_t> file, CImageBuffer& image, const PixelRect&, std::string& reason)
 {
-    return LoadImageFile(*this, path, ReleaseBeforeOpen::No,
-                         [](std::span<const std::uint8_t> data, CImageBuffer& image) { return DecodePng(data, image); });
+    return DecodePng(file, image, &reason);
 }
 
-bool CImageBuffer::SavePng(const std::filesystem::path& path, bool interlace)
+bool EncodePngFile(CImageBuffer& image, std::vector<std::uint8_t>& out, std::string& reason)
 {
-    return SaveImageFile(*this, path, [interlace](CImageBuffer& image, std::vector<std::uint8_t>& out) {
-        return EncodePng(image, interlace, out);
-    });
+    return EncodePng(image, false, out, &reason);
 }
+
+constexpr std::string_view kPngExtensions[] = {"png"};
+
+}  // namespace
+
+const ImageCodec kPngCodec{
+    .name = "PNG",
+    .extensions = kPngExtensions,
+    .reads = {kDepth8, true},
+    .writes = {kDepth8, true},
+    .decode = DecodePngFile,
+    .encode = EncodePngFile,
+};
 
 }  // namespace skelvane

@@ -10,7 +10,6 @@
 #include <random>
 #include <system_error>
 
-#include "imageio/CodecFile.h"
 
 namespace skelvane {
 namespace fs = std::filesystem;
@@ -98,7 +97,7 @@ bool CStagedImageFile::Stage(CImageBuffer& image, const fs::path& folder, std::s
 {
     Discard();
     fs::path temporary = folder / (UniqueStem() + "." + std::string(extension));
-    if (!SaveImageReplacing(image, temporary, error)) {
+    if (!image.Save(temporary, &error)) {
         return false;
     }
     m_temporary = std::move(temporary);
@@ -157,42 +156,6 @@ void CStagedImageFile::Discard()
         fs::remove(m_temporary, ignored);
         m_temporary.clear();
     }
-}
-
-bool SaveImageExclusive(CImageBuffer& image, const fs::path& target, std::string* error)
-{
-    std::string reason;
-    CStagedImageFile staged;
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    const std::string extension = target.extension().string();
-    if (!staged.Stage(image, folder, extension.empty() ? std::string_view() : std::string_view(extension).substr(1),
-                      reason)) {
-        reason = "cannot write " + target.string() + ": " + reason;
-    } else {
-        switch (staged.Publish(target, reason)) {
-        case CStagedImageFile::PublishResult::Published:
-            return true;
-        case CStagedImageFile::PublishResult::NameTaken:
-            reason = target.string() + " exists";
-            break;
-        case CStagedImageFile::PublishResult::Failed:
-            reason = "cannot create " + target.string() + ": " + reason;
-            break;
-        }
-    }
-    if (error) {
-        *error = reason;
-    }
-    return false;
-}
-
-bool SaveImageReplacing(CImageBuffer& image, const fs::path& target, std::string& error)
-{
-    const ImageFormat format = GetImageFormat(target);
-    return SaveImageFile(
-        image, target,
-        [format](CImageBuffer& encoded, std::vector<std::uint8_t>& out) { return EncodeForSave(encoded, format, out); },
-        &error);
 }
 
 }  // namespace skelvane

@@ -50,11 +50,4 @@ private:
     std::filesystem::path m_temporary;
 };
 
-// Both steps for one image: false when the target exists or cannot be written.
-bool SaveImageExclusive(CImageBuffer& image, const std::filesystem::path& target, std::string* error = nullptr);
-
-// An ordinary Save (replacing an existing file), with the reason for a
-// failure in `error`.
-bool SaveImageReplacing(CImageBuffer& image, const std::filesystem::path& target, std::string& error);
-
 }  // namespace skelvane

@@ -23,12 +23,13 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <string>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
-#include "imageio/CodecFile.h"
+#include "imageio/DecoderSupport.h"
 
 namespace skelvane {
 namespace {
@@ -318,17 +319,31 @@ std::size_t EncodeRleRow(const std::uint8_t* row, std::int32_t width, int pixelB
 
 }  // namespace
 
-bool DecodeTga(std::span<const std::uint8_t> data, CImageBuffer& image)
+bool DecodeTga(std::span<const std::uint8_t> data, CImageBuffer& image, std::string* error)
 {
     image.Release();
-    if (data.size() < kHeaderBytes) {
+    std::string reason;
+    auto fail = [&](std::string why) {
+        image.Release();
+        if (error) {
+            *error = std::move(why);
+        }
         return false;
+    };
+    if (data.size() < kHeaderBytes) {
+        return fail("shorter than a TGA header");
     }
     const TgaHeader header = ParseHeader(data.data());
     PixelKind kind;
-    if (!PixelKindOf(header, kind) || header.colorMapType > 1 || header.width == 0 || header.height == 0 ||
-        header.width > kMaxImageSide || header.height > kMaxImageSide) {
-        return false;
+    if (header.colorMapType > 1) {
+        return fail("not a TGA file (colour map type " + std::to_string(header.colorMapType) + ")");
+    }
+    if (!PixelKindOf(header, kind)) {
+        return fail("TGA image type " + std::to_string(header.imageType) + " with " +
+                    std::to_string(header.pixelBits) + "-bit pixels is not supported");
+    }
+    if (!CheckDeclaredSize(header.width, header.height, reason)) {
+        return fail(reason);
     }
     const std::uint8_t* const end = data.data() + data.size();
     std::size_t offset = kHeaderBytes + header.idLength;
@@ -340,13 +355,17 @@ bool DecodeTga(std::span<const std::uint8_t> data, CImageBuffer& image)
         const int entryBytes = (header.mapEntryBits + 7) / 8;
         const std::size_t mapBytes = std::size_t{header.mapLength} * entryBytes;
         if (offset > data.size() || mapBytes > data.size() - offset) {
-            return false;
+            return fail("the colour map reaches past the end of the file");
         }
         if (kind == PixelKind::Indexed8) {
             const bool knownEntry = header.mapEntryBits == 15 || header.mapEntryBits == 16 ||
                                     header.mapEntryBits == 24 || header.mapEntryBits == 32;
-            if (!knownEntry || header.mapFirst + header.mapLength > 256) {
-                return false;
+            if (!knownEntry) {
+                return fail("colour map entries of " + std::to_string(header.mapEntryBits) +
+                            " bits are not supported");
+            }
+            if (header.mapFirst + header.mapLength > 256) {
+                return fail("the colour map reaches past entry 255");
             }
             for (int i = 0; i < header.mapLength; ++i) {
                 lookup[header.mapFirst + i] = MapEntry(data.data() + offset + i * entryBytes, entryBytes);
@@ -355,20 +374,19 @@ bool DecodeTga(std::span<const std::uint8_t> data, CImageBuffer& image)
         offset += mapBytes;
     }
     if (offset > data.size()) {
-        return false;
+        return fail("the image ID reaches past the end of the file");
     }
 
     // The pixels must fit in what is left of the file before anything is allocated.
     const bool runLength = header.imageType >= kRleColorMapped;
     const int pixelBytes = (header.pixelBits + 7) / 8;
     const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
-    const std::uint64_t available = data.size() - offset;
     const std::uint64_t needed = runLength ? (pixels + 127) / 128 * (1 + pixelBytes) : pixels * pixelBytes;
-    if (needed > available) {
-        return false;
+    if (!CheckDataCovers(header.width, header.height, needed, data.size() - offset, reason)) {
+        return fail(reason);
     }
     if (!image.AllocateForReader(header.width, header.height, 32)) {
-        return false;
+        return fail("the image cannot be allocated");
     }
 
     const bool topDown = (header.descriptor & kTopDownBit) != 0;
@@ -386,8 +404,7 @@ bool DecodeTga(std::span<const std::uint8_t> data, CImageBuffer& image)
             // 32-bit pixels are already in the buffer's layout.
             std::uint8_t* target = kind == PixelKind::Bgra32 ? reinterpret_cast<std::uint8_t*>(out) : expanded.data();
             if (!packets.ExpandRow(target, width)) {
-                image.Release();
-                return false;
+                return fail("cut short after row " + std::to_string(fileRow) + " of " + std::to_string(height));
             }
             in = expanded.data();
         } else {
@@ -401,8 +418,7 @@ bool DecodeTga(std::span<const std::uint8_t> data, CImageBuffer& image)
         }
     }
     if (runLength && !packets.Finished()) {
-        image.Release();
-        return false;
+        return fail("a run-length packet reaches past the last pixel");
     }
     return image.ConvertTo32();
 }
@@ -453,17 +469,30 @@ bool EncodeTga(CImageBuffer& image, bool runLength, std::vector<std::uint8_t>& o
     return image.ConvertTo32();
 }
 
-bool CImageBuffer::LoadTga(const std::filesystem::path& path)
+namespace {
+
+bool DecodeTgaFile(std::span<const std::uint8_t> file, CImageBuffer& image, const PixelRect&, std::string& reason)
 {
-    return LoadImageFile(*this, path, ReleaseBeforeOpen::No,
-                         [](std::span<const std::uint8_t> data, CImageBuffer& image) { return DecodeTga(data, image); });
+    return DecodeTga(file, image, &reason);
 }
 
-bool CImageBuffer::SaveTga(const std::filesystem::path& path, bool runLength)
+// Saves are run-length encoded.
+bool EncodeTgaFile(CImageBuffer& image, std::vector<std::uint8_t>& out, std::string&)
 {
-    return SaveImageFile(*this, path, [runLength](CImageBuffer& image, std::vector<std::uint8_t>& out) {
-        return EncodeTga(image, runLength, out);
-    });
+    return EncodeTga(image, true, out);
 }
+
+constexpr std::string_view kTgaExtensions[] = {"tga"};
+
+}  // namespace
+
+const ImageCodec kTgaCodec{
+    .name = "TGA",
+    .extensions = kTgaExtensions,
+    .reads = {kDepth8, true},
+    .writes = {kDepth8, true},
+    .decode = DecodeTgaFile,
+    .encode = EncodeTgaFile,
+};
 
 }  // namespace skelvane

@@ -12,6 +12,7 @@
 
 #include "cube2dome/OutputPath.h"
 #include "engine/projection/PanoDomeProjector.h"
+#include "imageio/ImageCodecRegistry.h"
 #include "imageio/StagedImageFile.h"
 #include "pano2dome/VideoEncoder.h"
 
@@ -23,11 +24,6 @@ using namespace pano2dome_text;
 // Dome images in flight at once are bounded by this many bytes as well as by
 // the threads: a 16384-pixel dome alone takes a gigabyte.
 constexpr std::int64_t kInFlightBytes = std::int64_t{512} << 20;
-
-bool IsFrameFormat(std::string_view format)
-{
-    return format == "jpg" || format == "bmp" || format == "png" || format == "tga";
-}
 
 const std::string& TargetOf(const CPano2DomeJob& job)
 {
@@ -112,7 +108,7 @@ JobOutcome Pano2DomeRun::RenderImage()
         return JobOutcome::Failed("The dome image could not be rendered.");
     }
     m_context.Checkpoint();
-    if (std::string error; !SaveImageReplacing(*dome, m_job.imagePath, error)) {
+    if (std::string error; !dome->Save(m_job.imagePath, &error)) {
         return JobOutcome::Failed("Cannot write the dome image " + m_job.imagePath + ": " + error + ".");
     }
     return m_context.StopRequested() ? JobOutcome::Stopped() : JobOutcome::Finished();
@@ -378,9 +374,13 @@ std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job)
         return kAngleRange;
     }
     if (job.mode == kPanoImage) {
+        // Found now rather than after the render, when the save would fail.
+        if (!UnsupportedFormatReason(job.imagePath, CodecUse::Write).empty()) {
+            return kImageFormat;
+        }
         return std::nullopt;
     }
-    if (job.mode == kPanoFrames && !IsFrameFormat(job.frameFormat)) {
+    if (job.mode == kPanoFrames && !IsImageFormat(job.frameFormat, CodecUse::Write)) {
         return kFrameFormat;
     }
     if (job.duration == 0) {

@@ -54,6 +54,7 @@ inline constexpr const char* kCheckDuration = "Please check 'Duration'! ";
 inline constexpr const char* kCheckFrameRate = "Please check 'FrameRate'! ";
 inline constexpr const char* kTooManyFrames = "Too many frames, please check 'Duration' and 'FrameRate'! ";
 inline constexpr const char* kFrameFormat = "Please check the frame format! ";
+inline constexpr const char* kImageFormat = "Please check the image format! ";
 }  // namespace pano2dome_text
 
 enum PanoMode : int { kPanoImage = 0, kPanoFrames = 1, kPanoVideo = 2 };
@@ -76,7 +77,7 @@ struct CPano2DomeJob {
     unsigned frameRate = 25;        // frames per second
     std::string imagePath;          // image mode
     std::string frameDir;           // frame mode
-    std::string frameFormat = "jpg";
+    std::string frameFormat = "jpg";  // a format of the codec registry that can be written
     std::string videoPath;          // video mode: .avi or .mov
     int videoQuality = 1;           // 1 (best) to 42
     int keyFrameMode = 1;           // 0 automatic, 1 every keyFrameEvery frames, 2 all
@@ -91,7 +92,8 @@ void ApplyVideoSettings(CPano2DomeJob& job, const VideoEncoderSettings& video);
 // The first reason to refuse the job before it starts, as the page shows it,
 // or nothing. Checked in this order: panorama, output width (at least 2, and
 // the image limit for the dome and for the 2N x N working panorama), target
-// path, even width for video, angle range; in frame and video modes also the
+// path, even width for video, angle range; in image mode the image path's
+// extension (a format that can be written); in frame and video modes the
 // frame format (frame mode), duration, frame rate and the frame count.
 std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job);
 

@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include "engine/image/ImageBuffer.h"
+#include "imageio/ImageCodecRegistry.h"
 #include "ui/DialogUnits.h"
 #include "ui/FieldExchange.h"
 #include "ui/FolderPicker.h"
@@ -38,11 +39,11 @@ QComboBox* MakeChoice(QWidget* parent, const QStringList& entries, int x, int y,
     return combo;
 }
 
-QStringList FormatEntries()
+QStringList FormatEntries(CodecUse use)
 {
     QStringList entries;
-    for (std::string_view format : kCubeImageFormats) {
-        entries << QString::fromLatin1(format.data(), static_cast<int>(format.size()));
+    for (const std::string& format : FormatChoices(use)) {
+        entries << QString::fromStdString(format);
     }
     return entries;
 }
@@ -88,7 +89,7 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(QWidget* parent) : QDialog(parent)
     Place(new QLabel(QStringLiteral("Faces: "), this), 12, 18, 26, 8);
     m_facesCombo = MakeChoice(this, {QStringLiteral("5"), QStringLiteral("6")}, 40, 16, 30);
     Place(new QLabel(QStringLiteral("Format:"), this), 82, 18, 26, 8);
-    m_inputFormatCombo = MakeChoice(this, FormatEntries(), 110, 16, 36);
+    m_inputFormatCombo = MakeChoice(this, FormatEntries(CodecUse::Read), 110, 16, 36);
     Place(new QLabel(QStringLiteral("Upper dir: "), this), 12, 35, 40, 8);
     m_upperDirEdit = Place(new QLineEdit(this), 55, 33, 195, 13);
     m_upperDirEdit->setReadOnly(true);
@@ -133,7 +134,7 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(QWidget* parent) : QDialog(parent)
     Place(new QLabel(QStringLiteral("Serial: "), this), 16, 301, 28, 8);
     m_serialCombo = MakeChoice(this, NumberEntries(kMinSerialDigits, kMaxSerialDigits), 48, 299, 36);
     Place(new QLabel(QStringLiteral("Format: "), this), 16, 318, 28, 8);
-    m_outputFormatCombo = MakeChoice(this, FormatEntries(), 48, 316, 36);
+    m_outputFormatCombo = MakeChoice(this, FormatEntries(CodecUse::Write), 48, 316, 36);
 
     m_frameModeGroup = new QButtonGroup(this);
     m_frameModeRadios[kSingleFrame] = Place(new QRadioButton(QStringLiteral("Single frame "), this), 161, 284, 55, 10);

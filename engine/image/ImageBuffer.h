@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "engine/image/PixelBlock.h"
 
@@ -103,17 +104,17 @@ public:
                      const CImageBuffer& source,
                      std::int32_t srcX, std::int32_t srcY, std::int32_t srcW, std::int32_t srcH);
 
-    // Image files: the codec follows the file name's extension.
-    bool Load(const std::filesystem::path& path);
-    bool Save(const std::filesystem::path& path);
-    bool LoadBmp(const std::filesystem::path& path);
-    bool SaveBmp(const std::filesystem::path& path);
-    bool LoadJpeg(const std::filesystem::path& path);
-    bool SaveJpeg(const std::filesystem::path& path, int quality);
-    bool LoadPng(const std::filesystem::path& path);
-    bool SavePng(const std::filesystem::path& path, bool interlace);
-    bool LoadTga(const std::filesystem::path& path);
-    bool SaveTga(const std::filesystem::path& path, bool runLength);
+    // Image files: the codec follows the file name's extension (the formats
+    // are listed in imageio/ImageCodecRegistry.h). On failure `reason`, when
+    // given, says why in a few words for a message about the file ("there is
+    // no such file", "not a PNG file", "header claims 40000 x 300 pixels,
+    // more than the 32768 limit"). A failed load leaves the image empty,
+    // except that a file a reader cannot get at all leaves it as it was
+    // (the BMP reader empties it first all the same) and an extension
+    // without a reader never touches it. Running out of memory throws
+    // std::bad_alloc, image released, rather than passing for a bad file.
+    bool Load(const std::filesystem::path& path, std::string* reason = nullptr);
+    bool Save(const std::filesystem::path& path, std::string* reason = nullptr);
 
     // Load for a reader that looks at the pixels inside `needed` only: the
     // image has the file's size, and those pixels are the ones Load gives;
@@ -121,7 +122,7 @@ public:
     // columns around `needed` (no pixels at all for an empty one) but still
     // reads its header, so a file Load refuses as unreadable, not an image or
     // of another size is refused here too; other formats load whole.
-    bool LoadRegion(const std::filesystem::path& path, const PixelRect& needed);
+    bool LoadRegion(const std::filesystem::path& path, const PixelRect& needed, std::string* reason = nullptr);
 
     // Access for codecs and renderers.
     const BitmapFileHeader& FileHeader() const { return m_fileHeader; }

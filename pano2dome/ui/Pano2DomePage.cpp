@@ -22,6 +22,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
+#include "imageio/ImageCodecRegistry.h"
 #include "ui/DialogUnits.h"
 #include "ui/FieldExchange.h"
 #include "ui/FileDialog.h"
@@ -46,12 +47,36 @@ QString Text(const char* text)
     return QString::fromLatin1(text);
 }
 
-QStringList ImageFilters()
+// The page offers JPEG first: the first choice of its lists is its default.
+constexpr const char* kDefaultImageFormat = "jpg";
+
+QString Latin1(std::string_view text)
 {
-    return {FileFilter(QStringLiteral("JPEG"), {QStringLiteral("jpg"), QStringLiteral("jpeg")}),
-            FileFilter(QStringLiteral("BMP"), {QStringLiteral("bmp")}),
-            FileFilter(QStringLiteral("PNG"), {QStringLiteral("png")}),
-            FileFilter(QStringLiteral("TGA"), {QStringLiteral("tga")}), AllFilesFilter()};
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QStringList FormatItems()
+{
+    QStringList items;
+    for (const std::string& format : FormatChoices(CodecUse::Write, kDefaultImageFormat)) {
+        items << QString::fromStdString(format);
+    }
+    return items;
+}
+
+// One filter for each format that can be read, or written, then every file.
+QStringList ImageFilters(CodecUse use)
+{
+    QStringList filters;
+    for (const std::string& format : FormatChoices(use, kDefaultImageFormat)) {
+        const ImageCodec* codec = FindImageCodec(format);
+        QStringList extensions;
+        for (std::string_view extension : codec->extensions) {
+            extensions << Latin1(extension);
+        }
+        filters << FileFilter(Latin1(codec->name), extensions);
+    }
+    return filters << AllFilesFilter();
 }
 
 QStringList VideoFilters()
@@ -226,7 +251,7 @@ void CPano2DomePage::BuildControls()
     m_modeGroup->addButton(m_frameRadio, kFrameMode);
     m_modeGroup->addButton(m_videoRadio, kVideoMode);
     m_formatCombo = Place(new QComboBox(this), 355, 256, 50, 14);
-    m_formatCombo->addItems({QStringLiteral("jpg"), QStringLiteral("bmp"), QStringLiteral("png"), QStringLiteral("tga")});
+    m_formatCombo->addItems(FormatItems());
 
     Place(new QLabel(QStringLiteral("Duration:"), this), 221, 275, 34, 12);
     m_durationEdit = DigitsOnly(Place(new QLineEdit(this), 257, 273, 42, 13));
@@ -342,7 +367,7 @@ void CPano2DomePage::OnOpenImage()
     request.mode = FileDialogRequest::Mode::Open;
     request.title = Text(pano2dome_page_text::kOpenTitle);
     request.directory = m_inputPath.isEmpty() ? QDir::homePath() : QFileInfo(m_inputPath).absolutePath();
-    request.filters = ImageFilters();
+    request.filters = ImageFilters(CodecUse::Read);
     request.confirmOverwrite = false;
     const QString path = RunFileDialog(this, request);
     if (path.isEmpty()) return;
@@ -455,8 +480,8 @@ void CPano2DomePage::OnSaveTo()
         request.title = Text(image ? pano2dome_page_text::kSaveImageTitle : pano2dome_page_text::kSaveVideoTitle);
         request.directory = m_savePath.isEmpty() ? QDir::homePath() : QFileInfo(m_savePath).absolutePath();
         request.fileName = image ? QStringLiteral("image1") : QStringLiteral("video1");
-        request.defaultSuffix = image ? QStringLiteral("jpg") : QStringLiteral("avi");
-        request.filters = image ? ImageFilters() : VideoFilters();
+        request.defaultSuffix = image ? QString::fromLatin1(kDefaultImageFormat) : QStringLiteral("avi");
+        request.filters = image ? ImageFilters(CodecUse::Write) : VideoFilters();
         request.confirmOverwrite = true;
         const QString path = RunFileDialog(this, request);
         if (path.isEmpty()) return;

@@ -289,6 +289,9 @@ TEST_F(PanoCli, RefusalsGiveThePagesMessagesAndExitWithTwo)
         {{"--input", pano, "--output", video, "--mode", "video", "--rate", "0"}, "Please check 'FrameRate'! "},
         {{"--input", pano, "--output", frames, "--mode", "frames", "--duration", "100000", "--rate", "100"},
          "Too many frames, please check 'Duration' and 'FrameRate'! "},
+        // Found before the render, which would only fail to save it.
+        {{"--input", pano, "--output", (Dir() / "dome.gif").string(), "--size", "8000"},
+         "Please check the image format! "},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"pano2dome"};
@@ -309,6 +312,27 @@ TEST_F(PanoCli, RefusalsGiveThePagesMessagesAndExitWithTwo)
     }
     EXPECT_FALSE(fs::exists(frames));
     EXPECT_FALSE(fs::exists(video));
+    EXPECT_FALSE(fs::exists(Dir() / "dome.gif"));
+    const Result gif = Run({"pano2dome", "--input", pano, "--output", (Dir() / "dome.gif").string()});
+    EXPECT_NE(gif.err.find("dome.gif: a file name ending in .gif is not an image format that can be written "
+                           "(bmp, jpg, png, tga).\n"),
+              std::string::npos)
+        << gif.err;
+}
+
+TEST_F(PanoCli, FormatChoicesIgnoreCase)
+{
+    const fs::path frames = Dir() / "frames";
+    const Result pano = Run({"pano2dome", "--input", Panorama(), "--output", frames.string(), "--mode", "frames",
+                             "--size", "8", "--duration", "1", "--rate", "1", "--format", "PnG"});
+    ASSERT_EQ(pano.status, 0) << pano.err;
+    EXPECT_EQ(FilesIn(frames), (std::vector<std::string>{"0000.png"}));
+
+    const fs::path domes = Dir() / "domes";
+    const Result cube = Run({"cube2dome", "--input", Sample(1, 8).string(), "--output", domes.string(), "--in-format",
+                             "BMP", "--out-format", "TGA"});
+    ASSERT_EQ(cube.status, 0) << cube.err;
+    EXPECT_EQ(FilesIn(domes), (std::vector<std::string>{"FullDome_000.tga"}));
 }
 
 TEST_F(PanoCli, ImageModeUsesTheProposedSize)

@@ -146,7 +146,7 @@ TEST_F(StreamsAndSignals, APipeNamedLikeAnImageIsRefusedAtOnce)
     args[2] = fifo.string();
     const CliResult pano = Run(args, CliLaunch{}, std::chrono::seconds(60));
     EXPECT_EQ(pano.status, 2) << pano.err;
-    EXPECT_TRUE(Contains(pano.err, fifo.string() + " is not a regular file")) << pano.err;
+    EXPECT_TRUE(Contains(pano.err, fifo.string() + ": it is not a regular file")) << pano.err;
 
     // The faces: the width probe, then the job itself.
     const fs::path sample = Sample(1, 16);

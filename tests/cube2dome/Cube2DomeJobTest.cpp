@@ -433,7 +433,9 @@ TEST_F(Cube2DomeJobTest, UnreadFaceThatIsBrokenOrOfAnotherSizeStillEndsTheJob)
     const fs::path clean = m_dir / "clean";
     fs::copy(m_cube, clean, fs::copy_options::recursive);
     const fs::path victim = FaceFile(m_cube, Back, 2, "jpg");
-    const std::string unreadable = "Cannot read the face file " + victim.string() + ".";
+    auto unreadable = [&](const std::string& why) {
+        return "Cannot read the face file " + victim.string() + ": " + why + ".";
+    };
     std::vector<std::uint8_t> headerOnly = test::ReadFileBytes(victim);
     headerOnly.resize(20);
     struct Fault {
@@ -443,9 +445,9 @@ TEST_F(Cube2DomeJobTest, UnreadFaceThatIsBrokenOrOfAnotherSizeStillEndsTheJob)
     };
     const std::vector<Fault> faults = {
         {"not an image", [&] { test::WriteFileBytes(victim, {'n', 'o', 't', ' ', 'a', ' ', 'J', 'P', 'E', 'G'}); },
-         unreadable},
-        {"cut in its header", [&] { test::WriteFileBytes(victim, headerOnly); }, unreadable},
-        {"removed", [&] { fs::remove(victim); }, unreadable},
+         unreadable("not a JPEG file: starts with 0x6e 0x6f")},
+        {"cut in its header", [&] { test::WriteFileBytes(victim, headerOnly); }, unreadable("cut short before its image data")},
+        {"removed", [&] { fs::remove(victim); }, unreadable("there is no such file")},
         {"another size",
          [&] { ASSERT_TRUE(test::MakePatternImage(40, 37, 1).Save(victim)); },
          "The face file " + victim.string() + " is 40 x 37 pixels; the faces of this job are 37 x 37."},

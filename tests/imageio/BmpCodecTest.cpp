@@ -152,7 +152,7 @@ TEST(BmpWriter, RefusesEmptyAndNon32BitImages)
     EXPECT_EQ(paletted.GetBitCount(), 8);
 
     test::TempDir dir;
-    EXPECT_FALSE(paletted.SaveBmp(dir / "paletted.bmp"));
+    EXPECT_FALSE(paletted.Save(dir / "paletted.bmp"));
     EXPECT_FALSE(empty.Save(dir / "empty.bmp"));
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
@@ -187,10 +187,10 @@ TEST(BmpFiles, SaveReplacesAnExistingFileAndAFailedSaveLeavesNothing)
     const auto path = dir / "dome.bmp";
     test::WriteFileBytes(path, Bytes(5000, 0xAB));
     CImageBuffer image = test::MakePatternImage(3, 2);
-    ASSERT_TRUE(image.SaveBmp(path));
+    ASSERT_TRUE(image.Save(path));
     EXPECT_EQ(test::ReadFileBytes(path).size(), 80u);
 
-    EXPECT_FALSE(image.SaveBmp(dir / "missing-folder" / "dome.bmp"));
+    EXPECT_FALSE(image.Save(dir / "missing-folder" / "dome.bmp"));
     EXPECT_FALSE(std::filesystem::exists(dir / "missing-folder"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }

@@ -210,7 +210,7 @@ TEST(JpegCodec, SaveLeavesOpaque32BitBufferWithTheSameColours)
     for (auto& pixel : expected) {
         pixel |= 0xFF000000u;
     }
-    ASSERT_TRUE(image.SaveJpeg(dir / "dome.jpg", 100));
+    ASSERT_TRUE(image.Save(dir / "dome.jpg"));
     EXPECT_EQ(image.GetBitCount(), 32);
     EXPECT_EQ(PixelsOf(image), expected);
 }
@@ -266,6 +266,54 @@ TEST(JpegCodec, TruncatedFileStillLoads)
     ASSERT_TRUE(DecodeJpeg(encoded, loaded));
     ASSERT_EQ(loaded.GetHeight(), 64);
     EXPECT_LE(ChannelDistance(loaded.GetPixel(10, 2), image.GetPixel(10, 2)), 6);
+}
+
+// A progressive file keeps every coefficient until its last scan: at full
+// colour resolution 6 bytes a pixel, which the library's memory bound must
+// leave room for at the widest panoramas. Flat, so the file is as small as
+// its size allows.
+TEST(JpegCodec, WideProgressiveFullColourFileLoads)
+{
+    constexpr JDIMENSION kWidth = kMaxImageSide;
+    constexpr JDIMENSION kHeight = 1024;
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr errors;
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = kWidth;
+    cinfo.image_height = kHeight;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    for (int c = 0; c < 3; ++c) {
+        cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
+    }
+    jpeg_simple_progression(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<std::uint8_t> row(3 * kWidth);
+    for (JDIMENSION x = 0; x < kWidth; ++x) {
+        row[3 * x] = 0x30;
+        row[3 * x + 1] = 0x70;
+        row[3 * x + 2] = 0xB0;
+    }
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW pointer = row.data();
+        jpeg_write_scanlines(&cinfo, &pointer, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    const std::vector<std::uint8_t> file(buffer, buffer + size);
+    std::free(buffer);
+
+    CImageBuffer image;
+    std::string reason;
+    ASSERT_TRUE(DecodeJpeg(file, image, &reason)) << reason << " (" << file.size() << " bytes)";
+    EXPECT_EQ(image.GetWidth(), static_cast<std::int32_t>(kWidth));
+    EXPECT_EQ(image.GetHeight(), static_cast<std::int32_t>(kHeight));
+    EXPECT_LE(ChannelDistance(image.GetPixel(kWidth - 1, kHeight - 1), 0xFF3070B0u), 2);
 }
 
 TEST(JpegCodec, FilesThatAreNotJpegFailAndEmptyTheBuffer)

@@ -66,15 +66,20 @@ TEST(StagedImageFile, UnpublishedStagingLeavesNothingBehind)
     EXPECT_EQ(EntriesIn(dir.Path()), 0u);
 }
 
-TEST(SaveImageExclusive, NeverReplaces)
+// How the Cube2Dome job writes a frame: a later image never takes the name of
+// an earlier one, whose file stays as it was.
+TEST(StagedImageFile, NeverReplacesAnEarlierImage)
 {
     test::TempDir dir;
     CImageBuffer first = test::MakePatternImage(3, 3, 1);
     CImageBuffer second = test::MakePatternImage(3, 3, 2);
-    ASSERT_TRUE(SaveImageExclusive(first, dir / "dome.bmp"));
     std::string error;
-    EXPECT_FALSE(SaveImageExclusive(second, dir / "dome.bmp", &error));
-    EXPECT_NE(error.find("dome.bmp"), std::string::npos);
+    CStagedImageFile staged;
+    ASSERT_TRUE(staged.Stage(first, dir.Path(), "bmp", error));
+    ASSERT_EQ(staged.Publish(dir / "dome.bmp", error), CStagedImageFile::PublishResult::Published);
+    ASSERT_TRUE(staged.Stage(second, dir.Path(), "bmp", error));
+    EXPECT_EQ(staged.Publish(dir / "dome.bmp", error), CStagedImageFile::PublishResult::NameTaken);
+    staged.Discard();
     CImageBuffer loaded;
     ASSERT_TRUE(loaded.Load(dir / "dome.bmp"));
     EXPECT_EQ(test::PixelsOf(loaded), test::PixelsOf(first));

@@ -162,11 +162,10 @@ TEST(TgaCodec, PacketsNeverSpanRows)
 
 TEST(TgaCodec, UncompressedFileIsHeaderPlusTopDownRows)
 {
-    test::TempDir dir;
     CImageBuffer image = test::MakePatternImage(7, 5);
     image.SetPixel(0, 0, 0x00000000);
-    ASSERT_TRUE(image.SaveTga(dir / "raw.tga", false));
-    const Bytes file = test::ReadFileBytes(dir / "raw.tga");
+    Bytes file;
+    ASSERT_TRUE(EncodeTga(image, false, file));
     ASSERT_EQ(file.size(), 32u + 4 * 7 * 5);
     EXPECT_EQ(file[2], 2);
     const std::uint32_t secondPixel = image.GetPixel(1, 0);
@@ -184,13 +183,15 @@ TEST(TgaCodec, RoundTripsKeepEveryPixelAndAlpha)
     image.SetPixel(3, 3, 0x7F010203);
     const auto expected = PixelsOf(image);
     for (bool runLength : {true, false}) {
-        ASSERT_TRUE(image.SaveTga(dir / "frame.tga", runLength));
+        Bytes file;
+        ASSERT_TRUE(EncodeTga(image, runLength, file));
+        test::WriteFileBytes(dir / "frame.tga", file);
         CImageBuffer loaded;
         ASSERT_TRUE(loaded.Load(dir / "frame.tga")) << runLength;
         EXPECT_EQ(PixelsOf(loaded), expected) << runLength;
     }
     ASSERT_TRUE(image.ConvertTo24());
-    ASSERT_TRUE(image.SaveTga(dir / "frame24.tga", true));
+    ASSERT_TRUE(image.Save(dir / "frame24.tga"));
     EXPECT_EQ(image.GetBitCount(), 32);
     CImageBuffer loaded;
     ASSERT_TRUE(loaded.Load(dir / "frame24.tga"));

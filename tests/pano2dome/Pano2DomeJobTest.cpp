@@ -222,6 +222,12 @@ TEST(Pano2DomeCheck, BeginRefusesWithThePagesMessages)
              j.toAngle = -10;
          },
          kAngleRange},
+        {"image name without a format that can be written",
+         [](CPano2DomeJob& j) {
+             j.mode = kPanoImage;
+             j.imagePath = "/tmp/x.gif";
+         },
+         kImageFormat},
         {"unknown frame format", [](CPano2DomeJob& j) { j.frameFormat = "gif"; }, kFrameFormat},
         {"duration 0", [](CPano2DomeJob& j) { j.duration = 0; }, kCheckDuration},
         {"frame rate 0", [](CPano2DomeJob& j) { j.frameRate = 0; }, kCheckFrameRate},
