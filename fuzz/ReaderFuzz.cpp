@@ -1,34 +1,17 @@
-// One libFuzzer entry point per reader, chosen at build time with
-// SKELVANE_FUZZ_<FORMAT>: each decodes the input as a whole file held in
-// memory, as the file wrappers hand it over. A decoder may refuse anything;
-// what it must never do is read or write out of bounds, leak, or allocate far
-// beyond what the input can describe.
+// One libFuzzer entry point per reader of the codec registry, chosen at build
+// time with SKELVANE_FUZZ_EXTENSION: each decodes the input as a whole file
+// held in memory, as Load hands it over. A decoder may refuse anything, with
+// a reason; what it must never do is read or write out of bounds, leak, or
+// allocate far beyond what the input can describe.
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "engine/image/ImageBuffer.h"
-#include "imageio/BmpCodec.h"
-#include "imageio/JpegCodec.h"
-#include "imageio/PngCodec.h"
-#include "imageio/TgaCodec.h"
+#include "imageio/ImageCodecRegistry.h"
 
 namespace {
-
-bool Decode(std::span<const std::uint8_t> file, skelvane::CImageBuffer& image)
-{
-#if defined(SKELVANE_FUZZ_BMP)
-    return skelvane::DecodeBmp(file, image);
-#elif defined(SKELVANE_FUZZ_JPEG)
-    return skelvane::DecodeJpeg(file, image);
-#elif defined(SKELVANE_FUZZ_PNG)
-    return skelvane::DecodePng(file, image);
-#elif defined(SKELVANE_FUZZ_TGA)
-    return skelvane::DecodeTga(file, image);
-#else
-#error "choose a reader with SKELVANE_FUZZ_<FORMAT>"
-#endif
-}
 
 // Touches every pixel, so a row table entry or size that is wrong shows up as
 // an out-of-bounds read here rather than later in a render.
@@ -55,11 +38,16 @@ void CheckDecoded(const skelvane::CImageBuffer& image)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    static const skelvane::ImageCodec* const codec = skelvane::FindImageCodec(SKELVANE_FUZZ_EXTENSION);
+    if (!codec || !codec->CanRead()) {
+        __builtin_trap();
+    }
     skelvane::CImageBuffer image;
-    if (Decode({data, size}, image)) {
+    std::string reason;
+    if (codec->decode({data, size}, image, skelvane::kWholeImage, reason)) {
         CheckDecoded(image);
-    } else if (!image.IsEmpty()) {
-        __builtin_trap();  // a failed load leaves the buffer empty
+    } else if (!image.IsEmpty() || reason.empty()) {
+        __builtin_trap();  // a failed load leaves the buffer empty and says why
     }
     return 0;
 }
