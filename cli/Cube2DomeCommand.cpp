@@ -70,7 +70,9 @@ bool ParseFrames(const std::string& text, FrameChoice& choice)
     return ParseFrameNumber(text.substr(0, dash), choice.first) && ParseFrameNumber(text.substr(dash + 1), choice.last);
 }
 
-int RunCube2Dome(const Cube2DomeOptions& options)
+// The job the options ask for, checked as the settings dialog checks it; the
+// refusal is printed. The face lists are read here.
+std::optional<CCube2DomeJob> PrepareCube2Dome(const Cube2DomeOptions& options)
 {
     Cube2DomeSettings settings;
     settings.faceCount = options.faceCount;
@@ -123,15 +125,24 @@ int RunCube2Dome(const Cube2DomeOptions& options)
             std::fprintf(stderr, "(%s cannot be read to take the face width from: %s; give --size.)\n",
                          settings.faceList[Left]->At(0).c_str(), whyNotLoaded.c_str());
         }
+        return std::nullopt;
+    }
+    return MakeCube2DomeJob(settings, options.fov, options.pan);
+}
+
+int RunCube2Dome(const Cube2DomeOptions& options)
+{
+    const std::optional<CCube2DomeJob> prepared = PrepareCube2Dome(options);
+    if (!prepared) {
         return kExitBadArguments;
     }
+    const CCube2DomeJob& job = *prepared;
 
     // A farm's output folder may not exist yet; one that cannot be made fails
     // the job at its first frame, naming the file.
     std::error_code ignored;
-    fs::create_directories(settings.saveDir, ignored);
+    fs::create_directories(job.saveDir, ignored);
 
-    const CCube2DomeJob job = MakeCube2DomeJob(settings, options.fov, options.pan);
     CJobControl control(CJobControl::Options{options.threads, false});
     return RunJobOnConsole(
         control,
@@ -209,9 +220,20 @@ Command AddCube2DomeCommand(CLI::App& app)
         ->check(CLI::Range(1, 1024));
 
     CLI::Option* size = command->get_option("--size");
-    return {command, [options, size] {
+    return {command,
+            [options, size] {
                 options->sizeGiven = size->count() > 0;
                 return RunCube2Dome(*options);
+            },
+            [options, size](int& exitStatus) -> std::optional<farm::CFrameSequence> {
+                options->sizeGiven = size->count() > 0;
+                const std::optional<CCube2DomeJob> job = PrepareCube2Dome(*options);
+                if (!job) {
+                    exitStatus = kExitBadArguments;
+                    return std::nullopt;
+                }
+                return farm::CFrameSequence{"cube2dome", job->saveDir, job->outputPrefix, job->serialDigits,
+                                            job->outputFormat, job->fromFrame, job->toFrame};
             }};
 }
 

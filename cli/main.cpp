@@ -38,6 +38,7 @@ int main(int argc, char** argv)
             AddCube2DomeCommand(app),
             AddSampleCommand(app),
             AddPano2DomeCommand(app),
+            AddFarmCommand(app),
         };
         try {
             app.parse(argc, argv);
