@@ -1,12 +1,15 @@
 #include "imageio/StagedImageFile.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <system_error>
 
@@ -16,17 +19,55 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr std::string_view kStagePrefix = ".skelvane-stage-";
+
+std::string HostName()
+{
+    char name[256] = {};
+    gethostname(name, sizeof name - 1);
+    return name;
+}
+
+// ".skelvane-stage-PID@HOST+SEED-N": the process and machine that staged it
+// (a folder may be shared by many machines), then what makes it unique.
 std::string UniqueStem()
 {
     static const unsigned long long processSeed = [] {
         std::random_device device;
         return (static_cast<unsigned long long>(device()) << 32) ^ device();
     }();
+    static const std::string host = HostName();
     static std::atomic<unsigned long long> counter{0};
     char text[64];
-    std::snprintf(text, sizeof text, ".skelvane-stage-%d-%llx-%llu", static_cast<int>(getpid()), processSeed,
-                  counter.fetch_add(1, std::memory_order_relaxed));
-    return text;
+    std::snprintf(text, sizeof text, "%d@", static_cast<int>(getpid()));
+    std::string stem = std::string(kStagePrefix) + text + host;
+    std::snprintf(text, sizeof text, "+%llx-%llu", processSeed, counter.fetch_add(1, std::memory_order_relaxed));
+    return stem + text;
+}
+
+// The staging process of a staged file's name (or of the partial file it was
+// written through, ".<staged name>.part-..."), when it ran on this machine.
+std::optional<pid_t> StagerOnThisHost(std::string_view name, const std::string& host)
+{
+    if (name.starts_with('.') && name.substr(1).starts_with(kStagePrefix)) {
+        name.remove_prefix(1);
+    }
+    if (!name.starts_with(kStagePrefix)) {
+        return std::nullopt;
+    }
+    name.remove_prefix(kStagePrefix.size());
+    const std::size_t at = name.find('@');
+    const std::size_t plus = name.find('+');
+    if (at == std::string_view::npos || plus == std::string_view::npos || plus < at ||
+        name.substr(at + 1, plus - at - 1) != host) {
+        return std::nullopt;
+    }
+    pid_t pid = 0;
+    const auto [end, error] = std::from_chars(name.data(), name.data() + at, pid);
+    if (error != std::errc() || end != name.data() + at || pid <= 0) {
+        return std::nullopt;
+    }
+    return pid;
 }
 
 std::string ErrorText(int error)
@@ -86,6 +127,21 @@ CStagedImageFile::PublishResult CopyExclusive(const fs::path& source, const fs::
 }
 
 }  // namespace
+
+void RemoveStaleStagingFiles(const fs::path& folder)
+{
+    const std::string host = HostName();
+    std::error_code error;
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+        const std::optional<pid_t> stager = StagerOnThisHost(entry->path().filename().string(), host);
+        // A process that is gone (not one that merely belongs to someone
+        // else: EPERM) left it.
+        if (stager && *stager != getpid() && kill(*stager, 0) != 0 && errno == ESRCH) {
+            std::error_code ignored;
+            fs::remove(entry->path(), ignored);
+        }
+    }
+}
 
 CStagedImageFile::~CStagedImageFile()
 {

@@ -50,4 +50,9 @@ private:
     std::filesystem::path m_temporary;
 };
 
+// Removes the staging files in `folder` that processes of this machine left
+// when they died (killed mid-frame); those of live processes and of other
+// machines sharing the folder stay.
+void RemoveStaleStagingFiles(const std::filesystem::path& folder);
+
 }  // namespace skelvane

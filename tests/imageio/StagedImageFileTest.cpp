@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -64,6 +68,55 @@ TEST(StagedImageFile, UnpublishedStagingLeavesNothingBehind)
     EXPECT_EQ(error, "the image cannot be encoded as a .bmp file");
     EXPECT_FALSE(refused.IsStaged());
     EXPECT_EQ(EntriesIn(dir.Path()), 0u);
+}
+
+std::vector<std::string> NamesIn(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(StagedImageFile, StagingFilesOfProcessesThatDiedGoWithTheNextRun)
+{
+    test::TempDir dir;
+    CImageBuffer image = test::MakePatternImage(5, 3, 1);
+    // A process killed mid-frame: its staged file stays behind.
+    const pid_t child = fork();
+    if (child == 0) {
+        CStagedImageFile staged;
+        std::string error;
+        _exit(staged.Stage(image, dir.Path(), "png", error) ? 0 : 1);  // no destructor runs
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    std::vector<std::string> left = NamesIn(dir.Path());
+    ASSERT_EQ(left.size(), 1u);
+    // Its partial file, and the same process's files on another machine
+    // sharing the folder, which may still be at work.
+    const std::string dead = left[0];
+    test::WriteFileBytes(dir / ("." + dead + ".part-0123-4"), {1});
+    std::string elsewhere = dead;
+    elsewhere.replace(elsewhere.find('@'), elsewhere.find('+') - elsewhere.find('@'), "@render-node-17.example");
+    test::WriteFileBytes(dir / elsewhere, {2});
+    test::WriteFileBytes(dir / ".hidden.png", {3});
+    test::WriteFileBytes(dir / "0001.png", {4});
+    // This live process's own staged file.
+    CStagedImageFile mine;
+    std::string error;
+    ASSERT_TRUE(mine.Stage(image, dir.Path(), "png", error));
+
+    RemoveStaleStagingFiles(dir.Path());
+    std::vector<std::string> kept = NamesIn(dir.Path());
+    EXPECT_EQ(std::count(kept.begin(), kept.end(), dead), 0);
+    EXPECT_EQ(std::count(kept.begin(), kept.end(), "." + dead + ".part-0123-4"), 0);
+    EXPECT_EQ(kept.size(), 4u) << "the other machine's, the hidden file, the frame and our own staged file";
+    EXPECT_EQ(std::count(kept.begin(), kept.end(), elsewhere), 1);
+    EXPECT_EQ(mine.Publish(dir / "0002.png", error), CStagedImageFile::PublishResult::Published) << error;
 }
 
 // How the Cube2Dome job writes a frame: a later image never takes the name of
