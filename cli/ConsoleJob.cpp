@@ -28,9 +28,15 @@ std::string Duration(double seconds)
 // notices.
 class ConsoleObserver final : public CJobObserver, public CMessageReporter {
 public:
-    explicit ConsoleObserver(std::int64_t total)
-        : m_total(total), m_terminal(isatty(STDERR_FILENO) == 1), m_start(Clock::now())
+    ConsoleObserver(std::int64_t total, const ConsoleProgress& progress)
+        : m_total(total), m_progress(progress), m_terminal(isatty(STDERR_FILENO) == 1), m_start(Clock::now())
     {
+    }
+
+    void OnSkipped(std::int64_t position) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_skipped = position;
     }
 
     void OnProgress(std::int64_t position) override
@@ -40,7 +46,13 @@ public:
         const double elapsed = std::chrono::duration<double>(Clock::now() - m_start).count();
         const double fps = elapsed > 0.0 ? static_cast<double>(done) / elapsed : 0.0;
         const double left = fps > 0.0 ? static_cast<double>(m_total - done) / fps : 0.0;
-        if (m_terminal) {
+        if (m_progress.json) {
+            std::printf("{\"frame\":%lld,\"done\":%lld,\"total\":%lld,\"seconds\":%.3f,\"rate\":%.3f%s}\n",
+                        static_cast<long long>(m_progress.firstFrame + position), static_cast<long long>(done),
+                        static_cast<long long>(m_total), elapsed, fps,
+                        m_skipped == position ? ",\"skipped\":true" : "");
+            std::fflush(stdout);
+        } else if (m_terminal) {
             constexpr int kWidth = 30;
             const int filled = m_total > 0 ? static_cast<int>(done * kWidth / m_total) : kWidth;
             std::string bar(static_cast<std::size_t>(filled), '#');
@@ -92,19 +104,21 @@ private:
     }
 
     const std::int64_t m_total;
+    const ConsoleProgress m_progress;
     const bool m_terminal;
     const Clock::time_point m_start;
     std::mutex m_mutex;
     bool m_barShown = false;
+    std::int64_t m_skipped = -1;  // the position of the last frame left alone
     JobOutcome m_outcome;
 };
 
 }  // namespace
 
 int RunJobOnConsole(CJobControl& control, const BeginJob& begin, std::int64_t totalFrames,
-                    const ConsoleJobTexts& texts)
+                    const ConsoleJobTexts& texts, const ConsoleProgress& progress)
 {
-    ConsoleObserver console(totalFrames);
+    ConsoleObserver console(totalFrames, progress);
     if (!begin(control, console, console)) {
         console.PrintLine("A job is running already.");
         return kExitFailed;

@@ -35,6 +35,8 @@ struct Cube2DomeOptions {
     float tilt = 60.0f;
     float pan = 0.0f;
     int threads = 0;
+    bool skipExisting = false;
+    std::string progress = "bar";
 };
 
 struct FrameChoice {
@@ -127,7 +129,9 @@ std::optional<CCube2DomeJob> PrepareCube2Dome(const Cube2DomeOptions& options)
         }
         return std::nullopt;
     }
-    return MakeCube2DomeJob(settings, options.fov, options.pan);
+    CCube2DomeJob job = MakeCube2DomeJob(settings, options.fov, options.pan);
+    job.skipExisting = options.skipExisting;
+    return job;
 }
 
 int RunCube2Dome(const Cube2DomeOptions& options)
@@ -150,7 +154,8 @@ int RunCube2Dome(const Cube2DomeOptions& options)
             return BeginCube2DomeJob(jobControl, job, observer, reporter);
         },
         static_cast<std::int64_t>(job.toFrame) - job.fromFrame + 1,
-        {cube2dome_text::kFinished, cube2dome_text::kStopped, cube2dome_text::kFailed});
+        {cube2dome_text::kFinished, cube2dome_text::kStopped, cube2dome_text::kFailed},
+        {options.progress == "json", job.fromFrame});
 }
 
 }  // namespace
@@ -218,6 +223,11 @@ Command AddCube2DomeCommand(CLI::App& app)
         ->capture_default_str();
     command->add_option("--threads", options->threads, "Threads to use (default: all cores)")
         ->check(CLI::Range(1, 1024));
+    command->add_flag("--skip-existing", options->skipExisting,
+                      "Leave a frame alone when its file exists (instead of writing a numbered variant)");
+    command->add_option("--progress", options->progress, "Progress as a bar, or as one JSON object a line")
+        ->check(CLI::IsMember({"bar", "json"}))
+        ->capture_default_str();
 
     CLI::Option* size = command->get_option("--size");
     return {command,

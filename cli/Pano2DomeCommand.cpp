@@ -36,7 +36,33 @@ struct Pano2DomeOptions {
     int keyframeEvery = 24;
     bool twoPass = false;
     int threads = 0;
+    std::string frames = "all";
+    bool skipExisting = false;
+    std::string progress = "bar";
 };
+
+// "all", "N" or "A-B" in the sweep's own numbering (from 0); -1 as the last
+// frame means the sweep's end.
+bool ParseSweepFrames(const std::string& text, std::int64_t& first, std::int64_t& last)
+{
+    auto number = [](const std::string& digits, std::int64_t& value) {
+        if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) {
+            return false;
+        }
+        value = std::stoll(digits);
+        return true;
+    };
+    if (text == "all") {
+        first = 0;
+        last = -1;
+        return true;
+    }
+    const std::size_t dash = text.find('-');
+    if (dash == std::string::npos) {
+        return number(text, first) && number(text, last);
+    }
+    return number(text.substr(0, dash), first) && number(text.substr(dash + 1), last);
+}
 
 const std::map<std::string, int> kModes = {{"image", kPanoImage}, {"frames", kPanoFrames}, {"video", kPanoVideo}};
 const std::map<std::string, int> kKeyFrameModes = {
@@ -45,7 +71,9 @@ const std::map<std::string, int> kKeyFrameModes = {
     {"all", CVideoEncoder::kKeyFramesAll},
 };
 
-int RunPano2Dome(const Pano2DomeOptions& options)
+// The job the options ask for, checked as the page's Begin checks it; the
+// refusal is printed. The panorama is loaded here.
+std::optional<CPano2DomeJob> PreparePano2Dome(const Pano2DomeOptions& options)
 {
     CPano2DomeJob job;
     job.mode = kModes.at(options.mode);
@@ -75,6 +103,8 @@ int RunPano2Dome(const Pano2DomeOptions& options)
     job.encoderThreads = options.threads;
     (job.mode == kPanoFrames ? job.frameDir : job.mode == kPanoVideo ? job.videoPath : job.imagePath) =
         options.output;
+    ParseSweepFrames(options.frames, job.firstFrame, job.lastFrame);  // checked by the option's validator
+    job.skipExisting = options.skipExisting;
 
     if (const std::optional<std::string> message = CheckPano2DomeJob(job)) {
         std::fprintf(stderr, "%s\n", message->c_str());
@@ -84,8 +114,22 @@ int RunPano2Dome(const Pano2DomeOptions& options)
             std::fprintf(stderr, "%s: %s.\n", options.output.c_str(),
                          UnsupportedFormatReason(options.output, CodecUse::Write).c_str());
         }
+        return std::nullopt;
+    }
+    if (job.mode != kPanoFrames && (options.frames != "all" || options.skipExisting)) {
+        std::fprintf(stderr, "--frames and --skip-existing are for --mode frames.\n");
+        return std::nullopt;
+    }
+    return job;
+}
+
+int RunPano2Dome(const Pano2DomeOptions& options)
+{
+    const std::optional<CPano2DomeJob> prepared = PreparePano2Dome(options);
+    if (!prepared) {
         return kExitBadArguments;
     }
+    const CPano2DomeJob& job = *prepared;
 
     // A farm's output folder may not exist yet; one that cannot be made fails
     // the job, naming the file.
@@ -102,7 +146,8 @@ int RunPano2Dome(const Pano2DomeOptions& options)
         [&](CJobControl& jobControl, CJobObserver& observer, CMessageReporter& reporter) {
             return BeginPano2DomeJob(jobControl, job, observer, reporter);
         },
-        PanoProgressRange(job), {pano2dome_text::kFinished, pano2dome_text::kStopped, pano2dome_text::kFailed});
+        PanoProgressRange(job), {pano2dome_text::kFinished, pano2dome_text::kStopped, pano2dome_text::kFailed},
+        {options.progress == "json", PanoFramesOf(job).first});
 }
 
 }  // namespace
@@ -155,11 +200,43 @@ Command AddPano2DomeCommand(CLI::App& app)
     command->add_flag("--two-pass", options->twoPass, "Encode the video in two passes");
     command->add_option("--threads", options->threads, "Threads to use (default: all cores)")
         ->check(CLI::Range(1, 1024));
+    command
+        ->add_option("--frames", options->frames,
+                     "Frames of the sweep to write (frames mode): all, N, or A-B (numbered from 0)")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                std::int64_t first = 0;
+                std::int64_t last = 0;
+                return ParseSweepFrames(text, first, last) && (last < 0 || first <= last) ? std::string()
+                                                                                          : "expected all, N or A-B";
+            },
+            "all|N|A-B"))
+        ->capture_default_str();
+    command->add_flag("--skip-existing", options->skipExisting,
+                      "Leave a frame alone when its file exists (frames mode)");
+    command->add_option("--progress", options->progress, "Progress as a bar, or as one JSON object a line")
+        ->check(CLI::IsMember({"bar", "json"}))
+        ->capture_default_str();
 
     CLI::Option* size = command->get_option("--size");
-    return {command, [options, size] {
+    return {command,
+            [options, size] {
                 options->sizeGiven = size->count() > 0;
                 return RunPano2Dome(*options);
+            },
+            [options, size](int& exitStatus) -> std::optional<farm::CFrameSequence> {
+                options->sizeGiven = size->count() > 0;
+                const std::optional<CPano2DomeJob> job = PreparePano2Dome(*options);
+                if (job && job->mode != kPanoFrames) {
+                    std::fprintf(stderr, "The farm renders numbered frames: give pano2dome --mode frames.\n");
+                }
+                if (!job || job->mode != kPanoFrames) {
+                    exitStatus = kExitBadArguments;
+                    return std::nullopt;
+                }
+                const PanoFrameSpan frames = PanoFramesOf(*job);
+                return farm::CFrameSequence{"pano2dome", job->frameDir, "", 4, job->frameFormat, frames.first,
+                                            frames.first + frames.count - 1};
             }};
 }
 

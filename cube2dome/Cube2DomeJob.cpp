@@ -25,6 +25,7 @@ struct Frame {
     int position;           // 0-based within the job
     bool loaded = false;    // faces already loaded (the first frame's are)
     bool produced = false;  // loaded, rendered and staged, or failed trying
+    bool skipped = false;   // its file exists: left alone
     std::string stageError;  // why the dome could not be staged
     std::string failure;
     CubeFaces faces;
@@ -51,6 +52,11 @@ private:
     std::string CheckParameters() const;
     std::string LoadFaces(int position, CubeFaces& faces);
     std::string CheckFaceSizes(int position, const CubeFaces& faces) const;
+    fs::path PlainPath(int position) const
+    {
+        return OutputPathWithSuffix(m_folder, m_job.outputPrefix, FrameIndex(position), m_job.serialDigits,
+                                    m_job.outputFormat, 0);
+    }
     void Produce(Frame& frame);
     std::string Publish(Frame& frame);
     JobOutcome RunPipeline(FramePtr first);
@@ -121,6 +127,11 @@ std::string Cube2DomeRun::CheckFaceSizes(int position, const CubeFaces& faces) c
 void Cube2DomeRun::Produce(Frame& frame)
 {
     frame.produced = true;
+    if (m_job.skipExisting && FileExists(PlainPath(frame.position))) {
+        frame.skipped = true;
+        frame.file.Discard();
+        return;
+    }
     try {
         if (!frame.loaded) {
             frame.failure = LoadFaces(frame.position, frame.faces);
@@ -151,6 +162,25 @@ void Cube2DomeRun::Produce(Frame& frame)
 std::string Cube2DomeRun::Publish(Frame& frame)
 {
     const long long index = FrameIndex(frame.position);
+    if (m_job.skipExisting) {
+        std::string error;
+        if (!frame.skipped && frame.file.IsStaged()) {
+            switch (frame.file.Publish(PlainPath(frame.position), error)) {
+            case CStagedImageFile::PublishResult::Published:
+                return {};
+            case CStagedImageFile::PublishResult::NameTaken:
+                frame.file.Discard();  // another writer made it meanwhile
+                break;
+            case CStagedImageFile::PublishResult::Failed:
+                return "Cannot write the dome image " + PlainPath(frame.position).string() + ": " + error + ".";
+            }
+        } else if (!frame.skipped) {
+            return "Cannot write the dome image " + PlainPath(frame.position).string() + ": " + frame.stageError +
+                   ".";
+        }
+        m_context.Skipped(frame.position);
+        return {};
+    }
     // Each NameTaken means another writer took the name after it was checked;
     // the next MakeOutputPath sees that entry, so this ends within the bound.
     for (int attempt = 0; attempt <= kMaxOutputSuffix; ++attempt) {
@@ -191,6 +221,7 @@ JobOutcome Cube2DomeRun::Run()
     if (m_context.StopRequested()) {
         return JobOutcome::Stopped();
     }
+    RemoveStaleStagingFiles(m_stagingFolder);
     m_context.Checkpoint();
 
     // The face size comes from the job's own first frame, not from whatever

@@ -10,7 +10,11 @@
 //    requested, end stopped; else load the faces in use (decoding only the
 //    part of each that the map reads, when the faces allow), render the dome
 //    through the map, name it with MakeOutputPath, write it (never replacing
-//    an existing entry), and report Progress(i).
+//    an existing entry), and report Progress(i). With skipExisting a frame
+//    whose plain name (no numbered suffix) is taken is left alone: it is not
+//    rendered, Skipped(i) is reported before its Progress(i), and a frame
+//    whose name another writer takes while it is being made is dropped the
+//    same way, so retried and overlapping shards never write variants.
 // 3. End finished, or stopped when a stop was requested. A face that cannot
 //    be read or has another size, a render that fails, or a dome that cannot
 //    be written ends the job failed, with the reason naming the file; the
@@ -57,6 +61,7 @@ struct CCube2DomeJob {
     std::string outputFormat = "bmp";
     std::string outputPrefix = "FullDome_";
     std::array<FaceFrameListPtr, kCubeFaceCount> faceLists;
+    bool skipExisting = false;  // leave frames whose file exists alone
 };
 
 // The job of accepted settings with the page's view.

@@ -36,6 +36,7 @@ struct SweepFrame {
     std::int64_t position;  // 0-based within the pass
     float angle;            // pan, degrees
     bool produced = false;  // rendered (and staged), or failed trying
+    bool skipped = false;   // its file exists: left alone
     std::string failure;
     std::unique_ptr<CImageBuffer> dome;
     CStagedImageFile file;
@@ -59,6 +60,10 @@ private:
     std::string PrepareMap();
     std::size_t FramesInFlight() const;
     std::string RenderInto(SweepFrame& frame);
+    std::string FramePath(const std::string& folder, const SweepFrame& frame) const
+    {
+        return PanoFramePath(folder, m_firstFrame + frame.position, m_job.frameFormat);
+    }
     // One pass over the sweep: `produce` may run for several frames at once,
     // `deliver` runs for each frame in order and returns a failure reason.
     // Returns the first failure, or nothing. The first frame is always
@@ -73,7 +78,8 @@ private:
     CPanoDomeProjector m_projector;
     CImageBuffer m_working;
     PanoMap m_map;
-    std::int64_t m_frameCount = 0;
+    std::int64_t m_firstFrame = 0;  // the sweep's frame at position 0
+    std::int64_t m_frameCount = 0;  // frames rendered per pass
 };
 
 JobOutcome Pano2DomeRun::Run()
@@ -84,8 +90,9 @@ JobOutcome Pano2DomeRun::Run()
     if (m_context.StopRequested()) {
         return JobOutcome::Stopped();
     }
-    m_frameCount = static_cast<std::int64_t>(
-        CPanoSweep(m_job.fromAngle, m_job.toAngle, m_job.duration, m_job.frameRate).FrameCount());
+    const PanoFrameSpan frames = PanoFramesOf(m_job);
+    m_firstFrame = frames.first;
+    m_frameCount = frames.count;
     switch (m_job.mode) {
     case kPanoImage:
         return RenderImage();
@@ -155,6 +162,7 @@ std::string Pano2DomeRun::RunPass(std::int64_t progressBase, const std::function
                                   const std::function<std::string(SweepFrame&)>& deliver)
 {
     CPanoSweep sweep(m_job.fromAngle, m_job.toAngle, m_job.duration, m_job.frameRate);
+    sweep.AdvanceTo(m_firstFrame);
     // Set by the ordered end when the pass ends early: later frames are
     // abandoned wherever they are.
     std::atomic<bool> halted{false};
@@ -238,6 +246,7 @@ JobOutcome Pano2DomeRun::RenderFrames()
     }
     const std::string folder = TrimTrailingSeparators(m_job.frameDir);
     const fs::path stagingFolder = folder.empty() ? fs::path("/") : fs::path(folder);
+    RemoveStaleStagingFiles(stagingFolder);
     if (m_bar) {
         m_bar->SetRange(m_frameCount);
     }
@@ -246,6 +255,10 @@ JobOutcome Pano2DomeRun::RenderFrames()
         failure = RunPass(
             0,
             [&](SweepFrame& frame) {
+                if (m_job.skipExisting && FileExists(FramePath(folder, frame))) {
+                    frame.skipped = true;
+                    return;
+                }
                 frame.failure = RenderInto(frame);
                 if (frame.failure.empty()) {
                     m_context.Checkpoint();
@@ -254,15 +267,32 @@ JobOutcome Pano2DomeRun::RenderFrames()
                 }
             },
             [&](SweepFrame& frame) -> std::string {
-                const std::string path = PanoFramePath(folder, frame.position, m_job.frameFormat);
+                const std::string path = FramePath(folder, frame);
+                if (frame.skipped) {
+                    m_context.Skipped(frame.position);
+                    return {};
+                }
                 if (!frame.file.IsStaged()) {
                     return "Cannot write the dome image " + path + ": " + frame.stageError + ".";
                 }
                 std::string error;
-                if (!frame.file.PublishReplacing(path, error)) {
-                    return "Cannot write the dome image " + path + ": " + error + ".";
+                if (!m_job.skipExisting) {
+                    if (!frame.file.PublishReplacing(path, error)) {
+                        return "Cannot write the dome image " + path + ": " + error + ".";
+                    }
+                    return {};
                 }
-                return {};
+                switch (frame.file.Publish(path, error)) {
+                case CStagedImageFile::PublishResult::Published:
+                    return {};
+                case CStagedImageFile::PublishResult::NameTaken:
+                    frame.file.Discard();  // another writer made it meanwhile
+                    m_context.Skipped(frame.position);
+                    return {};
+                case CStagedImageFile::PublishResult::Failed:
+                    break;
+                }
+                return "Cannot write the dome image " + path + ": " + error + ".";
             });
     }
     if (m_bar) {
@@ -389,8 +419,17 @@ std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job)
     if (job.frameRate == 0) {
         return kCheckFrameRate;
     }
-    if (std::uint64_t{job.frameRate} * job.duration > kMaxPanoFrames) {
+    const std::uint64_t frames = std::uint64_t{job.frameRate} * job.duration;
+    if (frames > kMaxPanoFrames) {
         return kTooManyFrames;
+    }
+    const auto count = static_cast<std::int64_t>(frames);
+    if (job.mode == kPanoFrames &&
+        (job.firstFrame < 0 || job.firstFrame >= count || job.lastFrame < -1 || job.lastFrame >= count ||
+         (job.lastFrame >= 0 && job.lastFrame < job.firstFrame))) {
+        return "Frames " + std::to_string(job.firstFrame) + " to " + std::to_string(job.lastFrame) +
+               " are not all in the sweep, whose " + std::to_string(count) + " frames are numbered 0 to " +
+               std::to_string(count - 1) + ".";
     }
     return std::nullopt;
 }
@@ -399,8 +438,16 @@ CPanoSweep::CPanoSweep(int fromAngle, int toAngle, unsigned duration, unsigned f
     : m_frameCount(std::uint64_t{frameRate} * duration),
       m_degreesPerSecond(duration > 0 ? static_cast<std::uint32_t>(toAngle - fromAngle) / duration : 0),
       m_step(frameRate > 0 ? static_cast<float>(static_cast<double>(m_degreesPerSecond) / frameRate) : 0.0f),
-      m_angle(static_cast<float>(fromAngle))
+      m_angle(static_cast<float>(fromAngle)), m_fromAngle(fromAngle)
 {
+}
+
+void CPanoSweep::AdvanceTo(std::int64_t frame)
+{
+    m_angle = static_cast<float>(m_fromAngle);
+    for (std::int64_t k = 0; k < frame; ++k) {
+        Advance();
+    }
 }
 
 std::int32_t PanoOutputSize(std::int32_t panoramaHeight, unsigned fov)
@@ -468,12 +515,22 @@ bool PrepareWorkingPanorama(const CImageBuffer& panorama, std::int32_t outSize, 
     return true;
 }
 
+PanoFrameSpan PanoFramesOf(const CPano2DomeJob& job)
+{
+    const auto all = static_cast<std::int64_t>(std::uint64_t{job.frameRate} * job.duration);
+    if (job.mode != kPanoFrames) {
+        return {0, all};
+    }
+    const std::int64_t last = job.lastFrame >= 0 ? job.lastFrame : all - 1;
+    return {job.firstFrame, std::max<std::int64_t>(0, last - job.firstFrame + 1)};
+}
+
 std::int64_t PanoProgressRange(const CPano2DomeJob& job)
 {
     if (job.mode == kPanoImage || CheckPano2DomeJob(job)) {
         return 0;
     }
-    const auto frames = static_cast<std::int64_t>(std::uint64_t{job.frameRate} * job.duration);
+    const std::int64_t frames = PanoFramesOf(job).count;
     return job.mode == kPanoVideo && job.twoPass ? 2 * frames : frames;
 }
 

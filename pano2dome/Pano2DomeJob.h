@@ -10,7 +10,12 @@
 //    it, and sweep the pan: F = rate x duration frames, the first at `from`,
 //    each next one a step s further (CPanoSweep). Frame i is written as
 //    folder/"%.4d".format, replacing a file of that name; in video mode it is
-//    handed to the encoder, once per encoder pass.
+//    handed to the encoder, once per encoder pass. Frame mode may write a
+//    part of the sweep, frames firstFrame to lastFrame: each at the angle
+//    the whole sweep reaches it with (the steps before it are accumulated,
+//    not skipped). With skipExisting a frame whose file exists is left
+//    alone (Skipped(k) comes before its Progress(k)), and one whose name
+//    another writer takes meanwhile is dropped, never replaced.
 // 3. Progress: the range (F frames per pass) first, one Progress(k) per frame
 //    written, k counting over all passes from 0, and a reset when the sweep
 //    ends, stopped or not. Then exactly one end call: finished only when every
@@ -84,6 +89,9 @@ struct CPano2DomeJob {
     int keyFrameEvery = 24;
     int twoPass = 0;
     int encoderThreads = 0;         // 0: the encoder's own choice
+    std::int64_t firstFrame = 0;    // frame mode: the part of the sweep written,
+    std::int64_t lastFrame = -1;    // numbered from 0; -1: to the sweep's end
+    bool skipExisting = false;      // frame mode: leave frames whose file exists alone
 };
 
 // The encoder choices of the video settings dialog, copied into a job.
@@ -94,7 +102,8 @@ void ApplyVideoSettings(CPano2DomeJob& job, const VideoEncoderSettings& video);
 // the image limit for the dome and for the 2N x N working panorama), target
 // path, even width for video, angle range; in image mode the image path's
 // extension (a format that can be written); in frame and video modes the
-// frame format (frame mode), duration, frame rate and the frame count.
+// frame format (frame mode), duration, frame rate, the frame count and (frame
+// mode) that the frames asked for lie in the sweep.
 std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job);
 
 // The pan sweep of frame and video modes. The degrees per second are
@@ -112,12 +121,17 @@ public:
     float Step() const { return m_step; }
     float Angle() const { return m_angle; }
     void Advance() { m_angle = m_angle + m_step; }
+    // From the first frame to frame `frame` of the sweep, one float step at a
+    // time, so a part of the sweep starts at the very angle the whole sweep
+    // reaches it with (from + frame x step is another float).
+    void AdvanceTo(std::int64_t frame);
 
 private:
     std::uint64_t m_frameCount;
     std::uint32_t m_degreesPerSecond;
     float m_step;
     float m_angle;
+    int m_fromAngle;
 };
 
 // The dome size proposed for a panorama of height H: 2 H sqrt(fov / (180 pi))
@@ -145,8 +159,17 @@ PanoSize HalvedPanoramaSize(std::int32_t width, std::int32_t height, std::int32_
 // empty panorama or an N outside 1 .. kMaxImageSide / 2.
 bool PrepareWorkingPanorama(const CImageBuffer& panorama, std::int32_t outSize, CImageBuffer& working);
 
-// How many progress steps the job makes: F per encoder pass in frame and
-// video modes, 0 in image mode (and for jobs CheckPano2DomeJob refuses).
+// The frames of the sweep a job renders: all F in video mode, firstFrame to
+// lastFrame (or the end) in frame mode.
+struct PanoFrameSpan {
+    std::int64_t first = 0;
+    std::int64_t count = 0;
+};
+PanoFrameSpan PanoFramesOf(const CPano2DomeJob& job);
+
+// How many progress steps the job makes: the frames it renders, once per
+// encoder pass in video mode; 0 in image mode (and for jobs CheckPano2DomeJob
+// refuses).
 std::int64_t PanoProgressRange(const CPano2DomeJob& job);
 
 // The page's progress bar beside the observer's Progress(k): the range is set

@@ -102,6 +102,13 @@ void CJobContext::Progress(std::int64_t position)
     }
 }
 
+void CJobContext::Skipped(std::int64_t position)
+{
+    if (!m_control.IsAbandoned()) {
+        m_control.m_observer->OnSkipped(position);
+    }
+}
+
 CMessageReporter& CJobContext::Reporter()
 {
     return m_control.m_reporter;

@@ -83,6 +83,9 @@ class CJobObserver {
 public:
     virtual ~CJobObserver() = default;
     virtual void OnProgress(std::int64_t position) = 0;
+    // The frame at `position` was left as it was (its file existed), not
+    // rendered; its OnProgress follows as for any other frame.
+    virtual void OnSkipped(std::int64_t /*position*/) {}
     virtual void OnFinished() = 0;
     virtual void OnStopped() = 0;
     virtual void OnFailed(const std::string& reason) = 0;
@@ -99,6 +102,9 @@ public:
     void Checkpoint();
     // Synchronous; skipped once abandoned.
     void Progress(std::int64_t position);
+    // Tells the observer the frame at `position` is left alone; its Progress
+    // call still follows. Silent once abandoned.
+    void Skipped(std::int64_t position);
     // Forwards to the reporter given to Begin; silent once abandoned.
     CMessageReporter& Reporter();
     // Threads the job's arena may use at most.

@@ -60,6 +60,11 @@ public:
             onProgress(position);
         }
     }
+    void OnSkipped(std::int64_t position) override
+    {
+        std::lock_guard lock(m_mutex);
+        skipped.push_back(position);
+    }
     void OnFinished() override { End(JobEnd::Finished, {}); }
     void OnStopped() override { End(JobEnd::Stopped, {}); }
     void OnFailed(const std::string& why) override { End(JobEnd::Failed, why); }
@@ -78,11 +83,13 @@ public:
     void Reset()
     {
         progress.clear();
+        skipped.clear();
         endCalls = 0;
         reason.clear();
     }
 
     std::vector<std::int64_t> progress;
+    std::vector<std::int64_t> skipped;
     int endCalls = 0;
     JobEnd end = JobEnd::Finished;
     std::string reason;
@@ -256,6 +263,53 @@ TEST_F(Cube2DomeJobTest, NeverReplacesAFileAndNumbersTheSecondSet)
               (std::vector<std::string>{"FullDome_000(001).bmp", "FullDome_000.bmp", "FullDome_001(001).bmp",
                                         "FullDome_001(002).bmp", "FullDome_001.bmp"}));
     EXPECT_TRUE(fs::is_directory(m_out / "FullDome_001.bmp"));
+}
+
+TEST_F(Cube2DomeJobTest, ShardsThatSkipExistingFramesWriteTheFilesOfOneRun)
+{
+    CCube2DomeJob job = Job(12);
+    Run(job);
+    const fs::path whole = m_dir / "whole";
+    fs::rename(m_out, whole);
+    fs::create_directories(m_out);
+
+    // Out of order and overlapping, as retried farm tasks are.
+    job.skipExisting = true;
+    const std::pair<int, int> shards[] = {{7, 12}, {1, 4}, {3, 9}};
+    for (const auto& [from, to] : shards) {
+        job.fromFrame = from;
+        job.toFrame = to;
+        observer.Reset();
+        Run(job, 2);
+        EXPECT_EQ(observer.end, JobEnd::Finished) << observer.reason;
+        EXPECT_EQ(observer.progress.size(), static_cast<std::size_t>(to - from + 1));
+    }
+    // The last shard found frames 3, 4, 7, 8 and 9 written.
+    EXPECT_EQ(observer.skipped, (std::vector<std::int64_t>{0, 1, 4, 5, 6}));
+    ASSERT_EQ(FilesIn(m_out), FilesIn(whole)) << "no numbered variants";
+    for (const std::string& name : FilesIn(whole)) {
+        EXPECT_EQ(test::ReadFileBytes(m_out / name), test::ReadFileBytes(whole / name)) << name;
+    }
+}
+
+TEST_F(Cube2DomeJobTest, SkipExistingLeavesAFileWrittenMeanwhileAlone)
+{
+    CCube2DomeJob job = Job(6);
+    job.skipExisting = true;
+    // Another task writes frame 5 while this one is at its first frame.
+    const std::vector<std::uint8_t> theirs = {'B', 'M', 1, 2};
+    observer.onProgress = [&](std::int64_t position) {
+        if (position == 0) {
+            test::WriteFileBytes(m_out / "FullDome_004.bmp", theirs);
+        }
+    };
+    Run(job, 2);
+    EXPECT_EQ(observer.end, JobEnd::Finished) << observer.reason;
+    EXPECT_EQ(observer.skipped, std::vector<std::int64_t>{4});
+    EXPECT_EQ(test::ReadFileBytes(m_out / "FullDome_004.bmp"), theirs);
+    EXPECT_EQ(FilesIn(m_out), (std::vector<std::string>{"FullDome_000.bmp", "FullDome_001.bmp", "FullDome_002.bmp",
+                                                        "FullDome_003.bmp", "FullDome_004.bmp", "FullDome_005.bmp"}))
+        << "no numbered variant and no staging file left";
 }
 
 TEST_F(Cube2DomeJobTest, SingleFrameWithFourDigitsAndFiveFaces)

@@ -75,6 +75,20 @@ TEST(PanoSweep, AngleIsAccumulatedInFloats)
     EXPECT_TRUE(differsFromProduct) << "the example must tell accumulation from from + i x s";
 }
 
+TEST(PanoSweep, APartOfTheSweepStartsAtTheAccumulatedAngle)
+{
+    const std::vector<float> angles = SweepAngles(-180, 180, 7, 25);
+    bool differsFromProduct = false;
+    for (std::int64_t k = 0; k < static_cast<std::int64_t>(angles.size()); ++k) {
+        CPanoSweep part(-180, 180, 7, 25);
+        part.Advance();  // wherever it stood before
+        part.AdvanceTo(k);
+        ASSERT_EQ(part.Angle(), angles[static_cast<std::size_t>(k)]) << "frame " << k;
+        differsFromProduct |= part.Angle() != -180.0f + static_cast<float>(k) * part.Step();
+    }
+    EXPECT_TRUE(differsFromProduct) << "the example must tell accumulation from from + k x s";
+}
+
 TEST(PanoSweep, EqualEndsGiveFramesAtOneAngle)
 {
     const std::vector<float> angles = SweepAngles(30, 30, 2, 10);
@@ -278,6 +292,7 @@ public:
             onProgress(position);
         }
     }
+    void OnSkipped(std::int64_t position) override { Add("s" + std::to_string(position)); }
     void OnFinished() override { Add("finished"); }
     void OnStopped() override { Add("stopped"); }
     void OnFailed(const std::string& why) override
@@ -407,6 +422,56 @@ TEST_F(Pano2DomeJobTest, FramesAreTheSweepRenderedFromTheWorkingPanorama)
         EXPECT_EQ(Rgb(test::PixelsOf(frame)), Rgb(test::PixelsOf(*expected))) << "frame " << k;
     }
     EXPECT_EQ(sweep.Angle() - sweep.Step(), 151.5f);
+}
+
+TEST_F(Pano2DomeJobTest, ShardsInAnyOrderAndOverlapWriteTheFilesOfTheWholeSweep)
+{
+    // 175 frames; each shard is a job of its own, as farm tasks are.
+    CPano2DomeJob job = SweepJob(kPanoFrames, m_dir / "whole");
+    job.duration = 7;
+    job.frameRate = 25;
+    job.frameFormat = "png";
+    fs::create_directories(m_dir / "whole");
+    Run(job);
+    ASSERT_EQ(FilesIn(m_dir / "whole"), FrameNames(175, "png"));
+
+    job.frameDir = (m_dir / "shards").string();
+    job.skipExisting = true;
+    fs::create_directories(m_dir / "shards");
+    const std::pair<std::int64_t, std::int64_t> shards[] = {{100, 174}, {0, 49}, {40, 120}, {7, 7}};
+    for (const auto& [first, last] : shards) {
+        job.firstFrame = first;
+        job.lastFrame = last;
+        CJobControl control(CJobControl::Options{2, false});
+        Recorder recorder;
+        ASSERT_TRUE(BeginPano2DomeJob(control, job, recorder, recorder, &recorder));
+        ASSERT_TRUE(control.WaitForEnd(120s));
+        control.Join();
+        EXPECT_EQ(recorder.Events().back(), "finished") << recorder.reason;
+        EXPECT_EQ(recorder.ProgressCount(), static_cast<std::size_t>(last - first + 1));
+    }
+    ASSERT_EQ(FilesIn(m_dir / "shards"), FrameNames(175, "png"));
+    for (const std::string& name : FrameNames(175, "png")) {
+        EXPECT_EQ(test::ReadFileBytes(m_dir / "shards" / name), test::ReadFileBytes(m_dir / "whole" / name)) << name;
+    }
+}
+
+TEST_F(Pano2DomeJobTest, SkipExistingLeavesWrittenFramesAloneAndSaysSo)
+{
+    const fs::path folder = m_dir / "frames";
+    fs::create_directories(folder);
+    test::WriteFileBytes(folder / "0001.bmp", {1, 2, 3});
+    test::WriteFileBytes(folder / "0003.bmp", {4, 5, 6});
+    CPano2DomeJob job = SweepJob(kPanoFrames, folder);
+    job.skipExisting = true;
+    job.firstFrame = 1;
+    job.lastFrame = 3;
+    Run(job);
+    EXPECT_EQ(m_rec.Events(), (std::vector<std::string>{"range 3", "s0", "p0", "p1", "s2", "p2", "reset",
+                                                        "finished"}));
+    EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"0001.bmp", "0002.bmp", "0003.bmp"}));
+    EXPECT_EQ(test::ReadFileBytes(folder / "0001.bmp"), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(test::ReadFileBytes(folder / "0003.bmp"), (std::vector<std::uint8_t>{4, 5, 6}));
 }
 
 TEST_F(Pano2DomeJobTest, FramesInEveryFormat)
