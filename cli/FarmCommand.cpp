@@ -190,7 +190,6 @@ int Status(const FolderOptions& options)
     CProcessRunner slurm;
     CFarmStatus status = GatherFarmStatus(*manifest, slurm);
     if (options.wait) {
-        UnblockInterruptSignals();  // Ctrl-C ends the waiting, nothing else
         while (status.InProgress() || !status.warning.empty()) {
             std::this_thread::sleep_for(std::chrono::seconds(1));
             status = GatherFarmStatus(*manifest, slurm);
