@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -393,6 +395,176 @@ TEST_F(PanoCli, InterruptStopsAfterTheFrameInProgress)
     }
     EXPECT_EQ(files.size(), reported) << "every frame written was reported, nothing else is left";
     EXPECT_EQ(files.back(), PanoFrameFileName(static_cast<std::int64_t>(files.size()) - 1, "bmp"));
+}
+
+// ------------------------------------------------ farm-facing render options
+
+// The JSON progress lines of a run, without their timings:
+// "frame 3 done 1 total 4" and " skipped" for frames left alone.
+std::vector<std::string> JsonProgress(const std::string& out)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while ((start = out.find("{\"frame\":", start)) != std::string::npos) {
+        const std::string line = out.substr(start, out.find('\n', start) - start);
+        long long frame = 0;
+        long long done = 0;
+        long long total = 0;
+        double seconds = 0;
+        double rate = 0;
+        EXPECT_EQ(std::sscanf(line.c_str(), "{\"frame\":%lld,\"done\":%lld,\"total\":%lld,\"seconds\":%lf,\"rate\":%lf",
+                              &frame, &done, &total, &seconds, &rate),
+                  5)
+            << line;
+        lines.push_back("frame " + std::to_string(frame) + " done " + std::to_string(done) + " total " +
+                        std::to_string(total) + (line.find(",\"skipped\":true}") != std::string::npos ? " skipped" : ""));
+        start += line.size();
+    }
+    return lines;
+}
+
+TEST_F(Cli, RetriedRangeSkipsWrittenFramesAndSaysSoInJson)
+{
+    const fs::path sample = Sample(4, 16);
+    const std::string out = (Dir() / "out").string();
+    const std::vector<std::string> render = {"cube2dome", "--input", sample.string(), "--output", out,
+                                             "--progress", "json"};
+    std::vector<std::string> first = render;
+    first.insert(first.end(), {"--frames", "2-4"});
+    Result result = Run(first);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(JsonProgress(result.out),
+              (std::vector<std::string>{"frame 2 done 1 total 3", "frame 3 done 2 total 3", "frame 4 done 3 total 3"}));
+
+    fs::remove(fs::path(out) / "FullDome_002.bmp");
+    std::vector<std::string> retry = render;
+    retry.push_back("--skip-existing");
+    result = Run(retry);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(JsonProgress(result.out),
+              (std::vector<std::string>{"frame 1 done 1 total 4", "frame 2 done 2 total 4 skipped",
+                                        "frame 3 done 3 total 4", "frame 4 done 4 total 4 skipped"}));
+    EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"FullDome_000.bmp", "FullDome_001.bmp", "FullDome_002.bmp",
+                                                      "FullDome_003.bmp"}));
+}
+
+TEST_F(PanoCli, FramesOfTheSweepInItsOwnNumbering)
+{
+    const fs::path frames = Dir() / "frames";
+    const std::vector<std::string> sweep = {"pano2dome", "--input", Panorama(), "--output", frames.string(),
+                                            "--mode", "frames", "--duration", "1", "--rate", "10", "--size", "16",
+                                            "--format", "bmp", "--progress", "json"};
+    std::vector<std::string> part = sweep;
+    part.insert(part.end(), {"--frames", "3-5"});
+    Result result = Run(part);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(FilesIn(frames), (std::vector<std::string>{"0003.bmp", "0004.bmp", "0005.bmp"}));
+    EXPECT_EQ(JsonProgress(result.out),
+              (std::vector<std::string>{"frame 3 done 1 total 3", "frame 4 done 2 total 3", "frame 5 done 3 total 3"}));
+
+    for (const std::vector<std::string>& extra : std::vector<std::vector<std::string>>{
+             {"--frames", "8-10"}, {"--frames", "10"}, {"--frames", "5-3"}, {"--frames", "-1"}}) {
+        std::vector<std::string> args = sweep;
+        args.insert(args.end(), extra.begin(), extra.end());
+        result = Run(args);
+        EXPECT_EQ(result.status, 2) << testing::PrintToString(extra);
+    }
+    EXPECT_NE(Run(std::vector<std::string>(sweep.begin(), sweep.end())).status, 2) << "the whole sweep";
+    result = Run({"pano2dome", "--input", Panorama(), "--output", (Dir() / "still.bmp").string(), "--frames", "1"});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("--mode frames"), std::string::npos) << result.err;
+}
+
+// ------------------------------------------------------------------ farm
+
+// Slurm's commands are stand-ins here that note each call in a file.
+class FarmCli : public PanoCli {
+protected:
+    void SetUp() override
+    {
+        const fs::path bin = Dir() / "bin";
+        fs::create_directories(bin);
+        for (const char* program : {"sbatch", "squeue", "scontrol", "scancel"}) {
+            const fs::path script = bin / program;
+            test::WriteFileBytes(script, Bytes("#!/bin/sh\necho \"$(basename \"$0\") $*\" >>'" + Calls().string() +
+                                               "'\necho 'sbatch: error: Invalid partition name specified' >&2\n"
+                                               "exit 1\n"));
+            fs::permissions(script, fs::perms::owner_all);
+        }
+        m_path = std::getenv("PATH");
+        setenv("PATH", (bin.string() + ":" + m_path).c_str(), 1);
+    }
+    void TearDown() override { setenv("PATH", m_path.c_str(), 1); }
+
+    fs::path Calls() const { return Dir() / "slurm-calls.txt"; }
+    std::string SlurmCalls() const
+    {
+        if (!fs::exists(Calls())) {
+            return {};
+        }
+        const std::vector<std::uint8_t> bytes = test::ReadFileBytes(Calls());
+        return {bytes.begin(), bytes.end()};
+    }
+    static std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+private:
+    std::string m_path;
+};
+
+TEST_F(FarmCli, SubmitRefusesBadRenderOptionsBeforeSlurmHearsOfThem)
+{
+    const std::string sample = Sample(3, 16).string();
+    const std::string out = (Dir() / "out").string();
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"--", "cube2dome", "--input", sample, "--output", out, "--threads", "2"}, "set by the farm"},
+        {{"--", "cube2dome", "--input", sample, "--output", out, "--progress", "bar"}, "set by the farm"},
+        {{"--", "cube2dome", "--input", sample, "--output", out, "--frames", "3-2"}, "Parameter wrong, please check! "},
+        {{"--", "cube2dome", "--input", sample, "--output", out, "--faces", "7"}, "--faces"},
+        {{"--", "pano2dome", "--input", Panorama(), "--output", out + "/still.png"}, "--mode frames"},
+        {{"--", "pano2dome", "--input", Panorama(), "--output", out, "--mode", "frames", "--frames", "120-130"},
+         "not all in the sweep"},
+        {{"--", "sample", "--output", out}, "cube2dome or pano2dome"},
+        {{"--chunk", "0", "--", "cube2dome", "--input", sample, "--output", out}, "--chunk"},
+        {{"--threads", "0", "--", "cube2dome", "--input", sample, "--output", out}, "--threads"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"farm", "submit"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result result = Run(args);
+        EXPECT_EQ(result.status, 2) << testing::PrintToString(args);
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << testing::PrintToString(args) << "\n" << result.err;
+    }
+    EXPECT_EQ(SlurmCalls(), "");
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST_F(FarmCli, ARefusedSubmissionSaysWhyAndLeavesTheFolderFree)
+{
+    const std::string sample = Sample(3, 16).string();
+    const fs::path out = Dir() / "out";
+    const Result result = Run({"farm", "submit", "--chunk", "2", "--max-running", "1", "--partition", "gpu", "--",
+                               "cube2dome", "--input", sample, "--output", out.string(), "--frames", "all"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("Invalid partition name specified"), std::string::npos) << result.err;
+    const std::string calls = SlurmCalls();
+    EXPECT_NE(calls.find("sbatch --parsable --array=0-1%1 "), std::string::npos) << calls;
+    EXPECT_NE(calls.find("--partition=gpu"), std::string::npos) << calls;
+    EXPECT_FALSE(fs::exists(out / "skelvane-farm.manifest")) << "a later submit may claim the folder";
+    EXPECT_TRUE(fs::is_directory(out / "log"));
+}
+
+TEST_F(FarmCli, StatusResumeAndCancelNeedAFolderOfAFarmRun)
+{
+    for (const char* action : {"status", "resume", "cancel"}) {
+        const Result result = Run({"farm", action, (Dir() / "nothing").string()});
+        EXPECT_EQ(result.status, 2) << action;
+        EXPECT_NE(result.err.find("no farm manifest"), std::string::npos) << action << ": " << result.err;
+    }
+    EXPECT_EQ(SlurmCalls(), "");
 }
 
 }  // namespace
