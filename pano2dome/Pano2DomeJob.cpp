@@ -308,10 +308,10 @@ JobOutcome Pano2DomeRun::RenderVideo()
 {
     const std::string& path = m_job.videoPath;
     CVideoEncoder encoder;
-    encoder.SetMPEGFormat(CVideoEncoder::MPEG_H264);
+    encoder.SetStream(m_job.videoStream);
     encoder.SetMPEGWidth(m_job.outputWidth);
     encoder.SetMPEGHeight(m_job.outputWidth);
-    encoder.SetFrameRate(static_cast<float>(m_job.frameRate));
+    encoder.SetFrameRate(m_job.frameRate);
     encoder.Set2Pass(m_job.twoPass);
     encoder.SetQuality(m_job.videoQuality);
     encoder.SetKeyFrameSelect(m_job.keyFrameMode);
@@ -374,6 +374,7 @@ JobOutcome Pano2DomeRun::RenderVideo()
 
 void ApplyVideoSettings(CPano2DomeJob& job, const VideoEncoderSettings& video)
 {
+    job.videoStream = video.stream;
     job.videoQuality = video.quality;
     job.keyFrameMode = video.keyFrameMode;
     job.keyFrameEvery = video.keyFrameEvery;
@@ -397,7 +398,7 @@ std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job)
     if (TargetOf(job).empty()) {
         return kEmptyPath;
     }
-    if (job.mode == kPanoVideo && job.outputWidth % 2 != 0) {
+    if (job.mode == kPanoVideo && job.outputWidth % 2 != 0 && RequiredSideMultiple(job.videoStream.codec) == 2) {
         return kOddWidth;
     }
     if (job.fromAngle > job.toAngle) {
@@ -416,12 +417,15 @@ std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job)
     if (job.duration == 0) {
         return kCheckDuration;
     }
-    if (job.frameRate == 0) {
+    if (!job.frameRate.IsPositive()) {
         return kCheckFrameRate;
     }
-    const std::uint64_t frames = std::uint64_t{job.frameRate} * job.duration;
+    const std::uint64_t frames = FramesInSeconds(job.frameRate, job.duration);
     if (frames > kMaxPanoFrames) {
         return kTooManyFrames;
+    }
+    if (frames == 0) {
+        return kNoFrames;
     }
     const auto count = static_cast<std::int64_t>(frames);
     if (job.mode == kPanoFrames &&
@@ -431,13 +435,20 @@ std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job)
                " are not all in the sweep, whose " + std::to_string(count) + " frames are numbered 0 to " +
                std::to_string(count - 1) + ".";
     }
+    if (job.mode == kPanoVideo) {
+        return CheckVideoTarget(
+            {job.videoStream, LowerVideoExtension(job.videoPath), job.outputWidth, job.outputWidth, job.frameRate});
+    }
     return std::nullopt;
 }
 
-CPanoSweep::CPanoSweep(int fromAngle, int toAngle, unsigned duration, unsigned frameRate)
-    : m_frameCount(std::uint64_t{frameRate} * duration),
+CPanoSweep::CPanoSweep(int fromAngle, int toAngle, unsigned duration, FrameRate frameRate)
+    : m_frameCount(FramesInSeconds(frameRate, duration)),
       m_degreesPerSecond(duration > 0 ? static_cast<std::uint32_t>(toAngle - fromAngle) / duration : 0),
-      m_step(frameRate > 0 ? static_cast<float>(static_cast<double>(m_degreesPerSecond) / frameRate) : 0.0f),
+      // D x den / num: for a whole rate (den 1) exactly the D / rate it always was.
+      m_step(frameRate.IsPositive() ? static_cast<float>(static_cast<double>(m_degreesPerSecond) * frameRate.den /
+                                                         frameRate.num)
+                                    : 0.0f),
       m_angle(static_cast<float>(fromAngle)), m_fromAngle(fromAngle)
 {
 }
@@ -517,7 +528,7 @@ bool PrepareWorkingPanorama(const CImageBuffer& panorama, std::int32_t outSize, 
 
 PanoFrameSpan PanoFramesOf(const CPano2DomeJob& job)
 {
-    const auto all = static_cast<std::int64_t>(std::uint64_t{job.frameRate} * job.duration);
+    const auto all = static_cast<std::int64_t>(FramesInSeconds(job.frameRate, job.duration));
     if (job.mode != kPanoFrames) {
         return {0, all};
     }
@@ -531,7 +542,7 @@ std::int64_t PanoProgressRange(const CPano2DomeJob& job)
         return 0;
     }
     const std::int64_t frames = PanoFramesOf(job).count;
-    return job.mode == kPanoVideo && job.twoPass ? 2 * frames : frames;
+    return job.mode == kPanoVideo && job.twoPass && TakesTwoPasses(job.videoStream.codec) ? 2 * frames : frames;
 }
 
 JobOutcome Pano2DomeRenderThread(const CPano2DomeJob& job, CJobContext& context, CPanoProgressBar* bar)

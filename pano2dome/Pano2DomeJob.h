@@ -41,7 +41,9 @@
 
 #include "engine/image/ImageBuffer.h"
 #include "engine/jobs/JobControl.h"
+#include "pano2dome/FrameRate.h"
 #include "pano2dome/VideoEncoderSettings.h"
+#include "pano2dome/VideoFormat.h"
 
 namespace skelvane {
 
@@ -58,6 +60,7 @@ inline constexpr const char* kAngleRange = "Please check horizontal angle range"
 inline constexpr const char* kCheckDuration = "Please check 'Duration'! ";
 inline constexpr const char* kCheckFrameRate = "Please check 'FrameRate'! ";
 inline constexpr const char* kTooManyFrames = "Too many frames, please check 'Duration' and 'FrameRate'! ";
+inline constexpr const char* kNoFrames = "No frames, please check 'Duration' and 'FrameRate'! ";
 inline constexpr const char* kFrameFormat = "Please check the frame format! ";
 inline constexpr const char* kImageFormat = "Please check the image format! ";
 }  // namespace pano2dome_text
@@ -79,11 +82,12 @@ struct CPano2DomeJob {
     int fromAngle = -180;           // sweep of frame and video modes, degrees
     int toAngle = 180;
     unsigned duration = 5;          // seconds
-    unsigned frameRate = 25;        // frames per second
+    FrameRate frameRate = 25;       // frames per second
     std::string imagePath;          // image mode
     std::string frameDir;           // frame mode
     std::string frameFormat = "jpg";  // a format of the codec registry that can be written
-    std::string videoPath;          // video mode: .avi or .mov
+    std::string videoPath;          // video mode: a container of videoStream (pano2dome/VideoFormat.h)
+    VideoStream videoStream;        // codec, profile, alpha
     int videoQuality = 1;           // 1 (best) to 42
     int keyFrameMode = 1;           // 0 automatic, 1 every keyFrameEvery frames, 2 all
     int keyFrameEvery = 24;
@@ -100,21 +104,26 @@ void ApplyVideoSettings(CPano2DomeJob& job, const VideoEncoderSettings& video);
 // The first reason to refuse the job before it starts, as the page shows it,
 // or nothing. Checked in this order: panorama, output width (at least 2, and
 // the image limit for the dome and for the 2N x N working panorama), target
-// path, even width for video, angle range; in image mode the image path's
-// extension (a format that can be written); in frame and video modes the
-// frame format (frame mode), duration, frame rate, the frame count and (frame
-// mode) that the frames asked for lie in the sweep.
+// path, even width for a video codec that needs one, angle range; in image
+// mode the image path's extension (a format that can be written); in frame
+// and video modes the frame format (frame mode), duration, frame rate, the
+// frame count (at least one, at most kMaxPanoFrames) and (frame mode) that
+// the frames asked for lie in the sweep; in video mode last whether the
+// stream can carry the domes (CheckVideoTarget).
 std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job);
 
 // The pan sweep of frame and video modes. The degrees per second are
 // truncated to whole degrees before the step is taken from them, and the
 // angle is accumulated in 32-bit floats, not recomputed from the frame
 // number: with 360 degrees over 7 seconds at 25 frames per second the step
-// is 51 / 25 = 2.04 and the last of the 175 frames lies near 174.96.
+// is 51 / 25 = 2.04 and the last of the 175 frames lies near 174.96. At a
+// fractional rate the step is the degrees per second over the exact rate
+// (72 x 1001 / 30000 at 29.97) and the frame count is rounded to whole
+// frames (150 in 5 seconds at 29.97).
 class CPanoSweep {
 public:
     // duration and frameRate must be positive and from <= to.
-    CPanoSweep(int fromAngle, int toAngle, unsigned duration, unsigned frameRate);
+    CPanoSweep(int fromAngle, int toAngle, unsigned duration, FrameRate frameRate);
 
     std::uint64_t FrameCount() const { return m_frameCount; }
     std::uint32_t DegreesPerSecond() const { return m_degreesPerSecond; }

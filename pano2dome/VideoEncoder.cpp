@@ -1,32 +1,37 @@
 // How a video is written:
 //  1. OpenMPEG checks every setting and the target name, picks the container
 //     from the extension and opens a hidden temporary file beside the target.
-//  2. One pass = one libx264 encoder and one muxer on that file. Frames arrive
-//     as bottom-up BGRA rows; swscale turns them into BT.709 limited-range
-//     yuv420p, the encoder's packets go straight to the muxer.
-//  3. Single pass: constant rate factor from the quality. Two passes: the first
-//     encodes at that rate factor while x264 writes its statistics to a private
-//     folder; its average bit rate becomes the target of the second pass, which
-//     reads the statistics to spread those bits where the content needs them.
-//     The first pass's file is thrown away when the second starts.
-//  4. CloseMPEG drains the encoder, writes the container's index (QuickTime: at
-//     the front, so players can start before the whole file has arrived) and
-//     renames the temporary file over the target.
+//  2. One pass = one encoder (pano2dome/VideoCodecSetup.h says which, with
+//     which options) and one muxer on that file. Frames arrive as bottom-up
+//     BGR(A) rows; swscale turns them into the stream's pixels (BT.709
+//     limited-range YUV, or RGB(A) for HAP and FFV1), the encoder's packets go
+//     straight to the muxer.
+//  3. Single pass: constant rate factor from the quality. Two passes (x264,
+//     x265): the first encodes at that rate factor while the encoder writes
+//     its statistics to a private folder; its average bit rate becomes the
+//     target of the second pass, which reads the statistics to spread those
+//     bits where the content needs them. The first pass's file is thrown away
+//     when the second starts.
+//  4. CloseMPEG drains the encoder, writes the container's index (QuickTime
+//     and MP4: at the front, so players can start before the whole file has
+//     arrived) and renames the temporary file over the target.
 #include "pano2dome/VideoEncoder.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <random>
 #include <system_error>
+#include <vector>
 
 #include "engine/image/ImageBuffer.h"
 #include "engine/jobs/MessageReporter.h"
+#include "pano2dome/VideoCodecSetup.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -44,8 +49,6 @@ namespace skelvane {
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr float kMaxFrameRate = 1000.0f;
 
 // The libraries explain their failures only in log lines; the last error line
 // of this thread is kept so that a failure can be reported with its cause.
@@ -86,12 +89,26 @@ std::string LibraryReason(const std::string& what, int error)
     return reason;
 }
 
-std::string LowerExtension(const fs::path& path)
+// The muxer for a container that CheckVideoTarget accepted.
+const char* MuxerFor(const std::string& extension)
 {
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
+    if (extension == ".avi") {
+        return "avi";
+    }
+    if (extension == ".mp4") {
+        return "mp4";
+    }
+    return extension == ".mkv" ? "matroska" : "mov";
+}
+
+AVPixelFormat InputFormat(int bitCount)
+{
+    switch (bitCount) {
+    case 24: return AV_PIX_FMT_BGR24;
+    case 32: return AV_PIX_FMT_BGRA;
+    case 64: return AV_PIX_FMT_BGRA64LE;
+    default: return AV_PIX_FMT_NONE;
+    }
 }
 
 // A hidden name beside the target that no other writer picks: the target's
@@ -132,6 +149,11 @@ void RemoveQuietly(const fs::path& path)
 // the caller's rows are lent to them without a copy.
 void KeepCallerRows(void*, std::uint8_t*) {}
 
+// swscale's vector loops read a row in blocks of up to this many bytes and,
+// on rows narrower than one block, past the row's end: past the caller's
+// block on the last row. Such rows are copied into padded ones first.
+constexpr int kSafeRowBytes = 64;
+
 }  // namespace
 
 double QualityToRateFactor(int quality)
@@ -146,6 +168,9 @@ struct CVideoEncoder::Session {
     fs::path temporary;   // the file being written; empty once renamed or removed
     fs::path statsFolder; // two-pass statistics; empty for a single pass
     const char* container = nullptr;
+    VideoStream kind;  // what the stream carries
+    EncoderChoice choice;
+    std::string encoderTitle;  // "the HEVC encoder"
     AVRational rate{25, 1};
     int passCount = 1;
     int pass = 0;
@@ -162,6 +187,7 @@ struct CVideoEncoder::Session {
 
     std::int64_t frames = 0;      // frames added in this pass
     std::int64_t packetBytes = 0; // coded bytes of this pass
+    std::vector<std::uint8_t> paddedRows;  // narrow frames, copied (kSafeRowBytes)
 
     ~Session()
     {
@@ -192,7 +218,10 @@ struct CVideoEncoder::Session {
         stream = nullptr;
     }
 
-    std::string StatsFile() const { return (statsFolder / "x264-passes.log").string(); }
+    std::string StatsFile() const
+    {
+        return (statsFolder / (std::string(choice.encoderName) + "-passes.log")).string();
+    }
 
     // Writes every packet the encoder has ready. Empty string when all went
     // to the file; at the end of the stream `draining` accepts the encoder's
@@ -206,7 +235,7 @@ struct CVideoEncoder::Session {
                 return {};
             }
             if (result < 0) {
-                return LibraryReason("the H.264 encoder failed", result);
+                return LibraryReason(encoderTitle + " failed", result);
             }
             packetBytes += packet->size;
             av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
@@ -225,10 +254,22 @@ struct CVideoEncoder::Session {
 CVideoEncoder::CVideoEncoder() = default;
 CVideoEncoder::~CVideoEncoder() = default;
 
-void CVideoEncoder::SetMPEGFormat(MPEG_TYPE format) { m_format = format; }
+void CVideoEncoder::SetMPEGFormat(MPEG_TYPE) { m_stream = VideoStream{}; }
+void CVideoEncoder::SetStream(const VideoStream& stream) { m_stream = stream; }
 void CVideoEncoder::SetMPEGWidth(int width) { m_width = width; }
 void CVideoEncoder::SetMPEGHeight(int height) { m_height = height; }
-void CVideoEncoder::SetFrameRate(float framesPerSecond) { m_frameRate = framesPerSecond; }
+void CVideoEncoder::SetFrameRate(FrameRate rate) { m_rate = rate; }
+
+void CVideoEncoder::SetFrameRate(float framesPerSecond)
+{
+    // A rate that is no number, or beyond any fraction, is kept as 0 and
+    // refused by OpenMPEG.
+    m_rate = FrameRate(0, 1);
+    if (std::isfinite(framesPerSecond) && framesPerSecond > 0.0f && framesPerSecond <= kMaxVideoFrameRate) {
+        const AVRational q = av_d2q(framesPerSecond, 100000);
+        m_rate = FrameRate(static_cast<std::uint32_t>(q.num), static_cast<std::uint32_t>(q.den));
+    }
+}
 void CVideoEncoder::Set2Pass(int twoPass) { m_twoPass = twoPass; }
 void CVideoEncoder::SetQuality(int quality) { m_quality = quality; }
 void CVideoEncoder::SetKeyFrameSelect(int mode) { m_keyFrameSelect = mode; }
@@ -256,16 +297,9 @@ bool CVideoEncoder::Fail(std::string reason)
 
 std::string CVideoEncoder::CheckSettings(const fs::path& path) const
 {
-    if (m_format != MPEG_H264) {
-        return "unknown video format " + std::to_string(static_cast<int>(m_format));
-    }
-    if (m_width < 2 || m_height < 2 || m_width > kMaxImageSide || m_height > kMaxImageSide ||
-        m_width % 2 != 0 || m_height % 2 != 0) {
+    if (m_width < 1 || m_height < 1 || m_width > kMaxImageSide || m_height > kMaxImageSide) {
         return "video size " + std::to_string(m_width) + " x " + std::to_string(m_height) +
-               ": width and height must be even numbers from 2 to " + std::to_string(kMaxImageSide);
-    }
-    if (!std::isfinite(m_frameRate) || m_frameRate <= 0.0f || m_frameRate > kMaxFrameRate) {
-        return "frame rate must be above 0 and at most " + std::to_string(static_cast<int>(kMaxFrameRate));
+               ": width and height must be from 1 to " + std::to_string(kMaxImageSide);
     }
     if (m_quality < kBestQuality || m_quality > kLeastQuality) {
         return "video quality " + std::to_string(m_quality) + " is outside 1 to 42";
@@ -282,13 +316,13 @@ std::string CVideoEncoder::CheckSettings(const fs::path& path) const
     if (path.empty()) {
         return "no video file name";
     }
-    const std::string extension = LowerExtension(path);
-    if (extension != ".avi" && extension != ".mov") {
-        return "video file " + path.string() + ": the name must end in .avi or .mov";
-    }
     std::error_code error;
     if (fs::is_directory(path, error)) {
         return "video file " + path.string() + " is a folder";
+    }
+    const VideoTarget target{m_stream, LowerVideoExtension(path.string()), m_width, m_height, m_rate};
+    if (std::optional<std::string> refusal = CheckVideoTarget(target)) {
+        return *refusal;
     }
     return {};
 }
@@ -308,20 +342,23 @@ bool CVideoEncoder::OpenMPEG(const fs::path& path)
     if (error) {
         return Fail("video file " + path.string() + ": " + error.message());
     }
-    session->container = LowerExtension(path) == ".avi" ? "avi" : "mov";
-    session->rate = av_d2q(m_frameRate, 100000);
-    session->passCount = m_twoPass ? 2 : 1;
+    session->container = MuxerFor(LowerVideoExtension(path.string()));
+    session->kind = m_stream;
+    session->choice = ChooseEncoder(m_stream);
+    session->encoderTitle = "the " + StreamTitle(m_stream) + " encoder";
+    session->rate = AVRational{static_cast<int>(m_rate.num), static_cast<int>(m_rate.den)};
+    session->passCount = m_twoPass && TakesTwoPasses(m_stream.codec) ? 2 : 1;
     session->picture = av_frame_alloc();
     session->source = av_frame_alloc();
     session->packet = av_packet_alloc();
     if (!session->picture || !session->source || !session->packet) {
         return Fail(kOutOfMemoryText);
     }
-    session->picture->format = AV_PIX_FMT_YUV420P;
+    session->picture->format = session->choice.pixelFormat;
     session->picture->width = m_width;
     session->picture->height = m_height;
-    session->picture->color_range = AVCOL_RANGE_MPEG;
-    session->picture->colorspace = AVCOL_SPC_BT709;
+    session->picture->color_range = session->choice.rgb ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    session->picture->colorspace = session->choice.rgb ? AVCOL_SPC_RGB : AVCOL_SPC_BT709;
     session->picture->color_primaries = AVCOL_PRI_BT709;
     session->picture->color_trc = AVCOL_TRC_BT709;
     if (int result = av_frame_get_buffer(session->picture, 0); result < 0) {
@@ -361,62 +398,43 @@ bool CVideoEncoder::OpenPass(int pass, std::int64_t bitRate)
         return Fail(LibraryReason("cannot start a " + std::string(s.container) + " container", result));
     }
 
-    const AVCodec* h264 = avcodec_find_encoder_by_name("libx264");
-    if (!h264) {
-        return Fail("this FFmpeg build has no libx264 encoder");
+    const AVCodec* encoder = avcodec_find_encoder_by_name(s.choice.encoderName);
+    if (!encoder) {
+        return Fail("this FFmpeg build has no " + std::string(s.choice.encoderName) + " encoder");
     }
-    s.codec = avcodec_alloc_context3(h264);
+    s.codec = avcodec_alloc_context3(encoder);
     if (!s.codec) {
         return Fail(kOutOfMemoryText);
     }
     AVCodecContext& c = *s.codec;
-    c.width = m_width;
-    c.height = m_height;
-    c.sample_aspect_ratio = AVRational{1, 1};
-    c.pix_fmt = AV_PIX_FMT_YUV420P;
-    c.time_base = av_inv_q(s.rate);
-    c.framerate = s.rate;
-    c.color_range = AVCOL_RANGE_MPEG;
-    c.colorspace = AVCOL_SPC_BT709;
-    c.color_primaries = AVCOL_PRI_BT709;
-    c.color_trc = AVCOL_TRC_BT709;
-    c.thread_count = m_threads;
+    PassSetup setup;
+    setup.width = m_width;
+    setup.height = m_height;
+    setup.rate = s.rate;
+    setup.quality = m_quality;
+    setup.keyFrameEvery =
+        m_keyFrameSelect == kKeyFramesAll ? 1 : m_keyFrameSelect == kKeyFramesEvery ? m_keyFrameEvery : 0;
+    setup.threads = m_threads;
+    setup.pass = pass;
+    setup.passCount = s.passCount;
+    setup.statsFile = s.passCount == 2 ? s.StatsFile() : std::string();
+    setup.bitRate = bitRate;
+    setup.quiet = av_log_get_level() < AV_LOG_INFO;
+    AVDictionary* options = nullptr;
+    ConfigureEncoder(s.kind, setup, c, &options);
     if (s.format->oformat->flags & AVFMT_GLOBALHEADER) {
         c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
 
-    AVDictionary* options = nullptr;
-    char rateFactor[32];
-    std::snprintf(rateFactor, sizeof rateFactor, "%.4f", QualityToRateFactor(m_quality));
-    if (s.passCount == 2) {
-        av_dict_set(&options, "stats", s.StatsFile().c_str(), 0);
-    }
-    if (pass == 0) {
-        av_dict_set(&options, "crf", rateFactor, 0);
-        if (s.passCount == 2) {
-            c.flags |= AV_CODEC_FLAG_PASS1;
-        }
-    } else {
-        c.flags |= AV_CODEC_FLAG_PASS2;
-        c.bit_rate = bitRate;
-    }
-    int every = m_keyFrameSelect == kKeyFramesAll ? 1 : m_keyFrameSelect == kKeyFramesEvery ? m_keyFrameEvery : 0;
-    if (every > 0) {
-        // A fixed grid of key frames: no extra ones at scene cuts.
-        const std::string grid = "keyint=" + std::to_string(every) + ":min-keyint=" + std::to_string(every) +
-                                 ":scenecut=0";
-        av_dict_set(&options, "x264-params", grid.c_str(), 0);
-    }
-
     t_lastLibraryError.clear();
-    result = avcodec_open2(s.codec, h264, &options);
+    result = avcodec_open2(s.codec, encoder, &options);
     const bool optionsLeft = av_dict_count(options) > 0;
     av_dict_free(&options);
     if (result < 0) {
-        return Fail(LibraryReason("cannot start the H.264 encoder", result));
+        return Fail(LibraryReason("cannot start " + s.encoderTitle, result));
     }
     if (optionsLeft) {
-        return Fail("the H.264 encoder does not know every option it was given");
+        return Fail(s.encoderTitle + " does not know every option it was given");
     }
 
     s.stream = avformat_new_stream(s.format, nullptr);
@@ -430,6 +448,11 @@ bool CVideoEncoder::OpenPass(int pass, std::int64_t bitRate)
     if (result < 0) {
         return Fail(LibraryReason("cannot describe the video stream", result));
     }
+    if (s.kind.codec == VideoCodec::Hevc) {
+        // "hvc1": the parameter sets live in the sample description, as the
+        // players of QuickTime and MP4 files want them.
+        s.stream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+    }
 
     t_lastLibraryError.clear();
     result = avio_open2(&s.format->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr);
@@ -438,7 +461,7 @@ bool CVideoEncoder::OpenPass(int pass, std::int64_t bitRate)
         return Fail(LibraryReason("cannot create a video file in " + s.target.parent_path().string(), result));
     }
     AVDictionary* muxerOptions = nullptr;
-    if (std::string(s.container) == "mov") {
+    if (std::string(s.container) == "mov" || std::string(s.container) == "mp4") {
         av_dict_set(&muxerOptions, "movflags", "+faststart", 0);
     }
     t_lastLibraryError.clear();
@@ -467,7 +490,7 @@ bool CVideoEncoder::StartNextPass()
     }
     t_lastLibraryError.clear();
     if (int result = avcodec_send_frame(s.codec, nullptr); result < 0) {
-        return Fail(LibraryReason("the H.264 encoder failed", result));
+        return Fail(LibraryReason(s.encoderTitle + " failed", result));
     }
     if (std::string problem = s.WritePackets(true); !problem.empty()) {
         return Fail(std::move(problem));
@@ -486,12 +509,12 @@ bool CVideoEncoder::StartNextPass()
 
 int CVideoEncoder::AddFrame(int width, int height, int bitCount, const std::uint8_t* pixels)
 {
-    if (!pixels || (bitCount != 24 && bitCount != 32) || width <= 0 || height <= 0 ||
+    if (!pixels || InputFormat(bitCount) == AV_PIX_FMT_NONE || width <= 0 || height <= 0 ||
         width > kMaxImageSide || height > kMaxImageSide) {
         if (!m_session) {
             return Fail("no video file is open");
         }
-        return Fail("a video frame must be a 24- or 32-bit image");
+        return Fail("a video frame must be a 24-, 32- or 64-bit image");
     }
     const std::int64_t stride = PaddedRowBytes(width, bitCount);
     return AddRows(width, height, bitCount, pixels + stride * (height - 1), -stride);
@@ -521,11 +544,11 @@ int CVideoEncoder::AddRows(int width, int height, int bitCount, const std::uint8
                     " pixels does not fit a video of " + std::to_string(m_width) + " x " +
                     std::to_string(m_height));
     }
-    if (bitCount != 24 && bitCount != 32) {
-        return Fail("a video frame must be a 24- or 32-bit image");
+    const AVPixelFormat input = InputFormat(bitCount);
+    if (input == AV_PIX_FMT_NONE) {
+        return Fail("a video frame must be a 24-, 32- or 64-bit image");
     }
 
-    const AVPixelFormat input = bitCount == 32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR24;
     if (s.scalerInput != input) {
         sws_freeContext(s.scaler);
         s.scalerInput = AV_PIX_FMT_NONE;
@@ -538,16 +561,18 @@ int CVideoEncoder::AddRows(int width, int height, int bitCount, const std::uint8
         av_opt_set_int(s.scaler, "src_format", input, 0);
         av_opt_set_int(s.scaler, "dstw", width, 0);
         av_opt_set_int(s.scaler, "dsth", height, 0);
-        av_opt_set_int(s.scaler, "dst_format", AV_PIX_FMT_YUV420P, 0);
+        av_opt_set_int(s.scaler, "dst_format", s.choice.pixelFormat, 0);
         av_opt_set_int(s.scaler, "sws_flags", SWS_BILINEAR | SWS_ACCURATE_RND, 0);
         av_opt_set_int(s.scaler, "threads", m_threads, 0);
         t_lastLibraryError.clear();
         if (int result = sws_init_context(s.scaler, nullptr, nullptr); result < 0) {
             return Fail(LibraryReason("cannot set up the colour conversion", result));
         }
-        // Full-range RGB in, BT.709 limited-range YUV out, as the stream is tagged.
-        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-        sws_setColorspaceDetails(s.scaler, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+        if (!s.choice.rgb) {
+            // Full-range RGB in, BT.709 limited-range YUV out, as the stream is tagged.
+            const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+            sws_setColorspaceDetails(s.scaler, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+        }
         s.scalerInput = input;
     }
 
@@ -556,6 +581,16 @@ int CVideoEncoder::AddRows(int width, int height, int bitCount, const std::uint8
         return Fail(LibraryReason("cannot hold a video frame", result));
     }
     const int bytesPerPixel = bitCount / 8;
+    const std::ptrdiff_t rowBytes = std::ptrdiff_t{width} * bytesPerPixel;
+    if (rowBytes < kSafeRowBytes) {
+        s.paddedRows.assign(static_cast<std::size_t>(2 * kSafeRowBytes) * (height + 1), 0);
+        for (int y = 0; y < height; ++y) {
+            std::memcpy(&s.paddedRows[static_cast<std::size_t>(2 * kSafeRowBytes) * y], topRow + rowStep * y,
+                        static_cast<std::size_t>(rowBytes));
+        }
+        topRow = s.paddedRows.data();
+        rowStep = 2 * kSafeRowBytes;
+    }
     const std::uint8_t* lowest = rowStep < 0 ? topRow + rowStep * (height - 1) : topRow;
     const std::size_t blockBytes =
         static_cast<std::size_t>(std::abs(rowStep)) * static_cast<std::size_t>(height - 1) +
@@ -582,7 +617,7 @@ int CVideoEncoder::AddRows(int width, int height, int bitCount, const std::uint8
     s.picture->pict_type = AV_PICTURE_TYPE_NONE;
     t_lastLibraryError.clear();
     if (int result = avcodec_send_frame(s.codec, s.picture); result < 0) {
-        return Fail(LibraryReason("the H.264 encoder refused frame " + std::to_string(s.frames + 1), result));
+        return Fail(LibraryReason(s.encoderTitle + " refused frame " + std::to_string(s.frames + 1), result));
     }
     if (std::string problem = s.WritePackets(false); !problem.empty()) {
         return Fail(std::move(problem));
@@ -609,7 +644,7 @@ bool CVideoEncoder::CloseMPEG()
     }
     t_lastLibraryError.clear();
     if (int result = avcodec_send_frame(s.codec, nullptr); result < 0) {
-        return Fail(LibraryReason("the H.264 encoder failed", result));
+        return Fail(LibraryReason(s.encoderTitle + " failed", result));
     }
     if (std::string problem = s.WritePackets(true); !problem.empty()) {
         return Fail(std::move(problem));

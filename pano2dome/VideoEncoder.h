@@ -1,10 +1,15 @@
-// The video encoder of the Pano2Dome video job: H.264 in an AVI or QuickTime
-// container, written through FFmpeg's libraries.
+// The video encoder of the video jobs: H.264, HEVC, ProRes, HAP or FFV1 in
+// the container the file name's extension names (pano2dome/VideoFormat.h),
+// written through FFmpeg's libraries.
 //
 // The calling order is fixed: configure with the setters, OpenMPEG, then for
 // each pass (GetPassCount()) hand every frame to AddFrame, calling
 // StartNextPass between passes, and finish with CloseMPEG. A two-pass encode
-// needs the same frames twice: the first pass only measures them.
+// needs the same frames twice: the first pass only measures them. Only H.264
+// and HEVC spread their bits that way; the others take one pass whatever
+// Set2Pass says. Quality and key frames shape H.264 and HEVC; ProRes and HAP
+// code every frame alone at the rate their profile sets, FFV1 is lossless
+// and restarts its contexts at each key frame.
 //
 // The file is written under a hidden temporary name in the target folder and
 // renamed over the target by a successful CloseMPEG, so the target never holds
@@ -21,13 +26,17 @@
 #include <memory>
 #include <string>
 
+#include "pano2dome/FrameRate.h"
+#include "pano2dome/VideoFormat.h"
+
 namespace skelvane {
 
 class CImageBuffer;
 
 class CVideoEncoder {
 public:
-    // The one stream format offered: H.264, 8-bit 4:2:0.
+    // H.264, 8-bit 4:2:0: the stream of the first encoder, kept for callers
+    // that name it so. SetStream chooses any of them.
     enum MPEG_TYPE { MPEG_H264 = 7 };
 
     // Key frame placement, as the video settings offer it.
@@ -46,9 +55,12 @@ public:
     CVideoEncoder& operator=(const CVideoEncoder&) = delete;
 
     void SetMPEGFormat(MPEG_TYPE format);
+    void SetStream(const VideoStream& stream);
     void SetMPEGWidth(int width);
     void SetMPEGHeight(int height);
+    // The nearest fraction with a denominator up to 100000.
     void SetFrameRate(float framesPerSecond);
+    void SetFrameRate(FrameRate rate);
     void Set2Pass(int twoPass);
     // 1 (best) to 42 (least).
     void SetQuality(int quality);
@@ -58,10 +70,10 @@ public:
     // Encoder and colour conversion threads; 0 lets the libraries choose.
     void SetThreadCount(int threads);
 
-    // Checks the settings and the target, then creates the temporary file and
-    // starts the first pass. The container follows the extension of `path`
-    // (.avi or .mov, any case). False with a reason on failure; nothing is
-    // left on disk then.
+    // Checks the settings and the target (CheckVideoTarget), then creates the
+    // temporary file and starts the first pass. The container follows the
+    // extension of `path` (.avi, .mov, .mp4 or .mkv, any case). False with a
+    // reason on failure; nothing is left on disk then.
     bool OpenMPEG(const std::filesystem::path& path);
 
     // How many times the job has to supply its frames: 2 for a two-pass
@@ -73,9 +85,12 @@ public:
     bool StartNextPass();
 
     // Appends one frame lasting 1 / frame rate: `pixels` is a bottom-up
-    // device-independent bitmap block (rows padded to four bytes) of 24 or 32
-    // bits per pixel, bytes blue, green, red[, alpha]; alpha is ignored. The
-    // pixels are converted during the call. Returns 1, or 0 with a reason.
+    // device-independent bitmap block (rows padded to four bytes) of 24, 32
+    // or 64 bits per pixel: bytes blue, green, red[, alpha], or at 64 bits
+    // four little-endian 16-bit words in that order, which reach a 10-bit
+    // stream without passing through 8 bits. Alpha is kept only by a stream
+    // that carries it; frames without alpha are opaque there. The pixels are
+    // converted during the call. Returns 1, or 0 with a reason.
     int AddFrame(int width, int height, int bitCount, const std::uint8_t* pixels);
     int AddFrame(const CImageBuffer& image);
     // Frames added in the current pass.
@@ -100,10 +115,10 @@ private:
     bool OpenPass(int pass, std::int64_t bitRate);
     int AddRows(int width, int height, int bitCount, const std::uint8_t* topRow, std::ptrdiff_t rowStep);
 
-    MPEG_TYPE m_format = MPEG_H264;
+    VideoStream m_stream;
     int m_width = 0;
     int m_height = 0;
-    float m_frameRate = 25.0f;
+    FrameRate m_rate{25, 1};
     int m_twoPass = 0;
     int m_quality = kBestQuality;
     int m_keyFrameSelect = kKeyFramesEvery;
@@ -115,7 +130,8 @@ private:
 };
 
 // The encoder's constant rate factor for a quality of 1 (best) to 42: 12 to 51
-// in equal steps, never the lossless 0 that most players cannot decode.
+// in equal steps, never the lossless 0 that most players cannot decode. x264
+// and x265 take the same scale.
 double QualityToRateFactor(int quality);
 
 }  // namespace skelvane

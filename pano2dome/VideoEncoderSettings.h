@@ -1,8 +1,10 @@
-// How a Pano2Dome video is encoded: the four choices of the video settings
-// dialog, read by the video job when it configures its encoder. The defaults
-// are those of a dialog confirmed unchanged, so a video rendered without ever
-// opening the dialog is encoded the same way.
+// How a video is encoded: the choices of the video settings dialog, read by
+// the video jobs when they configure their encoder. The defaults are those of
+// a dialog confirmed unchanged, so a video rendered without ever opening the
+// dialog is encoded the same way.
 #pragma once
+
+#include "pano2dome/VideoFormat.h"
 
 namespace skelvane {
 
@@ -16,6 +18,7 @@ struct VideoEncoderSettings {
     int keyFrameMode = kKeyFramesEvery;   // 0 automatic, 1 every keyFrameEvery frames, 2 all
     int keyFrameEvery = 24;               // used in mode 1 only; 0 there means automatic
     bool twoPass = false;                 // multi-pass encode
+    VideoStream stream;                   // codec, profile, alpha (H.264 by default)
 };
 
 }  // namespace skelvane

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins
   fonts-dejavu-core
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
+  # libavcodec brings libx264, libx265 and snappy (for HAP); prores_ks and ffv1 are its own
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libtbb-dev libcli11-dev
   libgtest-dev libbenchmark-dev

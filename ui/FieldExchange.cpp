@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
@@ -26,6 +27,7 @@ QString NumberRangePrompt(double min, double max)
 
 QString IntegerPrompt() { return QStringLiteral("Please enter an integer."); }
 QString NumberPrompt() { return QStringLiteral("Please enter a number."); }
+QString FrameRatePrompt() { return QStringLiteral("Please enter a frame rate such as 25, 29.97 or 30000/1001."); }
 
 QString MaxCharsPrompt(int maxChars)
 {
@@ -120,6 +122,21 @@ void CFieldExchange::Text(QLineEdit* edit, unsigned& value, unsigned min, unsign
         return;
     }
     value = static_cast<unsigned>(read);
+}
+
+void CFieldExchange::Text(QLineEdit* edit, FrameRate& value)
+{
+    if (Skipping()) return;
+    if (!m_saving) {
+        edit->setText(QString::fromStdString(FrameRateText(value)));
+        return;
+    }
+    const std::optional<FrameRate> read = ParseFrameRate(edit->text().trimmed().toStdString());
+    if (!read) {
+        Fail(edit, FrameRatePrompt());
+        return;
+    }
+    value = *read;
 }
 
 void CFieldExchange::Text(QLineEdit* edit, float& value)

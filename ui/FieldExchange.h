@@ -27,6 +27,8 @@
 
 #include <QString>
 
+#include "pano2dome/FrameRate.h"
+
 class QAbstractSlider;
 class QButtonGroup;
 class QCheckBox;
@@ -42,6 +44,7 @@ QString NumberRangePrompt(double min, double max);
 QString IntegerPrompt();
 QString NumberPrompt();
 QString MaxCharsPrompt(int maxChars);
+QString FrameRatePrompt();
 
 // Text of a float field, as the exchange shows it (six significant digits).
 QString FormatFloatField(double value);
@@ -63,6 +66,8 @@ public:
     void Text(QLineEdit* edit, unsigned& value, unsigned min, unsigned max);
     void Text(QLineEdit* edit, float& value);
     void Text(QLineEdit* edit, float& value, float min, float max);
+    // Whole, decimal or a fraction: "25", "29.97", "30000/1001" (ParseFrameRate).
+    void Text(QLineEdit* edit, FrameRate& value);
     // maxChars < 0: no limit.
     void Text(QLineEdit* edit, QString& value, int maxChars = -1);
     // Index of the checked button of the group (the button's id), -1 for none.

@@ -114,6 +114,13 @@ QLineEdit* DigitsOnly(QLineEdit* edit)
     return edit;
 }
 
+// Frame rates are typed whole, as decimals (29.97) or as fractions (30000/1001).
+QLineEdit* RateCharacters(QLineEdit* edit)
+{
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9./]*")), edit));
+    return edit;
+}
+
 }  // namespace
 
 float HorizontalAngleFromPanoSlider(int position)
@@ -256,7 +263,7 @@ void CPano2DomePage::BuildControls()
     Place(new QLabel(QStringLiteral("Duration:"), this), 221, 275, 34, 12);
     m_durationEdit = DigitsOnly(Place(new QLineEdit(this), 257, 273, 42, 13));
     Place(new QLabel(QStringLiteral("FrameRate:"), this), 305, 275, 40, 12);
-    m_frameRateEdit = DigitsOnly(Place(new QLineEdit(this), 347, 273, 58, 13));
+    m_frameRateEdit = RateCharacters(Place(new QLineEdit(this), 347, 273, 58, 13));
 
     Place(new QLabel(QStringLiteral("from"), this), 221, 292, 20, 12);
     m_fromEdit = Place(new QLineEdit(this), 257, 290, 42, 13);

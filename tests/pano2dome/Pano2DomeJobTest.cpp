@@ -723,7 +723,8 @@ TEST_F(Pano2DomeJobTest, StopBeforeTheFirstFrameIsAStopAndLeavesNoVideo)
 TEST_F(Pano2DomeJobTest, AVideoThatCannotBeOpenedFailsNamingTheCause)
 {
     test::WriteFileBytes(m_dir / "old.avi", {1, 2, 3});
-    for (const fs::path& path : {m_dir / "clip.mp4", m_dir / "missing" / "clip.avi"}) {
+    fs::create_directory(m_dir / "folder.mov");
+    for (const fs::path& path : {m_dir / "folder.mov", m_dir / "missing" / "clip.avi"}) {
         Recorder rec;
         CPano2DomeJob job = SweepJob(kPanoVideo, path);
         ASSERT_TRUE(BeginPano2DomeJob(m_control, job, rec, rec, &rec));
@@ -731,7 +732,8 @@ TEST_F(Pano2DomeJobTest, AVideoThatCannotBeOpenedFailsNamingTheCause)
         EXPECT_EQ(rec.Events(), std::vector<std::string>{"failed"});
         EXPECT_NE(rec.reason.find(path.string()), std::string::npos) << rec.reason;
     }
-    EXPECT_EQ(FilesIn(m_dir.Path()), std::vector<std::string>{"old.avi"});
+    EXPECT_EQ(FilesIn(m_dir.Path()), (std::vector<std::string>{"folder.mov", "old.avi"}));
+    EXPECT_TRUE(fs::is_empty(m_dir / "folder.mov"));
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include "ui/UiTestSupport.h"
 #include <QDir>
 #include "support/TestImages.h"
+#include "support/VideoFacts.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -499,6 +500,32 @@ TEST_F(Pano2DomePageJobTest, VideoJobCarriesTheVideoSettingsToTheEncoder)
     const PacketCount second = CountVideoPackets(dir / "second.mov");
     EXPECT_EQ(second.packets, 6);
     EXPECT_EQ(second.keys, 1);
+}
+
+TEST_F(Pano2DomePageJobTest, VideoJobTakesTheCodecAndABroadcastRate)
+{
+    settings.stream = {VideoCodec::ProRes, VideoProfile::Automatic, true};
+    ChooseVideo("sweep.mov");
+    Sweep("1", "29.97");
+    QStringList texts;
+    EXPECT_EQ(RunToEnd(texts), 30);  // 29.97 frames for a second, rounded
+    EXPECT_EQ(texts, QStringList{"Finished! "});
+    const std::optional<test::VideoFacts> facts = test::ReadVideo(dir / "sweep.mov");
+    ASSERT_TRUE(facts.has_value());
+    EXPECT_EQ(facts->codec, "prores");
+    EXPECT_EQ(facts->profile, "4444");
+    EXPECT_TRUE(facts->hasAlpha);
+    EXPECT_EQ(facts->frames, 30);
+    EXPECT_EQ(av_cmp_q(facts->frameRate, AVRational{30000, 1001}), 0);
+
+    // A stream that cannot carry the domes is refused at Begin.
+    settings.stream = {VideoCodec::Hap};
+    Type(page.OutputWidthEdit(), "66");
+    MessageBoxRecorder boxes;
+    QTest::mouseClick(page.BeginButton(), Qt::LeftButton);
+    ASSERT_EQ(boxes.Texts().size(), 1);
+    EXPECT_TRUE(boxes.Texts()[0].startsWith("HAP compresses blocks of 4 x 4 pixels")) << boxes.Texts()[0].toStdString();
+    EXPECT_FALSE(page.IsJobRunning());
 }
 
 TEST(Pano2DomePageInWindowTest, TheVideoDialogOfTheMainWindowReachesThePagesJob)

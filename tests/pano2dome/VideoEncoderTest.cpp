@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <random>
@@ -399,7 +402,8 @@ TEST_F(VideoEncoderTest, RefusalsNameTheirReasonAndLeaveNothing)
     const Case cases[] = {
         {"missing folder", m_dir / "missing" / "clip.avi", {}},
         {"target is a folder", m_dir / "folder.avi", {}},
-        {"other extension", m_dir / "clip.mp4", {}},
+        {"other extension", m_dir / "clip.webm", {}},
+        {"container without H.264", m_dir / "clip.mkv", {}},
         {"odd size", m_dir / "clip.avi", {.size = 63}},
         {"quality 0", m_dir / "clip.avi", {.quality = 0}},
         {"quality 43", m_dir / "clip.avi", {.quality = 43}},
@@ -445,6 +449,40 @@ TEST_F(VideoEncoderTest, FailedOrAbandonedVideoKeepsTheOldTarget)
 
     ASSERT_TRUE(Encode(target, {}, 3));
     EXPECT_EQ(ProbeVideo(target).keyFrames.size(), 3u) << "a finished video replaces the target";
+}
+
+TEST_F(VideoEncoderTest, NarrowFramesAreReadWithinTheirRows)
+{
+    // Each frame block ends where readable memory ends, so that a read past
+    // its last row faults.
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    void* area = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(area, MAP_FAILED);
+    ASSERT_EQ(mprotect(static_cast<std::uint8_t*>(area) + page, page, PROT_NONE), 0);
+    struct Case {
+        VideoStream stream;
+        int width;
+    };
+    for (const Case& c : {Case{{VideoCodec::H264}, 2}, Case{{VideoCodec::H264}, 4}, Case{{VideoCodec::ProRes}, 3},
+                          Case{{VideoCodec::ProRes}, 4}}) {
+        SCOPED_TRACE(std::string(CodecName(c.stream.codec)) + " " + std::to_string(c.width));
+        const int height = 2;
+        const auto bytes = static_cast<std::size_t>(PaddedRowBytes(c.width, 32) * height);
+        std::uint8_t* block = static_cast<std::uint8_t*>(area) + page - bytes;
+        std::fill(block, block + bytes, std::uint8_t{0x80});
+        const fs::path path = m_dir / "narrow.mov";
+        CVideoEncoder encoder;
+        encoder.SetStream(c.stream);
+        encoder.SetMPEGWidth(c.width);
+        encoder.SetMPEGHeight(height);
+        ASSERT_TRUE(encoder.OpenMPEG(path)) << encoder.GetError();
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_EQ(encoder.AddFrame(c.width, height, 32, block), 1) << encoder.GetError();
+        }
+        ASSERT_TRUE(encoder.CloseMPEG()) << encoder.GetError();
+        EXPECT_EQ(ProbeVideo(path).keyFrames.size(), 3u);
+    }
+    munmap(area, 2 * page);
 }
 
 TEST_F(VideoEncoderTest, LongAndUnusualPathsWork)

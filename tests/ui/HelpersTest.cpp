@@ -30,6 +30,7 @@ struct Fields {
     float angle = 60.0f;
     int count = 3;
     QString name = QStringLiteral("FullDome_");
+    FrameRate rate{30000, 1001};
     int mode = 1;
 };
 
@@ -41,6 +42,7 @@ public:
         angleEdit = new QLineEdit(&owner);
         countEdit = new QLineEdit(&owner);
         nameEdit = new QLineEdit(&owner);
+        rateEdit = new QLineEdit(&owner);
         modes = new QButtonGroup(&owner);
         for (int i = 0; i < 3; ++i) modes->addButton(new QRadioButton(&owner), i);
     }
@@ -52,6 +54,7 @@ public:
         dx.Text(angleEdit, fields.angle, -180.0f, 180.0f);
         dx.Text(countEdit, fields.count);
         dx.Text(nameEdit, fields.name, 12);
+        dx.Text(rateEdit, fields.rate);
         dx.Radio(modes, fields.mode);
         return dx.Ok();
     }
@@ -61,6 +64,7 @@ public:
     QLineEdit* angleEdit;
     QLineEdit* countEdit;
     QLineEdit* nameEdit;
+    QLineEdit* rateEdit;
     QButtonGroup* modes;
     Fields fields;
 };
@@ -72,12 +76,14 @@ TEST_F(FieldExchangeTest, LoadShowsMembersAndSaveReadsThemBack)
     EXPECT_EQ(fovEdit->text(), "180");
     EXPECT_EQ(angleEdit->text(), "-0.1");
     EXPECT_EQ(countEdit->text(), "3");
+    EXPECT_EQ(rateEdit->text(), "30000/1001");
     EXPECT_TRUE(modes->button(1)->isChecked());
 
     fovEdit->setText(" 90 ");
     angleEdit->setText("-180");
     countEdit->setText("-7");
     nameEdit->setText("dome_");
+    rateEdit->setText(" 59.94 ");
     modes->button(2)->setChecked(true);
     test::MessageBoxRecorder boxes;
     ASSERT_TRUE(Exchange(true));
@@ -86,6 +92,7 @@ TEST_F(FieldExchangeTest, LoadShowsMembersAndSaveReadsThemBack)
     EXPECT_EQ(fields.angle, -180.0f);
     EXPECT_EQ(fields.count, -7);
     EXPECT_EQ(fields.name, "dome_");
+    EXPECT_EQ(fields.rate, FrameRate(60000, 1001));
     EXPECT_EQ(fields.mode, 2);
 }
 
@@ -105,6 +112,8 @@ TEST_F(FieldExchangeTest, FirstBadFieldShowsItsPromptAndStopsTheTransfer)
         {&FieldExchangeTest::angleEdit, "nan", "Please enter a number."},
         {&FieldExchangeTest::countEdit, "99999999999", "Please enter an integer."},
         {&FieldExchangeTest::nameEdit, "much_too_long_name", "Please enter no more than 12 characters."},
+        {&FieldExchangeTest::rateEdit, "29..97", "Please enter a frame rate such as 25, 29.97 or 30000/1001."},
+        {&FieldExchangeTest::rateEdit, "25/0", "Please enter a frame rate such as 25, 29.97 or 30000/1001."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
