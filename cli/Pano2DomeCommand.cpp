@@ -9,6 +9,7 @@
 
 #include "cli/Commands.h"
 #include "cli/ConsoleJob.h"
+#include "cli/VideoOptions.h"
 #include "imageio/ImageCodecRegistry.h"
 #include "pano2dome/Pano2DomeJob.h"
 #include "pano2dome/VideoEncoder.h"
@@ -29,12 +30,9 @@ struct Pano2DomeOptions {
     int from = -180;
     int to = 180;
     unsigned duration = 5;
-    unsigned rate = 25;
+    std::string rate = "25";
     std::string format = "jpg";
-    int quality = 1;
-    std::string keyframes = "every";
-    int keyframeEvery = 24;
-    bool twoPass = false;
+    VideoOptions video;
     int threads = 0;
     std::string frames = "all";
     bool skipExisting = false;
@@ -65,11 +63,6 @@ bool ParseSweepFrames(const std::string& text, std::int64_t& first, std::int64_t
 }
 
 const std::map<std::string, int> kModes = {{"image", kPanoImage}, {"frames", kPanoFrames}, {"video", kPanoVideo}};
-const std::map<std::string, int> kKeyFrameModes = {
-    {"auto", CVideoEncoder::kKeyFramesAutomatic},
-    {"every", CVideoEncoder::kKeyFramesEvery},
-    {"all", CVideoEncoder::kKeyFramesAll},
-};
 
 // The job the options ask for, checked as the page's Begin checks it; the
 // refusal is printed. The panorama is loaded here.
@@ -94,12 +87,14 @@ std::optional<CPano2DomeJob> PreparePano2Dome(const Pano2DomeOptions& options)
     job.fromAngle = options.from;
     job.toAngle = options.to;
     job.duration = options.duration;
-    job.frameRate = options.rate;
+    job.frameRate = FrameRateOption(options.rate);
     job.frameFormat = options.format;
-    job.videoQuality = options.quality;
-    job.keyFrameMode = kKeyFrameModes.at(options.keyframes);
-    job.keyFrameEvery = options.keyframeEvery;
-    job.twoPass = options.twoPass ? 1 : 0;
+    VideoEncoderSettings video;
+    if (const std::optional<std::string> problem = MakeVideoSettings(options.video, video)) {
+        std::fprintf(stderr, "%s\n", problem->c_str());
+        return std::nullopt;
+    }
+    ApplyVideoSettings(job, video);
     job.encoderThreads = options.threads;
     (job.mode == kPanoFrames ? job.frameDir : job.mode == kPanoVideo ? job.videoPath : job.imagePath) =
         options.output;
@@ -161,7 +156,7 @@ Command AddPano2DomeCommand(CLI::App& app)
     command->add_option("--input", options->input, "Panorama file (" + FormatNames(CodecUse::Read) + ")")->required();
     command
         ->add_option("--output", options->output,
-                     "Image file (image), folder of numbered frames (frames) or .avi/.mov file (video)")
+                     "Image file (image), folder of numbered frames (frames) or .mov/.mp4/.avi/.mkv file (video)")
         ->required();
     command->add_option("--mode", options->mode, "What to render")
         ->check(CLI::IsMember({"image", "frames", "video"}))
@@ -184,20 +179,11 @@ Command AddPano2DomeCommand(CLI::App& app)
         ->check(CLI::Range(-180, 180))
         ->capture_default_str();
     command->add_option("--duration", options->duration, "Length of the sweep in seconds")->capture_default_str();
-    command->add_option("--rate", options->rate, "Frames per second")->capture_default_str();
+    AddFrameRateOption(*command, options->rate, "Frames per second");
     command->add_option("--format", options->format, "Format of the frame files")
         ->transform(CLI::IsMember(FormatChoices(CodecUse::Write, options->format), CLI::ignore_case))
         ->capture_default_str();
-    command->add_option("--quality", options->quality, "Video quality, 1 (best) to 42")
-        ->check(CLI::Range(CVideoEncoder::kBestQuality, CVideoEncoder::kLeastQuality))
-        ->capture_default_str();
-    command->add_option("--keyframes", options->keyframes, "Video key frames: encoder's choice, every N, all")
-        ->check(CLI::IsMember({"auto", "every", "all"}))
-        ->capture_default_str();
-    command->add_option("--keyframe-every", options->keyframeEvery, "N of --keyframes every (0: encoder's choice)")
-        ->check(CLI::Range(0, 100000))
-        ->capture_default_str();
-    command->add_flag("--two-pass", options->twoPass, "Encode the video in two passes");
+    AddVideoOptions(*command, options->video);
     command->add_option("--threads", options->threads, "Threads to use (default: all cores)")
         ->check(CLI::Range(1, 1024));
     command

@@ -17,6 +17,7 @@
 #include "pano2dome/Pano2DomeJob.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
+#include "support/VideoFacts.h"
 
 namespace skelvane {
 namespace {
@@ -335,6 +336,75 @@ TEST_F(PanoCli, FormatChoicesIgnoreCase)
                              "BMP", "--out-format", "TGA"});
     ASSERT_EQ(cube.status, 0) << cube.err;
     EXPECT_EQ(FilesIn(domes), (std::vector<std::string>{"FullDome_000.tga"}));
+}
+
+TEST_F(PanoCli, VideoStreamsAreCheckedBeforeAnyFrame)
+{
+    const std::string pano = Panorama();
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;  // the first line on the error stream; empty: the parser's own
+    };
+    const std::vector<Case> cases = {
+        {{"--output", (Dir() / "v.avi").string(), "--codec", "prores"},
+         "A .avi file cannot carry ProRes: ProRes is written into .mov files, and .avi files carry H.264."},
+        {{"--output", (Dir() / "v.mov").string(), "--codec", "hevc", "--profile", "hq"},
+         "\"hq\" is no profile of HEVC; it has main or main10."},
+        {{"--output", (Dir() / "v.mov").string(), "--size", "8192"},
+         "H.264 cannot carry 8192 x 8192 pixels: that is 262,144 macroblocks a frame, and its highest level (6.2) "
+         "allows 139,264. Choose HEVC, ProRes or HAP."},
+        {{"--output", (Dir() / "v.mov").string(), "--codec", "hap", "--size", "66"},
+         "HAP compresses blocks of 4 x 4 pixels and needs a width and height divisible by 4; 66 x 66 is not. Use "
+         "64 x 64 or 68 x 68, or ProRes or FFV1, which take any size."},
+        {{"--output", (Dir() / "v.mov").string(), "--alpha"},
+         "H.264 has no alpha channel; ProRes 4444, HAP Alpha and FFV1 keep alpha."},
+        {{"--output", (Dir() / "v.mov").string(), "--codec", "vp9"}, ""},
+        {{"--output", (Dir() / "v.mov").string(), "--rate", "29.97fps"}, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"pano2dome", "--input", pano, "--mode", "video"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result result = Run(args);
+        EXPECT_EQ(result.status, 2) << testing::PrintToString(args);
+        if (!c.message.empty()) {
+            EXPECT_EQ(result.err.substr(0, result.err.find('\n')), c.message) << testing::PrintToString(args);
+        }
+    }
+    EXPECT_FALSE(fs::exists(Dir() / "v.avi"));
+    EXPECT_FALSE(fs::exists(Dir() / "v.mov"));
+}
+
+TEST_F(PanoCli, VideoOfAnyCodecAtABroadcastRate)
+{
+    struct Case {
+        std::vector<std::string> args;
+        const char* name;
+        const char* codec;
+        const char* profile;
+        int size;
+    };
+    const Case cases[] = {
+        {{"--codec", "hevc", "--profile", "main10", "--rate", "29.97", "--size", "64"}, "sweep.mp4", "hevc", "Main 10",
+         64},
+        {{"--codec", "prores", "--alpha", "--rate", "30000/1001", "--size", "33"}, "odd.mov", "prores", "4444", 33},
+    };
+    for (const Case& c : cases) {
+        const fs::path video = Dir() / c.name;
+        std::vector<std::string> args = {"pano2dome", "--input", Panorama(), "--output", video.string(), "--mode",
+                                         "video", "--duration", "1"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result result = Run(args);
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_NE(result.out.find("frame 30/30"), std::string::npos) << "29.97 frames a second for a second";
+        const std::optional<test::VideoFacts> facts = test::ReadVideo(video);
+        ASSERT_TRUE(facts.has_value()) << c.name;
+        EXPECT_EQ(facts->codec, c.codec);
+        EXPECT_EQ(facts->profile, c.profile);
+        EXPECT_EQ(facts->width, c.size);
+        EXPECT_EQ(facts->frames, 30);
+        EXPECT_EQ(facts->frameRate.num, 30000);
+        EXPECT_EQ(facts->frameRate.den, 1001);
+    }
 }
 
 TEST_F(PanoCli, ImageModeUsesTheProposedSize)
