@@ -1,8 +1,12 @@
 #include "app/VideoSettingDlg.h"
 
 #include <algorithm>
+#include <span>
+#include <string_view>
 
 #include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,12 +33,13 @@ CVideoSettingDlg::CVideoSettingDlg(VideoEncoderSettings& settings, QWidget* pare
     : QDialog(parent), m_settings(settings)
 {
     setWindowTitle(QStringLiteral("Standard video setting"));
-    setFixedSize(DialogSize(157, 194));
+    setFixedSize(DialogSize(157, 262));
 
     // Group boxes first, so the controls inside them stay on top.
     Place(new QGroupBox(QStringLiteral("Key Frames"), this), 5, 5, 145, 60);
     Place(new QGroupBox(QStringLiteral("Quality"), this), 5, 70, 145, 45);
     Place(new QGroupBox(QStringLiteral("Encoding"), this), 5, 120, 145, 50);
+    Place(new QGroupBox(QStringLiteral("Format"), this), 5, 175, 145, 62);
 
     m_automaticRadio = Place(new QRadioButton(QStringLiteral("Automatic"), this), 15, 20, 52, 10);
     m_everyRadio = Place(new QRadioButton(QStringLiteral("Every"), this), 15, 36, 36, 10);
@@ -60,13 +65,68 @@ CVideoSettingDlg::CVideoSettingDlg(VideoEncoderSettings& settings, QWidget* pare
     m_encodingGroup->addButton(m_multiPassRadio, 0);
     m_encodingGroup->addButton(m_singlePassRadio, 1);
 
-    m_okButton = Place(new QPushButton(QStringLiteral("OK"), this), 80, 175, 30, 14);
+    Place(new QLabel(QStringLiteral("Codec:"), this), 11, 190, 30, 8);
+    m_codecCombo = Place(new QComboBox(this), 45, 188, 100, 13);
+    for (VideoCodec codec : kVideoCodecs) {
+        m_codecCombo->addItem(QString::fromLatin1(CodecTitle(codec).data(), static_cast<int>(CodecTitle(codec).size())));
+    }
+    Place(new QLabel(QStringLiteral("Profile:"), this), 11, 207, 30, 8);
+    m_profileCombo = Place(new QComboBox(this), 45, 205, 100, 13);
+    m_alphaCheck = Place(new QCheckBox(QStringLiteral("Keep alpha"), this), 11, 222, 100, 10);
+
+    m_okButton = Place(new QPushButton(QStringLiteral("OK"), this), 80, 243, 30, 14);
     m_okButton->setDefault(true);
-    m_cancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), 120, 175, 30, 14);
+    m_cancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), 120, 243, 30, 14);
     connect(m_okButton, &QPushButton::clicked, this, &CVideoSettingDlg::accept);
     connect(m_cancelButton, &QPushButton::clicked, this, &CVideoSettingDlg::reject);
+    connect(m_codecCombo, &QComboBox::currentIndexChanged, this, &CVideoSettingDlg::OnCodecChosen);
+    connect(m_profileCombo, &QComboBox::currentIndexChanged, this, &CVideoSettingDlg::UpdateFormatEnabling);
 
     UpdateData(false);
+    OnCodecChosen();
+}
+
+VideoStream CVideoSettingDlg::ChosenStream() const
+{
+    VideoStream stream;
+    stream.codec = kVideoCodecs[std::max(0, m_codecCombo->currentIndex())];
+    const std::span<const VideoProfile> profiles = ProfilesOf(stream.codec);
+    if (!profiles.empty()) {
+        stream.profile = profiles[std::max(0, m_profileCombo->currentIndex())];
+    }
+    // A box that is off asks for nothing, whatever it shows.
+    stream.alpha = m_alphaCheck->isEnabled() && m_alphaCheck->isChecked();
+    return stream;
+}
+
+void CVideoSettingDlg::OnCodecChosen()
+{
+    const VideoCodec codec = kVideoCodecs[std::max(0, m_codecCombo->currentIndex())];
+    m_profileCombo->clear();
+    for (VideoProfile profile : ProfilesOf(codec)) {
+        const std::string_view title = ProfileTitle(profile);
+        m_profileCombo->addItem(QString::fromLatin1(title.data(), static_cast<int>(title.size())));
+    }
+    m_profileCombo->setEnabled(m_profileCombo->count() > 0);
+    UpdateFormatEnabling();
+}
+
+void CVideoSettingDlg::UpdateFormatEnabling()
+{
+    VideoStream stream = ChosenStream();
+    const bool shaped = stream.codec == VideoCodec::H264 || stream.codec == VideoCodec::Hevc;
+    const bool keyFrames = shaped || stream.codec == VideoCodec::Ffv1;
+    for (QWidget* control : {static_cast<QWidget*>(m_automaticRadio), static_cast<QWidget*>(m_everyRadio),
+                             static_cast<QWidget*>(m_allRadio), static_cast<QWidget*>(m_intervalEdit)}) {
+        control->setEnabled(keyFrames);
+    }
+    m_qualitySlider->setEnabled(shaped);
+    m_multiPassRadio->setEnabled(TakesTwoPasses(stream.codec));
+    m_singlePassRadio->setEnabled(TakesTwoPasses(stream.codec));
+    stream.alpha = true;
+    const bool alwaysAlpha = ResolvedProfile(stream) == VideoProfile::HapAlpha;
+    m_alphaCheck->setEnabled(!alwaysAlpha && StreamCarriesAlpha(stream));
+    if (alwaysAlpha) m_alphaCheck->setChecked(true);
 }
 
 bool CVideoSettingDlg::UpdateData(bool saveAndValidate)
@@ -87,6 +147,7 @@ void CVideoSettingDlg::accept()
     m_settings.keyFrameEvery = static_cast<int>(std::min<unsigned>(m_everyFrames, 0x7FFFFFFFu));
     m_settings.twoPass = m_encodingChoice == 0;
     m_settings.keyFrameMode = m_keyFrameChoice;
+    m_settings.stream = ChosenStream();
     hide();
     Q_EMIT SettingsApplied();
 }

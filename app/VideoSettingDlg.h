@@ -1,11 +1,14 @@
-// "Standard video setting": key frame placement, quality and single- or
-// multi-pass encoding of Pano2Dome videos.
+// "Standard video setting": key frame placement, quality, single- or
+// multi-pass encoding, and the format (codec, profile, alpha) of the videos.
 //
 // A modeless dialog made once by the main window and hidden between uses. OK
 // reads the controls (an interval that is not an unsigned number is refused
-// with the framework prompt), writes the four encoder settings the next video
-// job reads, and hides; Cancel only hides, so the controls keep what the user
-// set and a later OK applies it.
+// with the framework prompt), writes the encoder settings the next video job
+// reads, and hides; Cancel only hides, so the controls keep what the user set
+// and a later OK applies it. Choosing a codec lists its profiles (the default
+// first) and leaves on only the choices that shape it: quality and passes for
+// H.264 and HEVC, key frames for those and FFV1, alpha for ProRes 4444 and
+// FFV1 (HAP Alpha always keeps it).
 #pragma once
 
 #include <QDialog>
@@ -13,6 +16,8 @@
 #include "pano2dome/VideoEncoderSettings.h"
 
 class QButtonGroup;
+class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -39,6 +44,9 @@ public:
     QSlider* QualitySlider() const { return m_qualitySlider; }
     QRadioButton* MultiPassRadio() const { return m_multiPassRadio; }
     QRadioButton* SinglePassRadio() const { return m_singlePassRadio; }
+    QComboBox* CodecCombo() const { return m_codecCombo; }
+    QComboBox* ProfileCombo() const { return m_profileCombo; }
+    QCheckBox* AlphaCheck() const { return m_alphaCheck; }
     QPushButton* OkButton() const { return m_okButton; }
     QPushButton* CancelButton() const { return m_cancelButton; }
 
@@ -51,6 +59,10 @@ Q_SIGNALS:
     void SettingsApplied();
 
 private:
+    VideoStream ChosenStream() const;
+    void OnCodecChosen();
+    void UpdateFormatEnabling();
+
     VideoEncoderSettings& m_settings;
 
     int m_quality = 1;
@@ -67,6 +79,9 @@ private:
     QSlider* m_qualitySlider;
     QRadioButton* m_multiPassRadio;
     QRadioButton* m_singlePassRadio;
+    QComboBox* m_codecCombo;
+    QComboBox* m_profileCombo;
+    QCheckBox* m_alphaCheck;
     QPushButton* m_okButton;
     QPushButton* m_cancelButton;
 };

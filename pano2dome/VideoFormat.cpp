@@ -13,7 +13,7 @@ constexpr VideoProfile kHevcProfiles[] = {VideoProfile::HevcMain, VideoProfile::
 constexpr VideoProfile kProResProfiles[] = {VideoProfile::ProResHq, VideoProfile::ProRes4444};
 constexpr VideoProfile kHapProfiles[] = {VideoProfile::Hap, VideoProfile::HapAlpha, VideoProfile::HapQ};
 
-constexpr std::string_view kH264Containers[] = {".mov"sv, ".mp4"sv, ".avi"sv};
+constexpr std::string_view kH264Containers[] = {".avi"sv, ".mov"sv, ".mp4"sv};
 constexpr std::string_view kHevcContainers[] = {".mov"sv, ".mp4"sv};
 constexpr std::string_view kMovOnly[] = {".mov"sv};
 constexpr std::string_view kFfv1Containers[] = {".mkv"sv, ".mov"sv};

@@ -30,6 +30,22 @@ QString AllFilesFilter()
     return QStringLiteral("All Files (*)");
 }
 
+QStringList VideoFilters(VideoCodec codec)
+{
+    QStringList filters;
+    for (std::string_view extension : ContainersOf(codec)) {
+        const QString bare = QString::fromLatin1(extension.substr(1).data(), static_cast<int>(extension.size() - 1));
+        filters << FileFilter(bare.toUpper(), {bare});
+    }
+    return filters << AllFilesFilter();
+}
+
+QString VideoDefaultSuffix(VideoCodec codec)
+{
+    const std::string_view extension = ContainersOf(codec).front();
+    return QString::fromLatin1(extension.substr(1).data(), static_cast<int>(extension.size() - 1));
+}
+
 QString RunFileDialog(QWidget* owner, const FileDialogRequest& request)
 {
     if (InstalledHandler()) return InstalledHandler()(owner, request);

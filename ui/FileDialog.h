@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "pano2dome/VideoFormat.h"
+
 class QWidget;
 
 namespace skelvane {
@@ -27,6 +29,10 @@ struct FileDialogRequest {
 QString FileFilter(const QString& name, const QStringList& extensions);
 // The filter that shows every file.
 QString AllFilesFilter();
+// One filter per container that carries `codec` ("AVI (*.avi *.AVI)"), the
+// preferred first, then every file; and the preferred one's extension.
+QStringList VideoFilters(VideoCodec codec);
+QString VideoDefaultSuffix(VideoCodec codec);
 
 // The chosen path, or an empty string when the user cancelled.
 QString RunFileDialog(QWidget* owner, const FileDialogRequest& request);

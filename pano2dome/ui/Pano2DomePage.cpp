@@ -79,12 +79,6 @@ QStringList ImageFilters(CodecUse use)
     return filters << AllFilesFilter();
 }
 
-QStringList VideoFilters()
-{
-    return {FileFilter(QStringLiteral("AVI"), {QStringLiteral("avi")}),
-            FileFilter(QStringLiteral("MOV"), {QStringLiteral("mov")}), AllFilesFilter()};
-}
-
 QString FromPath(const std::string& path)
 {
     return QFile::decodeName(QByteArray::fromStdString(path));
@@ -487,8 +481,9 @@ void CPano2DomePage::OnSaveTo()
         request.title = Text(image ? pano2dome_page_text::kSaveImageTitle : pano2dome_page_text::kSaveVideoTitle);
         request.directory = m_savePath.isEmpty() ? QDir::homePath() : QFileInfo(m_savePath).absolutePath();
         request.fileName = image ? QStringLiteral("image1") : QStringLiteral("video1");
-        request.defaultSuffix = image ? QString::fromLatin1(kDefaultImageFormat) : QStringLiteral("avi");
-        request.filters = image ? ImageFilters(CodecUse::Write) : VideoFilters();
+        const VideoCodec codec = m_videoSettings.stream.codec;
+        request.defaultSuffix = image ? QString::fromLatin1(kDefaultImageFormat) : VideoDefaultSuffix(codec);
+        request.filters = image ? ImageFilters(CodecUse::Write) : VideoFilters(codec);
         request.confirmOverwrite = true;
         const QString path = RunFileDialog(this, request);
         if (path.isEmpty()) return;

@@ -1,6 +1,8 @@
 // The video settings dialog, driven through its own controls.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -94,6 +96,60 @@ TEST_F(VideoSettingDlgTest, BadIntervalIsRefusedWithThePromptAndTheDialogStays)
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(settings.quality, 7);
     EXPECT_EQ(settings.keyFrameEvery, 3);
+}
+
+TEST_F(VideoSettingDlgTest, CodecListsItsProfilesAndLeavesOnWhatShapesIt)
+{
+    QStringList codecs;
+    for (int i = 0; i < dialog.CodecCombo()->count(); ++i) codecs << dialog.CodecCombo()->itemText(i);
+    EXPECT_EQ(codecs, (QStringList{"H.264", "HEVC", "ProRes", "HAP", "FFV1"}));
+    EXPECT_EQ(dialog.CodecCombo()->currentText(), "H.264");
+    EXPECT_FALSE(dialog.ProfileCombo()->isEnabled());
+    EXPECT_FALSE(dialog.AlphaCheck()->isEnabled());
+
+    // What each choice leaves on: quality, key frames, passes, profile, alpha.
+    struct Case {
+        const char* codec;
+        const char* profile;  // nullptr: none to choose
+        bool alpha;           // ask for alpha where the box is on
+        std::vector<bool> on;
+        VideoStream written;
+    };
+    const Case cases[] = {
+        {"HEVC", "Main 10", false, {true, true, true, true, false}, {VideoCodec::Hevc, VideoProfile::HevcMain10}},
+        {"ProRes", "422 HQ", false, {false, false, false, true, false}, {VideoCodec::ProRes, VideoProfile::ProResHq}},
+        {"ProRes", "4444", true, {false, false, false, true, true},
+         {VideoCodec::ProRes, VideoProfile::ProRes4444, true}},
+        {"HAP", "HAP Q", false, {false, false, false, true, false}, {VideoCodec::Hap, VideoProfile::HapQ}},
+        {"HAP", "HAP Alpha", false, {false, false, false, true, false}, {VideoCodec::Hap, VideoProfile::HapAlpha}},
+        {"FFV1", nullptr, true, {false, true, false, false, true}, {VideoCodec::Ffv1, VideoProfile::Automatic, true}},
+        {"H.264", nullptr, false, {true, true, true, false, false}, {VideoCodec::H264}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.codec) + " " + (c.profile ? c.profile : ""));
+        dialog.show();
+        const bool newCodec = dialog.CodecCombo()->currentText() != c.codec;
+        dialog.CodecCombo()->setCurrentText(c.codec);
+        if (c.profile) {
+            if (newCodec) EXPECT_EQ(dialog.ProfileCombo()->currentIndex(), 0) << "the default first";
+            dialog.ProfileCombo()->setCurrentText(c.profile);
+            ASSERT_EQ(dialog.ProfileCombo()->currentText(), c.profile);
+        }
+        const std::vector<bool> on = {dialog.QualitySlider()->isEnabled(), dialog.EveryRadio()->isEnabled(),
+                                      dialog.MultiPassRadio()->isEnabled(), dialog.ProfileCombo()->isEnabled(),
+                                      dialog.AlphaCheck()->isEnabled()};
+        EXPECT_EQ(on, c.on);
+        if (dialog.AlphaCheck()->isEnabled()) dialog.AlphaCheck()->setChecked(c.alpha);
+        PressOk();
+        EXPECT_EQ(settings.stream.codec, c.written.codec);
+        EXPECT_EQ(settings.stream.profile, c.written.profile);
+        EXPECT_EQ(settings.stream.alpha, c.written.alpha);
+    }
+    // HAP Alpha keeps alpha whatever the box: it shows so, and cannot be unticked.
+    dialog.CodecCombo()->setCurrentText("HAP");
+    dialog.ProfileCombo()->setCurrentText("HAP Alpha");
+    EXPECT_TRUE(dialog.AlphaCheck()->isChecked());
+    EXPECT_FALSE(dialog.AlphaCheck()->isEnabled());
 }
 
 TEST_F(VideoSettingDlgTest, EscapeActsAsCancel)

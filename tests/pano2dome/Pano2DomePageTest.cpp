@@ -282,12 +282,31 @@ TEST_F(Pano2DomePageTest, ModesEnableTheirFieldsAndShowTheirTargets)
         EXPECT_EQ(request.fileName, "video1");
         EXPECT_EQ(request.defaultSuffix, "avi");
         EXPECT_TRUE(request.confirmOverwrite);
-        ASSERT_EQ(request.filters.size(), 3);
+        ASSERT_EQ(request.filters.size(), 4);
         EXPECT_TRUE(request.filters[0].contains("*.avi") && request.filters[0].contains("*.AVI"));
         EXPECT_TRUE(request.filters[1].contains("*.mov"));
+        EXPECT_TRUE(request.filters[2].contains("*.mp4"));
         EXPECT_EQ(request.directory, QDir::homePath());
     }
     EXPECT_EQ(page.VideoPath(), "/tmp/out/sweep.mov");
+    // The dialog offers what the chosen codec goes into.
+    struct Offer {
+        VideoCodec codec;
+        QStringList filters;
+        QString suffix;
+    };
+    for (const Offer& offer :
+         {Offer{VideoCodec::ProRes, {"MOV (*.mov *.MOV)", "All Files (*)"}, "mov"},
+          Offer{VideoCodec::Hevc, {"MOV (*.mov *.MOV)", "MP4 (*.mp4 *.MP4)", "All Files (*)"}, "mov"},
+          Offer{VideoCodec::Ffv1, {"MKV (*.mkv *.MKV)", "MOV (*.mov *.MOV)", "All Files (*)"}, "mkv"}}) {
+        settings.stream.codec = offer.codec;
+        FileDialogAnswer answer("/tmp/out/sweep.mov");
+        QTest::mouseClick(page.SaveToButton(), Qt::LeftButton);
+        ASSERT_EQ(answer.Requests().size(), 1u);
+        EXPECT_EQ(answer.Requests().front().filters, offer.filters);
+        EXPECT_EQ(answer.Requests().front().defaultSuffix, offer.suffix);
+    }
+    settings.stream.codec = VideoCodec::H264;
 
     QTest::mouseClick(page.ImageRadio(), Qt::LeftButton);
     EXPECT_EQ(page.Mode(), 0);

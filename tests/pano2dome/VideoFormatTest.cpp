@@ -113,7 +113,7 @@ TEST(VideoFormat, ContainersCarryTheirCodecsOnly)
     EXPECT_EQ(prores, "A .avi file cannot carry ProRes: ProRes is written into .mov files, and .avi files carry "
                       "H.264.");
     EXPECT_EQ(CheckVideoTarget({{VideoCodec::H264}, ".webm", 64, 64, 25}),
-              "A video file name must end in .avi, .mov, .mp4 or .mkv; H.264 is written into .mov, .mp4 or .avi "
+              "A video file name must end in .avi, .mov, .mp4 or .mkv; H.264 is written into .avi, .mov or .mp4 "
               "files.");
 }
 
