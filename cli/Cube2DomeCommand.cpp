@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "cli/Commands.h"
 #include "cli/ConsoleJob.h"
+#include "cli/OutOfMemory.h"
 #include "cube2dome/Cube2DomeJob.h"
 #include "cube2dome/Cube2DomeSettings.h"
 #include "imageio/ImageCodecRegistry.h"
@@ -74,8 +76,9 @@ bool ParseFrames(const std::string& text, FrameChoice& choice)
 
 // The job the options ask for, checked as the settings dialog checks it; the
 // refusal is printed. The face lists are read here.
-std::optional<CCube2DomeJob> PrepareCube2Dome(const Cube2DomeOptions& options)
+std::optional<CCube2DomeJob> PrepareCube2Dome(const Cube2DomeOptions& options, int& exitStatus)
 {
+    exitStatus = kExitBadArguments;
     Cube2DomeSettings settings;
     settings.faceCount = options.faceCount;
     settings.inputFormat = options.inFormat;
@@ -114,10 +117,17 @@ std::optional<CCube2DomeJob> PrepareCube2Dome(const Cube2DomeOptions& options)
     } else if (settings.faceList[Left] && settings.faceList[Left]->Count() > 0) {
         // As the settings dialog does: twice the width of the first Left face.
         CImageBuffer face;
-        if (face.Load(settings.faceList[Left]->At(0), &whyNotLoaded)) {
-            settings.ApplyFaceImageWidth(face.GetWidth());
-        } else {
-            faceWidthUnknown = true;
+        const std::string path = settings.faceList[Left]->At(0).string();
+        try {
+            if (face.Load(path, &whyNotLoaded)) {
+                settings.ApplyFaceImageWidth(face.GetWidth());
+            } else {
+                faceWidthUnknown = true;
+            }
+        } catch (const std::bad_alloc& failure) {
+            std::fprintf(stderr, "%s\n", OutOfMemoryReport(failure, "Reading " + path + " for the face width").c_str());
+            exitStatus = kExitFailed;
+            return std::nullopt;
         }
     }
 
@@ -136,9 +146,10 @@ std::optional<CCube2DomeJob> PrepareCube2Dome(const Cube2DomeOptions& options)
 
 int RunCube2Dome(const Cube2DomeOptions& options)
 {
-    const std::optional<CCube2DomeJob> prepared = PrepareCube2Dome(options);
+    int refusal = kExitBadArguments;
+    const std::optional<CCube2DomeJob> prepared = PrepareCube2Dome(options, refusal);
     if (!prepared) {
-        return kExitBadArguments;
+        return refusal;
     }
     const CCube2DomeJob& job = *prepared;
 
@@ -237,9 +248,8 @@ Command AddCube2DomeCommand(CLI::App& app)
             },
             [options, size](int& exitStatus) -> std::optional<farm::CFrameSequence> {
                 options->sizeGiven = size->count() > 0;
-                const std::optional<CCube2DomeJob> job = PrepareCube2Dome(*options);
+                const std::optional<CCube2DomeJob> job = PrepareCube2Dome(*options, exitStatus);
                 if (!job) {
-                    exitStatus = kExitBadArguments;
                     return std::nullopt;
                 }
                 return farm::CFrameSequence{"cube2dome", job->saveDir, job->outputPrefix, job->serialDigits,

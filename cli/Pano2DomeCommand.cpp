@@ -5,10 +5,12 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "cli/Commands.h"
 #include "cli/ConsoleJob.h"
+#include "cli/OutOfMemory.h"
 #include "cli/VideoOptions.h"
 #include "imageio/ImageCodecRegistry.h"
 #include "pano2dome/Pano2DomeJob.h"
@@ -66,15 +68,23 @@ const std::map<std::string, int> kModes = {{"image", kPanoImage}, {"frames", kPa
 
 // The job the options ask for, checked as the page's Begin checks it; the
 // refusal is printed. The panorama is loaded here.
-std::optional<CPano2DomeJob> PreparePano2Dome(const Pano2DomeOptions& options)
+std::optional<CPano2DomeJob> PreparePano2Dome(const Pano2DomeOptions& options, int& exitStatus)
 {
+    exitStatus = kExitBadArguments;
     CPano2DomeJob job;
     job.mode = kModes.at(options.mode);
     auto panorama = std::make_shared<CImageBuffer>();
     // Why a panorama did not load, for the line under "No input image! ": a
     // farm's log must tell a wrong path from a damaged file.
     std::string whyNotLoaded;
-    const bool loaded = panorama->Load(options.input, &whyNotLoaded);
+    bool loaded = false;
+    try {
+        loaded = panorama->Load(options.input, &whyNotLoaded);
+    } catch (const std::bad_alloc& failure) {
+        std::fprintf(stderr, "%s\n", OutOfMemoryReport(failure, "Loading the panorama " + options.input).c_str());
+        exitStatus = kExitFailed;
+        return std::nullopt;
+    }
     if (loaded) {
         job.panorama = std::move(panorama);
     }
@@ -120,9 +130,10 @@ std::optional<CPano2DomeJob> PreparePano2Dome(const Pano2DomeOptions& options)
 
 int RunPano2Dome(const Pano2DomeOptions& options)
 {
-    const std::optional<CPano2DomeJob> prepared = PreparePano2Dome(options);
+    int refusal = kExitBadArguments;
+    const std::optional<CPano2DomeJob> prepared = PreparePano2Dome(options, refusal);
     if (!prepared) {
-        return kExitBadArguments;
+        return refusal;
     }
     const CPano2DomeJob& job = *prepared;
 
@@ -212,11 +223,12 @@ Command AddPano2DomeCommand(CLI::App& app)
             },
             [options, size](int& exitStatus) -> std::optional<farm::CFrameSequence> {
                 options->sizeGiven = size->count() > 0;
-                const std::optional<CPano2DomeJob> job = PreparePano2Dome(*options);
-                if (job && job->mode != kPanoFrames) {
-                    std::fprintf(stderr, "The farm renders numbered frames: give pano2dome --mode frames.\n");
+                const std::optional<CPano2DomeJob> job = PreparePano2Dome(*options, exitStatus);
+                if (!job) {
+                    return std::nullopt;
                 }
-                if (!job || job->mode != kPanoFrames) {
+                if (job->mode != kPanoFrames) {
+                    std::fprintf(stderr, "The farm renders numbered frames: give pano2dome --mode frames.\n");
                     exitStatus = kExitBadArguments;
                     return std::nullopt;
                 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -13,6 +14,7 @@
 #include "cli/Commands.h"
 #include "cli/ConsoleJob.h"
 #include "cli/Interrupts.h"
+#include "cli/OutOfMemory.h"
 #include "engine/jobs/MessageReporter.h"
 #include "engine/jobs/StandardStreams.h"
 
@@ -47,7 +49,13 @@ int main(int argc, char** argv)
         }
         for (const Command& command : commands) {
             if (command.app->parsed()) {
-                return command.run();
+                try {
+                    return command.run();
+                } catch (const std::bad_alloc& failure) {
+                    const std::string doing = "The " + command.app->get_name() + " command";
+                    std::fprintf(stderr, "%s\n", OutOfMemoryReport(failure, doing).c_str());
+                    return kExitFailed;
+                }
             }
         }
         return kExitBadArguments;

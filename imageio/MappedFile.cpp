@@ -11,6 +11,8 @@
 #include <random>
 #include <system_error>
 
+#include "engine/image/PixelBlock.h"
+
 namespace skelvane {
 namespace fs = std::filesystem;
 
@@ -152,7 +154,12 @@ bool MappedInput::Open(const fs::path& path)
         return false;
     }
     const auto size = static_cast<std::size_t>(status.st_size);
-    auto data = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    std::unique_ptr<std::uint8_t[]> data;
+    try {
+        data = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    } catch (const std::bad_alloc&) {
+        throw CAllocationFailure(status.st_size);
+    }
     for (std::size_t done = 0; done < size;) {
         const ssize_t got = read(file, data.get() + done, size - done);
         if (got < 0 && errno == EINTR) {

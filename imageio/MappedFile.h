@@ -25,7 +25,7 @@ int OpenRegularFile(const std::filesystem::path& path, std::string& error);
 class MappedInput {
 public:
     // False for a file that is missing, not a regular file, unreadable or
-    // empty, with the reason in Error(). Throws std::bad_alloc when the
+    // empty, with the reason in Error(). Throws CAllocationFailure when the
     // file's bytes do not fit in memory.
     bool Open(const std::filesystem::path& path);
     std::span<const std::uint8_t> Data() const { return {m_data.get(), m_size}; }

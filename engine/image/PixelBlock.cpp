@@ -119,7 +119,7 @@ PixelBlock AllocatePixelBlock(std::int64_t bytes, BlockContents contents)
         return PixelBlock(nullptr);
     }
     if (static_cast<std::uint64_t>(bytes) > SIZE_MAX - kOverhead) {
-        throw std::bad_alloc();
+        throw CAllocationFailure(bytes);
     }
     const auto size = static_cast<std::size_t>(bytes);
     const bool zeroed = contents == BlockContents::Zeroed;
@@ -135,7 +135,7 @@ PixelBlock AllocatePixelBlock(std::int64_t bytes, BlockContents contents)
     }
     void* start = zeroed ? std::calloc(size + kOverhead, 1) : std::malloc(size + kOverhead);
     if (!start) {
-        throw std::bad_alloc();
+        throw CAllocationFailure(bytes);
     }
     AdviseHugePages(start, size + kOverhead);
     return WithHeader(static_cast<std::uint8_t*>(start), size);

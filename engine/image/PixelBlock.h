@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <thread>
 
 namespace skelvane {
@@ -24,7 +25,19 @@ using PixelBlock = std::unique_ptr<std::uint8_t[], PixelBlockDeleter>;
 // no pass over its memory).
 enum class BlockContents { Zeroed, Unspecified };
 
-// A block of `bytes` bytes; null for 0 bytes. Throws std::bad_alloc.
+// An allocation that failed, with the bytes it asked for, so that a report can
+// say more than "Out of memory.": an image of 32768 x 16384 pixels and a
+// machine short of a few bytes call for different answers.
+class CAllocationFailure : public std::bad_alloc {
+public:
+    explicit CAllocationFailure(std::int64_t bytes) noexcept : m_bytes(bytes) {}
+    std::int64_t Bytes() const noexcept { return m_bytes; }
+
+private:
+    std::int64_t m_bytes;
+};
+
+// A block of `bytes` bytes; null for 0 bytes. Throws CAllocationFailure.
 PixelBlock AllocatePixelBlock(std::int64_t bytes, BlockContents contents = BlockContents::Zeroed);
 
 // Faults in the pages of `bytes` bytes from `start` on a second thread while

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -54,6 +55,19 @@ TEST(PixelBlock, SmallAndEmptyBlocks)
     PixelBlock block = AllocatePixelBlock(100);
     ASSERT_TRUE(block);
     EXPECT_TRUE(AllZero(block.get(), 100));
+}
+
+// The report of a failed load names the size that could not be had.
+TEST(PixelBlock, AFailedAllocationSaysHowMuchWasAskedFor)
+{
+    // Refused by the size arithmetic: the memory checkers of the sanitizer
+    // builds end the program on an attempt to allocate absurd sizes.
+    try {
+        AllocatePixelBlock(INT64_MAX);
+        ADD_FAILURE() << "allocated";
+    } catch (const CAllocationFailure& failure) {
+        EXPECT_EQ(failure.Bytes(), INT64_MAX);
+    }
 }
 
 // Rows of whole 64-byte lines then start on line boundaries, which the
