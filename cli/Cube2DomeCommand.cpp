@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "cli/AngleRange.h"
 #include "cli/Commands.h"
 #include "cli/ConsoleJob.h"
 #include "cli/OutOfMemory.h"
@@ -227,10 +228,10 @@ Command AddCube2DomeCommand(CLI::App& app)
         ->check(CLI::Range(90, 360))
         ->capture_default_str();
     command->add_option("--tilt", options->tilt, "Vertical view angle in degrees")
-        ->check(CLI::Range(-90.0f, 90.0f))
+        ->check(AngleRange(-90.0f, 90.0f))
         ->capture_default_str();
     command->add_option("--pan", options->pan, "Horizontal view angle in degrees")
-        ->check(CLI::Range(-180.0f, 180.0f))
+        ->check(AngleRange(-180.0f, 180.0f))
         ->capture_default_str();
     command->add_option("--threads", options->threads, "Threads to use (default: all cores)")
         ->check(CLI::Range(1, 1024));

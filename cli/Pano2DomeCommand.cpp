@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "cli/AngleRange.h"
 #include "cli/Commands.h"
 #include "cli/ConsoleJob.h"
 #include "cli/OutOfMemory.h"
@@ -178,10 +179,10 @@ Command AddPano2DomeCommand(CLI::App& app)
         ->check(CLI::Range(90u, 360u))
         ->capture_default_str();
     command->add_option("--tilt", options->tilt, "Vertical view angle in degrees")
-        ->check(CLI::Range(-90.0f, 90.0f))
+        ->check(AngleRange(-90.0f, 90.0f))
         ->capture_default_str();
     command->add_option("--pan", options->pan, "Horizontal view angle in degrees (image mode)")
-        ->check(CLI::Range(-180.0f, 180.0f))
+        ->check(AngleRange(-180.0f, 180.0f))
         ->capture_default_str();
     command->add_option("--from", options->from, "First horizontal angle of the sweep in degrees")
         ->check(CLI::Range(-180, 180))

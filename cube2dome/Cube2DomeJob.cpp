@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -83,6 +85,13 @@ std::string Cube2DomeRun::CheckParameters() const
     }
     if (m_job.fromFrame < 1) {
         return "Frames are numbered from 1; the first frame was " + std::to_string(m_job.fromFrame) + ".";
+    }
+    // A not-a-number angle would render domes of nothing but black.
+    if (!std::isfinite(m_job.verticalAngle) || !std::isfinite(m_job.horizontalAngle)) {
+        char text[96];
+        std::snprintf(text, sizeof text, "The view angles must be numbers; the tilt was %g and the pan %g.",
+                      m_job.verticalAngle, m_job.horizontalAngle);
+        return text;
     }
     for (int k = 0; k < m_job.faceCount; ++k) {
         const FaceFrameListPtr& list = m_job.faceLists[k];

@@ -404,6 +404,9 @@ std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job)
     if (job.fromAngle > job.toAngle) {
         return kAngleRange;
     }
+    if (!std::isfinite(job.verticalAngle) || !std::isfinite(job.horizontalAngle)) {
+        return kViewAngles;
+    }
     if (job.mode == kPanoImage) {
         // Found now rather than after the render, when the save would fail.
         if (!UnsupportedFormatReason(job.imagePath, CodecUse::Write).empty()) {

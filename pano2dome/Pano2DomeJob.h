@@ -57,6 +57,7 @@ inline constexpr const char* kWidthTooBig = "Output 'Width' is too big, please c
 inline constexpr const char* kEmptyPath = "Empty path!";
 inline constexpr const char* kOddWidth = "Output 'width' must be a even number";
 inline constexpr const char* kAngleRange = "Please check horizontal angle range";
+inline constexpr const char* kViewAngles = "Please check the view angles! ";
 inline constexpr const char* kCheckDuration = "Please check 'Duration'! ";
 inline constexpr const char* kCheckFrameRate = "Please check 'FrameRate'! ";
 inline constexpr const char* kTooManyFrames = "Too many frames, please check 'Duration' and 'FrameRate'! ";
@@ -104,7 +105,8 @@ void ApplyVideoSettings(CPano2DomeJob& job, const VideoEncoderSettings& video);
 // The first reason to refuse the job before it starts, as the page shows it,
 // or nothing. Checked in this order: panorama, output width (at least 2, and
 // the image limit for the dome and for the 2N x N working panorama), target
-// path, even width for a video codec that needs one, angle range; in image
+// path, even width for a video codec that needs one, angle range, tilt and
+// pan that are numbers (a not-a-number angle renders an empty image); in image
 // mode the image path's extension (a format that can be written); in frame
 // and video modes the frame format (frame mode), duration, frame rate, the
 // frame count (at least one, at most kMaxPanoFrames) and (frame mode) that

@@ -255,6 +255,29 @@ TEST_F(Cli, InterruptStopsAfterTheFrameInProgress)
 }
 
 
+TEST_F(Cli, AnglesThatAreNotNumbersAreBadArguments)
+{
+    // Each would render black domes and end "finished".
+    const fs::path sample = Sample(1, 16);
+    const fs::path out = Dir() / "out";
+    const std::string pano = (sample / "panorama.bmp").string();
+    for (const char* option : {"--tilt", "--pan"}) {
+        for (const char* value : {"nan", "-nan", "NaN", "inf", "-infinity"}) {
+            for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+                     {"cube2dome", "--input", sample.string(), "--output", out.string()},
+                     {"pano2dome", "--input", pano, "--output", (out / "dome.png").string()},
+                 }) {
+                std::vector<std::string> args = command;
+                args.insert(args.end(), {option, value});
+                const Result result = Run(args);
+                EXPECT_EQ(result.status, 2) << testing::PrintToString(args) << "\n" << result.err;
+                EXPECT_NE(result.err.find(option), std::string::npos) << result.err;
+                EXPECT_FALSE(fs::exists(out));
+            }
+        }
+    }
+}
+
 // ------------------------------------------------------------ pano2dome
 
 class PanoCli : public Cli {

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <fstream>
 #include <functional>
 #include <future>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "cube2dome/Cube2DomeJob.h"
 #include "cube2dome/FaceGatherMap.h"
@@ -575,6 +577,18 @@ TEST_F(Cube2DomeJobTest, ParametersTheAcceptanceChecksWouldRefuseFailTheJob)
     Run(job);
     EXPECT_EQ(observer.end, JobEnd::Failed);
     EXPECT_TRUE(FilesIn(m_out).empty());
+
+    // Angles that are not numbers would render black domes as a success.
+    for (const auto& [tilt, pan] : {std::pair{std::nanf(""), 0.0f}, std::pair{60.0f, INFINITY}}) {
+        job = Job(2);
+        job.verticalAngle = tilt;
+        job.horizontalAngle = pan;
+        observer.Reset();
+        Run(job);
+        EXPECT_EQ(observer.end, JobEnd::Failed);
+        EXPECT_NE(observer.reason.find("The view angles must be numbers"), std::string::npos) << observer.reason;
+        EXPECT_TRUE(FilesIn(m_out).empty());
+    }
 }
 
 // Faces that vanish or break while the job runs: the job reads them only when

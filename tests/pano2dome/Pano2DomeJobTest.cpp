@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -236,6 +237,15 @@ TEST(Pano2DomeCheck, BeginRefusesWithThePagesMessages)
              j.toAngle = -10;
          },
          kAngleRange},
+        {"tilt not a number", [](CPano2DomeJob& j) { j.verticalAngle = std::nanf(""); }, kViewAngles},
+        {"pan not a number in image mode",
+         [](CPano2DomeJob& j) {
+             j.mode = kPanoImage;
+             j.imagePath = "/tmp/x.bmp";
+             j.horizontalAngle = -std::nanf("");
+         },
+         kViewAngles},
+        {"infinite tilt", [](CPano2DomeJob& j) { j.verticalAngle = -INFINITY; }, kViewAngles},
         {"image name without a format that can be written",
          [](CPano2DomeJob& j) {
              j.mode = kPanoImage;
