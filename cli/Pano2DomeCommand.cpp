@@ -15,6 +15,7 @@
 #include "cli/VideoOptions.h"
 #include "imageio/ImageCodecRegistry.h"
 #include "pano2dome/Pano2DomeJob.h"
+#include "pano2dome/PanoTargets.h"
 #include "pano2dome/VideoEncoder.h"
 
 namespace skelvane::cli {
@@ -39,6 +40,7 @@ struct Pano2DomeOptions {
     int threads = 0;
     std::string frames = "all";
     bool skipExisting = false;
+    bool overwrite = false;
     std::string progress = "bar";
 };
 
@@ -129,6 +131,45 @@ std::optional<CPano2DomeJob> PreparePano2Dome(const Pano2DomeOptions& options, i
     return job;
 }
 
+// True when the job may write where it would: what exists there is replaced
+// only when --overwrite says so (frames also stay with --skip-existing), and
+// the input never. Says why not, and how many older frames beyond the new
+// sequence stay in the folder.
+bool MayWriteTargets(const CPano2DomeJob& job, const Pano2DomeOptions& options)
+{
+    const PanoTargets targets = FindPanoTargets(job, options.input);
+    const bool keepsFrames = job.mode == kPanoFrames && job.skipExisting;
+    if (!targets.input.empty() && !keepsFrames) {
+        std::fprintf(stderr, "%s is the input panorama; it is never written over: choose another output.\n",
+                     targets.input.c_str());
+        return false;
+    }
+    if (targets.existing > 0 && !keepsFrames && !options.overwrite) {
+        if (job.mode != kPanoFrames) {
+            std::fprintf(stderr, "%s exists; give --overwrite to replace it.\n", targets.firstExisting.c_str());
+        } else if (targets.existing == 1) {
+            std::fprintf(stderr, "%s exists; give --overwrite to replace it or --skip-existing to keep it.\n",
+                         targets.firstExisting.c_str());
+        } else {
+            std::fprintf(stderr,
+                         "%s and %lld more frames of this sweep exist; give --overwrite to replace them or "
+                         "--skip-existing to keep them.\n",
+                         targets.firstExisting.c_str(), static_cast<long long>(targets.existing - 1));
+        }
+        return false;
+    }
+    if (targets.beyond == 1) {
+        std::fprintf(stderr, "1 older frame beyond the new sequence remains: %s.\n",
+                     PanoFramePath(job.frameDir, targets.firstBeyond, job.frameFormat).c_str());
+    } else if (targets.beyond > 1) {
+        std::fprintf(stderr, "%lld older frames beyond the new sequence remain: %s to %s.\n",
+                     static_cast<long long>(targets.beyond),
+                     PanoFramePath(job.frameDir, targets.firstBeyond, job.frameFormat).c_str(),
+                     PanoFrameFileName(targets.lastBeyond, job.frameFormat).c_str());
+    }
+    return true;
+}
+
 int RunPano2Dome(const Pano2DomeOptions& options)
 {
     int refusal = kExitBadArguments;
@@ -137,6 +178,9 @@ int RunPano2Dome(const Pano2DomeOptions& options)
         return refusal;
     }
     const CPano2DomeJob& job = *prepared;
+    if (!MayWriteTargets(job, options)) {
+        return kExitBadArguments;
+    }
 
     // A farm's output folder may not exist yet; one that cannot be made fails
     // the job, naming the file.
@@ -212,6 +256,8 @@ Command AddPano2DomeCommand(CLI::App& app)
         ->capture_default_str();
     command->add_flag("--skip-existing", options->skipExisting,
                       "Leave a frame alone when its file exists (frames mode)");
+    command->add_flag("--overwrite", options->overwrite,
+                      "Replace an existing image, video or frames (never the input panorama)");
     command->add_option("--progress", options->progress, "Progress as a bar, or as one JSON object a line")
         ->check(CLI::IsMember({"bar", "json"}))
         ->capture_default_str();

@@ -541,6 +541,79 @@ TEST_F(Cli, RetriedRangeSkipsWrittenFramesAndSaysSoInJson)
                                                       "FullDome_003.bmp"}));
 }
 
+TEST_F(PanoCli, NeverReplacesWhatItWasNotToldToAndNeverItsInput)
+{
+    const std::string pano = Panorama();
+    const std::vector<std::uint8_t> panoBytes = test::ReadFileBytes(pano);
+    const fs::path dome = Dir() / "dome.png";
+    ASSERT_EQ(Run({"pano2dome", "--input", pano, "--output", dome.string()}).status, 0);
+    const std::vector<std::uint8_t> first = test::ReadFileBytes(dome);
+    Result result = Run({"pano2dome", "--input", pano, "--output", dome.string(), "--pan", "90"});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, dome.string() + " exists; give --overwrite to replace it.\n");
+    EXPECT_EQ(test::ReadFileBytes(dome), first);
+    result = Run({"pano2dome", "--input", pano, "--output", dome.string(), "--pan", "90", "--overwrite"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(test::ReadFileBytes(dome), first);
+
+    const fs::path video = Dir() / "sweep.mov";
+    test::WriteFileBytes(video, {1, 2, 3});
+    result = Run({"pano2dome", "--input", pano, "--output", video.string(), "--mode", "video", "--duration", "1",
+                  "--rate", "2", "--size", "16"});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, video.string() + " exists; give --overwrite to replace it.\n");
+    EXPECT_EQ(test::ReadFileBytes(video), (std::vector<std::uint8_t>{1, 2, 3}));
+
+    // Its own input: not even when told to overwrite, under any of its names.
+    fs::create_hard_link(pano, Dir() / "same.bmp");
+    for (const std::string& output : {pano, (Dir() / "same.bmp").string()}) {
+        result = Run({"pano2dome", "--input", pano, "--output", output, "--overwrite"});
+        EXPECT_EQ(result.status, 2) << output;
+        EXPECT_EQ(result.err, output + " is the input panorama; it is never written over: choose another output.\n");
+    }
+    EXPECT_EQ(test::ReadFileBytes(pano), panoBytes);
+}
+
+TEST_F(PanoCli, FramesOverAnOlderSequenceAreRefusedOrReplacedAsTold)
+{
+    const fs::path frames = Dir() / "frames";
+    auto sweep = [&](const char* rate, std::vector<std::string> extra) {
+        std::vector<std::string> args = {"pano2dome", "--input", Panorama(), "--output", frames.string(), "--mode",
+                                         "frames", "--duration", "1", "--rate", rate, "--size", "16", "--format",
+                                         "png"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Run(args);
+    };
+    ASSERT_EQ(sweep("8", {}).status, 0);
+    const std::vector<std::string> older = FilesIn(frames);
+    ASSERT_EQ(older.size(), 8u);
+    const std::vector<std::uint8_t> frame5 = test::ReadFileBytes(frames / "0005.png");
+
+    Result result = sweep("4", {});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, (frames / "0000.png").string() +
+                              " and 3 more frames of this sweep exist; give --overwrite to replace them or "
+                              "--skip-existing to keep them.\n");
+    result = sweep("4", {"--skip-existing"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    result = sweep("4", {"--overwrite"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.err.find("4 older frames beyond the new sequence remain: " + (frames / "0004.png").string() +
+                              " to 0007.png.\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(FilesIn(frames), older);
+    EXPECT_EQ(test::ReadFileBytes(frames / "0005.png"), frame5) << "left as it was";
+
+    // A frame of the sweep that is the input is never written over.
+    std::vector<std::string> args = {"pano2dome", "--input", (frames / "0002.png").string(), "--output",
+                                     frames.string(), "--mode", "frames", "--duration", "1", "--rate", "4",
+                                     "--format", "png", "--overwrite"};
+    result = Run(args);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("0002.png is the input panorama"), std::string::npos) << result.err;
+}
+
 TEST_F(PanoCli, FramesOfTheSweepInItsOwnNumbering)
 {
     const fs::path frames = Dir() / "frames";
@@ -562,7 +635,9 @@ TEST_F(PanoCli, FramesOfTheSweepInItsOwnNumbering)
         result = Run(args);
         EXPECT_EQ(result.status, 2) << testing::PrintToString(extra);
     }
-    EXPECT_NE(Run(std::vector<std::string>(sweep.begin(), sweep.end())).status, 2) << "the whole sweep";
+    std::vector<std::string> whole = sweep;
+    whole.push_back("--overwrite");  // over the part written above
+    EXPECT_NE(Run(whole).status, 2) << "the whole sweep";
     result = Run({"pano2dome", "--input", Panorama(), "--output", (Dir() / "still.bmp").string(), "--frames", "1"});
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.err.find("--mode frames"), std::string::npos) << result.err;

@@ -121,7 +121,8 @@ TEST_F(PanoFault, AnUnwritableFolderFailsWithTheLibrarysReasonAndLeavesNothing)
         SCOPED_TRACE(std::string(c.mode) + " " + c.target.string());
         const CliResult result = [&] {
             ReadOnlyFolder hold(out);
-            return Run(Args(c.mode, c.target, {"--duration", "1", "--rate", "3"}));
+            // --overwrite: old.mov is there to be written over.
+            return Run(Args(c.mode, c.target, {"--duration", "1", "--rate", "3", "--overwrite"}));
         }();
         EXPECT_EQ(result.status, 1) << result.err;
         EXPECT_TRUE(Contains(result.err, kFailedText)) << result.err;
@@ -176,7 +177,7 @@ TEST_F(PanoFault, AFileSizeLimitFailsTheVideoAndLeavesNoneUnderItsName)
     const auto before = FolderContents(out);
     for (const char* name : {"clip.mov", "old.avi", "two.mov"}) {
         SCOPED_TRACE(name);
-        std::vector<std::string> extra = {"--duration", "4", "--rate", "25", "--keyframes", "all"};
+        std::vector<std::string> extra = {"--duration", "4", "--rate", "25", "--keyframes", "all", "--overwrite"};
         if (std::string(name) == "two.mov") {
             extra.push_back("--two-pass");
         }
