@@ -57,12 +57,12 @@ public:
             const int filled = m_total > 0 ? static_cast<int>(done * kWidth / m_total) : kWidth;
             std::string bar(static_cast<std::size_t>(filled), '#');
             bar.resize(kWidth, '.');
-            std::fprintf(stderr, "\r[%s] frame %lld/%lld  %.2f fps  %s left ", bar.c_str(),
+            std::fprintf(stderr, "\r[%s] frame %lld/%lld, %.2f fps, %s left ", bar.c_str(),
                          static_cast<long long>(done), static_cast<long long>(m_total), fps, Duration(left).c_str());
             std::fflush(stderr);
             m_barShown = true;
         } else {
-            std::printf("frame %lld/%lld  %.2f fps  %s left\n", static_cast<long long>(done),
+            std::printf("frame %lld/%lld, %.2f fps, %s left\n", static_cast<long long>(done),
                         static_cast<long long>(m_total), fps, Duration(left).c_str());
             std::fflush(stdout);
         }

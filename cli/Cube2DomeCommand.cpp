@@ -138,6 +138,16 @@ std::optional<CCube2DomeJob> PrepareCube2Dome(const Cube2DomeOptions& options, i
             std::fprintf(stderr, "(%s cannot be read to take the face width from: %s; give --size.)\n",
                          settings.faceList[Left]->At(0).c_str(), whyNotLoaded.c_str());
         }
+        // Frame n is named with the serial n - 1; too few digits would give
+        // two frames one name.
+        const unsigned last = frames.mode == FrameMode::All      ? static_cast<unsigned>(settings.frameCount)
+                              : frames.mode == FrameMode::Single ? frames.first
+                                                                 : frames.last;
+        if (last > 0 && last <= static_cast<unsigned>(settings.frameCount) &&
+            SerialDigitsNeeded(last - 1) > options.digits) {
+            std::fprintf(stderr, "(Frame %u is named with the serial %u, which takes %d digits; give --digits %d.)\n",
+                         last, last - 1, SerialDigitsNeeded(last - 1), SerialDigitsNeeded(last - 1));
+        }
         return std::nullopt;
     }
     CCube2DomeJob job = MakeCube2DomeJob(settings, options.fov, options.pan);

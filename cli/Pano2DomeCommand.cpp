@@ -92,9 +92,14 @@ std::optional<CPano2DomeJob> PreparePano2Dome(const Pano2DomeOptions& options, i
         job.panorama = std::move(panorama);
     }
     job.fov = options.fov;
-    // As the page proposes it when a panorama is opened.
+    // As the page proposes it when a panorama is opened; a video's rounded
+    // down to even, which its pixel format needs (1155 for a panorama 1024
+    // high would otherwise refuse the default).
     job.outputWidth = options.sizeGiven ? options.size
                                         : (loaded ? PanoOutputSize(job.panorama->GetHeight(), options.fov) : 0);
+    if (!options.sizeGiven && job.mode == kPanoVideo) {
+        job.outputWidth &= ~1;
+    }
     job.verticalAngle = options.tilt;
     job.horizontalAngle = options.pan;
     job.fromAngle = options.from;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -276,6 +277,20 @@ TEST_F(Cli, AnglesThatAreNotNumbersAreBadArguments)
             }
         }
     }
+}
+
+TEST_F(Cli, TooFewSerialDigitsAreRefusedWithTheDigitsToGive)
+{
+    const fs::path sample = Sample(1001, 8);
+    const fs::path out = Dir() / "out";
+    const Result refused = Run({"cube2dome", "--input", sample.string(), "--output", out.string(), "--frames", "1001"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, "Parameter wrong, please check! \n"
+                           "(Frame 1001 is named with the serial 1000, which takes 4 digits; give --digits 4.)\n");
+    const Result rendered = Run({"cube2dome", "--input", sample.string(), "--output", out.string(), "--frames",
+                                 "999-1001", "--digits", "4"});
+    EXPECT_EQ(rendered.status, 0) << rendered.err;
+    EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"FullDome_0998.bmp", "FullDome_0999.bmp", "FullDome_1000.bmp"}));
 }
 
 // ------------------------------------------------------------ pano2dome
@@ -612,6 +627,45 @@ TEST_F(PanoCli, FramesOverAnOlderSequenceAreRefusedOrReplacedAsTold)
     result = Run(args);
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.err.find("0002.png is the input panorama"), std::string::npos) << result.err;
+}
+
+TEST_F(PanoCli, AVideoTakesAnEvenDefaultSize)
+{
+    // 2 x 33 / sqrt(pi) proposes 37, which no 4:2:0 video can have.
+    const fs::path pano = Dir() / "odd.bmp";
+    ASSERT_TRUE(test::MakePatternImage(66, 33, 2).Save(pano));
+    const fs::path video = Dir() / "sweep.mov";
+    const Result result = Run({"pano2dome", "--input", pano.string(), "--output", video.string(), "--mode", "video",
+                               "--duration", "1", "--rate", "2"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::optional<test::VideoFacts> facts = test::ReadVideo(video);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->width, 36);
+    const fs::path dome = Dir() / "dome.png";
+    ASSERT_EQ(Run({"pano2dome", "--input", pano.string(), "--output", dome.string()}).status, 0);
+    CImageBuffer image;
+    ASSERT_TRUE(image.Load(dome));
+    EXPECT_EQ(image.GetWidth(), 37) << "an image keeps the proposed size";
+}
+
+TEST_F(PanoCli, MessagesHaveNoDoubleSpaces)
+{
+    // Progress lines, the end lines, the refusal of frames that exist and of
+    // a panorama that is not there.
+    const std::string pano = Panorama();
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"pano2dome", "--input", pano, "--output", (Dir() / "frames").string(), "--mode", "frames", "--duration",
+              "1", "--rate", "3", "--size", "16"},
+             {"pano2dome", "--input", pano, "--output", (Dir() / "v.mov").string(), "--mode", "video", "--duration",
+              "1", "--rate", "3", "--size", "16"},
+             {"pano2dome", "--input", pano, "--output", (Dir() / "frames").string(), "--mode", "frames", "--duration",
+              "1", "--rate", "3", "--size", "16"},
+             {"pano2dome", "--input", (Dir() / "missing.png").string(), "--output", (Dir() / "x.png").string()},
+         }) {
+        const Result result = Run(args);
+        EXPECT_EQ(result.out.find("  "), std::string::npos) << result.out;
+        EXPECT_EQ(result.err.find("  "), std::string::npos) << result.err;
+    }
 }
 
 TEST_F(PanoCli, FramesOfTheSweepInItsOwnNumbering)
