@@ -220,6 +220,25 @@ TEST_F(Cli, FacesByFolderWithOwnNamingAndSize)
     EXPECT_EQ(dome.GetWidth(), 40);
 }
 
+TEST_F(Cli, AFaceThatCannotBeReadIsExplained)
+{
+    const fs::path sample = Sample(1, 16);
+    const fs::path face = sample / "left" / "L00001.bmp";
+    test::WriteFileBytes(face, {'B', 'M', 0, 0});
+    const std::string out = (Dir() / "out").string();
+    // Without --size the width is taken from this face.
+    const Result probe = Run({"cube2dome", "--input", sample.string(), "--output", out});
+    EXPECT_EQ(probe.status, 2);
+    EXPECT_NE(probe.err.find("(" + face.string() + " cannot be read to take the face width from: not a BMP file; "
+                             "give --size.)\n"),
+              std::string::npos)
+        << probe.err;
+    const Result job = Run({"cube2dome", "--input", sample.string(), "--output", out, "--size", "32"});
+    EXPECT_EQ(job.status, 1);
+    EXPECT_NE(job.err.find("Cannot read the face file " + face.string() + ": not a BMP file.\n"), std::string::npos)
+        << job.err;
+}
+
 TEST_F(Cli, AFolderThatCannotBeWrittenFailsWithOne)
 {
     const fs::path sample = Sample(1, 16);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +12,7 @@
 
 #include <jpeglib.h>
 
+#include "support/HostileImages.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 
@@ -314,6 +318,48 @@ TEST(JpegCodec, WideProgressiveFullColourFileLoads)
     EXPECT_EQ(image.GetWidth(), static_cast<std::int32_t>(kWidth));
     EXPECT_EQ(image.GetHeight(), static_cast<std::int32_t>(kHeight));
     EXPECT_LE(ChannelDistance(image.GetPixel(kWidth - 1, kHeight - 1), 0xFF3070B0u), 2);
+}
+
+// Address space the process has mapped, from /proc/self/statm (in pages).
+rlim_t MappedBytes()
+{
+    unsigned long pages = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%lu", &pages) != 1) {
+            pages = 0;
+        }
+        std::fclose(statm);
+    }
+    return static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+}
+
+// Memory the library cannot get is no fault of the file: the decode throws
+// std::bad_alloc, so that callers say "Out of memory." rather than call the
+// file damaged.
+TEST(JpegCodecDeathTest, MemoryTheLibraryCannotGetIsNotADamagedFile)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit leaves no room for the sanitizer's shadow memory";
+#endif
+    // Its 384 MiB of coefficients are far within the library's bound, but
+    // not within the limit the child process sets itself.
+    const std::vector<std::uint8_t> file = test::DcOnlyJpeg(8192, 8192, 3, 1);
+    auto decodeWithLittleRoom = [&file] {
+        const rlim_t room = MappedBytes() + (rlim_t{128} << 20);
+        const rlimit limit{room, room};
+        setrlimit(RLIMIT_AS, &limit);
+        CImageBuffer image;
+        std::string reason;
+        try {
+            const bool loaded = DecodeJpeg(file, image, &reason);
+            std::fprintf(stderr, "%s: %s\n", loaded ? "loaded" : "refused", reason.c_str());
+            std::_Exit(1);
+        } catch (const std::bad_alloc&) {
+            std::_Exit(image.IsEmpty() ? 0 : 2);
+        }
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(decodeWithLittleRoom(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(JpegCodec, FilesThatAreNotJpegFailAndEmptyTheBuffer)
