@@ -191,7 +191,7 @@ int Status(const FolderOptions& options)
     CFarmStatus status = GatherFarmStatus(*manifest, slurm);
     if (options.wait) {
         while (status.InProgress() || !status.warning.empty()) {
-            std::this_thread::sleep_for(std::chrono::seconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
             status = GatherFarmStatus(*manifest, slurm);
         }
     }
