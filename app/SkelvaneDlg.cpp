@@ -79,6 +79,13 @@ void CSkelvaneDlg::SetPages(CDomePage* cube2dome, CDomePage* pano2dome)
 {
     m_cube2DomePage = cube2dome;
     m_pano2DomePage = pano2dome;
+    for (CDomePage* page : {cube2dome, pano2dome}) {
+        if (!page) continue;
+        // The quit question asks about running renders: it goes when the last one ends.
+        connect(page, &CDomePage::JobJoined, this, [this] {
+            if (!AnyJobRunning()) WithdrawMessageBoxes(this);
+        });
+    }
     if (cube2dome) m_tabCtrl->AddPage(QStringLiteral("Cube2Dome"), cube2dome);
     if (pano2dome) m_tabCtrl->AddPage(QStringLiteral("Pano2Dome"), pano2dome);
     m_tabCtrl->CreatePages();
@@ -144,6 +151,7 @@ void CSkelvaneDlg::OnVideoSetting()
 void CSkelvaneDlg::OnAbout()
 {
     CAboutDlg about(this);
+    const CModalScope modal;
     about.exec();
 }
 
@@ -192,8 +200,8 @@ void CSkelvaneDlg::StopJobsForClose()
 void CSkelvaneDlg::closeEvent(QCloseEvent* event)
 {
     if (AnyJobRunning() &&
-        ShowMessageBox(this, QStringLiteral("A render is running. Stop it and quit?"), QString(),
-                       MessageIcon::Question, MessageButtons::YesNo) != MessageAnswer::Yes) {
+        AskMessageBox(this, this, QStringLiteral("A render is running. Stop it and quit?"), QString(),
+                      MessageIcon::Question, MessageButtons::YesNo) != MessageAnswer::Yes) {
         event->ignore();
         return;
     }

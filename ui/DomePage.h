@@ -20,6 +20,10 @@ public:
     virtual void StopJobForClose() = 0;
     // Shows the page's settings dialog; false for a page that has none.
     virtual bool ShowSettingsDialog() = 0;
+
+Q_SIGNALS:
+    // The page's job has ended and was joined; its end box may follow.
+    void JobJoined();
 };
 
 }  // namespace skelvane

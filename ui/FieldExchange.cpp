@@ -39,6 +39,30 @@ QString FormatFloatField(double value)
     return QString::number(value, 'g', 6);
 }
 
+namespace {
+const char* const kPromptedText = "skelvanePromptedText";
+}  // namespace
+
+void PromptField(QWidget* owner, QLineEdit* edit, const QString& prompt)
+{
+    if (edit) {
+        // Typing marks the field modified again: a value typed anew is a new value.
+        edit->setProperty(kPromptedText, edit->text());
+        edit->setModified(false);
+    }
+    ShowMessageBox(owner, prompt, QString(), MessageIcon::Warning);
+    if (edit) {
+        edit->setFocus(Qt::OtherFocusReason);
+        edit->selectAll();
+    }
+}
+
+bool WasPromptedFor(const QLineEdit* edit)
+{
+    const QVariant prompted = edit->property(kPromptedText);
+    return prompted.isValid() && prompted.toString() == edit->text() && !edit->isModified();
+}
+
 CFieldExchange::CFieldExchange(QWidget* owner, bool saveAndValidate, Prompts prompts)
     : m_owner(owner), m_saving(saveAndValidate), m_silent(prompts == Prompts::Silent)
 {
@@ -47,12 +71,16 @@ CFieldExchange::CFieldExchange(QWidget* owner, bool saveAndValidate, Prompts pro
 void CFieldExchange::Fail(QLineEdit* edit, const QString& prompt)
 {
     m_failed = true;
-    if (m_silent) return;
-    ShowMessageBox(m_owner, prompt, QString(), MessageIcon::Warning);
-    if (edit) {
-        edit->setFocus(Qt::OtherFocusReason);
-        edit->selectAll();
+    m_failures.emplace_back(edit, prompt);
+    if (!m_silent) PromptField(m_owner, edit, prompt);
+}
+
+std::optional<QString> CFieldExchange::FailureOf(const QLineEdit* edit) const
+{
+    for (const auto& [failed, prompt] : m_failures) {
+        if (failed == edit) return prompt;
     }
+    return std::nullopt;
 }
 
 bool CFieldExchange::ReadInteger(QLineEdit* edit, long long& value)

@@ -22,8 +22,15 @@
 //
 // Handlers that run at a high rate (a slider being dragged, every keystroke)
 // save with Prompts::Silent: a bad field shows nothing, keeps its member's
-// last good value and does not stop the later fields; Ok() still reports it.
+// last good value and does not stop the later fields; Ok() still reports it,
+// and FailureOf() tells the prompt a field would have had.
+//
+// A field checked when the focus leaves it: ui/FieldLeaveCheck.h.
 #pragma once
+
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include <QString>
 
@@ -49,6 +56,13 @@ QString FrameRatePrompt();
 // Text of a float field, as the exchange shows it (six significant digits).
 QString FormatFloatField(double value);
 
+// Prompts for a bad field: the box, then the focus back in the field with its
+// text selected. The field remembers the text it was prompted for.
+void PromptField(QWidget* owner, QLineEdit* edit, const QString& prompt);
+// The field was last prompted for the text it holds now, and nothing was
+// typed into it since.
+bool WasPromptedFor(const QLineEdit* edit);
+
 class CFieldExchange {
 public:
     enum class Prompts { Show, Silent };
@@ -59,6 +73,9 @@ public:
     bool IsSaving() const { return m_saving; }
     // No field failed so far.
     bool Ok() const { return !m_failed; }
+    // The prompt of `edit` when it failed (with Prompts::Show only the first
+    // failure is known).
+    std::optional<QString> FailureOf(const QLineEdit* edit) const;
 
     void Text(QLineEdit* edit, int& value);
     void Text(QLineEdit* edit, int& value, int min, int max);
@@ -89,6 +106,7 @@ private:
     bool m_saving;
     bool m_silent;
     bool m_failed = false;
+    std::vector<std::pair<const QLineEdit*, QString>> m_failures;
 };
 
 }  // namespace skelvane

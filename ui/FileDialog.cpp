@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileDialog>
 
+#include "ui/MessageBox.h"
+
 namespace skelvane {
 namespace {
 
@@ -58,6 +60,7 @@ QString RunFileDialog(QWidget* owner, const FileDialogRequest& request)
     if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
     if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
+    const CModalScope modal;
     if (dialog.exec() != QDialog::Accepted) return {};
     const QStringList chosen = dialog.selectedFiles();
     return chosen.isEmpty() ? QString() : QDir::toNativeSeparators(chosen.front());

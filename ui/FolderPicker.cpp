@@ -4,6 +4,8 @@
 
 #include <QFileDialog>
 
+#include "ui/MessageBox.h"
+
 namespace skelvane {
 namespace {
 
@@ -23,6 +25,7 @@ QString FolderPickerTitle()
 QString BrowseForFolder(QWidget* owner, const QString& initialFolder)
 {
     if (InstalledHandler()) return InstalledHandler()(owner, FolderPickerTitle(), initialFolder);
+    const CModalScope modal;
     return QFileDialog::getExistingDirectory(owner, FolderPickerTitle(), initialFolder, QFileDialog::ShowDirsOnly);
 }
 

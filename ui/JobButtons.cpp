@@ -50,11 +50,14 @@ bool CJobButtons::IsPaused() const
     return m_job.IsRunning() && m_job.SuspendCount() > 0;
 }
 
-void CJobButtons::StopForClose()
+bool CJobButtons::StopForClose()
 {
-    if (!m_job.IsRunning()) return;
+    ForgetMessageBoxesWhenFree(this);
+    if (!m_job.IsRunning()) return false;
     AbandonAndJoin(m_job, *m_observer, &m_reporter);
+    WithdrawMessageBoxes(this);
     SetButtons(m_ready, false, false, false);
+    return true;
 }
 
 void CJobButtons::OnPause()
@@ -76,9 +79,11 @@ void CJobButtons::OnContinue()
 void CJobButtons::OnStop()
 {
     if (!m_job.IsRunning()) return;
+    // The question is about this job: when the job ends while it is open
+    // (its frame in progress was its last), the question goes with it.
     const CJobControl::StopResult result = m_job.Stop([this] {
-        return ShowMessageBox(m_page, m_texts.stopQuestion, m_texts.stopTitle, m_texts.stopIcon,
-                              MessageButtons::YesNo) == MessageAnswer::Yes;
+        return AskMessageBox(this, m_page, m_texts.stopQuestion, m_texts.stopTitle, m_texts.stopIcon,
+                             MessageButtons::YesNo) == MessageAnswer::Yes;
     });
     if (result == CJobControl::StopResult::Stopping) m_buttons.stop->setEnabled(false);
 }
@@ -87,6 +92,7 @@ void CJobButtons::OnJobEnd(JobEnd end, const QString& reason)
 {
     m_job.Join();
     SetButtons(m_ready, false, false, false);
+    WithdrawMessageBoxes(this);
     Q_EMIT Ended(end);
     QString text;
     MessageIcon icon = MessageIcon::Information;
@@ -99,8 +105,7 @@ void CJobButtons::OnJobEnd(JobEnd end, const QString& reason)
         icon = m_texts.failedIcon;
         break;
     }
-    ShowMessageBox(m_page, text, QString(), icon);
-    Q_EMIT EndReported(end);
+    ShowMessageBoxWhenFree(this, m_page, text, icon, [this, end] { Q_EMIT EndReported(end); });
 }
 
 void CJobButtons::SetButtons(bool begin, bool pause, bool resume, bool stop)

@@ -10,7 +10,10 @@
 //   stopping              off       as was    as was    off
 // "ready" is what the page last said with SetReady (a page without settings
 // has nothing to begin). The page starts its job through Begin(); the rest is
-// done here. An object destroyed during a job stops it and joins it first.
+// done here. A job that ends while its Stop question is open takes the
+// question with it, and the box that tells how it ended never stacks on
+// another box (ui/MessageBox.h). An object destroyed during a job stops it
+// and joins it first.
 #pragma once
 
 #include <functional>
@@ -65,8 +68,9 @@ public:
     bool IsPaused() const;
 
     // Ends a running job without asking (the window or page is going) and
-    // joins it; no end box. Nothing happens when no job runs.
-    void StopForClose();
+    // joins it; no end box, also none that still waited for its turn.
+    // True when a job was running.
+    bool StopForClose();
 
 Q_SIGNALS:
     // Frame `position` of the running job was written; the worker waits

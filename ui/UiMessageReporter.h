@@ -1,15 +1,18 @@
 // Shows the core's messages ("Render Failed!", "Out of memory.", ...) as
 // message boxes on the ui thread.
 //
-// A worker that reports waits until the box is closed, as it did when it
-// showed the box itself; on the ui thread the box is shown directly. Once
-// Silence() was called (the window is closing and has stopped the job) every
-// report returns at once without a box, including one already on its way to
-// the ui thread, so the ui can wait for the job's end while processing events
-// and never deadlocks with a worker blocked on it.
+// A worker that reports waits until its box is closed, as it did when it
+// showed the box itself; the box never stacks on another one (it waits for
+// the open one to close, ui/MessageBox.h). On the ui thread the box is shown
+// directly. Once Silence() was called (the window is closing and has stopped
+// the job) every report returns at once without a box, including those that
+// wait, so the ui can wait for the job's end while processing events and
+// never deadlocks with a worker blocked on it.
 #pragma once
 
-#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
 #include <string>
 
 #include <QObject>
@@ -30,15 +33,20 @@ public:
     // Any thread.
     void ShowMessage(const std::string& text) override;
 
-    void Silence() { m_silenced.store(true, std::memory_order_release); }
-    void Unsilence() { m_silenced.store(false, std::memory_order_release); }
-    bool IsSilenced() const { return m_silenced.load(std::memory_order_acquire); }
+    // Ui thread.
+    void Silence();
+    void Unsilence();
+    bool IsSilenced() const;
 
 private:
-    void ShowOnUiThread(const QString& text);
+    void Shown(std::uint64_t ticket);
 
     QPointer<QWidget> m_boxParent;
-    std::atomic<bool> m_silenced{false};
+    mutable std::mutex m_mutex;
+    std::condition_variable m_boxClosed;
+    bool m_silenced = false;
+    std::uint64_t m_ticketsIssued = 0;
+    std::uint64_t m_ticketsShown = 0;
 };
 
 }  // namespace skelvane

@@ -1,6 +1,7 @@
 #include "cube2dome/ui/Cube2DomePage.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <QDir>
 #include <QGroupBox>
@@ -14,6 +15,7 @@
 #include "cube2dome/Cube2DomeJob.h"
 #include "cube2dome/ui/Cube2DomeSettingDlg.h"
 #include "ui/FieldExchange.h"
+#include "ui/FieldLeaveCheck.h"
 #include "ui/FolderPicker.h"
 #include "ui/JobButtons.h"
 #include "ui/MessageBox.h"
@@ -105,6 +107,8 @@ CCube2DomePage::CCube2DomePage(QWidget* parent)
     m_pauseButton = At(new QPushButton(QStringLiteral("Pause"), this), 720, 546, 72, 28);
     m_continueButton = At(new QPushButton(QStringLiteral("Continue"), this), 800, 546, 72, 28);
     m_stopButton = At(new QPushButton(QStringLiteral("Stop"), this), 880, 546, 72, 28);
+    m_pendingNote = At(new QLabel(QStringLiteral("New settings wait until the render ends."), this), 320, 556, 312, 20);
+    m_pendingNote->hide();
 
     for (QLineEdit* edit : {m_horizontalEdit, m_verticalEdit, m_frameEdit, m_saveDirEdit}) edit->setReadOnly(true);
 
@@ -125,15 +129,20 @@ CCube2DomePage::CCube2DomePage(QWidget* parent)
     m_settingsDlg = new CCube2DomeSettingDlg(this);
     m_settingsDlg->hide();
 
-    connect(m_settingsDlg, &CCube2DomeSettingDlg::SettingsAccepted, this,
-            [this] { ApplySettings(m_settingsDlg->Settings()); });
+    connect(m_settingsDlg, &CCube2DomeSettingDlg::SettingsAccepted, this, &CCube2DomePage::OnSettingsAccepted);
     connect(m_horizontalSlider, &QSlider::valueChanged, this, [this](int p) { OnSlider(Slider::Horizontal, p); });
     connect(m_verticalSlider, &QSlider::valueChanged, this, [this](int p) { OnSlider(Slider::Vertical, p); });
     connect(m_frameSlider, &QSlider::valueChanged, this, [this](int p) { OnSlider(Slider::Frame, p); });
-    connect(m_fovEdit, &QLineEdit::editingFinished, this, &CCube2DomePage::OnFovEdited);
+    // A field of view typed counts once the user leaves the field.
+    auto* leaveCheck = new CFieldLeaveCheck(this, [this](CFieldExchange& dx) { Exchange(dx); });
+    leaveCheck->Watch(m_fovEdit, [this] {
+        if (TakeFovOver()) RenderDomePreview();
+    });
     connect(m_saveDirButton, &QPushButton::clicked, this, &CCube2DomePage::OnSaveDirectory);
     connect(m_beginButton, &QPushButton::clicked, this, &CCube2DomePage::OnBegin);
     connect(m_jobButtons, &CJobButtons::Progress, this, &CCube2DomePage::OnProgress);
+    connect(m_jobButtons, &CJobButtons::Ended, this, &CCube2DomePage::OnJobEnded);
+    connect(m_jobButtons, &CJobButtons::Ended, this, &CDomePage::JobJoined);
     connect(m_jobButtons, &CJobButtons::EndReported, this, &CCube2DomePage::JobEnded);
 }
 
@@ -162,12 +171,43 @@ bool CCube2DomePage::JobPaused() const
 
 void CCube2DomePage::StopJobForClose()
 {
-    m_jobButtons->StopForClose();
+    if (m_jobButtons->StopForClose()) EnableViewControls(true);
+}
+
+void CCube2DomePage::OnSettingsAccepted()
+{
+    // The page shows what is being rendered: new settings wait for the end.
+    if (IsJobRunning()) {
+        m_pendingSettings = m_settingsDlg->Settings();
+        m_pendingNote->show();
+        return;
+    }
+    ApplySettings(m_settingsDlg->Settings());
+}
+
+void CCube2DomePage::OnJobEnded()
+{
+    EnableViewControls(true);
+    if (!m_pendingSettings) return;
+    const Cube2DomeSettings next = *std::exchange(m_pendingSettings, std::nullopt);
+    m_pendingNote->hide();
+    ApplySettings(next);
+}
+
+void CCube2DomePage::EnableViewControls(bool enable)
+{
+    for (QWidget* control : {static_cast<QWidget*>(m_horizontalSlider), static_cast<QWidget*>(m_verticalSlider),
+                             static_cast<QWidget*>(m_frameSlider), static_cast<QWidget*>(m_fovEdit),
+                             static_cast<QWidget*>(m_saveDirButton)}) {
+        control->setEnabled(enable);
+    }
 }
 
 bool CCube2DomePage::ShowSettingsDialog()
 {
-    m_settingsDlg->TakeViewOver(m_settings.verticalAngle, SaveDir());
+    // Settings waiting for the render's end are the page's next ones.
+    const Cube2DomeSettings& next = m_pendingSettings ? *m_pendingSettings : m_settings;
+    m_settingsDlg->TakeViewOver(next.verticalAngle, QString::fromStdString(next.saveDir));
     m_settingsDlg->show();
     m_settingsDlg->raise();
     m_settingsDlg->activateWindow();
@@ -184,25 +224,26 @@ bool CCube2DomePage::UpdateData(bool saveAndValidate)
 
 void CCube2DomePage::Exchange(CFieldExchange& dx)
 {
+    const float horizontal = m_horizontalAngle;
+    const float vertical = m_settings.verticalAngle;
     QString saveDir = SaveDir();
     dx.Text(m_fovEdit, m_fov, 90u, 360u);
     dx.Text(m_horizontalEdit, m_horizontalAngle, -180.0f, 180.0f);
     dx.Text(m_verticalEdit, m_settings.verticalAngle, -90.0f, 90.0f);
     dx.Text(m_saveDirEdit, saveDir);
     dx.Text(m_frameEdit, m_frameNumber);
-    if (dx.IsSaving()) m_settings.saveDir = saveDir.toStdString();
+    if (!dx.IsSaving()) return;
+    m_settings.saveDir = saveDir.toStdString();
+    // The angle fields show six digits; an angle the field shows unchanged
+    // keeps its full value, so the job renders the view of the preview.
+    if (m_horizontalEdit->text() == FormatFloatField(horizontal)) m_horizontalAngle = horizontal;
+    if (m_verticalEdit->text() == FormatFloatField(vertical)) m_settings.verticalAngle = vertical;
 }
 
 bool CCube2DomePage::Save(bool prompts)
 {
-    // The angle fields show six digits; an angle the field shows unchanged
-    // keeps its full value, so the job renders the view of the preview.
-    const float horizontal = m_horizontalAngle;
-    const float vertical = m_settings.verticalAngle;
     CFieldExchange dx(this, true, prompts ? CFieldExchange::Prompts::Show : CFieldExchange::Prompts::Silent);
     Exchange(dx);
-    if (m_horizontalEdit->text() == FormatFloatField(horizontal)) m_horizontalAngle = horizontal;
-    if (m_verticalEdit->text() == FormatFloatField(vertical)) m_settings.verticalAngle = vertical;
     return dx.Ok();
 }
 
@@ -337,13 +378,6 @@ void CCube2DomePage::ShowFrame(int position)
     RenderDomeWithCurrentMap();
 }
 
-void CCube2DomePage::OnFovEdited()
-{
-    // The prompt for a bad field of view comes when the user leaves the field.
-    if (!Save(true)) return;
-    if (TakeFovOver()) RenderDomePreview();
-}
-
 void CCube2DomePage::OnSaveDirectory()
 {
     const QString folder = BrowseForFolder(this, SaveDir());
@@ -361,9 +395,11 @@ void CCube2DomePage::OnBegin()
     if (TakeFovOver()) RenderDomePreview();
 
     const CCube2DomeJob job = MakeCube2DomeJob(m_settings, static_cast<int>(m_fov), m_horizontalAngle);
-    m_jobButtons->Begin([&job](CJobControl& control, CJobObserver& observer, CMessageReporter& reporter) {
-        return BeginCube2DomeJob(control, job, observer, reporter);
-    });
+    const bool begun =
+        m_jobButtons->Begin([&job](CJobControl& control, CJobObserver& observer, CMessageReporter& reporter) {
+            return BeginCube2DomeJob(control, job, observer, reporter);
+        });
+    if (begun) EnableViewControls(false);
 }
 
 void CCube2DomePage::OnProgress(qint64 position)

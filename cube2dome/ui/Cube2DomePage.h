@@ -15,10 +15,16 @@
 // synchronously: the worker waits while the page moves the frame slider and
 // shows that frame. Begin, Pause, Continue and Stop are those of
 // ui/JobButtons.h; Begin is enabled once settings were applied.
+//
+// The page always shows what is being rendered: while a render runs (or is
+// paused) the view sliders, the frame slider, the field of view and "Save
+// Directory..." are disabled, and settings accepted meanwhile wait, with a
+// note on the page, until the render has ended.
 #pragma once
 
 #include <array>
 #include <memory>
+#include <optional>
 
 #include <QString>
 
@@ -29,6 +35,7 @@
 #include "engine/projection/CubeDomeProjector.h"
 #include "ui/DomePage.h"
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSlider;
@@ -92,6 +99,7 @@ public:
     QPushButton* PauseButton() const { return m_pauseButton; }
     QPushButton* ContinueButton() const { return m_continueButton; }
     QPushButton* StopButton() const { return m_stopButton; }
+    QLabel* PendingNote() const { return m_pendingNote; }
 
     QSize sizeHint() const override;
 
@@ -105,10 +113,12 @@ private:
     void Exchange(CFieldExchange& dx);
     bool Save(bool prompts);
     void OnSlider(Slider slider, int position);
-    void OnFovEdited();
     void OnSaveDirectory();
     void OnBegin();
     void OnProgress(qint64 position);
+    void OnSettingsAccepted();
+    void OnJobEnded();
+    void EnableViewControls(bool enable);
 
     void LoadPreviewFaces(int frameIndex, int count);
     // Rotations and face map for the current view, then the dome. False when
@@ -121,8 +131,10 @@ private:
     void ShowFrame(int position);
     bool HasFaces() const { return static_cast<bool>(m_settings.faceList[Left]); }
 
-    // Settings last applied, with the page's vertical angle and save folder.
+    // Settings last applied, with the page's vertical angle and save folder,
+    // and those accepted during a render, applied at its end.
     Cube2DomeSettings m_settings;
+    std::optional<Cube2DomeSettings> m_pendingSettings;
 
     // The rest of the view, and the frame shown.
     unsigned m_fov = 180;
@@ -158,6 +170,7 @@ private:
     QPushButton* m_pauseButton;
     QPushButton* m_continueButton;
     QPushButton* m_stopButton;
+    QLabel* m_pendingNote;
 };
 
 }  // namespace skelvane

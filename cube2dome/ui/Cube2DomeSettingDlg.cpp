@@ -18,6 +18,7 @@
 #include "imageio/ImageCodecRegistry.h"
 #include "ui/DialogUnits.h"
 #include "ui/FieldExchange.h"
+#include "ui/FieldLeaveCheck.h"
 #include "ui/FolderPicker.h"
 #include "ui/MessageBox.h"
 
@@ -206,7 +207,11 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(QWidget* parent) : QDialog(parent)
     connect(m_serialCombo, &QComboBox::activated, this,
             [this](int index) { m_settings.serialDigits = index + kMinSerialDigits; });
     connect(m_widthEdit, &QLineEdit::textEdited, this, &CCube2DomeSettingDlg::OnWidthEdited);
-    connect(m_angleEdit, &QLineEdit::editingFinished, this, &CCube2DomeSettingDlg::OnAngleEditDone);
+    auto* leaveCheck = new CFieldLeaveCheck(this, [this](CFieldExchange& dx) { ExchangeFields(dx); });
+    leaveCheck->Watch(m_angleEdit, [this] {
+        const QSignalBlocker quiet(m_angleSlider);
+        m_angleSlider->setValue(SliderFromVerticalAngle(m_settings.verticalAngle));
+    });
     connect(m_angleSlider, &QSlider::valueChanged, this, &CCube2DomeSettingDlg::OnAngleSlider);
     connect(m_frameModeGroup, &QButtonGroup::idClicked, this, &CCube2DomeSettingDlg::OnFrameMode);
     connect(m_ignoreCheck, &QCheckBox::clicked, this, [this](bool checked) {
@@ -449,13 +454,6 @@ void CCube2DomeSettingDlg::OnWidthEdited()
     Save(Exchange::Silent);
     m_settings.outputHeight = m_settings.outputWidth;
     ShowText(m_heightEdit, QString::number(m_settings.outputHeight));
-}
-
-void CCube2DomeSettingDlg::OnAngleEditDone()
-{
-    if (!Save(Exchange::Prompt)) return;
-    const QSignalBlocker quiet(m_angleSlider);
-    m_angleSlider->setValue(SliderFromVerticalAngle(m_settings.verticalAngle));
 }
 
 void CCube2DomeSettingDlg::OnAngleSlider(int position)

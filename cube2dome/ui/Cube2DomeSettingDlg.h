@@ -114,7 +114,6 @@ private:
     void OnFacesChanged(int index);
     void OnInputFormatChanged(int index);
     void OnWidthEdited();
-    void OnAngleEditDone();
     void OnAngleSlider(int position);
     void OnFrameMode(int mode);
     void OnSaveDirBrowse();

@@ -25,6 +25,7 @@
 #include "imageio/ImageCodecRegistry.h"
 #include "ui/DialogUnits.h"
 #include "ui/FieldExchange.h"
+#include "ui/FieldLeaveCheck.h"
 #include "ui/FileDialog.h"
 #include "ui/FolderPicker.h"
 #include "ui/JobButtons.h"
@@ -204,12 +205,14 @@ CPano2DomePage::CPano2DomePage(const VideoEncoderSettings& videoSettings, QWidge
     connect(m_horizontalSlider, &QSlider::valueChanged, this, [this](int p) { OnSlider(Slider::Horizontal, p); });
     connect(m_verticalSlider, &QSlider::valueChanged, this, [this](int p) { OnSlider(Slider::Vertical, p); });
     // A typed value is checked, with its prompt, when the user leaves the field.
+    auto* leaveCheck = new CFieldLeaveCheck(this, [this](CFieldExchange& dx) { Exchange(dx); });
     for (QLineEdit* edit : {m_fovEdit, m_outputWidthEdit, m_frameRateEdit, m_fromEdit, m_toEdit, m_durationEdit}) {
-        connect(edit, &QLineEdit::editingFinished, this, [this] { UpdateData(true); });
+        leaveCheck->Watch(edit);
     }
     connect(m_beginButton, &QPushButton::clicked, this, &CPano2DomePage::OnBegin);
     connect(m_jobButtons, &CJobButtons::Progress, this, &CPano2DomePage::OnProgress);
     connect(m_jobButtons, &CJobButtons::Ended, this, &CPano2DomePage::OnJobEnded);
+    connect(m_jobButtons, &CJobButtons::Ended, this, &CDomePage::JobJoined);
     connect(m_jobButtons, &CJobButtons::EndReported, this, &CPano2DomePage::JobEnded);
 }
 
@@ -312,8 +315,7 @@ bool CPano2DomePage::JobPaused() const
 
 void CPano2DomePage::StopJobForClose()
 {
-    if (!IsJobRunning()) return;
-    m_jobButtons->StopForClose();
+    if (!m_jobButtons->StopForClose()) return;
     m_progress->setValue(0);
     EnableJobFields(true);
 }
@@ -326,6 +328,12 @@ bool CPano2DomePage::UpdateData(bool saveAndValidate)
 bool CPano2DomePage::Exchange(bool saving, bool prompts)
 {
     CFieldExchange dx(this, saving, prompts ? CFieldExchange::Prompts::Show : CFieldExchange::Prompts::Silent);
+    Exchange(dx);
+    return dx.Ok();
+}
+
+void CPano2DomePage::Exchange(CFieldExchange& dx)
+{
     dx.Text(m_fovEdit, m_settings.fov, 90u, 360u);
     dx.Text(m_horizontalEdit, m_settings.horizontalAngle, -180.0f, 180.0f);
     dx.Text(m_verticalEdit, m_settings.verticalAngle, -90.0f, 90.0f);
@@ -340,7 +348,6 @@ bool CPano2DomePage::Exchange(bool saving, bool prompts)
     dx.Text(m_fromEdit, m_settings.fromAngle, -180, 180);
     dx.Text(m_toEdit, m_settings.toAngle, -180, 180);
     dx.Text(m_durationEdit, m_settings.duration);
-    return dx.Ok();
 }
 
 QString CPano2DomePage::DefaultFolder(const QString& path) const
@@ -527,11 +534,20 @@ void CPano2DomePage::EnableModeFields(int mode)
 
 void CPano2DomePage::EnableJobFields(bool enable)
 {
-    for (QWidget* control : {static_cast<QWidget*>(m_openButton), static_cast<QWidget*>(m_outputWidthEdit),
-                             static_cast<QWidget*>(m_saveToButton), static_cast<QWidget*>(m_fromEdit),
-                             static_cast<QWidget*>(m_toEdit), static_cast<QWidget*>(m_durationEdit),
-                             static_cast<QWidget*>(m_frameRateEdit)}) {
+    for (QWidget* control : {static_cast<QWidget*>(m_openButton), static_cast<QWidget*>(m_inputPathEdit),
+                             static_cast<QWidget*>(m_outputWidthEdit), static_cast<QWidget*>(m_saveToButton),
+                             static_cast<QWidget*>(m_fovEdit), static_cast<QWidget*>(m_imageRadio),
+                             static_cast<QWidget*>(m_frameRadio), static_cast<QWidget*>(m_videoRadio)}) {
         control->setEnabled(enable);
+    }
+    if (enable) {
+        EnableModeFields(m_settings.mode);
+        return;
+    }
+    for (QWidget* control : {static_cast<QWidget*>(m_durationEdit), static_cast<QWidget*>(m_frameRateEdit),
+                             static_cast<QWidget*>(m_formatCombo), static_cast<QWidget*>(m_fromEdit),
+                             static_cast<QWidget*>(m_toEdit)}) {
+        control->setEnabled(false);
     }
 }
 
@@ -566,10 +582,7 @@ void CPano2DomePage::OnBegin()
         m_jobButtons->Begin([this, &job](CJobControl& control, CJobObserver& observer, CMessageReporter& reporter) {
             return BeginPano2DomeJob(control, job, observer, reporter, m_progressPoster.get());
         });
-    if (!begun) {
-        EnableJobFields(true);
-        EnableModeFields(m_settings.mode);
-    }
+    if (!begun) EnableJobFields(true);
 }
 
 void CPano2DomePage::OnProgress(qint64 position)

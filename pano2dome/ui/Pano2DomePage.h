@@ -18,10 +18,12 @@
 // The page holds every value a job reads in a job block of its own; Begin
 // copies it, adds the video encoder settings, and the job runs on a worker
 // from that copy while the progress bar follows its frames. Begin, Pause,
-// Continue and Stop are those of ui/JobButtons.h. While a job runs, Open Image, the output width, Save to, from, to, duration
-// and frame rate are disabled as well; the job's end enables all of them
-// (whatever the mode). A page destroyed during a job stops it and joins it
-// first.
+// Continue and Stop are those of ui/JobButtons.h. While a job runs, every
+// control of what the job reads is disabled (Open Image, the input path, the
+// output width, the modes, format, duration, frame rate, from, to, Save to,
+// the field of view); its end gives back exactly what the current mode
+// enables. The view sliders stay: they only turn the preview. A page
+// destroyed during a job stops it and joins it first.
 #pragma once
 
 #include <memory>
@@ -45,6 +47,7 @@ class QSlider;
 
 namespace skelvane {
 
+class CFieldExchange;
 class CJobButtons;
 class CPreviewPane;
 class CUiMessageReporter;
@@ -156,6 +159,7 @@ private:
 
     void BuildControls();
     bool Exchange(bool saving, bool prompts);
+    void Exchange(CFieldExchange& dx);
     void OnOpenImage();
     void OnOutputWidthChanged();
     void OnSaveTo();

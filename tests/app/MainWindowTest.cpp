@@ -277,6 +277,35 @@ TEST_F(MainWindowTest, ClosingDuringAJobAsksThenStopsItOrStaysOpen)
     EXPECT_FALSE(pano->running);
 }
 
+TEST_F(MainWindowTest, TheQuitQuestionGoesWhenTheLastRenderEndsAndTheWindowStays)
+{
+    cube->running = true;
+    pano->running = true;
+    bool withdrawnWhileOneRan = true;
+    bool withdrawn = false;
+    const MessageBoxHandler previous = SetMessageBoxHandler([&](const MessageBoxRequest& request) {
+        cube->running = false;
+        Q_EMIT cube->JobJoined();
+        withdrawnWhileOneRan = *request.withdrawn;
+        pano->running = false;
+        Q_EMIT pano->JobJoined();
+        withdrawn = *request.withdrawn;
+        return MessageAnswer::Yes;  // a click that came after the question went
+    });
+    window.close();
+    SetMessageBoxHandler(previous);
+    EXPECT_FALSE(withdrawnWhileOneRan);
+    EXPECT_TRUE(withdrawn);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(cube->stops + pano->stops, 0);
+
+    // Nothing runs now: closing asks nothing.
+    test::MessageBoxRecorder boxes;
+    window.close();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_TRUE(boxes.Texts().isEmpty());
+}
+
 TEST(DomeTabCtrlTest, HoldsAtMostSixteenPages)
 {
     CDomeTabCtrl tabs;

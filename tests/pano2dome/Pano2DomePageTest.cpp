@@ -619,7 +619,7 @@ TEST_F(Pano2DomePageJobTest, StopAnsweredNoLeavesAPausedJobPausedAndYesStopsIt)
     EXPECT_LT(Files().size(), 15000u);
 }
 
-TEST_F(Pano2DomePageJobTest, ImageJobEndsWithTheSweepFieldsEnabledInImageMode)
+TEST_F(Pano2DomePageJobTest, ImageJobEndsWithTheFieldsOfImageModeGivenBack)
 {
     FileDialogAnswer answer(QString::fromStdString((dir / "dome.png").string()));
     QTest::mouseClick(page.SaveToButton(), Qt::LeftButton);
@@ -630,10 +630,58 @@ TEST_F(Pano2DomePageJobTest, ImageJobEndsWithTheSweepFieldsEnabledInImageMode)
     ASSERT_TRUE(dome.Load(dir / "dome.png"));
     EXPECT_EQ(dome.GetWidth(), 64);
     EXPECT_EQ(page.Mode(), 0);
-    EXPECT_TRUE(page.DurationEdit()->isEnabled());
-    EXPECT_TRUE(page.FrameRateEdit()->isEnabled());
-    EXPECT_TRUE(page.FromEdit()->isEnabled());
-    EXPECT_TRUE(page.ToEdit()->isEnabled());
+    // Image mode has no sweep: its fields stay off after the job as before it.
+    EXPECT_FALSE(page.DurationEdit()->isEnabled());
+    EXPECT_FALSE(page.FrameRateEdit()->isEnabled());
+    EXPECT_FALSE(page.FromEdit()->isEnabled());
+    EXPECT_FALSE(page.ToEdit()->isEnabled());
+    EXPECT_TRUE(page.OpenButton()->isEnabled());
+}
+
+TEST_F(Pano2DomePageJobTest, ARenderLocksWhatItReadsAndItsEndGivesBackWhatTheModeEnables)
+{
+    const std::vector<QWidget*> locked = {
+        page.OpenButton(),    page.InputPathEdit(), page.OutputWidthEdit(), page.SaveToButton(),
+        page.FovEdit(),       page.ImageRadio(),    page.FrameRadio(),      page.VideoRadio(),
+        page.DurationEdit(),  page.FrameRateEdit(), page.FormatCombo(),     page.FromEdit(),
+        page.ToEdit()};
+    auto enabling = [&locked] {
+        std::vector<bool> enabled;
+        for (QWidget* control : locked) enabled.push_back(control->isEnabled());
+        return enabled;
+    };
+    const struct {
+        int mode;
+        std::vector<bool> idle;  // as `locked` lists them
+    } modes[] = {
+        {CPano2DomePage::kImageMode, {true, true, true, true, true, true, true, true, false, false, false, false, false}},
+        {CPano2DomePage::kFrameMode, {true, true, true, true, true, true, true, true, true, true, true, true, true}},
+        {CPano2DomePage::kVideoMode, {true, true, true, true, true, true, true, true, true, true, false, true, true}},
+    };
+    for (const auto& each : modes) {
+        SCOPED_TRACE(each.mode);
+        if (each.mode == CPano2DomePage::kImageMode) {
+            QTest::mouseClick(page.ImageRadio(), Qt::LeftButton);
+            FileDialogAnswer answer(QString::fromStdString((dir / "dome.png").string()));
+            QTest::mouseClick(page.SaveToButton(), Qt::LeftButton);
+        } else if (each.mode == CPano2DomePage::kFrameMode) {
+            ChooseFrames("bmp");
+        } else {
+            ChooseVideo("locked.avi");
+        }
+        Sweep("600", "25");
+        EXPECT_EQ(enabling(), each.idle);
+
+        MessageBoxRecorder boxes(MessageAnswer::Yes);
+        QSignalSpy ended(&page, &CPano2DomePage::JobEnded);
+        QTest::mouseClick(page.BeginButton(), Qt::LeftButton);
+        // Locked before the job can have sent anything back.
+        EXPECT_EQ(enabling(), std::vector<bool>(locked.size(), false));
+        if (each.mode != CPano2DomePage::kImageMode) QTest::mouseClick(page.StopButton(), Qt::LeftButton);
+        ASSERT_TRUE(ended.count() > 0 || ended.wait(60000));
+        EXPECT_EQ(page.Mode(), each.mode);
+        EXPECT_EQ(enabling(), each.idle);
+    }
 }
 
 TEST_F(Pano2DomePageJobTest, APageDestroyedDuringAJobStopsAndJoinsItFirst)

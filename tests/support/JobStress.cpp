@@ -48,6 +48,8 @@ StressRun::StressRun()
 {
     std::printf("stress seed %u, %lld s\n", m_seed,
                 static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(m_budget).count()));
+    // Printed before anything can crash, so the seed survives to be replayed.
+    std::fflush(stdout);
 }
 
 bool StressRun::TimeLeft() const

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTest>
 #include <QWidget>
 
 #include "support/TestImages.h"
@@ -157,6 +158,80 @@ TEST(MessageBoxTest, HandlerSeesTitleIconButtonsAndIsRestored)
     }
 }
 
+// Processes events until `done` or a time-out.
+template <typename Done>
+bool Serve(Done done, int timeoutMs = 5000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeoutMs) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+TEST(MessageBoxTest, BoxesWhenFreeWaitForTheModalWindowAndComeInTurn)
+{
+    test::MessageBoxRecorder boxes;
+    QObject context;
+    QStringList closed;
+    auto note = [&closed](const char* text) { return [&closed, text] { closed << text; }; };
+    // Nothing open: at once.
+    ShowMessageBoxWhenFree(&context, nullptr, "now", MessageIcon::Information, note("now"));
+    EXPECT_EQ(closed, QStringList{"now"});
+    {
+        const CModalScope aboutBox;
+        auto* gone = new QObject;
+        auto* goneParent = new QWidget;
+        QObject forgotten;
+        ShowMessageBoxWhenFree(&context, nullptr, "first", MessageIcon::Information, note("first"));
+        ShowMessageBoxWhenFree(gone, nullptr, "its context went", MessageIcon::Information, note("gone"));
+        ShowMessageBoxWhenFree(&context, goneParent, "its parent went", MessageIcon::Information, note("parent"));
+        ShowMessageBoxWhenFree(&forgotten, nullptr, "forgotten", MessageIcon::Information, note("forgotten"));
+        ShowMessageBoxWhenFree(&context, nullptr, "second", MessageIcon::Warning, note("second"));
+        delete gone;
+        delete goneParent;
+        ForgetMessageBoxesWhenFree(&forgotten);
+        QTest::qWait(20);
+        EXPECT_EQ(boxes.Texts(), QStringList{"now"});
+        EXPECT_EQ(OpenModalCount(), 1);
+    }
+    EXPECT_TRUE(Serve([&] { return closed.size() == 3; }));
+    QTest::qWait(20);
+    EXPECT_EQ(boxes.Texts(), (QStringList{"now", "first", "second"}));
+    EXPECT_EQ(closed, (QStringList{"now", "first", "second"}));
+    EXPECT_EQ(boxes.Boxes().back().icon, MessageIcon::Warning);
+    EXPECT_EQ(OpenModalCount(), 0);
+}
+
+TEST(MessageBoxTest, AWithdrawnQuestionAnswersAsIfClosedWithoutAButton)
+{
+    int topic = 0;
+    int otherTopic = 0;
+    const struct {
+        MessageButtons buttons;
+        const void* withdrawn;
+        MessageAnswer given;
+        MessageAnswer expected;
+    } cases[] = {
+        {MessageButtons::YesNo, &topic, MessageAnswer::Yes, MessageAnswer::No},
+        {MessageButtons::OkCancel, &topic, MessageAnswer::Ok, MessageAnswer::Cancel},
+        {MessageButtons::YesNo, &otherTopic, MessageAnswer::Yes, MessageAnswer::Yes},
+        {MessageButtons::YesNo, nullptr, MessageAnswer::Yes, MessageAnswer::Yes},
+    };
+    for (const auto& each : cases) {
+        bool sawWithdrawal = false;
+        const MessageBoxHandler previous = SetMessageBoxHandler([&](const MessageBoxRequest& request) {
+            // What the question asked about ends while it is open.
+            WithdrawMessageBoxes(each.withdrawn);
+            sawWithdrawal = *request.withdrawn;
+            return each.given;
+        });
+        EXPECT_EQ(AskMessageBox(&topic, nullptr, "Stop?", QString(), MessageIcon::Question, each.buttons),
+                  each.expected);
+        EXPECT_EQ(sawWithdrawal, each.withdrawn == &topic);
+        SetMessageBoxHandler(previous);
+    }
+}
+
 TEST(DialogPickersTest, FolderPickerTitleAndPreselectionReachTheDialog)
 {
     test::FolderPickerAnswer picker("/tmp/out");
@@ -242,6 +317,48 @@ TEST(UiMessageReporterTest, WorkerWaitsForTheBoxOnTheUiThread)
 
     reporter.ShowMessage("on the ui thread");
     EXPECT_EQ(boxes.Texts().size(), 2);
+}
+
+TEST(UiMessageReporterTest, AWorkersMessageWaitsForTheOpenBoxAndTheWorkerForIt)
+{
+    test::MessageBoxRecorder boxes;
+    CUiMessageReporter reporter;
+    std::atomic<bool> returned{false};
+    std::thread worker;
+    {
+        const CModalScope question;
+        worker = std::thread([&] {
+            reporter.ShowMessage("Overflow-w");
+            returned = true;
+        });
+        QTest::qWait(100);
+        EXPECT_TRUE(boxes.Texts().isEmpty());
+        EXPECT_FALSE(returned);
+    }
+    EXPECT_TRUE(Serve([&] { return returned.load(); }));
+    worker.join();
+    EXPECT_EQ(boxes.Texts(), QStringList{"Overflow-w"});
+}
+
+TEST(UiMessageReporterTest, SilencingLetsAWaitingWorkerGoWithoutItsBox)
+{
+    test::MessageBoxRecorder boxes;
+    CUiMessageReporter reporter;
+    std::atomic<bool> returned{false};
+    std::thread worker;
+    {
+        const CModalScope question;
+        worker = std::thread([&] {
+            reporter.ShowMessage("Render Failed!");
+            returned = true;
+        });
+        QTest::qWait(50);
+        reporter.Silence();
+        EXPECT_TRUE(Serve([&] { return returned.load(); }));
+    }
+    worker.join();
+    QTest::qWait(20);
+    EXPECT_TRUE(boxes.Texts().isEmpty());
 }
 
 TEST(UiMessageReporterTest, SilencedReporterReturnsAtOnceWithoutABox)

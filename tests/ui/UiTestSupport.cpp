@@ -1,6 +1,11 @@
 #include "UiTestSupport.h"
 
+#include <algorithm>
 #include <utility>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
 
 namespace skelvane::test {
 
@@ -25,6 +30,57 @@ QStringList MessageBoxRecorder::Texts() const
     QStringList texts;
     for (const MessageBoxRequest& box : m_boxes) texts << box.text;
     return texts;
+}
+
+int VisibleModalWindows()
+{
+    int open = 0;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->isVisible() && window->isModal()) ++open;
+    }
+    return open;
+}
+
+RealBoxCloser::RealBoxCloser(int closeAfterMs) : m_closeAfterMs(closeAfterMs)
+{
+    m_clock.start();
+    m_timer.setInterval(5);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { Look(); });
+    m_timer.start();
+}
+
+void RealBoxCloser::Look()
+{
+    m_mostModal = std::max(m_mostModal, VisibleModalWindows());
+    const qint64 now = m_clock.elapsed();
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(window);
+        if (!box || !box->isVisible()) continue;
+        m_lastActivity = now;
+        if (!m_openedAt.contains(box)) {
+            m_openedAt.insert(box, now);
+            m_texts << box->text();
+            continue;
+        }
+        if (now - m_openedAt.value(box) < m_closeAfterMs) continue;
+        QAbstractButton* button = box->escapeButton();
+        if (!button && box->buttons().size() == 1) button = box->buttons().front();
+        m_openedAt.remove(box);
+        // Closing runs the code after the box, which may open the next one.
+        if (button) button->click();
+        else box->reject();
+        return;
+    }
+}
+
+void RealBoxCloser::WaitUntilQuiet(int quietMs, int timeoutMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    m_lastActivity = m_clock.elapsed();
+    while (waited.elapsed() < timeoutMs && m_clock.elapsed() - m_lastActivity < quietMs) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
 }
 
 FolderPickerAnswer::FolderPickerAnswer(QString answer) : m_answer(std::move(answer))

@@ -5,8 +5,12 @@
 #include <deque>
 #include <vector>
 
+#include <QElapsedTimer>
+#include <QHash>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 
 #include "ui/DesktopLauncher.h"
@@ -35,6 +39,36 @@ private:
     std::vector<MessageBoxRequest> m_boxes;
     MessageBoxHandler m_previous;
 };
+
+// Lets the real boxes open, modal with an event loop of their own as a person
+// sees them, and closes each one `closeAfterMs` after it opened with its
+// escape button (No, Cancel) or its only button. Keeps their texts and the
+// most modal windows that were open at once.
+class RealBoxCloser {
+public:
+    explicit RealBoxCloser(int closeAfterMs = 30);
+    RealBoxCloser(const RealBoxCloser&) = delete;
+    RealBoxCloser& operator=(const RealBoxCloser&) = delete;
+
+    const QStringList& Texts() const { return m_texts; }
+    int MostModalAtOnce() const { return m_mostModal; }
+    // Waits until no box is open and none came for `quietMs`.
+    void WaitUntilQuiet(int quietMs = 100, int timeoutMs = 10000);
+
+private:
+    void Look();
+
+    int m_closeAfterMs;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    QHash<QWidget*, qint64> m_openedAt;
+    QStringList m_texts;
+    int m_mostModal = 0;
+    qint64 m_lastActivity = 0;
+};
+
+// The modal windows shown now.
+int VisibleModalWindows();
 
 // Answers the folder picker with a fixed folder (empty: cancelled).
 class FolderPickerAnswer {

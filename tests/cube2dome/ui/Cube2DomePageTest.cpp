@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -328,6 +329,51 @@ TEST_F(PageTest, SettingsAppliedDuringAJobDoNotDisturbIt)
     ASSERT_TRUE(WaitForEnd(ended));
     EXPECT_TRUE(fs::exists(temp / "out" / "Other_000.bmp"));
     EXPECT_EQ(FilesIn(temp / "out"), 4);
+}
+
+TEST_F(PageTest, DuringARenderThePageShowsItAndAcceptedSettingsWaitForItsEnd)
+{
+    ApplySample(4);
+    const QString renderFolder = page.SaveDir();
+    MessageBoxRecorder boxes;
+    QSignalSpy ended(&page, &CCube2DomePage::JobEnded);
+    page.BeginButton()->click();
+    page.PauseButton()->click();
+    const std::vector<QWidget*> view = {page.HorizontalSlider(), page.VerticalSlider(), page.FrameSlider(),
+                                        page.FovEdit(), page.SaveDirButton()};
+    for (QWidget* control : view) EXPECT_FALSE(control->isEnabled()) << control->metaObject()->className();
+
+    // Frame 2 alone, into another folder, accepted while the render is paused.
+    fs::create_directories(temp / "other");
+    CCube2DomeSettingDlg& dlg = *page.SettingsDlg();
+    page.ShowSettingsDialog();
+    dlg.FrameModeRadio(CCube2DomeSettingDlg::kFrameRange)->click();
+    dlg.FromFrameEdit()->setText("2");
+    dlg.ToFrameEdit()->setText("2");
+    dlg.SaveDirEdit()->setText(ToQString(temp / "other"));
+    dlg.AcceptButton()->click();
+    ASSERT_FALSE(dlg.isVisible());
+    EXPECT_TRUE(page.PendingNote()->isVisibleTo(&page));
+    EXPECT_EQ(page.SaveDir(), renderFolder);
+    EXPECT_EQ(page.FrameSlider()->maximum(), 3);
+    EXPECT_FALSE(page.PreviewFace(Front).IsEmpty());
+    EXPECT_FALSE(page.DomePreview().IsEmpty());
+    // Opened again, the dialog starts from the settings that wait.
+    page.ShowSettingsDialog();
+    EXPECT_EQ(dlg.SaveDirEdit()->text(), ToQString(temp / "other"));
+    dlg.CancelButton()->click();
+
+    page.ContinueButton()->click();
+    ASSERT_TRUE(WaitForEnd(ended));
+    EXPECT_EQ(FilesIn(temp / "out"), 4);
+    EXPECT_EQ(FilesIn(temp / "other"), 0);
+    // Now the page takes the new settings over and gives the view back.
+    EXPECT_FALSE(page.PendingNote()->isVisibleTo(&page));
+    EXPECT_EQ(page.SaveDir(), ToQString(temp / "other"));
+    EXPECT_EQ(page.FrameSlider()->maximum(), 0);
+    EXPECT_EQ(page.FrameEdit()->text(), "2");
+    for (QWidget* control : view) EXPECT_TRUE(control->isEnabled()) << control->metaObject()->className();
+    EXPECT_EQ(Buttons(), kReady);
 }
 
 TEST_F(PageTest, DestroyingThePageDuringAJobStopsAndJoinsIt)
