@@ -223,6 +223,13 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(QWidget* parent) : QDialog(parent)
     connect(m_cancelButton, &QPushButton::clicked, this, &CCube2DomeSettingDlg::reject);
 }
 
+CCube2DomeSettingDlg::~CCube2DomeSettingDlg()
+{
+    // The base class hides the dialog when it goes, and a path field that
+    // loses the focus then would list its folder into settings already gone.
+    for (QLineEdit* edit : m_facePathEdits) disconnect(edit, nullptr, this, nullptr);
+}
+
 void CCube2DomeSettingDlg::ExchangeFields(CFieldExchange& dx)
 {
     const bool saving = dx.IsSaving();

@@ -47,6 +47,7 @@ public:
     static constexpr int kAllFrames = 2;
 
     explicit CCube2DomeSettingDlg(QWidget* parent = nullptr);
+    ~CCube2DomeSettingDlg() override;
 
     // Fields <-> controls. Saving with prompts stops at the first bad field.
     bool UpdateData(bool saveAndValidate);
