@@ -13,6 +13,7 @@
 
 #include "cube2dome/FaceGatherMap.h"
 #include "cube2dome/OutputPath.h"
+#include "imageio/FilePaths.h"
 #include "engine/projection/CubeDomeProjector.h"
 #include "imageio/StagedImageFile.h"
 

@@ -2,25 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <system_error>
+
+#include "imageio/FilePaths.h"
 
 namespace skelvane {
 namespace fs = std::filesystem;
-
-bool FileExists(const fs::path& path)
-{
-    std::error_code error;
-    const fs::file_status status = fs::symlink_status(path, error);
-    return !error && fs::exists(status);
-}
-
-std::string TrimTrailingSeparators(std::string folder)
-{
-    while (!folder.empty() && folder.back() == fs::path::preferred_separator) {
-        folder.pop_back();
-    }
-    return folder;
-}
 
 fs::path OutputPathWithSuffix(std::string_view folder, std::string_view prefix, long long frameIndex,
                               int serialDigits, std::string_view extension, int suffix)

@@ -12,14 +12,6 @@ namespace skelvane {
 // Numbered variants tried after the plain name before naming gives up.
 inline constexpr int kMaxOutputSuffix = 9999;
 
-// True when an entry of that exact name exists: file, folder or link (even a
-// dangling one). An entry that cannot be examined counts as absent; writing
-// to it then fails and is reported.
-bool FileExists(const std::filesystem::path& path);
-
-// The folder without trailing separators ("/out/" -> "/out", "/" -> "").
-std::string TrimTrailingSeparators(std::string folder);
-
 // folder/prefix + serial + suffix + extension, where frameIndex is the frame
 // number - 1, serial is its last serialDigits digits of twelve (index 1000
 // with 3 digits gives 000) and suffix is "." or, while the name exists,

@@ -1,6 +1,7 @@
 #include "farm/FrameSequence.h"
 
 #include "cube2dome/OutputPath.h"
+#include "imageio/FilePaths.h"
 #include "pano2dome/Pano2DomeJob.h"
 
 namespace skelvane::farm {

@@ -10,7 +10,7 @@
 
 #include <tbb/parallel_pipeline.h>
 
-#include "cube2dome/OutputPath.h"
+#include "imageio/FilePaths.h"
 #include "engine/projection/PanoDomeProjector.h"
 #include "imageio/ImageCodecRegistry.h"
 #include "imageio/StagedImageFile.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "cube2dome/OutputPath.h"
+#include "imageio/FilePaths.h"
 
 namespace skelvane {
 namespace fs = std::filesystem;

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "cube2dome/OutputPath.h"
+#include "imageio/FilePaths.h"
 #include "support/TempDir.h"
 
 namespace skelvane {
