@@ -283,7 +283,6 @@ void CVideoEncoder::QuietLibraryMessages()
 }
 
 int CVideoEncoder::GetPassCount() const { return m_session ? m_session->passCount : 0; }
-int CVideoEncoder::GetCurrentPass() const { return m_session ? m_session->pass : 0; }
 std::int64_t CVideoEncoder::GetFrameCount() const { return m_session ? m_session->frames : 0; }
 
 bool CVideoEncoder::Fail(std::string reason)

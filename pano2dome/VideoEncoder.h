@@ -79,8 +79,6 @@ public:
     // How many times the job has to supply its frames: 2 for a two-pass
     // encode, else 1. Valid after a successful OpenMPEG.
     int GetPassCount() const;
-    // 0-based number of the pass that AddFrame currently feeds.
-    int GetCurrentPass() const;
     // Ends the measuring pass and starts the pass that writes the video.
     bool StartNextPass();
 
