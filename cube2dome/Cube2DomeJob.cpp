@@ -1,7 +1,6 @@
 #include "cube2dome/Cube2DomeJob.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -9,12 +8,12 @@
 #include <new>
 
 #include <tbb/parallel_for.h>
-#include <tbb/parallel_pipeline.h>
 
 #include "cube2dome/FaceGatherMap.h"
 #include "cube2dome/OutputPath.h"
-#include "imageio/FilePaths.h"
+#include "engine/jobs/FramePipeline.h"
 #include "engine/projection/CubeDomeProjector.h"
+#include "imageio/FilePaths.h"
 #include "imageio/StagedImageFile.h"
 
 namespace skelvane {
@@ -22,19 +21,16 @@ namespace {
 namespace fs = std::filesystem;
 using namespace cube2dome_text;
 
-// One frame on its way through the pipeline.
-struct Frame {
-    explicit Frame(int framePosition) : position(framePosition) {}
-    int position;           // 0-based within the job
-    bool loaded = false;    // faces already loaded (the first frame's are)
-    bool produced = false;  // loaded, rendered and staged, or failed trying
-    bool skipped = false;   // its file exists: left alone
-    std::string stageError;  // why the dome could not be staged
-    std::string failure;
+// One frame's faces and its staged dome.
+struct CubeFrame {
+    explicit CubeFrame(int framePosition) : position(framePosition) {}
+    int position;          // 0-based within the job
+    bool loaded = false;   // faces already loaded (the first frame's are)
+    bool skipped = false;  // its file exists: left alone
     CubeFaces faces;
     CStagedImageFile file;
+    std::string stageError;  // why the dome could not be staged
 };
-using FramePtr = std::shared_ptr<Frame>;
 
 class Cube2DomeRun {
 public:
@@ -60,9 +56,9 @@ private:
         return OutputPathWithSuffix(m_folder, m_job.outputPrefix, FrameIndex(position), m_job.serialDigits,
                                     m_job.outputFormat, 0);
     }
-    void Produce(Frame& frame);
-    std::string Publish(Frame& frame);
-    JobOutcome RunPipeline(FramePtr first);
+    std::string Produce(CubeFrame& frame);
+    std::string Publish(CubeFrame& frame);
+    JobOutcome RunPipeline(std::unique_ptr<CubeFrame> first);
 
     const CCube2DomeJob& m_job;
     CJobContext& m_context;
@@ -134,42 +130,35 @@ std::string Cube2DomeRun::CheckFaceSizes(int position, const CubeFaces& faces) c
     return {};
 }
 
-void Cube2DomeRun::Produce(Frame& frame)
+std::string Cube2DomeRun::Produce(CubeFrame& frame)
 {
-    frame.produced = true;
     if (m_job.skipExisting && FileExists(PlainPath(frame.position))) {
         frame.skipped = true;
-        frame.file.Discard();
-        return;
+        return {};
     }
-    try {
-        if (!frame.loaded) {
-            frame.failure = LoadFaces(frame.position, frame.faces);
-            if (frame.failure.empty()) {
-                frame.failure = CheckFaceSizes(frame.position, frame.faces);
-            }
-            if (!frame.failure.empty()) {
-                return;
-            }
+    if (!frame.loaded) {
+        if (std::string failure = LoadFaces(frame.position, frame.faces); !failure.empty()) {
+            return failure;
         }
-        std::unique_ptr<CImageBuffer> dome =
-            m_gatherReady ? m_gather.Render(frame.faces, m_context.Reporter())
-                          : m_projector.RenderCubeDome(frame.faces, m_faceSize, m_map.get(), m_job.outputSize);
-        for (CImageBuffer& face : frame.faces) {
-            face.Release();
+        if (std::string failure = CheckFaceSizes(frame.position, frame.faces); !failure.empty()) {
+            return failure;
         }
-        if (!dome) {
-            frame.failure = "Frame " + std::to_string(FrameIndex(frame.position) + 1) + " could not be rendered.";
-            return;
-        }
-        m_context.Checkpoint();
-        frame.file.Stage(*dome, m_stagingFolder, m_job.outputFormat, frame.stageError);
-    } catch (const std::bad_alloc&) {
-        frame.failure = kOutOfMemoryText;
     }
+    std::unique_ptr<CImageBuffer> dome =
+        m_gatherReady ? m_gather.Render(frame.faces, m_context.Reporter())
+                      : m_projector.RenderCubeDome(frame.faces, m_faceSize, m_map.get(), m_job.outputSize);
+    for (CImageBuffer& face : frame.faces) {
+        face.Release();
+    }
+    if (!dome) {
+        return "Frame " + std::to_string(FrameIndex(frame.position) + 1) + " could not be rendered.";
+    }
+    m_context.Checkpoint();
+    frame.file.Stage(*dome, m_stagingFolder, m_job.outputFormat, frame.stageError);
+    return {};
 }
 
-std::string Cube2DomeRun::Publish(Frame& frame)
+std::string Cube2DomeRun::Publish(CubeFrame& frame)
 {
     const long long index = FrameIndex(frame.position);
     if (m_job.skipExisting) {
@@ -236,7 +225,7 @@ JobOutcome Cube2DomeRun::Run()
 
     // The face size comes from the job's own first frame, not from whatever
     // the preview loaded last.
-    auto first = std::make_shared<Frame>(0);
+    auto first = std::make_unique<CubeFrame>(0);
     if (std::string failure = LoadFaces(0, first->faces); !failure.empty()) {
         return JobOutcome::Failed(failure);
     }
@@ -271,74 +260,16 @@ JobOutcome Cube2DomeRun::Run()
     return RunPipeline(std::move(first));
 }
 
-JobOutcome Cube2DomeRun::RunPipeline(FramePtr first)
+JobOutcome Cube2DomeRun::RunPipeline(std::unique_ptr<CubeFrame> first)
 {
-    // Set by the output stage when the job ends early: later frames are
-    // abandoned wherever they are.
-    std::atomic<bool> halted{false};
-    // Every frame up to this position is going to be written: the output
-    // stage found no stop request after reporting the frame before it.
-    std::atomic<int> committed{0};
-    std::string failure;  // written by the output stage only
-    int next = 0;         // read and written by the input stage only
-
-    auto abandoned = [&](int position) {
-        return halted.load() || (position > committed.load() && m_context.StopRequested());
-    };
-
-    // Enough frames in flight to keep every thread busy while one frame waits
-    // at the ordered end; each costs its faces and its dome in memory.
-    const auto tokens = static_cast<std::size_t>(std::clamp(m_context.Concurrency() + 1, 2, 8));
-    tbb::parallel_pipeline(
-        tokens,
-        tbb::make_filter<void, FramePtr>(tbb::filter_mode::serial_in_order,
-                                         [&](tbb::flow_control& control) -> FramePtr {
-                                             if (next > 0) {
-                                                 m_context.Checkpoint();
-                                             }
-                                             if (next >= m_total || abandoned(next)) {
-                                                 control.stop();
-                                                 return nullptr;
-                                             }
-                                             FramePtr frame = next == 0 ? std::move(first)
-                                                                        : std::make_shared<Frame>(next);
-                                             ++next;
-                                             return frame;
-                                         }) &
-            tbb::make_filter<FramePtr, FramePtr>(tbb::filter_mode::parallel,
-                                                 [&](FramePtr frame) {
-                                                     if (!abandoned(frame->position)) {
-                                                         Produce(*frame);
-                                                     }
-                                                     return frame;
-                                                 }) &
-            tbb::make_filter<FramePtr, void>(tbb::filter_mode::serial_in_order, [&](FramePtr frame) {
-                if (halted.load()) {
-                    return;
-                }
-                // A frame skipped ahead of a stop can turn out to be the one
-                // in progress: it is made here, in order.
-                if (!frame->produced) {
-                    Produce(*frame);
-                }
-                std::string reason = frame->failure;
-                if (reason.empty()) {
-                    m_context.Checkpoint();
-                    reason = Publish(*frame);
-                }
-                if (!reason.empty()) {
-                    failure = std::move(reason);
-                    halted.store(true);
-                    return;
-                }
-                m_context.Progress(frame->position);
-                if (m_context.StopRequested()) {
-                    halted.store(true);
-                    return;
-                }
-                committed.store(frame->position + 1);
-            }));
-
+    // One frame more than threads; each costs its faces and its dome in memory.
+    const FramePipelineOptions options{m_total, FramesInFlight(m_context.Concurrency(), 1)};
+    const std::string failure = RunFramePipeline<CubeFrame>(
+        m_context, options,
+        {[&](std::int64_t position) {
+             return position == 0 ? std::move(first) : std::make_unique<CubeFrame>(static_cast<int>(position));
+         },
+         [&](CubeFrame& frame) { return Produce(frame); }, [&](CubeFrame& frame) { return Publish(frame); }});
     if (!failure.empty()) {
         return JobOutcome::Failed(failure);
     }

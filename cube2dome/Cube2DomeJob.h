@@ -20,13 +20,14 @@
 //    be written ends the job failed, with the reason naming the file; the
 //    frames before it stay on disk.
 //
-// The frames overlap (decode, render and encode of several frames run at once
-// in a tbb::parallel_pipeline with a bounded number of frames in flight), but
-// names are given out, files published and progress reported strictly in
-// frame order, one frame after the other, so every file, name, progress call
-// and end call is the one the loop above would make. A stop finishes, writes
-// and reports the frame in progress (the one after the last reported) and
-// abandons frames started ahead of it; their temporary files are removed.
+// The frames overlap in the ordered frame pipeline (engine/jobs/
+// FramePipeline.h): decode, render and encode of several frames run at once,
+// each dome staged under a hidden name in the save folder, but names are
+// given out, files published and progress reported strictly in frame order,
+// so every file, name, progress call and end call is the one the loop above
+// would make. A stop finishes, writes and reports the frame in progress (the
+// one after the last reported); frames started ahead of it are abandoned and
+// their staged files removed.
 #pragma once
 
 #include <array>

@@ -1,17 +1,14 @@
 #include "pano2dome/Pano2DomeJob.h"
 
 #include <algorithm>
-#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <functional>
-#include <new>
 
-#include <tbb/parallel_pipeline.h>
-
-#include "imageio/FilePaths.h"
+#include "engine/jobs/FramePipeline.h"
 #include "engine/projection/PanoDomeProjector.h"
+#include "imageio/FilePaths.h"
 #include "imageio/ImageCodecRegistry.h"
 #include "imageio/StagedImageFile.h"
 #include "pano2dome/VideoEncoder.h"
@@ -21,28 +18,22 @@ namespace {
 namespace fs = std::filesystem;
 using namespace pano2dome_text;
 
-// Dome images in flight at once are bounded by this many bytes as well as by
-// the threads: a 16384-pixel dome alone takes a gigabyte.
-constexpr std::int64_t kInFlightBytes = std::int64_t{512} << 20;
-
 const std::string& TargetOf(const CPano2DomeJob& job)
 {
     return job.mode == kPanoFrames ? job.frameDir : job.mode == kPanoVideo ? job.videoPath : job.imagePath;
 }
 
-// One frame of a sweep on its way through the pipeline.
+// One frame of a sweep: its dome, or in frame mode the dome's staged file.
 struct SweepFrame {
     SweepFrame(std::int64_t framePosition, float frameAngle) : position(framePosition), angle(frameAngle) {}
     std::int64_t position;  // 0-based within the pass
     float angle;            // pan, degrees
-    bool produced = false;  // rendered (and staged), or failed trying
     bool skipped = false;   // its file exists: left alone
-    std::string failure;
     std::unique_ptr<CImageBuffer> dome;
     CStagedImageFile file;
     std::string stageError;  // why the dome could not be staged
 };
-using SweepFramePtr = std::shared_ptr<SweepFrame>;
+using SweepStep = std::function<std::string(SweepFrame&)>;
 
 class Pano2DomeRun {
 public:
@@ -58,19 +49,14 @@ private:
     JobOutcome RenderFrames();
     JobOutcome RenderVideo();
     std::string PrepareMap();
-    std::size_t FramesInFlight() const;
     std::string RenderInto(SweepFrame& frame);
     std::string FramePath(const std::string& folder, const SweepFrame& frame) const
     {
         return PanoFramePath(folder, m_firstFrame + frame.position, m_job.frameFormat);
     }
-    // One pass over the sweep: `produce` may run for several frames at once,
-    // `deliver` runs for each frame in order and returns a failure reason.
-    // Returns the first failure, or nothing. The first frame is always
-    // delivered (the caller reads the stop flag before it); each later one
-    // only while no stop was requested.
-    std::string RunPass(std::int64_t progressBase, const std::function<void(SweepFrame&)>& produce,
-                        const std::function<std::string(SweepFrame&)>& deliver);
+    // One pass over the job's frames of the sweep through the ordered frame
+    // pipeline; returns the first failure, or nothing.
+    std::string RunPass(std::int64_t progressBase, const SweepStep& produce, const SweepStep& deliver);
 
     const CPano2DomeJob& m_job;
     CJobContext& m_context;
@@ -138,16 +124,6 @@ std::string Pano2DomeRun::PrepareMap()
     return {};
 }
 
-std::size_t Pano2DomeRun::FramesInFlight() const
-{
-    const std::int64_t frameBytes = std::int64_t{4} * m_job.outputWidth * m_job.outputWidth;
-    const std::int64_t byMemory = std::max<std::int64_t>(1, kInFlightBytes / frameBytes);
-    // One frame more than threads keeps every thread busy while a frame
-    // waits at the ordered end; the second covers a file being encoded.
-    const std::int64_t byThreads = m_context.Concurrency() + 2;
-    return static_cast<std::size_t>(std::clamp<std::int64_t>(std::min(byMemory, byThreads), 1, 8));
-}
-
 std::string Pano2DomeRun::RenderInto(SweepFrame& frame)
 {
     frame.dome = m_projector.RenderPanoDome(m_working, m_map.get(), m_job.outputWidth, frame.angle);
@@ -158,85 +134,23 @@ std::string Pano2DomeRun::RenderInto(SweepFrame& frame)
     return {};
 }
 
-std::string Pano2DomeRun::RunPass(std::int64_t progressBase, const std::function<void(SweepFrame&)>& produce,
-                                  const std::function<std::string(SweepFrame&)>& deliver)
+std::string Pano2DomeRun::RunPass(std::int64_t progressBase, const SweepStep& produce, const SweepStep& deliver)
 {
     CPanoSweep sweep(m_job.fromAngle, m_job.toAngle, m_job.duration, m_job.frameRate);
     sweep.AdvanceTo(m_firstFrame);
-    // Set by the ordered end when the pass ends early: later frames are
-    // abandoned wherever they are.
-    std::atomic<bool> halted{false};
-    // Every frame up to this position is going to be delivered: the ordered
-    // end found no stop request after reporting the frame before it.
-    std::atomic<std::int64_t> committed{0};
-    std::string failure;    // written by the ordered end only
-    std::int64_t next = 0;  // read and written by the first stage only
-
-    auto abandoned = [&](std::int64_t position) {
-        return halted.load() || (position > committed.load() && m_context.StopRequested());
-    };
-    auto make = [&](SweepFrame& frame) {
-        frame.produced = true;
-        try {
-            produce(frame);
-        } catch (const std::bad_alloc&) {
-            frame.dome.reset();
-            frame.failure = kOutOfMemoryText;
-        }
-    };
-
-    tbb::parallel_pipeline(
-        FramesInFlight(),
-        tbb::make_filter<void, SweepFramePtr>(tbb::filter_mode::serial_in_order,
-                                              [&](tbb::flow_control& control) -> SweepFramePtr {
-                                                  if (next > 0) {
-                                                      m_context.Checkpoint();
-                                                  }
-                                                  if (next >= m_frameCount || abandoned(next)) {
-                                                      control.stop();
-                                                      return nullptr;
-                                                  }
-                                                  // The angle is accumulated here, in frame order.
-                                                  auto frame = std::make_shared<SweepFrame>(next, sweep.Angle());
-                                                  sweep.Advance();
-                                                  ++next;
-                                                  return frame;
-                                              }) &
-            tbb::make_filter<SweepFramePtr, SweepFramePtr>(tbb::filter_mode::parallel,
-                                                           [&](SweepFramePtr frame) {
-                                                               if (!abandoned(frame->position)) {
-                                                                   make(*frame);
-                                                               }
-                                                               return frame;
-                                                           }) &
-            tbb::make_filter<SweepFramePtr, void>(tbb::filter_mode::serial_in_order, [&](SweepFramePtr frame) {
-                if (halted.load()) {
-                    return;
-                }
-                // A frame skipped ahead of a stop can turn out to be the one
-                // in progress: it is made here, in order.
-                if (!frame->produced) {
-                    make(*frame);
-                }
-                std::string reason = frame->failure;
-                if (reason.empty()) {
-                    m_context.Checkpoint();
-                    reason = deliver(*frame);
-                }
-                frame->dome.reset();
-                if (!reason.empty()) {
-                    failure = std::move(reason);
-                    halted.store(true);
-                    return;
-                }
-                m_context.Progress(progressBase + frame->position);
-                if (m_context.StopRequested()) {
-                    halted.store(true);
-                    return;
-                }
-                committed.store(frame->position + 1);
-            }));
-    return failure;
+    // One frame more than threads keeps every thread busy while a frame waits
+    // at the ordered end; the second covers a file being encoded.
+    const std::int64_t domeBytes = std::int64_t{4} * m_job.outputWidth * m_job.outputWidth;
+    const FramePipelineOptions options{m_frameCount, FramesInFlight(m_context.Concurrency(), 2, domeBytes),
+                                       progressBase};
+    return RunFramePipeline<SweepFrame>(m_context, options,
+                                        {[&](std::int64_t position) {
+                                             // The angle is accumulated here, in frame order.
+                                             auto frame = std::make_unique<SweepFrame>(position, sweep.Angle());
+                                             sweep.Advance();
+                                             return frame;
+                                         },
+                                         produce, deliver});
 }
 
 JobOutcome Pano2DomeRun::RenderFrames()
@@ -257,14 +171,15 @@ JobOutcome Pano2DomeRun::RenderFrames()
             [&](SweepFrame& frame) {
                 if (m_job.skipExisting && FileExists(FramePath(folder, frame))) {
                     frame.skipped = true;
-                    return;
+                    return std::string();
                 }
-                frame.failure = RenderInto(frame);
-                if (frame.failure.empty()) {
+                std::string problem = RenderInto(frame);
+                if (problem.empty()) {
                     m_context.Checkpoint();
                     frame.file.Stage(*frame.dome, stagingFolder, m_job.frameFormat, frame.stageError);
                     frame.dome.reset();
                 }
+                return problem;
             },
             [&](SweepFrame& frame) -> std::string {
                 const std::string path = FramePath(folder, frame);
@@ -345,7 +260,7 @@ JobOutcome Pano2DomeRun::RenderVideo()
             break;
         }
         failure = RunPass(
-            m_frameCount * pass, [&](SweepFrame& frame) { frame.failure = RenderInto(frame); },
+            m_frameCount * pass, [&](SweepFrame& frame) { return RenderInto(frame); },
             [&](SweepFrame& frame) -> std::string {
                 if (encoder.AddFrame(*frame.dome) == 0) {
                     return "Cannot add frame " + std::to_string(frame.position) + " to the video " + path + ": " +

@@ -26,11 +26,11 @@
 //    video leaves nothing under the target name; a video stopped later is
 //    closed and holds the frames written so far.
 //
-// The frames overlap (several renders, and the frame files' encoding, run at
-// once in a tbb::parallel_pipeline with a few frames in flight), but files are
-// published, frames handed to the encoder and progress reported strictly in
-// order, so every file, progress call and end call is the one the loop above
-// would make.
+// The frames overlap in the ordered frame pipeline (engine/jobs/
+// FramePipeline.h): several renders, and the frame files' encoding, run at
+// once, but files are published, frames handed to the encoder and progress
+// reported strictly in order, so every file, progress call and end call is
+// the one the loop above would make.
 #pragma once
 
 #include <cstdint>

@@ -13,6 +13,7 @@
 
 #include "cube2dome/Cube2DomeJob.h"
 #include "cube2dome/FaceGatherMap.h"
+#include "support/RecordingObserver.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 
@@ -21,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using namespace cube2dome_text;
+using test::RecordingObserver;
 
 constexpr std::int32_t kFace = 8;
 constexpr std::int32_t kDome = 24;
@@ -47,66 +49,6 @@ void MakeCube(const fs::path& upper, int faces, int frames, const std::string& f
     }
 }
 
-class RecordingObserver : public CJobObserver {
-public:
-    std::function<void(std::int64_t)> onProgress;
-
-    void OnProgress(std::int64_t position) override
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            progress.push_back(position);
-        }
-        m_changed.notify_all();
-        if (onProgress) {
-            onProgress(position);
-        }
-    }
-    void OnSkipped(std::int64_t position) override
-    {
-        std::lock_guard lock(m_mutex);
-        skipped.push_back(position);
-    }
-    void OnFinished() override { End(JobEnd::Finished, {}); }
-    void OnStopped() override { End(JobEnd::Stopped, {}); }
-    void OnFailed(const std::string& why) override { End(JobEnd::Failed, why); }
-
-    std::size_t ProgressCount()
-    {
-        std::lock_guard lock(m_mutex);
-        return progress.size();
-    }
-    bool WaitForProgressCount(std::size_t count)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, 20s, [&] { return progress.size() >= count; });
-    }
-
-    void Reset()
-    {
-        progress.clear();
-        skipped.clear();
-        endCalls = 0;
-        reason.clear();
-    }
-
-    std::vector<std::int64_t> progress;
-    std::vector<std::int64_t> skipped;
-    int endCalls = 0;
-    JobEnd end = JobEnd::Finished;
-    std::string reason;
-
-private:
-    void End(JobEnd what, const std::string& why)
-    {
-        ++endCalls;
-        end = what;
-        reason = why;
-    }
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-};
-
 class RecordingReporter : public CMessageReporter {
 public:
     void ShowMessage(const std::string& text) override
@@ -128,14 +70,6 @@ std::vector<std::string> FilesIn(const fs::path& folder)
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-// Names not starting with a dot: what the job has published so far.
-std::size_t PublishedCount(const fs::path& folder)
-{
-    const std::vector<std::string> names = FilesIn(folder);
-    return static_cast<std::size_t>(
-        std::count_if(names.begin(), names.end(), [](const std::string& name) { return name.front() != '.'; }));
 }
 
 class Cube2DomeJobTest : public ::testing::Test {
@@ -324,56 +258,6 @@ TEST_F(Cube2DomeJobTest, SingleFrameWithFourDigitsAndFiveFaces)
     EXPECT_EQ(observer.progress, (std::vector<std::int64_t>{0}));
     EXPECT_EQ(FilesIn(m_out), (std::vector<std::string>{"FullDome_0004.bmp"}));
     EXPECT_EQ(WrittenDome("FullDome_0004.bmp"), ExpectedDome(job, 5));
-}
-
-TEST_F(Cube2DomeJobTest, PauseHoldsTheJobAndStopFinishesTheFrameInProgress)
-{
-    CCube2DomeJob job = Job(8);
-    CJobControl control(CJobControl::Options{0, false});
-    observer.onProgress = [&](std::int64_t i) {
-        if (i == 1) {
-            control.Suspend();  // Pause while frame 2 is about to start
-        }
-    };
-    ASSERT_TRUE(BeginCube2DomeJob(control, job, observer, reporter));
-    ASSERT_TRUE(observer.WaitForProgressCount(2));
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(observer.ProgressCount(), 2u) << "nothing is reported while paused";
-    EXPECT_EQ(PublishedCount(m_out), 2u);
-
-    // Stop answered No while paused: still paused.
-    EXPECT_EQ(control.Stop([] { return false; }), CJobControl::StopResult::Declined);
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(observer.ProgressCount(), 2u);
-
-    EXPECT_EQ(control.Stop([] { return true; }), CJobControl::StopResult::Stopping);
-    ASSERT_TRUE(control.WaitForEnd(60s));
-    control.Join();
-    EXPECT_EQ(observer.end, JobEnd::Stopped);
-    EXPECT_EQ(observer.endCalls, 1);
-    EXPECT_EQ(observer.progress, (std::vector<std::int64_t>{0, 1, 2}));
-    EXPECT_EQ(FilesIn(m_out), (std::vector<std::string>{"FullDome_000.bmp", "FullDome_001.bmp", "FullDome_002.bmp"}))
-        << "the frame in progress is written, frames started ahead of it leave nothing behind";
-}
-
-TEST_F(Cube2DomeJobTest, ContinueAfterPauseRunsToTheEnd)
-{
-    CCube2DomeJob job = Job(4);
-    CJobControl control(CJobControl::Options{0, false});
-    observer.onProgress = [&](std::int64_t i) {
-        if (i == 0) {
-            control.Suspend();
-        }
-    };
-    ASSERT_TRUE(BeginCube2DomeJob(control, job, observer, reporter));
-    ASSERT_TRUE(observer.WaitForProgressCount(1));
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(observer.ProgressCount(), 1u);
-    EXPECT_EQ(control.Resume(), 1);
-    ASSERT_TRUE(control.WaitForEnd(60s));
-    control.Join();
-    EXPECT_EQ(observer.end, JobEnd::Finished);
-    EXPECT_EQ(observer.progress, (std::vector<std::int64_t>{0, 1, 2, 3}));
 }
 
 TEST_F(Cube2DomeJobTest, StopBeforeTheFirstFrameWritesNothing)

@@ -521,22 +521,6 @@ TEST_F(Pano2DomeJobTest, ImageModeRendersTheFullPanoramaDirectlyWithoutProgress)
     EXPECT_EQ(Rgb(test::PixelsOf(dome)), Rgb(test::PixelsOf(*expected)));
 }
 
-TEST_F(Pano2DomeJobTest, StopWritesTheFrameInProgressAndNothingAfterIt)
-{
-    const fs::path folder = m_dir / "frames";
-    fs::create_directories(folder);
-    CPano2DomeJob job = SweepJob(kPanoFrames, folder);
-    job.duration = 10;  // 50 frames
-    m_rec.onProgress = [&](std::int64_t k) {
-        if (k == 2) {
-            m_control.RequestStop();
-        }
-    };
-    Run(job);
-    EXPECT_EQ(m_rec.Events(), SweepEvents(50, 3, "stopped"));
-    EXPECT_EQ(FilesIn(folder), FrameNames(3, "bmp")) << "frames started ahead leave no files";
-}
-
 TEST_F(Pano2DomeJobTest, StopBeforeTheFirstFrameWritesNoFrame)
 {
     const fs::path folder = m_dir / "frames";
@@ -545,30 +529,6 @@ TEST_F(Pano2DomeJobTest, StopBeforeTheFirstFrameWritesNoFrame)
     Run(SweepJob(kPanoFrames, folder));
     EXPECT_EQ(m_rec.Events(), SweepEvents(5, 0, "stopped"));
     EXPECT_TRUE(FilesIn(folder).empty());
-}
-
-TEST_F(Pano2DomeJobTest, PauseHoldsTheJobUntilContinue)
-{
-    const fs::path folder = m_dir / "frames";
-    fs::create_directories(folder);
-    CPano2DomeJob job = SweepJob(kPanoFrames, folder);
-    job.duration = 4;  // 20 frames
-    m_rec.onProgress = [&](std::int64_t k) {
-        if (k == 1) {
-            m_control.Suspend();
-        }
-    };
-    Start(job);
-    for (int wait = 0; wait < 1000 && m_rec.ProgressCount() < 2; ++wait) {
-        std::this_thread::sleep_for(10ms);
-    }
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(m_rec.ProgressCount(), 2u) << "no frame is written while paused";
-    EXPECT_FALSE(m_control.HasEnded());
-    EXPECT_EQ(m_control.Resume(), 1);
-    Finish();
-    EXPECT_EQ(m_rec.Events(), SweepEvents(20, 20, "finished"));
-    EXPECT_EQ(FilesIn(folder).size(), 20u);
 }
 
 TEST_F(Pano2DomeJobTest, AFrameThatCannotBeWrittenFailsTheJobNamingIt)
