@@ -424,9 +424,10 @@ bool PrepareWorkingPanorama(const CImageBuffer& panorama, std::int32_t outSize, 
     }
     // The halvings read from the panorama itself rather than from a copy of
     // it: the pixels are the same and a large panorama is not copied.
+    const std::int32_t halvedHeight = HalvedPanoramaSize(panorama.GetWidth(), panorama.GetHeight(), outSize).height;
     const CImageBuffer* current = &panorama;
     CImageBuffer halved;
-    while (current->GetHeight() / outSize > 2) {
+    while (current->GetHeight() > halvedHeight) {
         const std::int32_t w = current->GetWidth();
         const std::int32_t h = current->GetHeight();
         CImageBuffer half;
