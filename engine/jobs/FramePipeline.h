@@ -4,7 +4,7 @@
 //
 // A job supplies three steps for the frame positions 0 .. frames - 1:
 // 1. start(position), in frame order, one call at a time: the frame's own
-//    state (a sweep accumulates its angle here, in order).
+//    state, never null (a sweep accumulates its angle here, in order).
 // 2. produce(frame), for several frames at once on the job's threads: decode,
 //    render, encode the file under a staging name. Returns why it failed, or
 //    nothing.

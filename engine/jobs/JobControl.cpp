@@ -54,6 +54,7 @@ public:
     ArenaObserver(tbb::task_arena& arena, RowBandCheck check, bool idlePriority)
         : tbb::task_scheduler_observer(arena), m_check(check), m_idlePriority(idlePriority)
     {
+        m_set.store(true, std::memory_order_release);
         observe(true);
     }
     ~ArenaObserver() override { observe(false); }
@@ -63,6 +64,7 @@ public:
         if (!isWorker) {
             return;  // the job's own thread has set itself up
         }
+        m_set.load(std::memory_order_acquire);
         if (m_idlePriority) {
             LowerToIdle(t_savedPolicy);
         }
@@ -81,6 +83,11 @@ public:
 private:
     RowBandCheck m_check;
     bool m_idlePriority;
+    // libtbb hands the observer to its workers through structures that the
+    // thread checker cannot see into (the system's libtbb is not built for
+    // it); this flag shows it that the fields were set before a worker reads
+    // them.
+    std::atomic<bool> m_set{false};
 };
 
 }  // namespace
