@@ -26,7 +26,6 @@ struct CubeFrame {
     explicit CubeFrame(int framePosition) : position(framePosition) {}
     int position;          // 0-based within the job
     bool loaded = false;   // faces already loaded (the first frame's are)
-    bool skipped = false;  // its file exists: left alone
     CubeFaces faces;
     CStagedImageFile file;
     std::string stageError;  // why the dome could not be staged
@@ -56,8 +55,8 @@ private:
         return OutputPathWithSuffix(m_folder, m_job.outputPrefix, FrameIndex(position), m_job.serialDigits,
                                     m_job.outputFormat, 0);
     }
-    std::string Produce(CubeFrame& frame);
-    std::string Publish(CubeFrame& frame);
+    FrameStepResult Produce(CubeFrame& frame);
+    FrameStepResult Publish(CubeFrame& frame);
     JobOutcome RunPipeline(std::unique_ptr<CubeFrame> first);
 
     const CCube2DomeJob& m_job;
@@ -130,11 +129,10 @@ std::string Cube2DomeRun::CheckFaceSizes(int position, const CubeFaces& faces) c
     return {};
 }
 
-std::string Cube2DomeRun::Produce(CubeFrame& frame)
+FrameStepResult Cube2DomeRun::Produce(CubeFrame& frame)
 {
     if (m_job.skipExisting && FileExists(PlainPath(frame.position))) {
-        frame.skipped = true;
-        return {};
+        return FrameStepResult::LeftAlone();
     }
     if (!frame.loaded) {
         if (std::string failure = LoadFaces(frame.position, frame.faces); !failure.empty()) {
@@ -158,27 +156,26 @@ std::string Cube2DomeRun::Produce(CubeFrame& frame)
     return {};
 }
 
-std::string Cube2DomeRun::Publish(CubeFrame& frame)
+FrameStepResult Cube2DomeRun::Publish(CubeFrame& frame)
 {
     const long long index = FrameIndex(frame.position);
     if (m_job.skipExisting) {
-        std::string error;
-        if (!frame.skipped && frame.file.IsStaged()) {
-            switch (frame.file.Publish(PlainPath(frame.position), error)) {
-            case CStagedImageFile::PublishResult::Published:
-                return {};
-            case CStagedImageFile::PublishResult::NameTaken:
-                frame.file.Discard();  // another writer made it meanwhile
-                break;
-            case CStagedImageFile::PublishResult::Failed:
-                return "Cannot write the dome image " + PlainPath(frame.position).string() + ": " + error + ".";
-            }
-        } else if (!frame.skipped) {
-            return "Cannot write the dome image " + PlainPath(frame.position).string() + ": " + frame.stageError +
-                   ".";
+        // The plain name only: a frame that another writer made meanwhile is
+        // theirs, never a numbered variant.
+        const fs::path plain = PlainPath(frame.position);
+        if (!frame.file.IsStaged()) {
+            return "Cannot write the dome image " + plain.string() + ": " + frame.stageError + ".";
         }
-        m_context.Skipped(frame.position);
-        return {};
+        std::string error;
+        switch (frame.file.Publish(plain, error)) {
+        case CStagedImageFile::PublishResult::Published:
+            return {};
+        case CStagedImageFile::PublishResult::NameTaken:
+            return FrameStepResult::LeftAlone();
+        case CStagedImageFile::PublishResult::Failed:
+            break;
+        }
+        return "Cannot write the dome image " + plain.string() + ": " + error + ".";
     }
     // Each NameTaken means another writer took the name after it was checked;
     // the next MakeOutputPath sees that entry, so this ends within the bound.

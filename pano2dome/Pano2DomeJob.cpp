@@ -28,12 +28,11 @@ struct SweepFrame {
     SweepFrame(std::int64_t framePosition, float frameAngle) : position(framePosition), angle(frameAngle) {}
     std::int64_t position;  // 0-based within the pass
     float angle;            // pan, degrees
-    bool skipped = false;   // its file exists: left alone
     std::unique_ptr<CImageBuffer> dome;
     CStagedImageFile file;
     std::string stageError;  // why the dome could not be staged
 };
-using SweepStep = std::function<std::string(SweepFrame&)>;
+using SweepStep = std::function<FrameStepResult(SweepFrame&)>;
 
 class Pano2DomeRun {
 public:
@@ -170,8 +169,7 @@ JobOutcome Pano2DomeRun::RenderFrames()
             0,
             [&](SweepFrame& frame) {
                 if (m_job.skipExisting && FileExists(FramePath(folder, frame))) {
-                    frame.skipped = true;
-                    return std::string();
+                    return FrameStepResult::LeftAlone();
                 }
                 std::string problem = RenderInto(frame);
                 if (problem.empty()) {
@@ -179,14 +177,10 @@ JobOutcome Pano2DomeRun::RenderFrames()
                     frame.file.Stage(*frame.dome, stagingFolder, m_job.frameFormat, frame.stageError);
                     frame.dome.reset();
                 }
-                return problem;
+                return FrameStepResult(problem);
             },
-            [&](SweepFrame& frame) -> std::string {
+            [&](SweepFrame& frame) -> FrameStepResult {
                 const std::string path = FramePath(folder, frame);
-                if (frame.skipped) {
-                    m_context.Skipped(frame.position);
-                    return {};
-                }
                 if (!frame.file.IsStaged()) {
                     return "Cannot write the dome image " + path + ": " + frame.stageError + ".";
                 }
@@ -201,9 +195,7 @@ JobOutcome Pano2DomeRun::RenderFrames()
                 case CStagedImageFile::PublishResult::Published:
                     return {};
                 case CStagedImageFile::PublishResult::NameTaken:
-                    frame.file.Discard();  // another writer made it meanwhile
-                    m_context.Skipped(frame.position);
-                    return {};
+                    return FrameStepResult::LeftAlone();  // another writer made it meanwhile
                 case CStagedImageFile::PublishResult::Failed:
                     break;
                 }
@@ -261,7 +253,7 @@ JobOutcome Pano2DomeRun::RenderVideo()
         }
         failure = RunPass(
             m_frameCount * pass, [&](SweepFrame& frame) { return RenderInto(frame); },
-            [&](SweepFrame& frame) -> std::string {
+            [&](SweepFrame& frame) -> FrameStepResult {
                 if (encoder.AddFrame(*frame.dome) == 0) {
                     return "Cannot add frame " + std::to_string(frame.position) + " to the video " + path + ": " +
                            encoder.GetError() + ".";

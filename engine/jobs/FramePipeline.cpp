@@ -45,13 +45,13 @@ struct Token {
     std::int64_t position;
     std::shared_ptr<void> frame;  // the job's state of the frame
     bool produced = false;        // produced, or failed trying (or starting)
-    std::string failure;
+    FrameStepResult result;       // of producing it
 };
 using TokenPtr = std::unique_ptr<Token>;  // owned from the first stage's end to the ordered end
 
-// A step's failure as a reason; nothing that a step throws leaves its stage.
+// A step's result; nothing that a step throws leaves its stage.
 template <class Step>
-std::string ReasonOf(Step&& step)
+FrameStepResult ResultOf(Step&& step)
 {
     try {
         return step();
@@ -87,8 +87,8 @@ std::string Run(CJobContext& context, const FramePipelineOptions& options, const
     };
     auto produce = [&](Token& token) {
         token.produced = true;
-        token.failure = ReasonOf([&] { return steps.produce(token.frame.get()); });
-        if (!token.failure.empty()) {
+        token.result = ResultOf([&] { return steps.produce(token.frame.get()); });
+        if (token.result.IsFailure()) {
             token.frame.reset();  // a failing job needs its memory back, not the frame
         }
     };
@@ -114,11 +114,11 @@ std::string Run(CJobContext& context, const FramePipelineOptions& options, const
             return nullptr;
         }
         ++next;
-        token->failure = ReasonOf([&] {
+        token->result = ResultOf([&] {
             token->frame = steps.start(token->position);
-            return std::string();
+            return FrameStepResult();
         });
-        token->produced = !token->failure.empty();
+        token->produced = token->result.IsFailure();
         token->HandOn();
         return token.release();
     };
@@ -147,17 +147,22 @@ std::string Run(CJobContext& context, const FramePipelineOptions& options, const
         if (!token->produced) {
             produce(*token);
         }
-        std::string reason = std::move(token->failure);
-        if (reason.empty()) {
+        FrameStepResult result = std::move(token->result);
+        if (!result.IsFailure()) {
             context.Checkpoint();
-            reason = ReasonOf([&] { return steps.deliver(token->frame.get()); });
+            if (!result.IsLeftAlone()) {
+                result = ResultOf([&] { return steps.deliver(token->frame.get()); });
+            }
         }
-        // Released before the progress call, which may wait for the ui.
+        // Released before the progress calls, which may wait for the ui.
         token->frame.reset();
-        if (!reason.empty()) {
-            failure = std::move(reason);
+        if (result.IsFailure()) {
+            failure = result.Failure();
             halted.store(true);
             return;
+        }
+        if (result.IsLeftAlone()) {
+            context.Skipped(options.progressBase + token->position);
         }
         context.Progress(options.progressBase + token->position);
         if (context.StopRequested()) {

@@ -6,17 +6,20 @@
 // 1. start(position), in frame order, one call at a time: the frame's own
 //    state, never null (a sweep accumulates its angle here, in order).
 // 2. produce(frame), for several frames at once on the job's threads: decode,
-//    render, encode the file under a staging name. Returns why it failed, or
-//    nothing.
+//    render, encode the file under a staging name.
 // 3. deliver(frame), in frame order, one call at a time: give the file its
-//    name, or add the frame to a video. Returns why it failed, or nothing.
-// After each delivery the frame is released and Progress(progressBase +
-// position) is reported; the job's worker waits for that call.
+//    name, or add the frame to a video.
+// Each of the two says whether its frame is done, failed (and why), or left
+// alone: its file exists already (a retried shard), so it is not written. A
+// frame left alone by produce is not delivered. After each frame the frame is
+// released, a frame left alone is reported with Skipped(progressBase +
+// position), and then every frame with Progress(progressBase + position); the
+// job's worker waits for that call.
 //
 // The rules the loop's observable order comes from:
 // - Pause: the gate is passed before a frame is started (all but the first)
-//   and before each delivery; produce steps pass it between their own long
-//   steps, and row-band loops pass it between bands.
+//   and before each frame is handed on; produce steps pass it between their
+//   own long steps, and row-band loops pass it between bands.
 // - Stop: the frame in progress (the one after the last reported) is
 //   finished: produced (here, in order, if it was skipped ahead of the stop),
 //   delivered and reported. Frames started ahead of it are abandoned. The
@@ -47,11 +50,34 @@ struct FramePipelineOptions {
     std::int64_t progressBase = 0;  // frame p reports progressBase + p (passes of a video)
 };
 
+// What a produce or deliver step says of its frame. A reason converts to a
+// failure (an empty one to done), so a step can return its reason as it is.
+class FrameStepResult {
+public:
+    FrameStepResult() = default;
+    FrameStepResult(std::string failure) : m_failure(std::move(failure)) {}
+    FrameStepResult(const char* failure) : m_failure(failure) {}
+    static FrameStepResult LeftAlone()
+    {
+        FrameStepResult result;
+        result.m_leftAlone = true;
+        return result;
+    }
+
+    bool IsFailure() const { return !m_failure.empty(); }
+    bool IsLeftAlone() const { return m_leftAlone; }
+    const std::string& Failure() const { return m_failure; }
+
+private:
+    std::string m_failure;
+    bool m_leftAlone = false;
+};
+
 template <class Frame>
 struct FrameSteps {
     std::function<std::unique_ptr<Frame>(std::int64_t position)> start;
-    std::function<std::string(Frame& frame)> produce;
-    std::function<std::string(Frame& frame)> deliver;
+    std::function<FrameStepResult(Frame& frame)> produce;
+    std::function<FrameStepResult(Frame& frame)> deliver;
 };
 
 // The frame memory a job keeps in flight at most: a 16384-pixel dome alone
@@ -67,8 +93,8 @@ std::size_t FramesInFlight(int threads, int spare, std::int64_t frameBytes = 0);
 namespace frame_pipeline {
 struct ErasedSteps {
     std::function<std::shared_ptr<void>(std::int64_t)> start;
-    std::function<std::string(void*)> produce;
-    std::function<std::string(void*)> deliver;
+    std::function<FrameStepResult(void*)> produce;
+    std::function<FrameStepResult(void*)> deliver;
 };
 std::string Run(CJobContext& context, const FramePipelineOptions& options, const ErasedSteps& steps);
 }  // namespace frame_pipeline

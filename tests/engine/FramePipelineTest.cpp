@@ -175,13 +175,13 @@ public:
         return failure << "; " << expected.size() << " frames were delivered";
     }
 
-    // The test's own parts of each step run first (a reason from them is the
-    // step's failure; start throws it); then a frame stages its image and its
-    // delivery publishes it.
+    // The test's own parts of each step run first (a failure or a frame left
+    // alone from them is the step's result; start throws a reason); then a
+    // frame stages its image and its delivery publishes it.
     std::function<void()> beforeRun;
     std::function<std::string(std::int64_t)> onStart;
-    std::function<std::string(TestFrame&)> onProduce;
-    std::function<std::string(TestFrame&)> onDeliver;
+    std::function<FrameStepResult(TestFrame&)> onProduce;
+    std::function<FrameStepResult(TestFrame&)> onDeliver;
 
     test::RecordingObserver observer;
     Ledger ledger;
@@ -198,10 +198,10 @@ private:
                     }
                     return std::make_unique<TestFrame>(ledger, position);
                 },
-                [this](TestFrame& frame) {
+                [this](TestFrame& frame) -> FrameStepResult {
                     if (onProduce) {
-                        if (std::string failure = onProduce(frame); !failure.empty()) {
-                            return failure;
+                        if (FrameStepResult result = onProduce(frame); result.IsFailure() || result.IsLeftAlone()) {
+                            return result;
                         }
                     }
                     CImageBuffer image = test::MakePatternImage(2, 2, static_cast<std::uint32_t>(frame.position));
@@ -210,10 +210,10 @@ private:
                     ledger.Note(Ledger::Produced, frame.position);
                     return error;
                 },
-                [this](TestFrame& frame) {
+                [this](TestFrame& frame) -> FrameStepResult {
                     if (onDeliver) {
-                        if (std::string failure = onDeliver(frame); !failure.empty()) {
-                            return failure;
+                        if (FrameStepResult result = onDeliver(frame); result.IsFailure() || result.IsLeftAlone()) {
+                            return result;
                         }
                     }
                     std::string error;
@@ -222,7 +222,7 @@ private:
                         return "cannot publish " + FileName(frame.position) + ": " + error;
                     }
                     ledger.Note(Ledger::Delivered, frame.position);
-                    return std::string();
+                    return FrameStepResult();
                 }};
     }
 
@@ -277,6 +277,33 @@ TEST(FramePipeline, ProducesSeveralFramesAtOnce)
     EXPECT_EQ(run.Run({4, 2}), "");
     EXPECT_TRUE(overlapped) << "frame 1 was made while frame 0 was";
     EXPECT_EQ(run.ledger.Get(Ledger::Delivered), Positions(0, 4));
+}
+
+// A frame whose file exists already (a retried shard) is left alone by its
+// produce step, which then has no delivery, or by its delivery, when another
+// writer took the name meanwhile. Either way it is reported as skipped just
+// before its progress call, and what it staged goes with it.
+TEST(FramePipeline, FramesLeftAloneAreReportedAsSkippedBeforeTheirProgress)
+{
+    PipelineRun run;
+    std::vector<std::int64_t> handedOn;
+    run.onProduce = [](TestFrame& frame) {
+        return frame.position == 1 ? FrameStepResult::LeftAlone() : FrameStepResult();
+    };
+    run.onDeliver = [&](TestFrame& frame) {
+        handedOn.push_back(frame.position);
+        return frame.position == 3 ? FrameStepResult::LeftAlone() : FrameStepResult();
+    };
+    std::vector<std::size_t> skippedAtProgress;
+    run.observer.onProgress = [&](std::int64_t) { skippedAtProgress.push_back(run.observer.skipped.size()); };
+    EXPECT_EQ(run.Run({5, 3, 10}), "");
+    EXPECT_EQ(run.observer.end, JobEnd::Finished);
+    EXPECT_EQ(handedOn, (std::vector<std::int64_t>{0, 2, 3, 4})) << "a frame produce left alone is not delivered";
+    EXPECT_EQ(run.observer.skipped, (std::vector<std::int64_t>{11, 13}));
+    EXPECT_EQ(run.observer.progress, Positions(10, 5));
+    EXPECT_EQ(skippedAtProgress, (std::vector<std::size_t>{0, 1, 1, 2, 2}));
+    EXPECT_EQ(run.ledger.Get(Ledger::Delivered), (std::vector<std::int64_t>{0, 2, 4}));
+    EXPECT_TRUE(run.FolderHoldsTheDeliveredFrames());
 }
 
 TEST(FramesInFlight, OneOrTwoMoreThanThreadsWithinTheMemoryBudget)
