@@ -9,6 +9,8 @@
 #include <system_error>
 #include <thread>
 
+#include "imageio/StagingEntry.h"
+
 namespace skelvane::cli {
 namespace {
 
@@ -42,8 +44,11 @@ WatcherState& State()
     return *state;
 }
 
+// Ends without unwinding (the job's threads may be anywhere), taking the
+// hidden files the run was writing along.
 [[noreturn]] void EndAtOnce()
 {
+    RemoveOwnStagingEntries();
     std::_Exit(kExitStopped);
 }
 

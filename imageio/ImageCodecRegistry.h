@@ -45,4 +45,9 @@ std::string FormatNames(CodecUse use);
 // jpg, png, tga)". Empty when a format can.
 std::string UnsupportedFormatReason(const std::filesystem::path& path, CodecUse use);
 
+// Encodes `image` in the format `path`'s extension selects, the bytes Save
+// writes to that file. False with the reason where given.
+bool EncodeImageFile(CImageBuffer& image, const std::filesystem::path& path, std::vector<std::uint8_t>& out,
+                     std::string* reason = nullptr);
+
 }  // namespace skelvane

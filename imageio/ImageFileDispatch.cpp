@@ -51,17 +51,26 @@ bool CImageBuffer::LoadRegion(const std::filesystem::path& path, const PixelRect
     return Fail(reason, why.empty() ? "not a " + std::string(codec->name) + " file that can be read" : why);
 }
 
-bool CImageBuffer::Save(const std::filesystem::path& path, std::string* reason)
+bool EncodeImageFile(CImageBuffer& image, const std::filesystem::path& path, std::vector<std::uint8_t>& out,
+                     std::string* reason)
 {
     const ImageCodec* codec = ImageCodecForPath(path);
     if (!codec || !codec->CanWrite()) {
         return Fail(reason, UnsupportedFormatReason(path, CodecUse::Write));
     }
-    MappedOutput output(path);
     std::string why;
-    if (IsEmpty() || !codec->encode(*this, output.Bytes(), why)) {
+    if (image.IsEmpty() || !codec->encode(image, out, why)) {
         return Fail(reason,
                     why.empty() ? "the image cannot be encoded as a " + path.extension().string() + " file" : why);
+    }
+    return true;
+}
+
+bool CImageBuffer::Save(const std::filesystem::path& path, std::string* reason)
+{
+    MappedOutput output(path);
+    if (!EncodeImageFile(*this, path, output.Bytes(), reason)) {
+        return false;
     }
     if (!output.Commit()) {
         return Fail(reason, output.Error());

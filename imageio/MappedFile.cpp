@@ -4,60 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
-#include <random>
 #include <system_error>
 
 #include "engine/image/PixelBlock.h"
+#include "imageio/StagingEntry.h"
 
 namespace skelvane {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Temporary names must not collide between threads or between processes
-// writing into the same folder.
-std::string UniqueSuffix()
-{
-    static const std::uint64_t processSeed = [] {
-        std::random_device device;
-        return (std::uint64_t{device()} << 32) ^ device();
-    }();
-    static std::atomic<std::uint64_t> counter{0};
-    const std::uint64_t n = counter.fetch_add(1, std::memory_order_relaxed);
-    char text[40];
-    std::snprintf(text, sizeof text, "%016llx-%llu", static_cast<unsigned long long>(processSeed),
-                  static_cast<unsigned long long>(n));
-    return text;
-}
-
-// Empty when the whole file was written, else the system's reason.
-std::string WriteWholeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes)
-{
-    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (file < 0) {
-        return std::strerror(errno);
-    }
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t put = write(file, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            const int error = put < 0 ? errno : EIO;
-            close(file);
-            return std::strerror(error);
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    if (close(file) != 0) {
-        return std::strerror(errno);
-    }
-    return {};
-}
 
 // Successive saves of a job write files of about the same size: their byte
 // buffers are kept for the next save, which then pays neither the copies of a
@@ -189,34 +147,38 @@ MappedOutput::~MappedOutput() { Pool().Give(std::move(m_bytes)); }
 
 bool MappedOutput::Commit()
 {
-    const fs::path folder = m_target.has_parent_path() ? m_target.parent_path() : fs::path(".");
-    // Hidden and unmistakably partial, beside the target so the rename is
-    // atomic on the same file system.
-    std::string name = ".";
-    name += m_target.filename().string();
-    name += ".part-";
-    name += UniqueSuffix();
-    const fs::path temporary = folder / name;
-    if (std::string reason = WriteWholeFile(temporary, m_bytes); !reason.empty()) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        m_error = std::move(reason);
+    // Beside the target, so that the rename is atomic on the same file system.
+    CStagingEntry staged;
+    if (!CommitStaged(staged)) {
         return false;
     }
     std::error_code error;
     if (m_mode == Mode::Replace) {
-        fs::rename(temporary, m_target, error);
+        fs::rename(staged.Path(), m_target, error);
     } else {
         // A hard link is created only where no entry of that name exists, so
         // two writers can never end up sharing one name.
-        fs::create_hard_link(temporary, m_target, error);
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
+        fs::create_hard_link(staged.Path(), m_target, error);
     }
     if (error) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
         m_error = error.message();
+        return false;  // the staged file goes with `staged`
+    }
+    if (m_mode == Mode::Replace) {
+        staged.Release();
+    }
+    return true;
+}
+
+bool MappedOutput::CommitStaged(CStagingEntry& staged)
+{
+    const fs::path folder = m_target.has_parent_path() ? m_target.parent_path() : fs::path(".");
+    if (!staged.CreateFile(folder, m_target.filename().string(), m_error)) {
+        return false;
+    }
+    if (std::string reason = staged.Write(m_bytes); !reason.empty()) {
+        staged.Remove();
+        m_error = std::move(reason);
         return false;
     }
     return true;

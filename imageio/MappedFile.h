@@ -16,6 +16,8 @@
 
 namespace skelvane {
 
+class CStagingEntry;
+
 // Opens `path` for reading when it is a regular file; anything else named
 // like an image (a FIFO, a device, a folder) is refused at once, before an
 // open or a read could block for good or never end. -1 with the reason in
@@ -56,6 +58,9 @@ public:
     // and no temporary file remains; the system's reason ("No space left on
     // device") is in Error().
     bool Commit();
+    // Writes the bytes into a staging file beside the target and hands it to
+    // `staged` instead, for a caller that gives it its name later.
+    bool CommitStaged(CStagingEntry& staged);
     const std::string& Error() const { return m_error; }
 
 private:

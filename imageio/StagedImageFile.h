@@ -1,8 +1,8 @@
 // Writing an image under a name that must not exist yet, in two steps, so
 // that the slow part can run for many frames at once while names are still
 // given out one at a time, in order:
-// 1. Stage() encodes the image with the codec of the extension (the ordinary
-//    Save) into a hidden temporary file in the target folder.
+// 1. Stage() encodes the image with the codec of the extension (as Save
+//    does) into a hidden staging file in the target folder (StagingEntry.h).
 // 2. Publish() gives the staged file its final name without ever replacing an
 //    existing entry (file, folder or link), so two writers can never share a
 //    name. The name is taken atomically where the file system allows it
@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "engine/image/ImageBuffer.h"
+#include "imageio/StagingEntry.h"
 
 namespace skelvane {
 
@@ -33,7 +34,7 @@ public:
     // in `error`.
     bool Stage(CImageBuffer& image, const std::filesystem::path& folder, std::string_view extension,
                std::string& error);
-    bool IsStaged() const { return !m_temporary.empty(); }
+    bool IsStaged() const { return m_staged.Exists(); }
 
     // Names the staged file `target`. NameTaken leaves it staged for another
     // name; Failed gives the reason in `error`.
@@ -47,12 +48,7 @@ public:
     void Discard();
 
 private:
-    std::filesystem::path m_temporary;
+    CStagingEntry m_staged;
 };
-
-// Removes the staging files in `folder` that processes of this machine left
-// when they died (killed mid-frame); those of live processes and of other
-// machines sharing the folder stay.
-void RemoveStaleStagingFiles(const std::filesystem::path& folder);
 
 }  // namespace skelvane

@@ -23,6 +23,18 @@ const std::string& TargetOf(const CPano2DomeJob& job)
     return job.mode == kPanoFrames ? job.frameDir : job.mode == kPanoVideo ? job.videoPath : job.imagePath;
 }
 
+// Where the job's files and their staging files go: the frame folder, or the
+// image's or the video's folder.
+fs::path FolderWrittenBy(const CPano2DomeJob& job)
+{
+    if (job.mode == kPanoFrames) {
+        const std::string folder = TrimTrailingSeparators(job.frameDir);
+        return folder.empty() ? fs::path("/") : fs::path(folder);
+    }
+    const fs::path parent = fs::path(TargetOf(job)).parent_path();
+    return parent.empty() ? fs::path(".") : parent;
+}
+
 // One frame of a sweep: its dome, or in frame mode the dome's staged file.
 struct SweepFrame {
     SweepFrame(std::int64_t framePosition, float frameAngle) : position(framePosition), angle(frameAngle) {}
@@ -78,6 +90,7 @@ JobOutcome Pano2DomeRun::Run()
     const PanoFrameSpan frames = PanoFramesOf(m_job);
     m_firstFrame = frames.first;
     m_frameCount = frames.count;
+    RemoveStaleStagingFiles(FolderWrittenBy(m_job));
     switch (m_job.mode) {
     case kPanoImage:
         return RenderImage();
@@ -158,8 +171,7 @@ JobOutcome Pano2DomeRun::RenderFrames()
         return JobOutcome::Failed(failure);
     }
     const std::string folder = TrimTrailingSeparators(m_job.frameDir);
-    const fs::path stagingFolder = folder.empty() ? fs::path("/") : fs::path(folder);
-    RemoveStaleStagingFiles(stagingFolder);
+    const fs::path stagingFolder = FolderWrittenBy(m_job);
     if (m_bar) {
         m_bar->SetRange(m_frameCount);
     }

@@ -18,19 +18,18 @@
 #include "pano2dome/VideoEncoder.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <random>
 #include <system_error>
 #include <vector>
 
 #include "engine/image/ImageBuffer.h"
 #include "engine/jobs/MessageReporter.h"
+#include "imageio/StagingEntry.h"
 #include "pano2dome/VideoCodecSetup.h"
 
 extern "C" {
@@ -111,40 +110,6 @@ AVPixelFormat InputFormat(int bitCount)
     }
 }
 
-// A hidden name beside the target that no other writer picks: the target's
-// own name (cut so the whole stays within the file-name limit) and a random
-// suffix.
-fs::path TemporaryNameFor(const fs::path& target)
-{
-    static const std::uint64_t processSeed = [] {
-        std::random_device device;
-        return (std::uint64_t{device()} << 32) ^ device();
-    }();
-    static std::atomic<std::uint64_t> counter{0};
-    std::string stem = target.filename().string();
-    constexpr std::size_t kMaxStemBytes = 160;
-    if (stem.size() > kMaxStemBytes) {
-        std::size_t cut = kMaxStemBytes;
-        while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) {
-            --cut;  // never split a UTF-8 sequence
-        }
-        stem.resize(cut);
-    }
-    char suffix[48];
-    std::snprintf(suffix, sizeof suffix, ".part-%016llx-%llu",
-                  static_cast<unsigned long long>(processSeed),
-                  static_cast<unsigned long long>(counter.fetch_add(1)));
-    return target.parent_path() / ("." + stem + suffix);
-}
-
-void RemoveQuietly(const fs::path& path)
-{
-    if (!path.empty()) {
-        std::error_code ignored;
-        fs::remove(path, ignored);
-    }
-}
-
 // swscale and the encoder keep no pointer to a frame's rows after a call, so
 // the caller's rows are lent to them without a copy.
 void KeepCallerRows(void*, std::uint8_t*) {}
@@ -165,8 +130,8 @@ double QualityToRateFactor(int quality)
 // Everything that exists between OpenMPEG and CloseMPEG.
 struct CVideoEncoder::Session {
     fs::path target;
-    fs::path temporary;   // the file being written; empty once renamed or removed
-    fs::path statsFolder; // two-pass statistics; empty for a single pass
+    CStagingEntry temporary;   // the file being written, until it is renamed or removed
+    CStagingEntry statsFolder; // two-pass statistics; none for a single pass
     const char* container = nullptr;
     VideoStream kind;  // what the stream carries
     EncoderChoice choice;
@@ -196,11 +161,8 @@ struct CVideoEncoder::Session {
         av_frame_free(&picture);
         av_frame_free(&source);
         av_packet_free(&packet);
-        RemoveQuietly(temporary);
-        if (!statsFolder.empty()) {
-            std::error_code ignored;
-            fs::remove_all(statsFolder, ignored);
-        }
+        // The staging entries go with the members: the file after the muxer
+        // that wrote it has closed it.
     }
 
     // Frees the encoder and the muxer of the current pass without finishing
@@ -220,7 +182,7 @@ struct CVideoEncoder::Session {
 
     std::string StatsFile() const
     {
-        return (statsFolder / (std::string(choice.encoderName) + "-passes.log")).string();
+        return (statsFolder.Path() / (std::string(choice.encoderName) + "-passes.log")).string();
     }
 
     // Writes every packet the encoder has ready. Empty string when all went
@@ -365,12 +327,14 @@ bool CVideoEncoder::OpenMPEG(const fs::path& path)
     }
 
     if (session->passCount == 2) {
-        std::string pattern = (fs::temp_directory_path(error) / "skelvane-passes-XXXXXX").string();
-        if (error || !mkdtemp(pattern.data())) {
-            return Fail("cannot create a folder for the two-pass statistics in " +
-                        fs::temp_directory_path(error).string());
+        const fs::path temp = fs::temp_directory_path(error);
+        std::string why = error ? error.message() : std::string();
+        if (!error) {
+            RemoveStaleStagingFiles(temp);  // statistics of killed runs
         }
-        session->statsFolder = pattern;
+        if (error || !session->statsFolder.CreateFolder(temp, "skelvane-passes", why)) {
+            return Fail("cannot create a folder for the two-pass statistics in " + temp.string() + ": " + why);
+        }
     }
 
     m_session = std::move(session);
@@ -388,8 +352,11 @@ bool CVideoEncoder::OpenPass(int pass, std::int64_t bitRate)
     s.pass = pass;
     s.frames = 0;
     s.packetBytes = 0;
-    s.temporary = TemporaryNameFor(s.target);
-    const std::string url = "file:" + s.temporary.string();
+    std::string why;
+    if (!s.temporary.CreateFile(s.target.parent_path(), s.target.filename().string(), why)) {
+        return Fail("cannot create a video file in " + s.target.parent_path().string() + ": " + why);
+    }
+    const std::string url = "file:" + s.temporary.Path().string();
 
     t_lastLibraryError.clear();
     int result = avformat_alloc_output_context2(&s.format, nullptr, s.container, url.c_str());
@@ -456,7 +423,6 @@ bool CVideoEncoder::OpenPass(int pass, std::int64_t bitRate)
     t_lastLibraryError.clear();
     result = avio_open2(&s.format->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr);
     if (result < 0) {
-        s.temporary.clear();  // nothing was created
         return Fail(LibraryReason("cannot create a video file in " + s.target.parent_path().string(), result));
     }
     AVDictionary* muxerOptions = nullptr;
@@ -501,8 +467,7 @@ bool CVideoEncoder::StartNextPass()
 
     // Closing the encoder is what completes its statistics file.
     s.ClosePassOutput();
-    RemoveQuietly(s.temporary);
-    s.temporary.clear();
+    s.temporary.Remove();
     return OpenPass(s.pass + 1, bitRate);
 }
 
@@ -658,11 +623,11 @@ bool CVideoEncoder::CloseMPEG()
     s.ClosePassOutput();
 
     std::error_code error;
-    fs::rename(s.temporary, s.target, error);
+    fs::rename(s.temporary.Path(), s.target, error);
     if (error) {
         return Fail("cannot create " + s.target.string() + ": " + error.message());
     }
-    s.temporary.clear();
+    s.temporary.Release();
     return true;
 }
 

@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <string_view>
 #include <thread>
 
 #include "support/TestImages.h"
@@ -83,6 +85,21 @@ CliChild::CliChild(const std::vector<std::string>& args, const CliLaunch& launch
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
+    std::vector<std::string> variables = launch.environment;
+    for (char** variable = environ; *variable; ++variable) {
+        const std::string_view entry(*variable);
+        const bool replaced = std::any_of(launch.environment.begin(), launch.environment.end(), [&](const auto& own) {
+            return entry.substr(0, entry.find('=') + 1) == std::string_view(own).substr(0, own.find('=') + 1);
+        });
+        if (!replaced) {
+            variables.emplace_back(entry);
+        }
+    }
+    std::vector<char*> envp;
+    for (std::string& variable : variables) {
+        envp.push_back(variable.data());
+    }
+    envp.push_back(nullptr);
     m_pid = fork();
     if (m_pid == 0) {
         DropFileOverrides();
@@ -106,7 +123,7 @@ CliChild::CliChild(const std::vector<std::string>& args, const CliLaunch& launch
         for (const int fd : launch.closed) {
             close(fd);
         }
-        execv(program.c_str(), argv.data());
+        execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     if (launch.stdoutPipe) {

@@ -55,6 +55,7 @@ struct CliLaunch {
     std::optional<rlim_t> addressSpaceLimit; // RLIMIT_AS
     std::vector<int> closed;                 // standard descriptors it starts without
     bool stdoutPipe = false;                 // stdout to a pipe the test reads, else /dev/null
+    std::vector<std::string> environment;    // "NAME=value" set for the program
 };
 
 // One run of the program in a child process; stderr goes to `errFile`.
