@@ -107,12 +107,10 @@ std::optional<CPano2DomeJob> PreparePano2Dome(const Pano2DomeOptions& options, i
     job.duration = options.duration;
     job.frameRate = FrameRateOption(options.rate);
     job.frameFormat = options.format;
-    VideoEncoderSettings video;
-    if (const std::optional<std::string> problem = MakeVideoSettings(options.video, video)) {
+    if (const std::optional<std::string> problem = MakeVideoSettings(options.video, job.video)) {
         std::fprintf(stderr, "%s\n", problem->c_str());
         return std::nullopt;
     }
-    ApplyVideoSettings(job, video);
     job.encoderThreads = options.threads;
     (job.mode == kPanoFrames ? job.frameDir : job.mode == kPanoVideo ? job.videoPath : job.imagePath) =
         options.output;

@@ -12,6 +12,7 @@
 #include "imageio/ImageCodecRegistry.h"
 #include "imageio/StagedImageFile.h"
 #include "pano2dome/VideoEncoder.h"
+#include "pano2dome/VideoJobOutput.h"
 
 namespace skelvane {
 namespace {
@@ -227,78 +228,34 @@ JobOutcome Pano2DomeRun::RenderVideo()
 {
     const std::string& path = m_job.videoPath;
     CVideoEncoder encoder;
-    encoder.SetStream(m_job.videoStream);
-    encoder.SetMPEGWidth(m_job.outputWidth);
-    encoder.SetMPEGHeight(m_job.outputWidth);
-    encoder.SetFrameRate(m_job.frameRate);
-    encoder.Set2Pass(m_job.twoPass);
-    encoder.SetQuality(m_job.videoQuality);
-    encoder.SetKeyFrameSelect(m_job.keyFrameMode);
-    if (m_job.keyFrameMode == CVideoEncoder::kKeyFramesEvery) {
-        encoder.SetKeyFrameEvery(m_job.keyFrameEvery);
-    }
-    encoder.SetThreadCount(m_job.encoderThreads);
-    if (!encoder.OpenMPEG(path)) {
-        return JobOutcome::Failed("Cannot write the video " + path + ": " + encoder.GetError() + ".");
+    const VideoOutputSpec spec{path, m_job.outputWidth, m_job.outputWidth, m_job.frameRate, m_job.video,
+                               m_job.encoderThreads};
+    if (std::string failure = OpenVideoOutput(encoder, spec); !failure.empty()) {
+        return JobOutcome::Failed(failure);
     }
     // Without a map the encoder is dropped unclosed, which leaves no file.
     if (std::string failure = PrepareMap(); !failure.empty()) {
         return JobOutcome::Failed(failure);
     }
 
-    const int passes = encoder.GetPassCount();
     if (m_bar) {
-        m_bar->SetRange(m_frameCount * passes);
+        m_bar->SetRange(m_frameCount * encoder.GetPassCount());
     }
-    std::string failure;
-    for (int pass = 0; pass < passes && failure.empty(); ++pass) {
-        if (m_context.StopRequested()) {
-            break;  // a stop between passes closes the video of the pass before
-        }
-        // From here the pass has begun, and starting the next one throws the
-        // video of the pass before away: a stop that arrives now is honoured
-        // after the pass's first frame, so the job never ends with nothing
-        // after reporting frames.
-        if (pass > 0 && !encoder.StartNextPass()) {
-            failure = "Cannot write the video " + path + ": " + encoder.GetError() + ".";
-            break;
-        }
-        failure = RunPass(
-            m_frameCount * pass, [&](SweepFrame& frame) { return RenderInto(frame); },
-            [&](SweepFrame& frame) -> FrameStepResult {
-                if (encoder.AddFrame(*frame.dome) == 0) {
-                    return "Cannot add frame " + std::to_string(frame.position) + " to the video " + path + ": " +
-                           encoder.GetError() + ".";
-                }
-                return {};
-            });
-    }
+    const JobOutcome outcome =
+        RunVideoPasses(m_context, encoder, path, m_frameCount, [&](std::int64_t progressBase) {
+            return RunPass(
+                progressBase, [&](SweepFrame& frame) { return RenderInto(frame); },
+                [&](SweepFrame& frame) -> FrameStepResult {
+                    return AddVideoFrame(encoder, *frame.dome, frame.position, path);
+                });
+        });
     if (m_bar) {
         m_bar->Reset();
     }
-    if (!failure.empty()) {
-        return JobOutcome::Failed(failure);  // the unclosed encoder removes its file
-    }
-    const bool stopped = m_context.StopRequested();
-    if (stopped && encoder.GetFrameCount() == 0) {
-        return JobOutcome::Stopped();  // nothing to close: no file at all
-    }
-    if (!encoder.CloseMPEG()) {
-        return JobOutcome::Failed("Cannot write the video " + path + ": " + encoder.GetError() + ".");
-    }
-    return stopped ? JobOutcome::Stopped() : JobOutcome::Finished();
+    return outcome;
 }
 
 }  // namespace
-
-void ApplyVideoSettings(CPano2DomeJob& job, const VideoEncoderSettings& video)
-{
-    job.videoStream = video.stream;
-    job.videoQuality = video.quality;
-    job.keyFrameMode = video.keyFrameMode;
-    job.keyFrameEvery = video.keyFrameEvery;
-    job.twoPass = video.twoPass ? 1 : 0;
-}
 
 std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job)
 {
@@ -317,7 +274,7 @@ std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job)
     if (TargetOf(job).empty()) {
         return kEmptyPath;
     }
-    if (job.mode == kPanoVideo && job.outputWidth % 2 != 0 && RequiredSideMultiple(job.videoStream.codec) == 2) {
+    if (job.mode == kPanoVideo && job.outputWidth % 2 != 0 && RequiredSideMultiple(job.video.stream.codec) == 2) {
         return kOddWidth;
     }
     if (job.fromAngle > job.toAngle) {
@@ -359,7 +316,7 @@ std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job)
     }
     if (job.mode == kPanoVideo) {
         return CheckVideoTarget(
-            {job.videoStream, LowerVideoExtension(job.videoPath), job.outputWidth, job.outputWidth, job.frameRate});
+            {job.video.stream, LowerVideoExtension(job.videoPath), job.outputWidth, job.outputWidth, job.frameRate});
     }
     return std::nullopt;
 }
@@ -465,7 +422,7 @@ std::int64_t PanoProgressRange(const CPano2DomeJob& job)
         return 0;
     }
     const std::int64_t frames = PanoFramesOf(job).count;
-    return job.mode == kPanoVideo && job.twoPass && TakesTwoPasses(job.videoStream.codec) ? 2 * frames : frames;
+    return job.mode == kPanoVideo && job.video.twoPass && TakesTwoPasses(job.video.stream.codec) ? 2 * frames : frames;
 }
 
 JobOutcome Pano2DomeRenderThread(const CPano2DomeJob& job, CJobContext& context, CPanoProgressBar* bar)

@@ -87,20 +87,13 @@ struct CPano2DomeJob {
     std::string imagePath;          // image mode
     std::string frameDir;           // frame mode
     std::string frameFormat = "jpg";  // a format of the codec registry that can be written
-    std::string videoPath;          // video mode: a container of videoStream (pano2dome/VideoFormat.h)
-    VideoStream videoStream;        // codec, profile, alpha
-    int videoQuality = 1;           // 1 (best) to 42
-    int keyFrameMode = 1;           // 0 automatic, 1 every keyFrameEvery frames, 2 all
-    int keyFrameEvery = 24;
-    int twoPass = 0;
+    std::string videoPath;          // video mode: a container of video.stream (pano2dome/VideoFormat.h)
+    VideoEncoderSettings video;     // the video settings dialog's choices
     int encoderThreads = 0;         // 0: the encoder's own choice
     std::int64_t firstFrame = 0;    // frame mode: the part of the sweep written,
     std::int64_t lastFrame = -1;    // numbered from 0; -1: to the sweep's end
     bool skipExisting = false;      // frame mode: leave frames whose file exists alone
 };
-
-// The encoder choices of the video settings dialog, copied into a job.
-void ApplyVideoSettings(CPano2DomeJob& job, const VideoEncoderSettings& video);
 
 // The first reason to refuse the job before it starts, as the page shows it,
 // or nothing. Checked in this order: panorama, output width (at least 2, and

@@ -560,7 +560,7 @@ const CImageBuffer& CPano2DomePage::Panorama() const
 CPano2DomeJob CPano2DomePage::MakeJob() const
 {
     CPano2DomeJob job = m_settings;
-    ApplyVideoSettings(job, m_videoSettings);
+    job.video = m_videoSettings;
     return job;
 }
 

@@ -592,7 +592,7 @@ TEST_F(Pano2DomeJobTest, VideoReadsBackWithItsContainerSizeRateAndFrames)
         CPano2DomeJob job = SweepJob(kPanoVideo, path);
         job.outputWidth = 32;
         job.frameRate = 12;
-        job.twoPass = c.twoPass;
+        job.video.twoPass = c.twoPass != 0;
         Recorder rec;
         ASSERT_TRUE(BeginPano2DomeJob(m_control, job, rec, rec, &rec));
         Finish();
@@ -633,7 +633,7 @@ TEST_F(Pano2DomeJobTest, StopInTheSecondPassKeepsAPlayableVideo)
 {
     const fs::path path = m_dir / "stopped.avi";
     CPano2DomeJob job = SweepJob(kPanoVideo, path);
-    job.twoPass = 1;
+    job.video.twoPass = true;
     m_rec.onProgress = [&](std::int64_t k) {
         if (k == 7) {  // the third frame of the second pass
             m_control.RequestStop();
@@ -658,8 +658,8 @@ TEST_F(Pano2DomeJobTest, AStopWhileTheFirstPassIsDrainedStillLeavesItsFrames)
     job.panorama = Panorama(512, 256);
     job.outputWidth = 256;
     job.frameRate = 30;
-    job.twoPass = 1;
-    job.keyFrameMode = 0;  // the encoder's long look-ahead
+    job.video.twoPass = true;
+    job.video.keyFrameMode = 0;  // the encoder's long look-ahead
     std::thread stopper;
     m_rec.onProgress = [&](std::int64_t k) {
         if (k == 29) {  // the last frame of the first pass

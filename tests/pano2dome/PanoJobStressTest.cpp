@@ -114,12 +114,12 @@ TEST(PanoJobStress, RandomPauseContinueStopAgainstVideoJobs)
         SCOPED_TRACE(run.JobName());
         const unsigned rate = 1 + static_cast<unsigned>(run.Random()() % kMaxRate);
         CPano2DomeJob job = StressJob(kPanoVideo, rate);
-        job.twoPass = run.Chance(30) ? 1 : 0;
+        job.video.twoPass = run.Chance(30);
         const fs::path folder = dir / ("run" + std::to_string(index));
         fs::create_directories(folder);
         const fs::path video = folder / (run.Chance(50) ? "sweep.mov" : "sweep.avi");
         job.videoPath = video.string();
-        SCOPED_TRACE(video.filename().string() + (job.twoPass ? ", two passes" : ", one pass"));
+        SCOPED_TRACE(video.filename().string() + (job.video.twoPass ? ", two passes" : ", one pass"));
 
         test::StressObserver observer;
         CJobControl control(RandomOptions(run));
@@ -127,7 +127,7 @@ TEST(PanoJobStress, RandomPauseContinueStopAgainstVideoJobs)
         bool stopConfirmed = false;
         ASSERT_TRUE(run.Disturb(control, stopConfirmed)) << "job did not end: deadlock?";
         const test::StressObserver::Record record = observer.Snapshot();
-        const auto passes = static_cast<std::int64_t>(job.twoPass ? 2 : 1);
+        const auto passes = static_cast<std::int64_t>(job.video.twoPass ? 2 : 1);
         ASSERT_TRUE(run.CheckEnd(record, stopConfirmed, passes * rate));
 
         // Progress counts over both passes; the video holds the frames of

@@ -197,17 +197,17 @@ TEST(VideoFormat, PanoJobRefusesAStreamBeforeAnyFrame)
     }();
     job.videoPath = "/tmp/clip.avi";
     job.outputWidth = 1001;
-    job.videoStream = {VideoCodec::ProRes};
+    job.video.stream = {VideoCodec::ProRes};
     EXPECT_EQ(CheckPano2DomeJob(job).value_or(""),
               "A .avi file cannot carry ProRes: ProRes is written into .mov files, and .avi files carry H.264.");
     job.videoPath = "/tmp/clip.mov";
     EXPECT_FALSE(CheckPano2DomeJob(job).has_value()) << "ProRes takes an odd width";
-    job.videoStream = {VideoCodec::Hevc};
+    job.video.stream = {VideoCodec::Hevc};
     EXPECT_EQ(CheckPano2DomeJob(job), pano2dome_text::kOddWidth);
-    job.videoStream = {VideoCodec::Hap};
+    job.video.stream = {VideoCodec::Hap};
     EXPECT_NE(CheckPano2DomeJob(job).value_or("").find("1000 x 1000 or 1004 x 1004"), std::string::npos);
     job.outputWidth = 8192;
-    job.videoStream = {VideoCodec::H264};
+    job.video.stream = {VideoCodec::H264};
     EXPECT_NE(CheckPano2DomeJob(job).value_or("").find("HEVC, ProRes or HAP"), std::string::npos);
     job.frameRate = {1, 3};  // a third of a frame in one second
     job.duration = 1;
