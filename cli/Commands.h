@@ -33,5 +33,6 @@ Command AddCube2DomeCommand(CLI::App& app);
 Command AddSampleCommand(CLI::App& app);
 Command AddPano2DomeCommand(CLI::App& app);
 Command AddFarmCommand(CLI::App& app);
+Command AddEncodeCommand(CLI::App& app);
 
 }  // namespace skelvane::cli

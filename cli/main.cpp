@@ -41,6 +41,7 @@ int main(int argc, char** argv)
             AddSampleCommand(app),
             AddPano2DomeCommand(app),
             AddFarmCommand(app),
+            AddEncodeCommand(app),
         };
         try {
             app.parse(argc, argv);

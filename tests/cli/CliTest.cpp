@@ -808,5 +808,94 @@ TEST_F(FarmCli, StatusResumeAndCancelNeedAFolderOfAFarmRun)
     EXPECT_EQ(SlurmCalls(), "");
 }
 
+class EncodeCli : public Cli {
+protected:
+    // Six numbered domes of a sweep, as a render (or a farm) leaves them.
+    fs::path Frames()
+    {
+        const fs::path pano = Dir() / "pano.bmp";
+        EXPECT_TRUE(test::MakePatternImage(128, 64, 5).Save(pano));
+        const fs::path frames = Dir() / "frames";
+        const Result made = Run({"pano2dome", "--input", pano.string(), "--output", frames.string(), "--mode",
+                                 "frames", "--size", "64", "--duration", "1", "--rate", "6", "--format", "png"});
+        EXPECT_EQ(made.status, 0) << made.err;
+        return frames;
+    }
+
+    static std::string FirstLines(const std::string& text, int count)
+    {
+        std::size_t end = 0;
+        for (int i = 0; i < count && end != std::string::npos; ++i) {
+            end = text.find('\n', end == 0 && i == 0 ? 0 : end + 1);
+        }
+        return text.substr(0, end);
+    }
+};
+
+TEST_F(EncodeCli, NumberedDomesBecomeOneVideoInFrameOrder)
+{
+    const fs::path frames = Frames();
+    const fs::path video = Dir() / "out" / "sweep.mp4";  // folder made by the program
+    const Result made = Run({"encode", "--input", frames.string(), "--output", video.string(), "--codec", "hevc",
+                             "--rate", "29.97"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_NE(made.out.find("frame 6/6"), std::string::npos) << made.out;
+    const std::optional<test::VideoFacts> facts = test::ReadVideo(video);
+    ASSERT_TRUE(facts.has_value());
+    EXPECT_EQ(facts->codec, "hevc");
+    EXPECT_EQ(facts->frames, 6);
+    EXPECT_EQ(facts->width, 64);
+    EXPECT_EQ(av_cmp_q(facts->frameRate, AVRational{30000, 1001}), 0);
+
+    // An existing video is replaced only when told to.
+    const Result again = Run({"encode", "--input", frames.string(), "--output", video.string(), "--codec", "hevc"});
+    EXPECT_EQ(again.status, 2);
+    EXPECT_EQ(FirstLines(again.err, 1), video.string() + " exists; give --overwrite to replace it.");
+    EXPECT_EQ(Run({"encode", "--input", frames.string(), "--output", video.string(), "--codec", "hevc",
+                   "--overwrite"})
+                  .status,
+              0);
+}
+
+TEST_F(EncodeCli, AGapIsRefusedUnlessSkippedAndOtherRefusalsExitWithTwo)
+{
+    const fs::path frames = Frames();
+    fs::remove(frames / "0003.png");
+    const fs::path video = Dir() / "gap.mov";
+    const Result refused = Run({"encode", "--input", frames.string(), "--output", video.string()});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(FirstLines(refused.err, 2), "Frame 3 is missing between 0002.png and 0004.png.\nRender the missing "
+                                          "frames, or give --skip-gaps to encode the frames there are.");
+    EXPECT_FALSE(fs::exists(video));
+
+    const Result skipped = Run({"encode", "--input", frames.string(), "--output", video.string(), "--skip-gaps"});
+    ASSERT_EQ(skipped.status, 0) << skipped.err;
+    EXPECT_EQ(FirstLines(skipped.err, 1), "Skipping 1 missing frames.");
+    EXPECT_EQ(test::ReadVideo(video)->frames, 5);
+
+    fs::create_directory(Dir() / "empty");
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"--input", frames.string(), "--output", (Dir() / "p.avi").string(), "--codec", "prores", "--skip-gaps"},
+         "A .avi file cannot carry ProRes: ProRes is written into .mov files, and .avi files carry H.264."},
+        {{"--input", (Dir() / "empty").string(), "--output", (Dir() / "e.mov").string()},
+         (Dir() / "empty").string() + " holds no numbered images"},
+        {{"--input", frames.string(), "--output", (Dir() / "p.mov").string(), "--prefix", "shot_"},
+         frames.string() + " holds no numbered images named \"shot_\""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"encode"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result result = Run(args);
+        EXPECT_EQ(result.status, 2) << testing::PrintToString(args);
+        EXPECT_EQ(result.err.substr(0, c.message.size()), c.message) << result.err;
+    }
+    EXPECT_FALSE(fs::exists(Dir() / "p.avi"));
+    EXPECT_FALSE(fs::exists(Dir() / "e.mov"));
+}
+
 }  // namespace
 }  // namespace skelvane
