@@ -128,8 +128,8 @@ int main(int argc, char** argv)
     QCommandLineParser options;
     options.setApplicationDescription(QStringLiteral("Draws the README's pictures and the program's icon."));
     options.addHelpOption();
-    options.addPositionalArgument(QStringLiteral("window"),
-                                  QStringLiteral("main, about, video, cube2dome, cube2dome-setting, pano2dome or icon"));
+    const QString windows = QStringLiteral("main, about, video, cube2dome, cube2dome-setting, pano2dome or icon");
+    options.addPositionalArgument(QStringLiteral("window"), windows);
     options.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The PNG to write."));
     const QCommandLineOption sample(
         QStringLiteral("sample"),

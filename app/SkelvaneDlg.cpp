@@ -1,5 +1,7 @@
 #include "app/SkelvaneDlg.h"
 
+#include <array>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -199,11 +201,21 @@ void CSkelvaneDlg::StopJobsForClose()
 
 void CSkelvaneDlg::closeEvent(QCloseEvent* event)
 {
-    if (AnyJobRunning() &&
-        AskMessageBox(this, this, QStringLiteral("A render is running. Stop it and quit?"), QString(),
-                      MessageIcon::Question, MessageButtons::YesNo) != MessageAnswer::Yes) {
-        event->ignore();
-        return;
+    if (AnyJobRunning()) {
+        // The renders wait while the question is open, as they do for Stop's.
+        const std::array<CDomePage*, 2> pages = {m_cube2DomePage, m_pano2DomePage};
+        for (CDomePage* page : pages) {
+            if (page) page->SuspendJob();
+        }
+        const MessageAnswer answer = AskMessageBox(this, this, QStringLiteral("A render is running. Stop it and quit?"),
+                                                   QString(), MessageIcon::Question, MessageButtons::YesNo);
+        if (answer != MessageAnswer::Yes) {
+            for (CDomePage* page : pages) {
+                if (page) page->ResumeJob();
+            }
+            event->ignore();
+            return;
+        }
     }
     StopJobsForClose();
     delete m_videoDlg;

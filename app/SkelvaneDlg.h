@@ -6,9 +6,9 @@
 // closes) and the video encoder settings that dialog writes and the
 // Pano2Dome page's jobs read. Enter and Escape never reach the window or its
 // pages, so neither closes the window nor presses a button. Closing while a
-// render job runs asks first, then stops and joins the job before anything
-// it reads goes; a question left open while the last render ends goes with
-// it (the window stays).
+// render job runs asks first (the renders wait meanwhile), then stops and
+// joins the job before anything it reads goes; a question left open while
+// the last render ends goes with it (the window stays).
 #pragma once
 
 #include <functional>

@@ -7,21 +7,11 @@
 #include <mutex>
 #include <string>
 
+#include "engine/jobs/TimeLeft.h"
+
 namespace skelvane::cli {
 namespace {
 using Clock = std::chrono::steady_clock;
-
-std::string Duration(double seconds)
-{
-    const auto whole = static_cast<long long>(seconds + 0.5);
-    char text[32];
-    if (whole >= 3600) {
-        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);
-    } else {
-        std::snprintf(text, sizeof text, "%lld:%02lld", whole / 60, whole % 60);
-    }
-    return text;
-}
 
 // Prints progress and end calls. Progress calls come one at a time from the
 // job's threads; the lock keeps them apart from reporter lines and Ctrl-C
@@ -45,7 +35,7 @@ public:
         const std::int64_t done = position + 1;
         const double elapsed = std::chrono::duration<double>(Clock::now() - m_start).count();
         const double fps = elapsed > 0.0 ? static_cast<double>(done) / elapsed : 0.0;
-        const double left = fps > 0.0 ? static_cast<double>(m_total - done) / fps : 0.0;
+        const double left = SecondsLeft(done, m_total, elapsed);
         if (m_progress.json) {
             std::printf("{\"frame\":%lld,\"done\":%lld,\"total\":%lld,\"seconds\":%.3f,\"rate\":%.3f%s}\n",
                         static_cast<long long>(m_progress.firstFrame + position), static_cast<long long>(done),
@@ -58,12 +48,12 @@ public:
             std::string bar(static_cast<std::size_t>(filled), '#');
             bar.resize(kWidth, '.');
             std::fprintf(stderr, "\r[%s] frame %lld/%lld, %.2f fps, %s left ", bar.c_str(),
-                         static_cast<long long>(done), static_cast<long long>(m_total), fps, Duration(left).c_str());
+                         static_cast<long long>(done), static_cast<long long>(m_total), fps, ClockText(left).c_str());
             std::fflush(stderr);
             m_barShown = true;
         } else {
             std::printf("frame %lld/%lld, %.2f fps, %s left\n", static_cast<long long>(done),
-                        static_cast<long long>(m_total), fps, Duration(left).c_str());
+                        static_cast<long long>(m_total), fps, ClockText(left).c_str());
             std::fflush(stdout);
         }
     }

@@ -18,6 +18,10 @@ public:
     // events, so a worker blocked on the ui is served) and joins it. Nothing
     // happens when no job runs.
     virtual void StopJobForClose() = 0;
+    // Holds the running job while the window asks about it, and lets it go
+    // again (one ResumeJob for one SuspendJob); the page's buttons stay.
+    virtual void SuspendJob() = 0;
+    virtual void ResumeJob() = 0;
     // Shows the page's settings dialog; false for a page that has none.
     virtual bool ShowSettingsDialog() = 0;
 

@@ -34,8 +34,43 @@ bool CJobButtons::Begin(const Starter& start)
     if (m_job.IsRunning()) return false;
     m_observer->Attach();
     if (!start(m_job, *m_observer, m_reporter)) return false;
+    m_workedMs = 0;
+    m_holds = 0;
+    m_workingSince.start();
     SetButtons(false, true, false, true);
     return true;
+}
+
+void CJobButtons::Hold()
+{
+    if (m_holds++ > 0 || !m_workingSince.isValid()) return;
+    m_workedMs += m_workingSince.elapsed();
+    m_workingSince.invalidate();
+}
+
+void CJobButtons::Release()
+{
+    if (m_holds > 0 && --m_holds == 0) m_workingSince.start();
+}
+
+double CJobButtons::WorkingSeconds() const
+{
+    const qint64 working = m_workingSince.isValid() ? m_workingSince.elapsed() : 0;
+    return static_cast<double>(m_workedMs + working) / 1000.0;
+}
+
+void CJobButtons::Suspend()
+{
+    if (!m_job.IsRunning()) return;
+    m_job.Suspend();
+    Hold();
+}
+
+void CJobButtons::Resume()
+{
+    if (!m_job.IsRunning()) return;
+    Release();
+    m_job.Resume();
 }
 
 void CJobButtons::SetReady(bool ready)
@@ -64,6 +99,7 @@ void CJobButtons::OnPause()
 {
     if (!m_job.IsRunning()) return;
     m_job.Suspend();
+    Hold();
     m_buttons.resume->setEnabled(true);
     m_buttons.pause->setEnabled(false);
 }
@@ -73,6 +109,7 @@ void CJobButtons::OnContinue()
     if (!m_job.IsRunning()) return;
     m_buttons.resume->setEnabled(false);
     m_buttons.pause->setEnabled(true);
+    Release();
     m_job.Resume();
 }
 
@@ -81,10 +118,12 @@ void CJobButtons::OnStop()
     if (!m_job.IsRunning()) return;
     // The question is about this job: when the job ends while it is open
     // (its frame in progress was its last), the question goes with it.
+    Hold();
     const CJobControl::StopResult result = m_job.Stop([this] {
         return AskMessageBox(this, m_page, m_texts.stopQuestion, m_texts.stopTitle, m_texts.stopIcon,
                              MessageButtons::YesNo) == MessageAnswer::Yes;
     });
+    Release();
     if (result == CJobControl::StopResult::Stopping) m_buttons.stop->setEnabled(false);
 }
 
@@ -102,7 +141,7 @@ void CJobButtons::OnJobEnd(JobEnd end, const QString& reason)
     case JobEnd::Failed:
         text = m_texts.failed;
         if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
-        icon = m_texts.failedIcon;
+        icon = MessageIcon::Warning;
         break;
     }
     ShowMessageBoxWhenFree(this, m_page, text, icon, [this, end] { Q_EMIT EndReported(end); });

@@ -18,6 +18,7 @@
 
 #include <functional>
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -41,8 +42,7 @@ public:
         MessageIcon stopIcon = MessageIcon::None;
         QString finished;
         QString stopped;
-        QString failed;  // the job's reason follows it
-        MessageIcon failedIcon = MessageIcon::Information;
+        QString failed;  // the job's reason follows it, with a warning icon
     };
     struct Buttons {
         QPushButton* begin;
@@ -67,6 +67,16 @@ public:
     bool IsRunning() const { return m_job.IsRunning(); }
     bool IsPaused() const;
 
+    // Holds the running job while a question about it is asked from outside
+    // (the window's quit question), as Pause does but leaving the buttons;
+    // Resume() undoes one Suspend(). Nothing happens without a job.
+    void Suspend();
+    void Resume();
+
+    // How long the running job has been working: time held by Pause or a
+    // question does not count.
+    double WorkingSeconds() const;
+
     // Ends a running job without asking (the window or page is going) and
     // joins it; no end box, also none that still waited for its turn.
     // True when a job was running.
@@ -87,12 +97,17 @@ private:
     void OnStop();
     void OnJobEnd(JobEnd end, const QString& reason);
     void SetButtons(bool begin, bool pause, bool resume, bool stop);
+    void Hold();
+    void Release();
 
     QWidget* m_page;
     Buttons m_buttons;
     CUiMessageReporter& m_reporter;
     Texts m_texts;
     bool m_ready = false;
+    QElapsedTimer m_workingSince;  // invalid while held
+    qint64 m_workedMs = 0;
+    int m_holds = 0;
     CJobControl m_job;
     CJobObserverAdapter* m_observer;
 };

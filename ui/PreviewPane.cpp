@@ -36,6 +36,14 @@ void CPreviewPane::SetImage(const CImageBuffer* image)
     update();
 }
 
+void CPreviewPane::SetProblem(const QString& text, const QString& path)
+{
+    if (text == m_problem) return;
+    m_problem = text;
+    setToolTip(text.isEmpty() ? QString() : path);
+    update();
+}
+
 void CPreviewPane::Refresh()
 {
     repaint();
@@ -45,11 +53,17 @@ void CPreviewPane::paintEvent(QPaintEvent* event)
 {
     QFrame::paintEvent(event);
     QPainter painter(this);
-    if (m_image && !m_image->IsEmpty()) {
+    const bool image = m_image && !m_image->IsEmpty();
+    if (image) {
         painter.setClipRect(rect().adjusted(1, 1, -1, -1));
         DrawImageBuffer(painter, QPoint(1, 1), *m_image);
     } else {
         painter.fillRect(rect().adjusted(1, 1, -1, -1), kBlankPaneColour);
+    }
+    if (!m_problem.isEmpty()) {
+        // An unreadable file's stand-in is black: light text on it, dark on the blank colour.
+        painter.setPen(image ? Qt::white : Qt::black);
+        painter.drawText(rect().adjusted(6, 6, -6, -6), Qt::AlignCenter | Qt::TextWordWrap, m_problem);
     }
 }
 

@@ -4,12 +4,15 @@
 //
 // The pane draws straight from the image buffer's pixel block through a QImage
 // view of its rows, so it never copies the image; the buffer stays owned by
-// the page and the page calls Refresh() after changing it.
+// the page and the page calls Refresh() after changing it. When its image is
+// missing or stands in for a file that could not be read, the pane can say
+// why over it (SetProblem).
 #pragma once
 
 #include <QColor>
 #include <QFrame>
 #include <QImage>
+#include <QString>
 
 namespace skelvane {
 
@@ -34,6 +37,10 @@ public:
     // The image to show (not owned; null shows the blank pane).
     void SetImage(const CImageBuffer* image);
     const CImageBuffer* Image() const { return m_image; }
+    // Text written over the pane, the file's full path as its tip; an empty
+    // text shows the image alone.
+    void SetProblem(const QString& text, const QString& path = QString());
+    QString Problem() const { return m_problem; }
     // Paints the pane now, as the page's preview operations expect.
     void Refresh();
 
@@ -42,6 +49,7 @@ protected:
 
 private:
     const CImageBuffer* m_image = nullptr;
+    QString m_problem;
 };
 
 }  // namespace skelvane

@@ -1,6 +1,7 @@
 #include "cube2dome/ui/Cube2DomePage.h"
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 #include <QDir>
@@ -14,12 +15,14 @@
 
 #include "cube2dome/Cube2DomeJob.h"
 #include "cube2dome/ui/Cube2DomeSettingDlg.h"
+#include "engine/jobs/TimeLeft.h"
 #include "ui/FieldExchange.h"
 #include "ui/FieldLeaveCheck.h"
 #include "ui/FolderPicker.h"
 #include "ui/JobButtons.h"
 #include "ui/MessageBox.h"
 #include "ui/PreviewPane.h"
+#include "ui/ReadOnlyField.h"
 #include "ui/UiMessageReporter.h"
 
 namespace skelvane {
@@ -54,7 +57,6 @@ CJobButtons::Texts JobTexts()
     texts.finished = QString::fromLatin1(cube2dome_text::kFinished);
     texts.stopped = QString::fromLatin1(cube2dome_text::kStopped);
     texts.failed = QString::fromLatin1(cube2dome_text::kFailed);
-    texts.failedIcon = MessageIcon::Information;
     return texts;
 }
 
@@ -107,10 +109,12 @@ CCube2DomePage::CCube2DomePage(QWidget* parent)
     m_pauseButton = At(new QPushButton(QStringLiteral("Pause"), this), 720, 546, 72, 28);
     m_continueButton = At(new QPushButton(QStringLiteral("Continue"), this), 800, 546, 72, 28);
     m_stopButton = At(new QPushButton(QStringLiteral("Stop"), this), 880, 546, 72, 28);
+    m_progressLabel = At(new QLabel(this), 8, 556, 306, 20);
+    m_progressLabel->hide();
     m_pendingNote = At(new QLabel(QStringLiteral("New settings wait until the render ends."), this), 320, 556, 312, 20);
     m_pendingNote->hide();
 
-    for (QLineEdit* edit : {m_horizontalEdit, m_verticalEdit, m_frameEdit, m_saveDirEdit}) edit->setReadOnly(true);
+    for (QLineEdit* edit : {m_horizontalEdit, m_verticalEdit, m_frameEdit, m_saveDirEdit}) MakeReadOnly(edit);
 
     m_horizontalSlider->setRange(0, kHorizontalSliderMax);
     m_horizontalSlider->setPageStep(100);
@@ -150,7 +154,7 @@ CCube2DomePage::~CCube2DomePage()
 {
     // The worker reads nothing of the page (it has its own copy of the job),
     // but it reports to the page's observer and reporter: it ends first.
-    StopJobForClose();
+    m_jobButtons->StopForClose();
     delete m_settingsDlg;
 }
 
@@ -169,9 +173,20 @@ bool CCube2DomePage::JobPaused() const
     return m_jobButtons->IsPaused();
 }
 
+void CCube2DomePage::SuspendJob()
+{
+    m_jobButtons->Suspend();
+}
+
+void CCube2DomePage::ResumeJob()
+{
+    m_jobButtons->Resume();
+}
+
 void CCube2DomePage::StopJobForClose()
 {
-    if (m_jobButtons->StopForClose()) EnableViewControls(true);
+    // Ended as any render ends, settings that waited for it included.
+    if (m_jobButtons->StopForClose()) OnJobEnded();
 }
 
 void CCube2DomePage::OnSettingsAccepted()
@@ -188,6 +203,7 @@ void CCube2DomePage::OnSettingsAccepted()
 void CCube2DomePage::OnJobEnded()
 {
     EnableViewControls(true);
+    m_progressLabel->hide();
     if (!m_pendingSettings) return;
     const Cube2DomeSettings next = *std::exchange(m_pendingSettings, std::nullopt);
     m_pendingNote->hide();
@@ -288,12 +304,14 @@ void CCube2DomePage::LoadPreviewFaces(int frameIndex, int count)
         if (!list || frameIndex < 0 || list->Count() < static_cast<std::size_t>(frameIndex) + 1) {
             m_scratchFace.Release();
             m_previewFaces[k].Release();
+            m_panes[k]->SetProblem(QString());
             m_panes[k]->update();
             continue;
         }
         // A face that cannot be read shows black: the scaled face is made
-        // zeroed and nothing is resampled into it.
-        m_scratchFace.Load(list->At(static_cast<std::size_t>(frameIndex)));
+        // zeroed and nothing is resampled into it. The pane says why.
+        const std::filesystem::path& file = list->At(static_cast<std::size_t>(frameIndex));
+        m_panes[k]->SetProblem(LoadFace(file), QString::fromStdString(file.string()));
         m_previewFaces[k].Create(kPreviewFaceSize, kPreviewFaceSize);
         if (!m_scratchFace.IsEmpty()) {
             m_previewFaces[k].StretchFrom(0, 0, kPreviewFaceSize, kPreviewFaceSize, m_scratchFace, 0, 0,
@@ -304,8 +322,23 @@ void CCube2DomePage::LoadPreviewFaces(int frameIndex, int count)
     }
     for (int k = count; k < kCubeFaceCount; ++k) {
         m_previewFaces[k].Release();
+        m_panes[k]->SetProblem(QString());
         m_panes[k]->update();
     }
+}
+
+QString CCube2DomePage::LoadFace(const std::filesystem::path& file)
+{
+    std::string reason;
+    try {
+        if (m_scratchFace.Load(file, &reason)) return {};
+    } catch (const std::bad_alloc&) {
+        reason = "out of memory";
+    }
+    m_scratchFace.Release();
+    const QString name = QString::fromStdString(file.filename().string());
+    if (reason.empty()) return QStringLiteral("Cannot read %1.").arg(name);
+    return QStringLiteral("Cannot read %1: %2.").arg(name, QString::fromStdString(reason));
 }
 
 bool CCube2DomePage::RenderDomePreview()
@@ -399,11 +432,26 @@ void CCube2DomePage::OnBegin()
         m_jobButtons->Begin([&job](CJobControl& control, CJobObserver& observer, CMessageReporter& reporter) {
             return BeginCube2DomeJob(control, job, observer, reporter);
         });
-    if (begun) EnableViewControls(false);
+    if (!begun) return;
+    EnableViewControls(false);
+    m_jobFrames = job.toFrame - job.fromFrame + 1;
+    ShowProgress(0);
+    m_progressLabel->show();
+}
+
+void CCube2DomePage::ShowProgress(std::int64_t written)
+{
+    QString text = QStringLiteral("Frame %1 of %2 written").arg(written).arg(m_jobFrames);
+    const double left = SecondsLeft(written, m_jobFrames, m_jobButtons->WorkingSeconds());
+    if (written > 0 && written < m_jobFrames) {
+        text += QStringLiteral(", %1 left").arg(QString::fromStdString(ClockText(left)));
+    }
+    m_progressLabel->setText(text);
 }
 
 void CCube2DomePage::OnProgress(qint64 position)
 {
+    ShowProgress(position + 1);
     const int i = static_cast<int>(std::clamp<qint64>(position, 0, m_frameSlider->maximum()));
     {
         const QSignalBlocker quiet(m_frameSlider);

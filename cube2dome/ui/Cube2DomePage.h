@@ -19,10 +19,13 @@
 // The page always shows what is being rendered: while a render runs (or is
 // paused) the view sliders, the frame slider, the field of view and "Save
 // Directory..." are disabled, and settings accepted meanwhile wait, with a
-// note on the page, until the render has ended.
+// note on the page, until the render has ended. Under the faces the page
+// says how far the render is: frame x of y written and the time left.
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -64,6 +67,8 @@ public:
     // CDomePage
     bool IsJobRunning() const override;
     void StopJobForClose() override;
+    void SuspendJob() override;
+    void ResumeJob() override;
     bool ShowSettingsDialog() override;
 
     // Members <-> controls; saving shows the framework prompt on a bad field.
@@ -100,6 +105,7 @@ public:
     QPushButton* ContinueButton() const { return m_continueButton; }
     QPushButton* StopButton() const { return m_stopButton; }
     QLabel* PendingNote() const { return m_pendingNote; }
+    QLabel* ProgressLabel() const { return m_progressLabel; }
 
     QSize sizeHint() const override;
 
@@ -116,11 +122,16 @@ private:
     void OnSaveDirectory();
     void OnBegin();
     void OnProgress(qint64 position);
+    // "Frame 3 of 120 written, 0:42 left" under the faces.
+    void ShowProgress(std::int64_t written);
     void OnSettingsAccepted();
     void OnJobEnded();
     void EnableViewControls(bool enable);
 
     void LoadPreviewFaces(int frameIndex, int count);
+    // Loads a face into the scratch image; what the page says when it cannot
+    // (empty when it could).
+    QString LoadFace(const std::filesystem::path& file);
     // Rotations and face map for the current view, then the dome. False when
     // a step could not be built.
     bool RenderDomePreview();
@@ -171,6 +182,8 @@ private:
     QPushButton* m_continueButton;
     QPushButton* m_stopButton;
     QLabel* m_pendingNote;
+    QLabel* m_progressLabel;
+    std::int64_t m_jobFrames = 0;
 };
 
 }  // namespace skelvane

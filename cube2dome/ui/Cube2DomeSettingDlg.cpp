@@ -21,6 +21,7 @@
 #include "ui/FieldLeaveCheck.h"
 #include "ui/FolderPicker.h"
 #include "ui/MessageBox.h"
+#include "ui/ReadOnlyField.h"
 
 namespace skelvane {
 namespace {
@@ -93,7 +94,7 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(QWidget* parent) : QDialog(parent)
     m_inputFormatCombo = MakeChoice(this, FormatEntries(CodecUse::Read), 110, 16, 36);
     Place(new QLabel(QStringLiteral("Upper dir: "), this), 12, 35, 40, 8);
     m_upperDirEdit = Place(new QLineEdit(this), 55, 33, 195, 13);
-    m_upperDirEdit->setReadOnly(true);
+    MakeReadOnly(m_upperDirEdit);
     m_upperDirButton = Place(new QPushButton(QStringLiteral("Browse..."), this), 254, 33, 45, 13);
 
     m_faceGroup = new QButtonGroup(this);
@@ -158,7 +159,7 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(QWidget* parent) : QDialog(parent)
 
     // Vertical view angle: the field follows the slider.
     m_angleEdit = Place(new QLineEdit(this), 12, 360, 30, 13);
-    m_angleEdit->setReadOnly(true);
+    MakeReadOnly(m_angleEdit);
     Place(new QLabel(QStringLiteral("Range:-90~90 degree"), this), 45, 362, 75, 8);
     m_angleSlider = Place(new QSlider(Qt::Horizontal, this), 132, 359, 94, 15);
     m_angleSlider->setRange(0, kVerticalSliderMax);

@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <optional>
+#include <string>
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -23,6 +25,7 @@
 #include <QSlider>
 
 #include "imageio/ImageCodecRegistry.h"
+#include "pano2dome/PanoTargets.h"
 #include "ui/DialogUnits.h"
 #include "ui/FieldExchange.h"
 #include "ui/FieldLeaveCheck.h"
@@ -31,6 +34,7 @@
 #include "ui/JobButtons.h"
 #include "ui/MessageBox.h"
 #include "ui/PreviewPane.h"
+#include "ui/ReadOnlyField.h"
 #include "ui/UiMessageReporter.h"
 
 namespace skelvane {
@@ -99,7 +103,6 @@ CJobButtons::Texts JobTexts()
     texts.finished = Text(pano2dome_text::kFinished);
     texts.stopped = Text(pano2dome_text::kStopped);
     texts.failed = Text(pano2dome_text::kFailed);
-    texts.failedIcon = MessageIcon::Error;
     return texts;
 }
 
@@ -292,7 +295,7 @@ void CPano2DomePage::BuildControls()
 
     for (QLineEdit* edit : {m_horizontalEdit, m_verticalEdit, m_inputWidthEdit, m_inputHeightEdit, m_outputHeightEdit,
                             m_savePathEdit}) {
-        edit->setReadOnly(true);
+        MakeReadOnly(edit);
     }
     // On its own the page has its drawn size; a tab control gives it the tab's.
     resize(sizeHint());
@@ -311,6 +314,16 @@ bool CPano2DomePage::IsJobRunning() const
 bool CPano2DomePage::JobPaused() const
 {
     return m_jobButtons->IsPaused();
+}
+
+void CPano2DomePage::SuspendJob()
+{
+    m_jobButtons->Suspend();
+}
+
+void CPano2DomePage::ResumeJob()
+{
+    m_jobButtons->Resume();
 }
 
 void CPano2DomePage::StopJobForClose()
@@ -386,14 +399,27 @@ void CPano2DomePage::LoadPanorama(const QString& path)
 {
     m_inputPath = path;
     auto panorama = std::make_shared<CImageBuffer>();
-    if (!panorama->Load(QFile::encodeName(path).toStdString()) || panorama->IsEmpty()) {
+    std::string reason;
+    bool loaded = false;
+    try {
+        loaded = panorama->Load(ToPath(path), &reason) && !panorama->IsEmpty();
+    } catch (const std::bad_alloc&) {
+        reason = "out of memory";
+    }
+    if (!loaded) {
+        panorama.reset();
         ClearPanorama();
         UpdateData(false);
-        ShowMessageBox(this, QStringLiteral("Cannot read the image \"%1\". ").arg(QDir::toNativeSeparators(path)),
+        const QString shown = QDir::toNativeSeparators(path);
+        ShowMessageBox(this,
+                       reason.empty() ? QStringLiteral("Cannot read the image \"%1\". ").arg(shown)
+                                      : QStringLiteral("Cannot read the image \"%1\": %2. ")
+                                            .arg(shown, QString::fromStdString(reason)),
                        QString(), MessageIcon::Warning);
         return;
     }
     m_settings.panorama = std::move(panorama);
+    m_panoramaFile = ToPath(path);
     m_inputWidth = m_settings.panorama->GetWidth();
     m_inputHeight = m_settings.panorama->GetHeight();
     m_settings.outputWidth = m_outputHeight = PanoOutputSize(m_inputHeight, m_settings.fov);
@@ -411,6 +437,7 @@ void CPano2DomePage::LoadPanorama(const QString& path)
 
 void CPano2DomePage::ClearPanorama()
 {
+    m_panoramaFile.clear();
     m_settings.panorama.reset();
     m_previewPanorama.Release();
     m_previewDome.Release();
@@ -575,6 +602,7 @@ void CPano2DomePage::OnBegin()
         ShowMessageBox(this, QString::fromStdString(*refusal));
         return;
     }
+    if (!MayWriteTargets(job)) return;
 
     EnableJobFields(false);
     m_progressPoster->NextJob();
@@ -583,6 +611,34 @@ void CPano2DomePage::OnBegin()
             return BeginPano2DomeJob(control, job, observer, reporter, m_progressPoster.get());
         });
     if (!begun) EnableJobFields(true);
+}
+
+bool CPano2DomePage::MayWriteTargets(const CPano2DomeJob& job)
+{
+    const PanoTargets targets = FindPanoTargets(job, m_panoramaFile);
+    if (!targets.input.empty()) {
+        ShowMessageBox(this,
+                       QStringLiteral("\"%1\" is the panorama being rendered; it is never written over: choose "
+                                      "another output.")
+                           .arg(QDir::toNativeSeparators(FromPath(targets.input))),
+                       QString(), MessageIcon::Warning);
+        return false;
+    }
+    // An image or a video was confirmed in the save dialog; frames are asked for here.
+    if (job.mode != kPanoFrames || targets.existing == 0) return true;
+    const QString first = QDir::toNativeSeparators(FromPath(targets.firstExisting));
+    QString question = targets.existing == 1
+                           ? QStringLiteral("\"%1\" already exists.").arg(first)
+                           : QStringLiteral("\"%1\" and %2 more frames of this sweep already exist.")
+                                 .arg(first)
+                                 .arg(targets.existing - 1);
+    if (targets.beyond > 0) {
+        question += QStringLiteral(" %1 older frames numbered past this sweep stay as they are.").arg(targets.beyond);
+    }
+    question += targets.existing == 1 ? QStringLiteral("\nDo you want to replace it?")
+                                      : QStringLiteral("\nDo you want to replace them?");
+    return ShowMessageBox(this, question, QString(), MessageIcon::Question, MessageButtons::YesNo) ==
+           MessageAnswer::Yes;
 }
 
 void CPano2DomePage::OnProgress(qint64 position)

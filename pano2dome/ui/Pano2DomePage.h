@@ -26,6 +26,7 @@
 // destroyed during a job stops it and joins it first.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 
 #include <QString>
@@ -84,6 +85,8 @@ public:
     // CDomePage
     bool IsJobRunning() const override;
     void StopJobForClose() override;
+    void SuspendJob() override;
+    void ResumeJob() override;
     bool ShowSettingsDialog() override { return false; }
 
     // The job Begin would start, from the fields as they stand.
@@ -166,6 +169,9 @@ private:
     void OnMode(int mode);
     void OnSlider(Slider slider, int position);
     void OnBegin();
+    // Never over the panorama's own file; over frames that exist only when
+    // the user says so.
+    bool MayWriteTargets(const CPano2DomeJob& job);
     void OnProgress(qint64 position);
     void OnJobEnded();
 
@@ -190,6 +196,8 @@ private:
     QString m_inputPath;
     QString m_savePath;
     int m_inputWidth = 0;
+
+    std::filesystem::path m_panoramaFile;  // where the panorama came from
 
     CImageBuffer m_previewPanorama;
     CImageBuffer m_previewDome;

@@ -74,7 +74,9 @@ struct WayOut {
 TEST_F(FieldLeaveTest, ABadValueGetsAtMostOneBoxWhicheverWayTheFocusLeaves)
 {
     const auto menuKey = [](Qt::Key key) {
-        return [key](FieldLeaveTest&, QLineEdit*) { QTest::keyClick(QApplication::focusWidget(), key, Qt::AltModifier); };
+        return [key](FieldLeaveTest&, QLineEdit*) {
+            QTest::keyClick(QApplication::focusWidget(), key, Qt::AltModifier);
+        };
     };
     const WayOut ways[] = {
         // The menu mnemonics: Qt's menu bar crashed when the prompt came in the middle of opening the menu.

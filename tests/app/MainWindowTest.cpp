@@ -2,6 +2,7 @@
 // closing.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <fstream>
 
 #include <QAction>
@@ -43,10 +44,13 @@ public:
         ++settingsShown;
         return true;
     }
+    void SuspendJob() override { held += running ? 1 : 0; }
+    void ResumeJob() override { held -= running && held > 0 ? 1 : 0; }
 
     bool running = false;
     int stops = 0;
     int settingsShown = 0;
+    int held = 0;  // how many holds of its running job are in force
 };
 
 class MainWindowTest : public ::testing::Test {
@@ -275,6 +279,31 @@ TEST_F(MainWindowTest, ClosingDuringAJobAsksThenStopsItOrStaysOpen)
     EXPECT_FALSE(window.isVisible());
     EXPECT_GE(pano->stops, 1);
     EXPECT_FALSE(pano->running);
+}
+
+TEST_F(MainWindowTest, TheQuitQuestionHoldsTheRendersWhileItIsOpen)
+{
+    cube->running = true;
+    pano->running = true;
+    for (const MessageAnswer answer : {MessageAnswer::No, MessageAnswer::Yes}) {
+        std::array<int, 2> heldWhileAsked{};
+        const MessageBoxHandler previous = SetMessageBoxHandler([&](const MessageBoxRequest&) {
+            heldWhileAsked = {cube->held, pano->held};
+            return answer;
+        });
+        window.close();
+        SetMessageBoxHandler(previous);
+        EXPECT_EQ(heldWhileAsked, (std::array<int, 2>{1, 1}));
+        if (answer == MessageAnswer::No) {
+            // Kept open: the renders go on.
+            EXPECT_TRUE(window.isVisible());
+            EXPECT_EQ(cube->held + pano->held, 0);
+        } else {
+            EXPECT_FALSE(window.isVisible());
+            EXPECT_GE(cube->stops, 1);
+            EXPECT_GE(pano->stops, 1);
+        }
+    }
 }
 
 TEST_F(MainWindowTest, TheQuitQuestionGoesWhenTheLastRenderEndsAndTheWindowStays)

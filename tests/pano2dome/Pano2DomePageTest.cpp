@@ -185,6 +185,13 @@ TEST_F(Pano2DomePageTest, APanoramaThatCannotBeReadIsReportedAndClearsThePage)
     OpenThroughDialog(QString::fromStdString(bad.string()));
     ASSERT_EQ(boxes.Texts().size(), 1);
     EXPECT_TRUE(boxes.Texts()[0].contains("broken.png"));
+    // It says why, in the reader's words.
+    std::string reason;
+    CImageBuffer probe;
+    ASSERT_FALSE(probe.Load(bad, &reason));
+    EXPECT_EQ(boxes.Texts()[0],
+              QStringLiteral("Cannot read the image \"%1\": %2. ").arg(QString::fromStdString(bad.string()),
+                                                                       QString::fromStdString(reason)));
     EXPECT_TRUE(page.Panorama().IsEmpty());
     EXPECT_TRUE(page.PreviewPanorama().IsEmpty());
     EXPECT_TRUE(page.PreviewDome().IsEmpty());
@@ -638,6 +645,90 @@ TEST_F(Pano2DomePageJobTest, ImageJobEndsWithTheFieldsOfImageModeGivenBack)
     EXPECT_TRUE(page.OpenButton()->isEnabled());
 }
 
+TEST_F(Pano2DomePageJobTest, FramesThatExistAreWrittenOverOnlyWhenTheUserSaysSo)
+{
+    ChooseFrames("png");
+    Sweep("1", "4");
+    QStringList texts;
+    RunToEnd(texts);
+    ASSERT_EQ(texts, QStringList{"Finished! "});
+    const auto written = std::filesystem::last_write_time(dir / "0000.png");
+
+    // The same sweep again, answered No: nothing starts, nothing is touched.
+    {
+        MessageBoxRecorder boxes(MessageAnswer::No);
+        QTest::mouseClick(page.BeginButton(), Qt::LeftButton);
+        ASSERT_EQ(boxes.Boxes().size(), 1u);
+        EXPECT_EQ(boxes.Texts()[0], QStringLiteral("\"%1\" and 3 more frames of this sweep already exist.\n"
+                                                   "Do you want to replace them?")
+                                        .arg(QString::fromStdString((dir / "0000.png").string())));
+        EXPECT_EQ(boxes.Boxes()[0].buttons, MessageButtons::YesNo);
+        EXPECT_FALSE(page.IsJobRunning());
+        EXPECT_TRUE(page.BeginButton()->isEnabled());
+        EXPECT_EQ(std::filesystem::last_write_time(dir / "0000.png"), written);
+    }
+    // A shorter sweep, answered Yes: it runs, and the question told of the older frames that stay.
+    Sweep("1", "2");
+    MessageBoxRecorder boxes(MessageAnswer::Yes);
+    QSignalSpy ended(&page, &CPano2DomePage::JobEnded);
+    QTest::mouseClick(page.BeginButton(), Qt::LeftButton);
+    ASSERT_TRUE(ended.wait(60000));
+    ASSERT_EQ(boxes.Texts().size(), 2);
+    EXPECT_TRUE(boxes.Texts()[0].contains("and 1 more frames of this sweep already exist. 2 older frames numbered "
+                                          "past this sweep stay as they are.\nDo you want to replace them?"))
+        << boxes.Texts()[0].toStdString();
+    EXPECT_EQ(boxes.Texts()[1], "Finished! ");
+}
+
+TEST_F(Pano2DomePageJobTest, TheRenderNeverWritesOverItsOwnPanorama)
+{
+    FileDialogAnswer answer(QString::fromStdString((dir / "pano.bmp").string()));
+    QTest::mouseClick(page.SaveToButton(), Qt::LeftButton);
+    const auto before = test::ReadFileBytes(dir / "pano.bmp");
+    MessageBoxRecorder boxes(MessageAnswer::Yes);
+    QTest::mouseClick(page.BeginButton(), Qt::LeftButton);
+    ASSERT_EQ(boxes.Texts().size(), 1);
+    EXPECT_TRUE(boxes.Texts()[0].endsWith("is the panorama being rendered; it is never written over: choose another "
+                                          "output."))
+        << boxes.Texts()[0].toStdString();
+    EXPECT_FALSE(page.IsJobRunning());
+    QTest::qWait(50);
+    EXPECT_EQ(test::ReadFileBytes(dir / "pano.bmp"), before);
+}
+
+TEST_F(Pano2DomePageJobTest, AFailedRenderIsReportedWithAWarningThatSaysWhy)
+{
+    ChooseFrames("png");
+    Sweep("1", "2");
+    // The frame folder goes after it was chosen.
+    const auto folder = dir / "frames";
+    std::filesystem::create_directories(folder);
+    {
+        FolderPickerAnswer picker(QString::fromStdString(folder.string()));
+        QTest::mouseClick(page.SaveToButton(), Qt::LeftButton);
+    }
+    std::filesystem::remove(folder);
+    MessageBoxRecorder boxes;
+    QSignalSpy ended(&page, &CPano2DomePage::JobEnded);
+    QTest::mouseClick(page.BeginButton(), Qt::LeftButton);
+    ASSERT_TRUE(ended.count() > 0 || ended.wait(60000));
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_TRUE(boxes.Texts()[0].startsWith("Some error has happened, the render is not finished! \n\n"))
+        << boxes.Texts()[0].toStdString();
+    EXPECT_EQ(boxes.Boxes()[0].icon, MessageIcon::Warning);
+}
+
+TEST_F(Pano2DomePageTest, ReadOnlyFieldsLookReadOnly)
+{
+    const QColor typed = test::FieldBackground(page.FovEdit());
+    for (QLineEdit* field : {page.HorizontalEdit(), page.VerticalEdit(), page.InputWidthEdit(),
+                             page.InputHeightEdit(), page.OutputHeightEdit(), page.SavePathEdit()}) {
+        EXPECT_TRUE(field->isReadOnly());
+        EXPECT_NE(test::FieldBackground(field), typed) << field->text().toStdString();
+    }
+    EXPECT_EQ(test::FieldBackground(page.OutputWidthEdit()), typed);
+}
+
 TEST_F(Pano2DomePageJobTest, ARenderLocksWhatItReadsAndItsEndGivesBackWhatTheModeEnables)
 {
     const std::vector<QWidget*> locked = {
@@ -650,13 +741,16 @@ TEST_F(Pano2DomePageJobTest, ARenderLocksWhatItReadsAndItsEndGivesBackWhatTheMod
         for (QWidget* control : locked) enabled.push_back(control->isEnabled());
         return enabled;
     };
+    constexpr bool on = true;
+    constexpr bool off = false;
     const struct {
         int mode;
         std::vector<bool> idle;  // as `locked` lists them
     } modes[] = {
-        {CPano2DomePage::kImageMode, {true, true, true, true, true, true, true, true, false, false, false, false, false}},
-        {CPano2DomePage::kFrameMode, {true, true, true, true, true, true, true, true, true, true, true, true, true}},
-        {CPano2DomePage::kVideoMode, {true, true, true, true, true, true, true, true, true, true, false, true, true}},
+        // Open, input, width, Save to, FOV, the modes; duration, rate, format, from, to.
+        {CPano2DomePage::kImageMode, {on, on, on, on, on, on, on, on, off, off, off, off, off}},
+        {CPano2DomePage::kFrameMode, {on, on, on, on, on, on, on, on, on, on, on, on, on}},
+        {CPano2DomePage::kVideoMode, {on, on, on, on, on, on, on, on, on, on, off, on, on}},
     };
     for (const auto& each : modes) {
         SCOPED_TRACE(each.mode);

@@ -5,7 +5,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QImage>
 #include <QMessageBox>
+#include <QPixmap>
 
 namespace skelvane::test {
 
@@ -39,6 +41,12 @@ int VisibleModalWindows()
         if (window->isVisible() && window->isModal()) ++open;
     }
     return open;
+}
+
+QColor FieldBackground(QWidget* field)
+{
+    const QImage picture = field->grab().toImage();
+    return picture.pixelColor(picture.width() - 4, picture.height() / 2);
 }
 
 RealBoxCloser::RealBoxCloser(int closeAfterMs) : m_closeAfterMs(closeAfterMs)

@@ -5,6 +5,7 @@
 #include <deque>
 #include <vector>
 
+#include <QColor>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
@@ -69,6 +70,9 @@ private:
 
 // The modal windows shown now.
 int VisibleModalWindows();
+
+// The colour a field is drawn on, inside its frame, where no text reaches.
+QColor FieldBackground(QWidget* field);
 
 // Answers the folder picker with a fixed folder (empty: cancelled).
 class FolderPickerAnswer {

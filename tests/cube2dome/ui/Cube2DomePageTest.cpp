@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
@@ -17,6 +18,7 @@
 #include "cube2dome/ui/Cube2DomePage.h"
 #include "cube2dome/ui/Cube2DomeSettingDlg.h"
 #include "support/TempDir.h"
+#include "support/TestImages.h"
 #include "ui/PreviewPane.h"
 #include "ui/UiTestSupport.h"
 
@@ -374,6 +376,93 @@ TEST_F(PageTest, DuringARenderThePageShowsItAndAcceptedSettingsWaitForItsEnd)
     EXPECT_EQ(page.FrameEdit()->text(), "2");
     for (QWidget* control : view) EXPECT_TRUE(control->isEnabled()) << control->metaObject()->className();
     EXPECT_EQ(Buttons(), kReady);
+}
+
+TEST_F(PageTest, SettingsThatWaitAreTakenOverAlsoWhenTheWindowEndsTheRender)
+{
+    ApplySample(4);
+    MessageBoxRecorder boxes;
+    page.BeginButton()->click();
+    page.PauseButton()->click();
+    fs::create_directories(temp / "other");
+    page.ShowSettingsDialog();
+    page.SettingsDlg()->SaveDirEdit()->setText(ToQString(temp / "other"));
+    page.SettingsDlg()->AcceptButton()->click();
+    ASSERT_TRUE(page.PendingNote()->isVisibleTo(&page));
+
+    page.StopJobForClose();
+    EXPECT_FALSE(page.IsJobRunning());
+    EXPECT_FALSE(page.PendingNote()->isVisibleTo(&page));
+    EXPECT_FALSE(page.ProgressLabel()->isVisibleTo(&page));
+    EXPECT_EQ(page.SaveDir(), ToQString(temp / "other"));
+    EXPECT_TRUE(page.FovEdit()->isEnabled());
+    EXPECT_EQ(Buttons(), kReady);
+    EXPECT_TRUE(boxes.Texts().isEmpty());
+}
+
+TEST_F(PageTest, AFaceThatCannotBeReadSaysWhyOnItsPaneAndInTheFailedRendersWarning)
+{
+    ApplySample(3);
+    const fs::path broken = temp / "seq" / "front" / "F00002.bmp";
+    test::WriteFileBytes(broken, {'B', 'M', 1, 2, 3});
+    std::string reason;
+    CImageBuffer probe;
+    ASSERT_FALSE(probe.Load(broken, &reason));
+    ASSERT_FALSE(reason.empty());
+
+    EXPECT_TRUE(page.Pane(Front)->Problem().isEmpty());
+    page.FrameSlider()->setValue(1);
+    EXPECT_EQ(page.Pane(Front)->Problem(), QString::fromStdString("Cannot read F00002.bmp: " + reason + "."));
+    EXPECT_EQ(page.Pane(Front)->toolTip(), ToQString(broken));
+    EXPECT_EQ(CentrePixel(page.PreviewFace(Front)), 0u);  // the black stand-in
+    EXPECT_TRUE(page.Pane(Left)->Problem().isEmpty());
+    page.FrameSlider()->setValue(0);
+    EXPECT_TRUE(page.Pane(Front)->Problem().isEmpty());
+
+    MessageBoxRecorder boxes;
+    QSignalSpy ended(&page, &CCube2DomePage::JobEnded);
+    page.BeginButton()->click();
+    ASSERT_TRUE(WaitForEnd(ended));
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_TRUE(boxes.Texts()[0].startsWith("Some error has happened, the FullDome render is not finished! "));
+    EXPECT_TRUE(boxes.Texts()[0].contains(QString::fromStdString(reason))) << boxes.Texts()[0].toStdString();
+    EXPECT_EQ(boxes.Boxes()[0].icon, MessageIcon::Warning);
+}
+
+TEST_F(PageTest, ThePageSaysWhichFrameIsWrittenAndTheTimeLeft)
+{
+    ApplySample(3);
+    page.FrameSlider()->setValue(2);  // so that showing frame 1 changes the field
+    EXPECT_FALSE(page.ProgressLabel()->isVisibleTo(&page));
+    MessageBoxRecorder boxes;
+    QSignalSpy ended(&page, &CCube2DomePage::JobEnded);
+    QStringList said;
+    QObject::connect(page.FrameEdit(), &QLineEdit::textChanged, [&] { said << page.ProgressLabel()->text(); });
+    page.BeginButton()->click();
+    EXPECT_TRUE(page.ProgressLabel()->isVisibleTo(&page));
+    EXPECT_EQ(page.ProgressLabel()->text(), "Frame 0 of 3 written");
+    ASSERT_TRUE(WaitForEnd(ended));
+    ASSERT_EQ(said.size(), 3);
+    const QRegularExpression timeLeft(QStringLiteral("^Frame (\\d) of 3 written, \\d+:\\d\\d left$"));
+    EXPECT_TRUE(timeLeft.match(said[0]).hasMatch()) << said[0].toStdString();
+    EXPECT_TRUE(timeLeft.match(said[1]).hasMatch()) << said[1].toStdString();
+    EXPECT_EQ(timeLeft.match(said[1]).captured(1), "2");
+    EXPECT_EQ(said[2], "Frame 3 of 3 written");
+    EXPECT_FALSE(page.ProgressLabel()->isVisibleTo(&page));
+}
+
+TEST_F(PageTest, ReadOnlyFieldsLookReadOnly)
+{
+    const QColor typed = test::FieldBackground(page.FovEdit());
+    CCube2DomeSettingDlg& dlg = *page.SettingsDlg();
+    dlg.show();
+    for (QLineEdit* field : {page.HorizontalEdit(), page.VerticalEdit(), page.FrameEdit(), page.SaveDirEdit(),
+                             dlg.UpperDirEdit(), dlg.AngleEdit()}) {
+        EXPECT_TRUE(field->isReadOnly());
+        EXPECT_NE(test::FieldBackground(field), typed) << field->text().toStdString();
+        EXPECT_EQ(test::FieldBackground(field), field->palette().color(QPalette::Window));
+    }
+    EXPECT_NE(test::FieldBackground(dlg.OutputPrefixEdit()), test::FieldBackground(dlg.AngleEdit()));
 }
 
 TEST_F(PageTest, DestroyingThePageDuringAJobStopsAndJoinsIt)
