@@ -195,6 +195,10 @@ bool CSkelvaneDlg::AnyJobRunning() const
 
 void CSkelvaneDlg::StopJobsForClose()
 {
+    // No box comes up while the window goes: a page waits for its job's end
+    // serving events, and an end box that waited (for the quit question) would
+    // come up then; each page drops its own as it stops.
+    const CModalScope closing;
     if (m_cube2DomePage) m_cube2DomePage->StopJobForClose();
     if (m_pano2DomePage) m_pano2DomePage->StopJobForClose();
 }

@@ -8,9 +8,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QMenuBar>
 #include <QPointer>
 #include <QTabBar>
@@ -18,12 +20,17 @@
 #include <QTimer>
 
 #include "app/AboutDlg.h"
+#include "app/DesktopApplication.h"
 #include "app/DomeTabCtrl.h"
 #include "app/HelpFile.h"
 #include "app/HyperLink.h"
 #include "app/SkelvaneDlg.h"
 #include "app/VideoSettingDlg.h"
+#include "cube2dome/ui/Cube2DomePage.h"
+#include "cube2dome/ui/Cube2DomeSettingDlg.h"
+#include "pano2dome/ui/Pano2DomePage.h"
 #include "support/TempDir.h"
+#include "support/TestImages.h"
 #include "ui/DomePage.h"
 #include "ui/UiTestSupport.h"
 
@@ -333,6 +340,57 @@ TEST_F(MainWindowTest, TheQuitQuestionGoesWhenTheLastRenderEndsAndTheWindowStays
     window.close();
     EXPECT_FALSE(window.isVisible());
     EXPECT_TRUE(boxes.Texts().isEmpty());
+}
+
+// A render that ends while the quit question is open, and a Yes: its end
+// box, which waited for the question, goes with the window.
+TEST(MainWindowClosingTest, AnEndBoxThatWaitedForTheQuitQuestionGoesWithTheWindow)
+{
+    test::TempDir dir;
+    for (const char* face : {"left", "front", "right", "back", "top"}) {
+        std::filesystem::create_directories(dir / "faces" / face);
+        ASSERT_TRUE(test::MakePatternImage(16, 16, face[0]).Save(dir / "faces" / face / "f1.bmp"));
+    }
+    ASSERT_TRUE(test::MakePatternImage(200, 100, 1).Save(dir / "pano.bmp"));
+    const QString out = QString::fromStdString(dir.Path().string());
+
+    CSkelvaneDlg window;
+    AddWorkflowPages(window);
+    auto* cube = static_cast<CCube2DomePage*>(window.TabCtrl()->Page(0));
+    auto* pano = static_cast<CPano2DomePage*>(window.TabCtrl()->Page(1));
+    window.show();
+    {
+        test::FolderPickerAnswer faces(out + "/faces");
+        cube->SettingsDlg()->UpperDirButton()->click();
+        cube->SettingsDlg()->SaveDirEdit()->setText(out);
+        cube->SettingsDlg()->AcceptButton()->click();
+        pano->LoadPanorama(out + "/pano.bmp");
+        pano->FrameRadio()->click();
+        test::FolderPickerAnswer frames(out);
+        pano->SaveToButton()->click();
+        pano->DurationEdit()->setText("1");
+        pano->FrameRateEdit()->setText("1");
+    }
+    QStringList texts;
+    const MessageBoxHandler previous = SetMessageBoxHandler([&](const MessageBoxRequest& request) {
+        texts << request.text;
+        if (request.buttons != MessageButtons::YesNo) return MessageAnswer::Ok;
+        // The Pano2Dome render is let go and ends meanwhile; the Cube2Dome one stays held.
+        pano->ResumeJob();
+        QElapsedTimer waited;
+        waited.start();
+        while (pano->IsJobRunning() && waited.elapsed() < 10000) QApplication::processEvents();
+        return MessageAnswer::Yes;
+    });
+    cube->BeginButton()->click();
+    pano->BeginButton()->click();
+    ASSERT_TRUE(cube->IsJobRunning() && pano->IsJobRunning());
+    window.close();
+    QTest::qWait(100);
+    SetMessageBoxHandler(previous);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_FALSE(cube->IsJobRunning());
+    EXPECT_EQ(texts, QStringList{"A render is running. Stop it and quit?"}) << texts.join('|').toStdString();
 }
 
 TEST(DomeTabCtrlTest, HoldsAtMostSixteenPages)
