@@ -28,6 +28,7 @@
 #include "app/VideoSettingDlg.h"
 #include "cube2dome/ui/Cube2DomePage.h"
 #include "cube2dome/ui/Cube2DomeSettingDlg.h"
+#include "engine/jobs/StandardStreams.h"
 #include "pano2dome/ui/Pano2DomePage.h"
 #include "ui/FolderPicker.h"
 #include "ui/MessageBox.h"
@@ -121,6 +122,9 @@ bool ReadAngle(const QCommandLineParser& options, const QCommandLineOption& opti
 
 int main(int argc, char** argv)
 {
+    if (!ReopenClosedStandardStreams()) {
+        return 1;  // the picture file could take the number of a closed stream and receive messages
+    }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     SetUpDesktopApplication();

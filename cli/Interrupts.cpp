@@ -44,11 +44,28 @@ WatcherState& State()
     return *state;
 }
 
+// A notice that cannot be printed (memory gone, say) is dropped: the
+// interrupt must still act.
+void Say(WatcherState& state, const char* text) noexcept
+{
+    try {
+        if (state.print) {
+            state.print(text);
+        } else {
+            std::fprintf(stderr, "%s\n", text);
+        }
+    } catch (...) {
+    }
+}
+
 // Ends without unwinding (the job's threads may be anywhere), taking the
 // hidden files the run was writing along.
-[[noreturn]] void EndAtOnce()
+[[noreturn]] void EndAtOnce() noexcept
 {
-    RemoveOwnStagingEntries();
+    try {
+        RemoveOwnStagingEntries();
+    } catch (...) {
+    }
     std::_Exit(kExitStopped);
 }
 
@@ -58,15 +75,15 @@ void OnInterrupt()
     std::lock_guard lock(state.mutex);
     switch (state.phase) {
     case Phase::BeforeJob:
-        std::fprintf(stderr, "Stopped.\n");
+        Say(state, "Stopped.");
         EndAtOnce();
     case Phase::Job:
         if (++state.interrupts == 1) {
-            state.print("Stopping after the frame in progress is written; press Ctrl-C again to abort.");
             state.control->RequestStop();
+            Say(state, "Stopping after the frame in progress is written; press Ctrl-C again to abort.");
             return;
         }
-        state.print("Aborted.");
+        Say(state, "Aborted.");
         EndAtOnce();
     case Phase::AfterJob:
         return;
