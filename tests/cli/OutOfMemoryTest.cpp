@@ -43,8 +43,8 @@ void WriteLargeGreyPng(const fs::path& path, int width, int height)
 
 TEST_F(CliFault, MemoryRunningOutBeforeTheJobIsReportedWithWhatAskedForIt)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the address sanitizer's shadow memory does not fit under an address-space limit";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory does not fit under an address-space limit";
 #endif
     // 512 MiB once loaded; the program itself needs well under the limit.
     const fs::path big = m_dir / "big.png";
