@@ -145,7 +145,7 @@ second=$("$cli" farm resume "$out")
   fail "resume rendered $(rendered_in_logs "$out" "$second") frames; $((8 - killed_after)) were missing"
 same_frames "$work/big-one" "$out"
 # The killed task's staging file went with the next run into the folder.
-leftovers=$(find "$out" -maxdepth 1 -name '.skelvane-stage-*')
+leftovers=$(find "$out" -maxdepth 1 -name '.*.part-*')
 [[ -z $leftovers ]] || fail "staging files left behind: $leftovers"
 echo "killed after $killed_after frames; resume rendered the rest"
 
