@@ -96,6 +96,10 @@ SelectTypeParameters=CR_CPU_Memory
 DefMemPerCPU=$((memory / cpus))
 ReturnToService=2
 MailProg=/bin/true
+# An array's tasks start when it is submitted, not at the next scheduling
+# pass up to 3 seconds later (the default delay suits sites that take
+# thousands of submissions a minute, not one node running a test).
+SchedulerParameters=batch_sched_delay=0
 MaxArraySize=100001
 StateSaveLocation=$dir/state
 SlurmdSpoolDir=$dir/spool
