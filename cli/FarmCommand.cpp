@@ -178,13 +178,22 @@ void PrintStatus(const CFarmManifest& manifest, const CFarmStatus& status)
     }
 }
 
-int Status(const FolderOptions& options)
+// The manifest of the run in `folder`, or nothing when the folder holds no
+// farm run (or a damaged manifest), which is said.
+std::optional<CFarmManifest> ManifestOf(const fs::path& folder)
 {
-    const fs::path folder = AbsoluteFolder(options.folder);
     std::string error;
-    const std::optional<CFarmManifest> manifest = ReadFarmManifest(ManifestPath(folder), error);
+    std::optional<CFarmManifest> manifest = ReadFarmManifest(ManifestPath(folder), error);
     if (!manifest) {
         std::fprintf(stderr, "%s\n", error.c_str());
+    }
+    return manifest;
+}
+
+int Status(const FolderOptions& options)
+{
+    const std::optional<CFarmManifest> manifest = ManifestOf(AbsoluteFolder(options.folder));
+    if (!manifest) {
         return kExitBadArguments;
     }
     CProcessRunner slurm;
@@ -205,13 +214,16 @@ int Status(const FolderOptions& options)
 int Resume(const FolderOptions& options)
 {
     const fs::path folder = AbsoluteFolder(options.folder);
+    if (!ManifestOf(folder)) {
+        return kExitBadArguments;
+    }
     CProcessRunner slurm;
     CFarmStatus before;
     std::string jobId;
     std::string error;
     if (!ResumeFarm(folder, slurm, before, jobId, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
-        return error.find("farm manifest") != std::string::npos ? kExitBadArguments : kExitFailed;
+        return kExitFailed;
     }
     if (jobId.empty()) {
         std::fprintf(stderr, "Nothing to resume: %lld of %lld frames done, %lld running or queued.\n", before.done,
@@ -226,12 +238,16 @@ int Resume(const FolderOptions& options)
 
 int Cancel(const FolderOptions& options)
 {
+    const fs::path folder = AbsoluteFolder(options.folder);
+    if (!ManifestOf(folder)) {
+        return kExitBadArguments;
+    }
     CProcessRunner slurm;
     std::vector<std::string> cancelled;
     std::string error;
-    if (!CancelFarm(AbsoluteFolder(options.folder), slurm, cancelled, error)) {
+    if (!CancelFarm(folder, slurm, cancelled, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
-        return error.find("farm manifest") != std::string::npos ? kExitBadArguments : kExitFailed;
+        return kExitFailed;
     }
     if (cancelled.empty()) {
         std::fprintf(stderr, "Nothing to cancel: no task of this run is queued or running.\n");
