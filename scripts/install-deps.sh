@@ -10,7 +10,7 @@ packages=(
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
   # libavcodec brings libx264, libx265 and snappy (for HAP); prores_ks and ffv1 are its own
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
-  libtbb-dev libcli11-dev
+  libtbb-dev libcli11-dev libhwy-dev
   libgtest-dev libbenchmark-dev
   ffmpeg time
   clang-14 libclang-rt-14-dev

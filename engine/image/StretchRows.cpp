@@ -2,32 +2,16 @@
 
 #include <algorithm>
 
-#include "engine/simd/LoopSwitch.h"
-#include "engine/simd/StretchRowsAvx2.h"
-#include "engine/simd/StretchRowsAvx512.h"
+#include "engine/simd/StretchRowsSimd.h"
 
 namespace skelvane {
 
-#if !SKELVANE_STRETCH_AVX512
-struct StretchGroups {};
-#endif
-
-namespace {
-
-#if SKELVANE_STRETCH_AVX512
-LoopSwitch g_avx2{CpuHasStretchAvx2};
-LoopSwitch g_avx512{CpuHasStretchAvx512};
-#else
-LoopSwitch g_avx2{nullptr};
-LoopSwitch g_avx512{nullptr};
-#endif
-
-void StretchPixels(const StretchRowSources& row, const StretchColumn* columns, std::int32_t first, std::int32_t end,
+void StretchPixels(const StretchPlan& plan, const StretchRowSources& row, std::int32_t first, std::int32_t end,
                    std::uint32_t* out)
 {
     const SplineTaps& rowTaps = kSplineTable.byFraction[row.fraction];
     for (std::int32_t j = first; j < end; ++j) {
-        const StretchColumn& column = columns[j];
+        const StretchColumn& column = plan.columns[j];
         const SplineTaps& colTaps = kSplineTable.byFraction[column.fraction];
         const std::uint32_t centre = row.rows[1][column.columns[1]];
         std::int32_t red = 0;
@@ -51,16 +35,33 @@ void StretchPixels(const StretchRowSources& row, const StretchColumn* columns, s
     }
 }
 
-}  // namespace
+void PrepareStretchWeights(const StretchPlan& plan, std::int32_t rowFraction, StretchWeights& weights)
+{
+    if (weights.rowFraction == rowFraction) {
+        return;
+    }
+    const SplineTaps& rowTaps = kSplineTable.byFraction[rowFraction];
+    for (const std::uint8_t f : plan.fractions) {
+        const SplineTaps& columnTaps = kSplineTable.byFraction[f];
+        for (int m = 0; m < 4; ++m) {
+            for (int n = 0; n < 4; ++n) {
+                weights.byColumnFraction[f][4 * m + n] =
+                    static_cast<std::uint8_t>((rowTaps.w[m] * columnTaps.w[n]) >> 8);
+            }
+        }
+    }
+    weights.rowFraction = rowFraction;
+}
 
 CStretchColumns::CStretchColumns(std::int32_t firstColumn, std::int32_t step, std::int32_t count,
                                  std::int32_t sourceWidth)
-    : m_columns(static_cast<std::size_t>(count))
+    : m_loop(ChooseStretchRowLoop())
 {
+    m_plan.columns.resize(static_cast<std::size_t>(count));
     for (std::int32_t j = 0; j < count; ++j) {
         const std::int32_t px = j * step;
         const std::int32_t cx = firstColumn + (px >> 8);
-        StretchColumn& column = m_columns[j];
+        StretchColumn& column = m_plan.columns[j];
         column.fraction = px & 255;
         column.outside = 0;
         for (int n = 0; n < 4; ++n) {
@@ -70,42 +71,27 @@ CStretchColumns::CStretchColumns(std::int32_t firstColumn, std::int32_t step, st
             column.outside |= static_cast<std::uint32_t>(outside) << n;
         }
     }
-#if SKELVANE_STRETCH_AVX512
-    m_loop = g_avx512.On() ? PixelLoop::Avx512 : g_avx2.On() ? PixelLoop::Avx2 : PixelLoop::OnePixel;
-    if (m_loop != PixelLoop::OnePixel) {
-        m_groups = PlanStretchGroups(m_columns);
+    // Columns move right with j, so those with every neighbour inside are
+    // one run.
+    std::int32_t first = 0;
+    while (first < count && m_plan.columns[first].outside) {
+        ++first;
     }
-#endif
-}
-
-CStretchColumns::~CStretchColumns() = default;
-
-void CStretchColumns::RenderRow(const StretchRowSources& row, std::uint32_t* out, StretchWeights& weights) const
-{
-    const auto count = static_cast<std::int32_t>(m_columns.size());
-#if SKELVANE_STRETCH_AVX512
-    if (m_groups && !row.outside) {
-        const std::int32_t first = m_groups->firstColumn;
-        const std::int32_t end = first + 4 * static_cast<std::int32_t>(m_groups->groups.size());
-        StretchPixels(row, m_columns.data(), 0, first, out);
-        PrepareStretchWeights(*m_groups, row.fraction, weights);
-        if (m_loop == PixelLoop::Avx512) {
-            StretchGroupsAvx512(*m_groups, row, weights, out);
-        } else {
-            StretchGroupsAvx2(*m_groups, m_columns.data(), row, weights, out);
+    std::int32_t end = first;
+    while (end < count && !m_plan.columns[end].outside) {
+        ++end;
+    }
+    m_plan.interiorFirst = first;
+    m_plan.interiorEnd = first + (end - first) / 4 * 4;
+    bool used[256] = {};
+    for (std::int32_t j = m_plan.interiorFirst; j < m_plan.interiorEnd; ++j) {
+        used[m_plan.columns[j].fraction] = true;
+    }
+    for (int f = 0; f < 256; ++f) {
+        if (used[f]) {
+            m_plan.fractions.push_back(static_cast<std::uint8_t>(f));
         }
-        StretchPixels(row, m_columns.data(), end, count, out);
-        return;
     }
-#else
-    (void)weights;
-#endif
-    StretchPixels(row, m_columns.data(), 0, count, out);
-}
-
-bool UseStretchLoop(PixelLoop loop)
-{
-    return UsePixelLoop(loop, g_avx2, g_avx512);
 }
 
 }  // namespace skelvane

@@ -14,18 +14,15 @@
 // 3. Each channel's sum is scaled by 266 / 65536 and clamped to 0..255; alpha
 //    is always opaque.
 // Columns are worked out once per call (CStretchColumns), rows once per row.
-// Where the processor has AVX-512 with VNNI and VBMI, or else AVX2, the
-// pixels whose sixteen neighbours all lie inside the source go four at a time
-// (engine/simd/StretchRowsAvx512.cpp, engine/simd/StretchRowsAvx2.cpp); the
-// others, and every pixel without either, go one at a time, so the border
+// The pixels whose sixteen neighbours all lie inside the source go through a
+// vector loop where the processor has one (engine/simd/StretchRowsSimd.cpp);
+// the others, and every pixel without one, go one at a time, so the border
 // rule is written once.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
-#include "engine/simd/LoopSwitch.h"
 
 namespace skelvane {
 
@@ -86,13 +83,34 @@ struct StretchRowSources {
 };
 
 // The sixteen weights (m * 4 + n) for each column fraction, at the row
-// fraction last prepared; one per thread, kept from row to row.
+// fraction last prepared; one per thread, kept from row to row. Each is at
+// most 112, for every pair of fractions.
 struct StretchWeights {
-    alignas(64) std::int8_t byColumnFraction[256][16];
+    alignas(64) std::uint8_t byColumnFraction[256][16];
     std::int32_t rowFraction = -1;
 };
 
-struct StretchGroups;
+// The destination columns of one call.
+struct StretchPlan {
+    std::vector<StretchColumn> columns;
+    // Columns [interiorFirst, interiorEnd), a multiple of four of them, have
+    // all four neighbours inside the source.
+    std::int32_t interiorFirst = 0;
+    std::int32_t interiorEnd = 0;
+    // Each fraction of the interior columns, once.
+    std::vector<std::uint8_t> fractions;
+};
+
+// Columns [first, end) of a row, one pixel at a time.
+void StretchPixels(const StretchPlan& plan, const StretchRowSources& row, std::int32_t first, std::int32_t end,
+                   std::uint32_t* out);
+
+// Fills the weights of the interior's fractions for `rowFraction`.
+void PrepareStretchWeights(const StretchPlan& plan, std::int32_t rowFraction, StretchWeights& weights);
+
+// Writes a whole row (`out` is its column 0).
+using StretchRowLoop = void (*)(const StretchPlan& plan, const StretchRowSources& row, StretchWeights& weights,
+                                std::uint32_t* out);
 
 class CStretchColumns {
 public:
@@ -100,20 +118,16 @@ public:
     // firstColumn + (j * step >> 8) with fraction (j * step) & 255, in a
     // source `sourceWidth` pixels wide.
     CStretchColumns(std::int32_t firstColumn, std::int32_t step, std::int32_t count, std::int32_t sourceWidth);
-    ~CStretchColumns();
-    CStretchColumns(const CStretchColumns&) = delete;
-    CStretchColumns& operator=(const CStretchColumns&) = delete;
 
     // Writes the row's `count` pixels to out.
-    void RenderRow(const StretchRowSources& row, std::uint32_t* out, StretchWeights& weights) const;
+    void RenderRow(const StretchRowSources& row, std::uint32_t* out, StretchWeights& weights) const
+    {
+        m_loop(m_plan, row, weights, out);
+    }
 
 private:
-    std::vector<StretchColumn> m_columns;
-    PixelLoop m_loop = PixelLoop::OnePixel;  // the four-at-a-time loop for m_groups
-    std::unique_ptr<StretchGroups> m_groups;
+    StretchPlan m_plan;
+    StretchRowLoop m_loop;
 };
-
-// For tests: as UsePixelLoop.
-bool UseStretchLoop(PixelLoop loop);
 
 }  // namespace skelvane

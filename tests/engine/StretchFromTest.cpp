@@ -5,7 +5,7 @@
 
 #include "engine/image/ImageBuffer.h"
 #include "engine/image/StretchRows.h"
-#include "support/PixelLoops.h"
+#include "support/EachSimdTarget.h"
 #include "support/TestImages.h"
 
 namespace skelvane {
@@ -181,7 +181,7 @@ void ExpectSameAsReference(const StretchCase& c, std::mt19937& random, bool brig
     CImageBuffer expected;
     expected.CopyFrom(before);
     ReferenceStretch(expected, c.dstX, c.dstY, c.dstW, c.dstH, source, c.srcX, c.srcY, c.srcW, c.srcH);
-    test::ForEachPixelLoop(UseStretchLoop, [&](const char* loop) {
+    test::ForEachSimdTarget([&](const char* loop) {
         CImageBuffer target;
         target.CopyFrom(before);
         target.StretchFrom(c.dstX, c.dstY, c.dstW, c.dstH, source, c.srcX, c.srcY, c.srcW, c.srcH);

@@ -1,0 +1,72 @@
+#include "engine/simd/SimdTargets.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include <hwy/targets.h>
+
+namespace skelvane::simd {
+namespace {
+
+// Targets without vectors: every loop kind runs its one-pixel loop there.
+constexpr std::int64_t kNoVectors = HWY_EMU128 | HWY_SCALAR;
+
+// The targets SKELVANE_SIMD leaves, read once.
+std::int64_t CapFromEnvironment()
+{
+    const char* cap = std::getenv("SKELVANE_SIMD");
+    if (!cap) {
+        return ~std::int64_t{0};
+    }
+    if (std::strcmp(cap, "scalar") == 0) {
+        return kNoVectors;
+    }
+#if HWY_ARCH_X86
+    if (std::strcmp(cap, "avx2") == 0) {
+        return ~(HWY_AVX3 | HWY_AVX3_DL);
+    }
+#endif
+    return ~std::int64_t{0};
+}
+
+std::int64_t Cap()
+{
+    static const std::int64_t cap = CapFromEnvironment();
+    return cap;
+}
+
+}  // namespace
+
+std::int64_t UsableTargets()
+{
+    const std::int64_t usable = hwy::SupportedTargets() & HWY_TARGETS & Cap();
+    return usable ? usable : HWY_STATIC_TARGET;
+}
+
+std::vector<std::int64_t> SupportedTargets()
+{
+    std::vector<std::int64_t> targets;
+    // Lower bits are wider targets; the fallback without vectors is the highest.
+    for (std::int64_t left = hwy::SupportedTargets() & HWY_TARGETS; left; left &= left - 1) {
+        targets.insert(targets.begin(), left & -left);
+    }
+    return targets;
+}
+
+std::string TargetName(std::int64_t target)
+{
+    return hwy::TargetName(target);
+}
+
+std::string ActiveTargetName()
+{
+    const std::int64_t usable = UsableTargets();
+    return TargetName(usable & -usable);
+}
+
+void UseOnlyTargetForTest(std::int64_t target)
+{
+    hwy::SetSupportedTargetsForTest(target);
+}
+
+}  // namespace skelvane::simd
