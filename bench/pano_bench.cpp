@@ -12,6 +12,7 @@
 
 #include "engine/image/ImageBuffer.h"
 #include "engine/projection/PanoDomeProjector.h"
+#include "engine/simd/SimdTargets.h"
 #include "support/MemoryFloor.h"
 
 namespace skelvane::bench {
@@ -120,17 +121,19 @@ void BM_RenderPanoDome(benchmark::State& state)
 {
     CPanoDomeProjector projector;
     RenderSweepFrames(state, [&](auto&&... args) { return projector.RenderPanoDome(args...); });
-    if (!pano_detail::UsePanoPixelLoop(PixelLoop::Avx512)) {
-        state.SetLabel("no AVX-512: the AVX2 loop");
-    }
+    state.SetLabel(simd::ActiveTargetName());
 }
 
+// The eight-lane loop, on a processor that has wider ones too.
 void BM_RenderPanoDomeAvx2(benchmark::State& state)
 {
-    pano_detail::UsePanoPixelLoop(PixelLoop::Avx2);
+    if (!simd::UseOnlyTargetNamed("AVX2")) {
+        state.SkipWithError("no AVX2 here");
+        return;
+    }
     CPanoDomeProjector projector;
     RenderSweepFrames(state, [&](auto&&... args) { return projector.RenderPanoDome(args...); });
-    pano_detail::UsePanoPixelLoop(PixelLoop::Avx512);
+    simd::UseOnlyTargetForTest(0);
 }
 
 void BM_RenderPanoDomeDirect(benchmark::State& state)

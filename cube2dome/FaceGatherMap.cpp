@@ -11,6 +11,7 @@
 #include "engine/projection/CubeDomeRows.h"
 #include "engine/image/PageAdvice.h"
 #include "engine/jobs/ParallelRows.h"
+#include "engine/simd/CubeDomeRowsSimd.h"
 
 namespace skelvane {
 namespace {
@@ -83,6 +84,7 @@ bool CFaceGatherMap::Allocate(std::int32_t faceSize, std::int32_t outSize)
     m_words.reset(words);
     m_faceSize = faceSize;
     m_outSize = outSize;
+    m_rows = ChoosePackedRowLoop();
     return true;
 }
 
@@ -238,7 +240,7 @@ std::unique_ptr<CImageBuffer> CFaceGatherMap::Render(const CubeFaces& faces, CMe
         dome->Create(m_outSize, m_outSize, BlockContents::Unspecified);
         frame.dome = dome.get();
         ForEachRowBand(m_outSize, m_outSize, kCubeRowsPerBand,
-                       [&](std::int32_t first, std::int32_t end) { RenderPackedRows(frame, first, end); });
+                       [&](std::int32_t first, std::int32_t end) { m_rows(frame, first, end); });
         if (m_overflowW) {
             reporter.ShowMessage("Overflow-w");
         }

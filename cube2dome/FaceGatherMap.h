@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "engine/projection/CubeDomeProjector.h"
+#include "engine/projection/CubeDomeRows.h"
 #include "engine/jobs/MessageReporter.h"
 
 namespace skelvane {
@@ -67,6 +68,7 @@ private:
     bool m_overflowW = false;  // RenderCubeDome would report these on every render
     bool m_overflowH = false;
     std::array<PixelRect, kCubeFaceCount> m_used{};
+    PackedRowLoop m_rows = nullptr;  // picked when the map is built
 };
 
 }  // namespace skelvane

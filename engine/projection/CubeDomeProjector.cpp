@@ -8,6 +8,7 @@
 #include "engine/projection/CubeDomeRows.h"
 #include "engine/image/PageAdvice.h"
 #include "engine/jobs/ParallelRows.h"
+#include "engine/simd/CubeDomeRowsSimd.h"
 
 namespace skelvane {
 namespace {
@@ -329,12 +330,13 @@ std::unique_ptr<CImageBuffer> CCubeDomeProjector::RenderCubeDome(const CubeFaces
         dome->Create(outSize, outSize, BlockContents::Unspecified);
 
         const FaceMapFrame frame{map, outSize, faceSize, FaceMapSourcesOf(faces), dome.get()};
+        const FaceMapRowLoop rows = ChooseFaceMapRowLoop();
         std::atomic<bool> overflowW{false};
         std::atomic<bool> overflowH{false};
         ForEachRowBand(outSize, outSize, kCubeRowsPerBand, [&](std::int32_t first, std::int32_t end) {
             bool bandOverflowW = false;
             bool bandOverflowH = false;
-            RenderFaceMapRows(frame, first, end, bandOverflowW, bandOverflowH);
+            rows(frame, first, end, bandOverflowW, bandOverflowH);
             if (bandOverflowW) {
                 overflowW.store(true, std::memory_order_relaxed);
             }

@@ -2,9 +2,8 @@
 //
 // Both renderers end in the same gather: each output pixel names one pixel of
 // one face, or none, and copies it. These loops do it for a band of rows, one
-// pixel at a time or in blocks, sixteen pixels to a block where the processor
-// has AVX-512 and eight where it has AVX2, in a pipeline of two steps
-// (engine/simd/CubeBlockLanes.h):
+// pixel at a time or, where the processor has vectors, in blocks of a vector
+// of pixels, in a pipeline of two steps (engine/simd/CubeDomeRowsSimd.cpp):
 // 1. Plan: a block of map entries is turned into a face and a pixel of it
 //    per lane. From the face map (CCubeDomeProjector::RenderCubeDome) that
 //    means rounding u and v exactly as cube_geometry::RoundToFacePixel does,
@@ -18,14 +17,13 @@
 //    overwriting them.
 // Pixels before a row's first 64-byte line and after its last block take the
 // one-pixel loop, as do blocks whose face numbers need wrapping; the
-// one-pixel loop is also the whole loop without AVX2.
+// one-pixel loop is also the whole loop without vectors.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/projection/CubeDomeProjector.h"
 #include "engine/image/ImageBuffer.h"
-#include "engine/simd/LoopSwitch.h"
 
 namespace skelvane {
 
@@ -54,8 +52,8 @@ struct FaceMapFrame {
 
 // Rows [first, end) of the dome from the face map. Sets the flags where a
 // position rounds to or beyond the face size, as RoundToFacePixel does.
-void RenderFaceMapRows(const FaceMapFrame& frame, std::int32_t first, std::int32_t end, bool& overflowW,
-                       bool& overflowH);
+using FaceMapRowLoop = void (*)(const FaceMapFrame& frame, std::int32_t first, std::int32_t end, bool& overflowW,
+                                bool& overflowH);
 
 // The top three bits of a packed word pick a source; the word masked with the
 // source's mask is the pixel's offset from the source's base.
@@ -70,13 +68,10 @@ struct PackedFrame {
 };
 
 // Rows [first, end) of the dome from packed words.
-void RenderPackedRows(const PackedFrame& frame, std::int32_t first, std::int32_t end);
+using PackedRowLoop = void (*)(const PackedFrame& frame, std::int32_t first, std::int32_t end);
 
 // Rows per band that let the two passes run ahead of each other; bands of
 // fewer rows still come out right.
 inline constexpr std::int32_t kCubeRowsPerBand = 32;
-
-// For tests: as UsePixelLoop.
-bool UseCubeRowLoop(PixelLoop loop);
 
 }  // namespace skelvane

@@ -6,12 +6,10 @@
 #include <new>
 #include <vector>
 
-#include "engine/simd/LoopSwitch.h"
 #include "engine/image/PageAdvice.h"
-#include "engine/simd/PanoRowsAvx2.h"
-#include "engine/simd/PanoRowsAvx512.h"
-#include "engine/projection/PanoTaps.h"
 #include "engine/jobs/ParallelRows.h"
+#include "engine/projection/PanoTaps.h"
+#include "engine/simd/PanoRowsSimd.h"
 
 // The pixel path is a chain of small steps that must fold into one loop.
 #define SKELVANE_INLINE inline __attribute__((always_inline))
@@ -292,68 +290,9 @@ float WrapColumn(float column, float period)
 namespace {
 using namespace pano_geometry;
 
-inline double Kernel(double t)
-{
-    const double s = std::fabs(t);
-    if (s <= 1.0) {
-        return s * s * s - 2.0 * s * s + 1.0;
-    }
-    if (s <= 2.0) {
-        return -s * s * s + 5.0 * s * s - 8.0 * s + 4.0;
-    }
-    return 0.0;
-}
-
-bool IsOutside(const PanoMapEntry& entry)
-{
-    return entry.x == kPanoOutside && entry.y == kPanoOutside;
-}
-
-using Taps = PanoTaps;
-
-SKELVANE_INLINE void Locate(const CImageBuffer& pano, float xs, float ys, Taps& taps)
-{
-    LocatePanoTaps(pano, xs, ys, taps);
-}
-
-SKELVANE_INLINE std::uint32_t Channel(double total)
-{
-    const auto value = static_cast<std::int32_t>(total + 0.5);
-    return static_cast<std::uint32_t>(std::clamp(value, 0, 255));
-}
-
-// Bicubic convolution: four column weights and four row weights once per
-// pixel (the eight kernel evaluations), each row summed over its columns
-// first, then the rows summed with their weights, per channel in double;
-// truncate(total + 0.5), clamped into 0..255, alpha opaque.
-SKELVANE_INLINE std::uint32_t Blend(const Taps& taps)
-{
-    const double fx = taps.fx;
-    const double fy = taps.fy;
-    const double wc0 = Kernel(fx + 1.0);
-    const double wc1 = Kernel(fx);
-    const double wc2 = Kernel(1.0 - fx);
-    const double wc3 = Kernel(2.0 - fx);
-    const double wr[4] = {Kernel(fy + 1.0), Kernel(fy), Kernel(1.0 - fy), Kernel(2.0 - fy)};
-    auto r = [](std::uint32_t p) { return static_cast<double>(p >> 16 & 255u); };
-    auto g = [](std::uint32_t p) { return static_cast<double>(p >> 8 & 255u); };
-    auto b = [](std::uint32_t p) { return static_cast<double>(p & 255u); };
-    double red = 0.0;
-    double green = 0.0;
-    double blue = 0.0;
-    for (int k = 0; k < 4; ++k) {
-        const std::uint32_t* row = taps.rows[k];
-        const std::uint32_t p0 = row[taps.columns[0]];
-        const std::uint32_t p1 = row[taps.columns[1]];
-        const std::uint32_t p2 = row[taps.columns[2]];
-        const std::uint32_t p3 = row[taps.columns[3]];
-        red += (r(p0) * wc0 + r(p1) * wc1 + r(p2) * wc2 + r(p3) * wc3) * wr[k];
-        green += (g(p0) * wc0 + g(p1) * wc1 + g(p2) * wc2 + g(p3) * wc3) * wr[k];
-        blue += (b(p0) * wc0 + b(p1) * wc1 + b(p2) * wc2 + b(p3) * wc3) * wr[k];
-    }
-    return 0xFF000000u | Channel(red) << 16 | Channel(green) << 8 | Channel(blue);
-}
-
+// Map entries are blended this many columns at a time down a band's rows, so
+// that the panorama rows a tile reads stay in the cache from one dome row to
+// the next.
 inline constexpr std::int32_t kTileColumns = 128;
 
 struct MapFrame {
@@ -363,28 +302,16 @@ struct MapFrame {
     std::int32_t outSize;
     float shift;
     float period;
+    PanoRowLoop blend;
 };
-
-// The neighbourhood of map entry (i, j) at this frame's pan, or false when
-// the pixel is outside the circle. A position that is not finite (only from
-// a foreign map) counts as outside rather than being converted.
-SKELVANE_INLINE bool MapTaps(const MapFrame& frame, const PanoMapEntry& e, Taps& taps)
-{
-    if (IsOutside(e) || !std::isfinite(e.x) || !std::isfinite(e.y)) {
-        return false;
-    }
-    Locate(frame.pano, Wrap(e.x + frame.shift, frame.period), e.y, taps);
-    return true;
-}
 
 void RenderMapRows(const MapFrame& frame, std::int32_t first, std::int32_t end)
 {
-    for (std::int32_t i = first; i < end; ++i) {
-        const PanoMapEntry* entry = frame.map + static_cast<std::size_t>(i) * frame.outSize;
-        std::uint32_t* out = frame.dome.Row32(i);
-        for (std::int32_t j = 0; j < frame.outSize; ++j) {
-            Taps taps;
-            out[j] = MapTaps(frame, entry[j], taps) ? Blend(taps) : 0x00000000u;
+    for (std::int32_t j0 = 0; j0 < frame.outSize; j0 += kTileColumns) {
+        const std::int32_t columns = std::min(kTileColumns, frame.outSize - j0);
+        for (std::int32_t i = first; i < end; ++i) {
+            const PanoMapEntry* entry = frame.map + static_cast<std::size_t>(i) * frame.outSize;
+            frame.blend(frame.pano, entry + j0, columns, frame.shift, frame.period, frame.dome.Row32(i) + j0);
         }
     }
 }
@@ -396,50 +323,12 @@ struct DirectFrame {
     Fisheye fisheye;
     PanoPlacement place;  // with the pan shift in its column base
     float period;         // W - 1
+    PanoRowLoop blend;
 };
 
-// Rows [first, end) of the dome's top half and their mirror rows.
-template <class BlendTaps>
-SKELVANE_INLINE void RenderDirectRowPairs(const DirectFrame& frame, std::int32_t first, std::int32_t end,
-                                          BlendTaps blend)
-{
-    ForEachMirroredEntry(frame.fisheye, frame.place, frame.outSize, first, end,
-                         [&](std::int32_t i, std::int32_t j, const PanoMapEntry& p) {
-                             std::uint32_t value = 0x00000000u;
-                             if (!IsOutside(p)) {
-                                 Taps taps;
-                                 Locate(frame.pano, Wrap(p.x, frame.period), p.y, taps);
-                                 value = blend(taps);
-                             }
-                             frame.dome.Row32(i)[j] = value;
-                         });
-}
-
+// Rows [first, end) of the dome's top half and their mirror rows: each row
+// and its mirror row are placed into two rows of entries, then blended.
 void RenderDirectRows(const DirectFrame& frame, std::int32_t first, std::int32_t end)
-{
-    RenderDirectRowPairs(frame, first, end, [](const Taps& taps) { return Blend(taps); });
-}
-
-#if SKELVANE_PANO_ROWS_AVX512
-using BlendRow = void (*)(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count, float shift,
-                          float period, std::uint32_t* out);
-
-template <BlendRow kBlend>
-void RenderMapRowsWith(const MapFrame& frame, std::int32_t first, std::int32_t end)
-{
-    for (std::int32_t j0 = 0; j0 < frame.outSize; j0 += kTileColumns) {
-        const std::int32_t columns = std::min(kTileColumns, frame.outSize - j0);
-        for (std::int32_t i = first; i < end; ++i) {
-            const PanoMapEntry* entry = frame.map + static_cast<std::size_t>(i) * frame.outSize;
-            kBlend(frame.pano, entry + j0, columns, frame.shift, frame.period, frame.dome.Row32(i) + j0);
-        }
-    }
-}
-
-// Each row and its mirror row are placed into two rows of entries, then
-// blended.
-template <BlendRow kBlend>
-void RenderDirectRowsWith(const DirectFrame& frame, std::int32_t first, std::int32_t end)
 {
     thread_local std::vector<PanoMapEntry> entries;
     const auto n = static_cast<std::size_t>(frame.outSize);
@@ -450,19 +339,12 @@ void RenderDirectRowsWith(const DirectFrame& frame, std::int32_t first, std::int
                              [&](std::int32_t row, std::int32_t j, const PanoMapEntry& p) {
                                  entries[(row == i ? 0 : n) + static_cast<std::size_t>(j)] = p;
                              });
-        kBlend(frame.pano, entries.data(), frame.outSize, 0.0f, frame.period, frame.dome.Row32(i));
+        frame.blend(frame.pano, entries.data(), frame.outSize, 0.0f, frame.period, frame.dome.Row32(i));
         if (mirror != i) {
-            kBlend(frame.pano, entries.data() + n, frame.outSize, 0.0f, frame.period, frame.dome.Row32(mirror));
+            frame.blend(frame.pano, entries.data() + n, frame.outSize, 0.0f, frame.period, frame.dome.Row32(mirror));
         }
     }
 }
-
-LoopSwitch g_avx2{CpuHasPanoRowsAvx2};
-LoopSwitch g_avx512{CpuHasPanoRowsAvx512};
-#else
-LoopSwitch g_avx2{nullptr};
-LoopSwitch g_avx512{nullptr};
-#endif
 
 bool IsUsablePanorama(const CImageBuffer& pano)
 {
@@ -476,16 +358,9 @@ std::size_t EntryCount(std::int32_t outSize)
 
 }  // namespace
 
-namespace pano_detail {
-bool UsePanoPixelLoop(PixelLoop loop)
-{
-    return UsePixelLoop(loop, g_avx2, g_avx512);
-}
-}  // namespace pano_detail
-
 double CPanoDomeProjector::CubicKernel(double t)
 {
-    return Kernel(t);
+    return PanoKernel(t);
 }
 
 PanoMap CPanoDomeProjector::BuildPanoDomeMap(std::int32_t panoWidth, std::int32_t panoHeight, std::int32_t outSize,
@@ -519,18 +394,10 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDome(const CImageBuf
     return ReportRenderFailures(m_reporter, [&] {
         auto dome = std::make_unique<CImageBuffer>();
         dome->Create(outSize, outSize, BlockContents::Unspecified);  // every loop writes every pixel
-        const MapFrame frame{pano, map, *dome, outSize, PanShift(pan, pano.GetWidth()),
-                             static_cast<float>(pano.GetWidth())};
-        auto rows = &RenderMapRows;
-#if SKELVANE_PANO_ROWS_AVX512
-        if (g_avx2.On()) {
-            rows = &RenderMapRowsWith<BlendPanoRowAvx2>;
-        }
-        if (g_avx512.On()) {
-            rows = &RenderMapRowsWith<BlendPanoRowAvx512>;
-        }
-#endif
-        ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) { rows(frame, first, end); });
+        const MapFrame frame{pano,    map, *dome, outSize, PanShift(pan, pano.GetWidth()),
+                             static_cast<float>(pano.GetWidth()), ChoosePanoRowLoop()};
+        ForEachRowBand(outSize, outSize,
+                       [&](std::int32_t first, std::int32_t end) { RenderMapRows(frame, first, end); });
         return dome;
     });
 }
@@ -550,18 +417,9 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CIm
         const DirectFrame frame{pano, *dome, outSize, FisheyeOf(outSize, fov, TiltOf(tilt)),
                                 PanoPlacement{width, pano.GetHeight(),
                                               0.75f * static_cast<float>(width - 1) + PanShift(pan, width)},
-                                static_cast<float>(width - 1)};
-        auto rows = &RenderDirectRows;
-#if SKELVANE_PANO_ROWS_AVX512
-        if (g_avx2.On()) {
-            rows = &RenderDirectRowsWith<BlendPanoRowAvx2>;
-        }
-        if (g_avx512.On()) {
-            rows = &RenderDirectRowsWith<BlendPanoRowAvx512>;
-        }
-#endif
+                                static_cast<float>(width - 1), ChoosePanoRowLoop()};
         ForEachRowBand(TopHalfRows(outSize), 2 * std::int64_t{outSize},
-                       [&](std::int32_t first, std::int32_t end) { rows(frame, first, end); });
+                       [&](std::int32_t first, std::int32_t end) { RenderDirectRows(frame, first, end); });
         return dome;
     });
 }

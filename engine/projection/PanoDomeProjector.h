@@ -34,7 +34,6 @@
 #include <memory>
 
 #include "engine/image/ImageBuffer.h"
-#include "engine/simd/LoopSwitch.h"
 #include "engine/jobs/MessageReporter.h"
 
 namespace skelvane {
@@ -93,13 +92,6 @@ float PanShift(float pan, std::int32_t panoWidth);
 // A period that is not positive leaves the column alone.
 float WrapColumn(float column, float period);
 }  // namespace pano_geometry
-
-namespace pano_detail {
-// Both renderers have further pixel loops, for processors with AVX2 and with
-// AVX-512, that give the same pixels; the widest the processor has runs. For
-// tests: as UsePixelLoop.
-bool UsePanoPixelLoop(PixelLoop loop);
-}  // namespace pano_detail
 
 class CPanoDomeProjector {
 public:

@@ -69,4 +69,15 @@ void UseOnlyTargetForTest(std::int64_t target)
     hwy::SetSupportedTargetsForTest(target);
 }
 
+bool UseOnlyTargetNamed(const std::string& name)
+{
+    for (const std::int64_t target : SupportedTargets()) {
+        if (TargetName(target) == name) {
+            UseOnlyTargetForTest(target);
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace skelvane::simd

@@ -30,7 +30,12 @@ std::string TargetName(std::int64_t target);
 // The widest target the loops would be picked from now.
 std::string ActiveTargetName();
 
-// For tests: loops picked from now on use `target` only; 0 undoes it.
+// For tests and benchmarks: loops picked from now on use `target` only; 0
+// undoes it.
 void UseOnlyTargetForTest(std::int64_t target);
+
+// As UseOnlyTargetForTest for the supported target of that name; false,
+// changing nothing, where the processor has none such.
+bool UseOnlyTargetNamed(const std::string& name);
 
 }  // namespace skelvane::simd

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "cube2dome/FaceGatherMap.h"
-#include "support/CubeRowLoops.h"
+#include "support/EachSimdTarget.h"
 #include "support/TestImages.h"
 
 namespace skelvane {
@@ -37,16 +37,17 @@ TEST(FaceGatherMap, RendersExactlyWhatTheFaceMapRenders)
         CCubeDomeProjector projector;
         const FaceMap map = projector.BuildCubeDomeMap(view.face, view.out, view.fov, view.tilt, view.pan);
         ASSERT_TRUE(map);
-        CFaceGatherMap gather;
-        ASSERT_TRUE(gather.Build(map.get(), view.face, view.out));
-        CFaceGatherMap fromView;
-        ASSERT_TRUE(fromView.BuildFromView(view.face, view.out, view.fov, view.tilt, view.pan));
         const CubeFaces faces = PatternFaces(view.face, view.faces);
-        ASSERT_TRUE(gather.Accepts(faces));
-        UseCubeRowLoop(PixelLoop::OnePixel);
+        simd::UseOnlyTargetForTest(simd::SupportedTargets().front());
         const auto reference = projector.RenderCubeDome(faces, view.face, map.get(), view.out);
         ASSERT_TRUE(reference);
-        test::ForEachCubeRowLoop([&](const char* loop) {
+        CFaceGatherMap gather;
+        CFaceGatherMap fromView;
+        // The loop is picked when a map is built.
+        test::ForEachSimdTarget([&](const char* loop) {
+            ASSERT_TRUE(gather.Build(map.get(), view.face, view.out));
+            ASSERT_TRUE(fromView.BuildFromView(view.face, view.out, view.fov, view.tilt, view.pan));
+            ASSERT_TRUE(gather.Accepts(faces));
             CountingReporter reporter;
             const auto fast = gather.Render(faces, reporter);
             ASSERT_TRUE(fast);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/projection/CubeDomeProjector.h"
-#include "support/CubeRowLoops.h"
+#include "support/EachSimdTarget.h"
 #include "support/RecordingReporter.h"
 #include "support/TestImages.h"
 
@@ -91,7 +91,7 @@ TEST(CubeDomeRows, EveryLoopFollowsTheRoundingAndClampingOfOnePixel)
     std::transform(map.begin(), map.end(), expected.begin(), [&](const FaceMapEntry& e) {
         return ExpectedPixel(faces, e);
     });
-    test::ForEachCubeRowLoop([&](const char* loop) {
+    test::ForEachSimdTarget([&](const char* loop) {
         const RenderResult result = Render(faces, map, kOut);
         EXPECT_EQ(result.pixels, expected) << loop;
         EXPECT_EQ(result.messages, (std::vector<std::string>{"Overflow-w", "Overflow-h"})) << loop;
@@ -114,12 +114,12 @@ TEST(CubeDomeRows, OverflowIsFlaggedWhereverThePixelFalls)
                 }
                 (inU ? map[n].u : map[n].v) = kFace - 0.5f;
                 const std::vector<std::string> expected{inU ? "Overflow-w" : "Overflow-h"};
-                test::ForEachCubeRowLoop([&](const char* loop) {
+                test::ForEachSimdTarget([&](const char* loop) {
                     EXPECT_EQ(Render(faces, map, out).messages, expected) << out << " " << n << " " << loop;
                 });
             }
         }
-        test::ForEachCubeRowLoop([&](const char*) {
+        test::ForEachSimdTarget([&](const char*) {
             EXPECT_TRUE(Render(faces, std::vector<FaceMapEntry>(out * out, FaceMapEntry{7.0f, 7.4f, Right}), out)
                             .messages.empty());
         });
@@ -140,7 +140,7 @@ TEST(CubeDomeRows, LoopsAgreeOnLargeDomesWrittenAroundTheCache)
     const FaceMap map = projector.BuildCubeDomeMap(40, kOut, 200, 30.0f, -20.0f);
     ASSERT_TRUE(map);
     std::vector<std::uint32_t> reference;
-    test::ForEachCubeRowLoop([&](const char* loop) {
+    test::ForEachSimdTarget([&](const char* loop) {
         const auto dome = projector.RenderCubeDome(faces, 40, map.get(), kOut);
         ASSERT_TRUE(dome);
         if (reference.empty()) {

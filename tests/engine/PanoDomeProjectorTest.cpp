@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/projection/PanoDomeProjector.h"
-#include "support/PixelLoops.h"
+#include "support/EachSimdTarget.h"
 #include "support/RecordingReporter.h"
 #include "support/TestImages.h"
 
@@ -307,15 +307,13 @@ TEST(PanoGeometry, OddCentreColumnIsContinuousWithItsNeighbours)
 
 class PanoProjector : public ::testing::Test {
 protected:
-    // Runs `check` with the baseline pixel loops and then with the AVX2 and
-    // the AVX-512 loops where the processor has them.
+    // Runs `check` with the one-pixel loops and then with each vector
+    // loop the processor has.
     template <class Check>
     void WithEachPixelLoop(Check&& check)
     {
-        test::ForEachPixelLoop(pano_detail::UsePanoPixelLoop, [&](const char*) { check(); });
+        test::ForEachSimdTarget([&](const char*) { check(); });
     }
-
-    void TearDown() override { pano_detail::UsePanoPixelLoop(PixelLoop::Avx512); }
 
     RecordingReporter reporter;
     CPanoDomeProjector projector{reporter};

@@ -8,32 +8,27 @@
 
 #include "engine/image/ImageBuffer.h"
 #include "engine/projection/PanoDomeProjector.h"
+#include "engine/simd/SimdTargets.h"
 #include "support/TestImages.h"
 
 namespace skelvane {
 namespace {
 
-// The estimate loops, sixteen pixels at a time with AVX-512 and eight with
-// AVX2, must each give the pixels of the double-precision one-pixel loop bit
-// for bit, in both renderers.
-class PanoWideLoops : public ::testing::TestWithParam<PixelLoop> {
+// The estimate loop, built for each instruction set with vectors, must give
+// the pixels of the double-precision one-pixel loop bit for bit, in both
+// renderers, on every such set the processor has.
+class PanoWideLoops : public ::testing::TestWithParam<std::int64_t> {
 protected:
-    void SetUp() override
-    {
-        if (!pano_detail::UsePanoPixelLoop(GetParam())) {
-            GTEST_SKIP() << "the processor lacks this loop's instructions";
-        }
-    }
-    void TearDown() override { pano_detail::UsePanoPixelLoop(PixelLoop::Avx512); }
+    void TearDown() override { simd::UseOnlyTargetForTest(0); }
 
     // What `render` gives with the one-pixel loop, then with the loop under
     // test.
     template <class Render>
     void ExpectSamePixels(Render&& render)
     {
-        pano_detail::UsePanoPixelLoop(PixelLoop::OnePixel);
+        simd::UseOnlyTargetForTest(simd::SupportedTargets().front());
         const auto expected = render();
-        pano_detail::UsePanoPixelLoop(GetParam());
+        simd::UseOnlyTargetForTest(GetParam());
         const auto actual = render();
         ASSERT_TRUE(expected && actual);
         EXPECT_EQ(test::PixelsOf(*actual), test::PixelsOf(*expected));
@@ -42,9 +37,17 @@ protected:
     CPanoDomeProjector projector;
 };
 
-INSTANTIATE_TEST_SUITE_P(EachWidth, PanoWideLoops, ::testing::Values(PixelLoop::Avx2, PixelLoop::Avx512),
-                         [](const ::testing::TestParamInfo<PixelLoop>& info) {
-                             return std::string(info.param == PixelLoop::Avx2 ? "Avx2" : "Avx512");
+std::vector<std::int64_t> TargetsWithVectors()
+{
+    std::vector<std::int64_t> targets = simd::SupportedTargets();
+    targets.erase(targets.begin());
+    return targets;
+}
+
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(PanoWideLoops);
+INSTANTIATE_TEST_SUITE_P(EachWidth, PanoWideLoops, ::testing::ValuesIn(TargetsWithVectors()),
+                         [](const ::testing::TestParamInfo<std::int64_t>& info) {
+                             return simd::TargetName(info.param);
                          });
 
 // Panoramas of more than 512 pixels take their kernel weights from the

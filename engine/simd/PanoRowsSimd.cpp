@@ -1,0 +1,295 @@
+// The bicubic row loop: the pixels of the one-pixel blend
+// (engine/projection/PanoTaps.h), bit for bit, made a vector at a time.
+//
+// The one-pixel blend works in double precision. Here:
+// 1. A vector of pixels is estimated at once in single precision: column (the
+//    position plus the pan shift, wrapped as the one-pixel loop wraps it),
+//    whole parts and fractions (exact in single precision for whole parts of
+//    1 and more), the cubic weights, and each pixel's 4 x 4 neighbourhood
+//    read as four 16-byte loads.
+// 2. The estimate's error is below 1/1024, so every channel total further
+//    than that from a rounding step rounds as the double-precision total
+//    does. The other pixels (about one in a hundred), those at the
+//    panorama's edges, unusual wraps and non-finite or outside entries take
+//    the one-pixel blend itself.
+// Where there are no vectors every pixel takes the one-pixel blend.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "engine/simd/PanoRowsSimd.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+
+#include <hwy/highway.h>
+
+#include <cmath>
+#include <cstddef>
+
+#include "engine/projection/PanoTaps.h"
+#include "engine/simd/ChooseLoop.h"
+#include "engine/simd/PanoRowsSimd.h"
+#include "engine/simd/VectorBlocks.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace skelvane {
+namespace HWY_NAMESPACE {
+namespace {
+
+// One pixel through the one-pixel blend; outside and non-finite entries are
+// transparent black.
+HWY_INLINE void BlendOne(const CImageBuffer& pano, const PanoMapEntry& e, float shift, float period,
+                         std::uint32_t* out)
+{
+    if ((e.x == kPanoOutside && e.y == kPanoOutside) || !std::isfinite(e.x) || !std::isfinite(e.y)) {
+        *out = 0x00000000u;
+        return;
+    }
+    PanoTaps taps;
+    LocatePanoTaps(pano, pano_geometry::WrapColumn(e.x + shift, period), e.y, taps);
+    *out = BlendPanoTaps(taps);
+}
+
+#if SKELVANE_SIMD_HAS_VECTORS
+namespace hn = hwy::HWY_NAMESPACE;
+using DF = hn::ScalableTag<float>;
+using DI = hn::RebindToSigned<DF>;
+using DU = hn::RebindToUnsigned<DF>;
+using VF = hn::Vec<DF>;
+using VI = hn::Vec<DI>;
+using VU = hn::Vec<DU>;
+using MF = hn::Mask<DF>;
+constexpr std::size_t kLanes = hn::MaxLanes(DF());
+
+// The fast estimate: kLanes pixels at a time in single precision, whose
+// result is provably the exact one unless a channel's total lies within
+// kAmbiguity of a rounding step. With u = 2^-24, each factored weight is
+// within 2.25u of its polynomial, and the sum of a neighbourhood's absolute
+// weights is 1 + 2f(1 - f) <= 1.5 per axis, so partial sums stay below
+// 255 x 1.5 = 383 along a row and 574 overall. A row then errs by at most
+// 4 x 255 x 2.25u (weights) + 4 x 383u (its four fused steps) < 2.3e-4, and
+// the total, with 0.5 added, by at most 1.5 x 2.3e-4 + 4 x 383 x 2.25u +
+// 4 x 574u + 574u < 7.2e-4 (against a worst case of 1.1e-4 seen in 20
+// million random and adversarial neighbourhoods). A total 1/1024 or further
+// from every step therefore rounds as the exact total does; those within it,
+// about one pixel in a hundred, take the exact path.
+constexpr float kAmbiguity = 1.0f / 1024.0f;
+
+// Where the estimate can read the panorama: four rows and columns at least,
+// and small enough for 32-bit pixel offsets.
+struct WideView {
+    const std::uint32_t* origin;  // row 0
+    std::int32_t strideWords;     // from one row to the next, in pixels
+    bool usable;
+};
+
+WideView MakeWideView(const CImageBuffer& pano)
+{
+    const std::int64_t width = pano.GetWidth();
+    const std::int64_t height = pano.GetHeight();
+    if (height < 4 || width < 4) {
+        return {nullptr, 0, false};
+    }
+    const std::int64_t stride = pano.Row32(1) - pano.Row32(0);
+    const std::int64_t reach = (stride < 0 ? -stride : stride) * height + width;
+    if (reach >= (std::int64_t{1} << 31)) {
+        return {nullptr, 0, false};
+    }
+    return {pano.Row32(0), static_cast<std::int32_t>(stride), true};
+}
+
+// The four cubic weights (a = -1) of fraction f, in factored forms whose
+// float rounding stays within a few ulp of each weight.
+struct CubicWeights {
+    VF w[4];
+
+    HWY_INLINE explicit CubicWeights(VF f)
+    {
+        const DF df;
+        const VF one = hn::Set(df, 1.0f);
+        const VF g = hn::Sub(one, f);
+        w[0] = hn::Neg(hn::Mul(f, hn::Mul(g, g)));
+        w[1] = hn::Neg(hn::Mul(g, hn::Sub(hn::Sub(hn::Mul(f, f), f), one)));
+        w[2] = hn::Neg(hn::Mul(f, hn::Sub(hn::Sub(hn::Mul(g, g), g), one)));
+        w[3] = hn::Neg(hn::Mul(g, hn::Mul(f, f)));
+    }
+};
+
+// Byte `channel` of every lane as a float.
+HWY_INLINE VF Channel(VU pixels, int channel)
+{
+    const DF df;
+    const DU du;
+    const hn::Repartition<std::uint8_t, DU> d8;
+    constexpr std::uint8_t Z = 0x80;
+    alignas(16) static constexpr std::uint8_t kPick[3][16] = {
+        {0, Z, Z, Z, 4, Z, Z, Z, 8, Z, Z, Z, 12, Z, Z, Z},
+        {1, Z, Z, Z, 5, Z, Z, Z, 9, Z, Z, Z, 13, Z, Z, Z},
+        {2, Z, Z, Z, 6, Z, Z, Z, 10, Z, Z, Z, 14, Z, Z, Z}};
+    const auto bytes = hn::TableLookupBytesOr0(hn::BitCast(d8, pixels), hn::LoadDup128(d8, kPick[channel]));
+    return hn::ConvertTo(df, hn::BitCast(DI(), hn::BitCast(du, bytes)));
+}
+
+// One row of the 4 x 4 neighbourhoods of kLanes pixels: taps[c] holds the
+// c-th of the four consecutive panorama pixels of every lane. Each lane's
+// four pixels are one 16-byte load (cheaper here than gathers); loads of
+// lanes 4q + e go into block q of vector e, and a 4 x 4 transpose inside each
+// block brings every lane's tap c back to lane 4q + e.
+HWY_INLINE void LoadTaps(const std::uint32_t* row, const std::int32_t* offsets, VU taps[4])
+{
+    const DU du;
+    const hn::Repartition<std::uint64_t, DU> d64;
+    VU blocks[4];
+    for (int e = 0; e < 4; ++e) {
+        blocks[e] = LoadBlocks(du, [&](std::size_t q) { return row + offsets[4 * q + e]; });
+    }
+    const VU ab01 = hn::InterleaveLower(du, blocks[0], blocks[1]);
+    const VU ab23 = hn::InterleaveUpper(du, blocks[0], blocks[1]);
+    const VU cd01 = hn::InterleaveLower(du, blocks[2], blocks[3]);
+    const VU cd23 = hn::InterleaveUpper(du, blocks[2], blocks[3]);
+    taps[0] = hn::BitCast(du, hn::InterleaveLower(d64, hn::BitCast(d64, ab01), hn::BitCast(d64, cd01)));
+    taps[1] = hn::BitCast(du, hn::InterleaveUpper(d64, hn::BitCast(d64, ab01), hn::BitCast(d64, cd01)));
+    taps[2] = hn::BitCast(du, hn::InterleaveLower(d64, hn::BitCast(d64, ab23), hn::BitCast(d64, cd23)));
+    taps[3] = hn::BitCast(du, hn::InterleaveUpper(d64, hn::BitCast(d64, ab23), hn::BitCast(d64, cd23)));
+}
+
+// Rounds the three channel totals as the one-pixel blend does; clears from
+// `fast` every lane whose rounding the estimate cannot vouch for.
+HWY_INLINE VU RoundChannels(const VF totals[3], MF& fast)
+{
+    const DF df;
+    const DI di;
+    const DU du;
+    VU packed = hn::Set(du, 0xFF000000u);
+    for (int c = 0; c < 3; ++c) {
+        const VF t = hn::Add(totals[c], hn::Set(df, 0.5f));
+        const VF distance = hn::Abs(hn::Sub(t, hn::Round(t)));
+        fast = hn::And(fast, hn::Ge(distance, hn::Set(df, kAmbiguity)));
+        const VI channel = hn::Min(hn::Max(hn::ConvertTo(di, t), hn::Zero(di)), hn::Set(di, 255));
+        packed = hn::Or(packed, hn::ShiftLeftSame(hn::BitCast(du, channel), 8 * c));
+    }
+    return packed;
+}
+
+// The lanes of a mask as bits, lane k in bit k.
+HWY_INLINE std::uint64_t LaneBits(MF mask)
+{
+    std::uint8_t bytes[8] = {};
+    hn::StoreMaskBits(DF(), mask, bytes);
+    std::uint64_t bits = 0;
+    for (std::size_t k = 0; k < (kLanes + 7) / 8; ++k) {
+        bits |= std::uint64_t{bytes[k]} << (8 * k);
+    }
+    return bits;
+}
+
+// kLanes consecutive dome pixels; the lanes the estimate cannot take go
+// through the one-pixel blend.
+HWY_INLINE void BlendLanes(const CImageBuffer& pano, const WideView& view, const PanoMapEntry* entries, float shift,
+                           float period, std::uint32_t* out)
+{
+    const DF df;
+    const DI di;
+    const DU du;
+    VF x;
+    VF y;
+    hn::LoadInterleaved2(df, reinterpret_cast<const float*>(entries), x, y);
+
+    // Outside the circle and non-finite entries are transparent black, as in
+    // BlendOne; any other lane left out of `fast` goes through BlendOne.
+    const VF marker = hn::Set(df, kPanoOutside);
+    const MF outside = hn::Or(hn::Or(hn::Not(hn::IsFinite(x)), hn::Not(hn::IsFinite(y))),
+                              hn::And(hn::Eq(x, marker), hn::Eq(y, marker)));
+    MF fast = hn::Not(outside);
+
+    // The projector's wrap for columns up to three periods (one or two
+    // subtractions, as it does them); the others take the one-pixel blend.
+    const VF periods = hn::Set(df, period);
+    const VF column = hn::Add(x, hn::Set(df, shift));
+    const MF above = hn::Gt(column, periods);
+    const VF once = hn::Sub(column, periods);
+    const MF twiceAbove = hn::And(above, hn::Gt(once, periods));
+    const VF twice = hn::Sub(once, periods);
+    fast = hn::AndNot(hn::And(twiceAbove, hn::Gt(twice, periods)), fast);
+    fast = hn::And(fast, hn::Ge(column, hn::Zero(df)));
+    const VF xs = hn::IfThenElse(twiceAbove, twice, hn::IfThenElse(above, once, column));
+
+    // Whole parts of at least 1 make the float fractions exact; the 4 x 4
+    // neighbourhood must lie inside the panorama (no edge clamping).
+    const VF floorX = hn::Floor(xs);
+    const VF floorY = hn::Floor(y);
+    const VF one = hn::Set(df, 1.0f);
+    fast = hn::And(fast, hn::And(hn::Ge(floorX, one),
+                                 hn::Le(floorX, hn::Set(df, static_cast<float>(pano.GetWidth() - 3)))));
+    fast = hn::And(fast, hn::And(hn::Ge(floorY, one),
+                                 hn::Le(floorY, hn::Set(df, static_cast<float>(pano.GetHeight() - 3)))));
+
+    VU pixels = hn::Zero(du);
+    if (!hn::AllFalse(df, fast)) {
+        const CubicWeights wx(hn::Sub(xs, floorX));
+        const CubicWeights wy(hn::Sub(y, floorY));
+        const VI minusOne = hn::Set(di, -1);
+        const VI index =
+            hn::Add(hn::Mul(hn::Add(hn::ConvertTo(di, floorY), minusOne), hn::Set(di, view.strideWords)),
+                    hn::Add(hn::ConvertTo(di, floorX), minusOne));
+        // Lanes left to the one-pixel blend read the panorama's first pixels.
+        alignas(64) std::int32_t offsets[kLanes];
+        hn::Store(hn::IfThenElseZero(hn::RebindMask(di, fast), index), di, offsets);
+        VF totals[3] = {hn::Zero(df), hn::Zero(df), hn::Zero(df)};
+        for (int k = 0; k < 4; ++k) {
+            VU taps[4];
+            LoadTaps(view.origin + static_cast<std::ptrdiff_t>(k) * view.strideWords, offsets, taps);
+            VF rows[3] = {hn::Zero(df), hn::Zero(df), hn::Zero(df)};
+            for (int c = 0; c < 4; ++c) {
+                for (int ch = 0; ch < 3; ++ch) {
+                    rows[ch] = hn::MulAdd(wx.w[c], Channel(taps[c], ch), rows[ch]);
+                }
+            }
+            for (int ch = 0; ch < 3; ++ch) {
+                totals[ch] = hn::MulAdd(wy.w[k], rows[ch], totals[ch]);
+            }
+        }
+        const VU rounded = RoundChannels(totals, fast);
+        pixels = hn::IfThenElseZero(hn::RebindMask(du, fast), rounded);
+    }
+    // Every lane is stored; those of the one-pixel blend are written over below.
+    hn::StoreU(pixels, du, out);
+
+    for (std::uint64_t rest = LaneBits(hn::Not(hn::Or(fast, outside))); rest; rest &= rest - 1) {
+        const int lane = __builtin_ctzll(rest);
+        BlendOne(pano, entries[lane], shift, period, out + lane);
+    }
+}
+#endif
+
+}  // namespace
+
+void BlendPanoRow(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count, float shift,
+                  float period, std::uint32_t* out)
+{
+    std::int32_t j = 0;
+#if SKELVANE_SIMD_HAS_VECTORS
+    const WideView view = MakeWideView(pano);
+    if (view.usable) {
+        for (; j + static_cast<std::int32_t>(kLanes) <= count; j += kLanes) {
+            BlendLanes(pano, view, entries + j, shift, period, out + j);
+        }
+    }
+#endif
+    for (; j < count; ++j) {
+        BlendOne(pano, entries[j], shift, period, out + j);
+    }
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace skelvane
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace skelvane {
+
+HWY_EXPORT(BlendPanoRow);
+
+PanoRowLoop ChoosePanoRowLoop()
+{
+    return SKELVANE_CHOOSE_LOOP(BlendPanoRow);
+}
+
+}  // namespace skelvane
+#endif
