@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "cube2dome/FaceGatherMap.h"
+#include "engine/projection/FaceGatherMap.h"
 #include "engine/projection/CubeDomeProjector.h"
 #include "engine/image/ImageBuffer.h"
 #include "support/MemoryFloor.h"

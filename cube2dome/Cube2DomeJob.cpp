@@ -9,7 +9,7 @@
 
 #include <tbb/parallel_for.h>
 
-#include "cube2dome/FaceGatherMap.h"
+#include "engine/projection/FaceGatherMap.h"
 #include "cube2dome/OutputPath.h"
 #include "engine/jobs/FramePipeline.h"
 #include "engine/projection/CubeDomeProjector.h"

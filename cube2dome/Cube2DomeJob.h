@@ -4,7 +4,7 @@
 // What the job does, as a one-frame-at-a-time loop would:
 // 1. Take the face size F from the faces of the first frame (every face in
 //    use must read and be F x F) and build one face map for the whole job
-//    (in its packed per-frame form, cube2dome/FaceGatherMap.h).
+//    (in its packed per-frame form, engine/projection/FaceGatherMap.h).
 //    No map: "CalcPlane Failed!" through the reporter, and the job fails.
 // 2. For frame i = 0 .. total - 1 (frame number fromFrame + i): if a stop was
 //    requested, end stopped; else load the faces in use (decoding only the

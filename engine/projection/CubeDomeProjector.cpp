@@ -6,6 +6,7 @@
 #include <new>
 
 #include "engine/projection/CubeDomeRows.h"
+#include "engine/projection/CubeDomeView.h"
 #include "engine/image/PageAdvice.h"
 #include "engine/jobs/ParallelRows.h"
 #include "engine/simd/CubeDomeRowsSimd.h"
@@ -170,6 +171,13 @@ std::int32_t RoundToFacePixel(float position, std::int32_t faceSize, bool& overf
     return static_cast<std::int32_t>(rounded);
 }
 
+CubeView MakeCubeView(std::int32_t faceSize, std::int32_t outSize, std::int32_t fov, float tilt, float pan)
+{
+    const float phi = RadiansOf(tilt);
+    const float psi = RadiansOf(pan);
+    return {faceSize, outSize, fov, HalfFace(faceSize), std::cos(phi), std::sin(phi), std::cos(psi), std::sin(psi)};
+}
+
 }  // namespace cube_geometry
 
 namespace {
@@ -178,26 +186,6 @@ using namespace cube_geometry;
 std::size_t EntryCount(std::int32_t outSize)
 {
     return static_cast<std::size_t>(outSize) * static_cast<std::size_t>(outSize);
-}
-
-// Visits the quadrant rows and columns 0 .. (N + 1) / 2 - 1 and hands each
-// pixel with its three mirror positions to `body`, in the order: itself,
-// mirrored left-right, mirrored top-bottom, mirrored both ways. For odd N the
-// centre row and column are their own mirrors; the later write wins.
-template <class Body>
-void ForEachQuadrantPixel(std::int32_t outSize, Body&& body)
-{
-    const std::int32_t half = (outSize + 1) / 2;
-    ForEachRowBand(half, 2 * static_cast<std::int64_t>(outSize), [&](std::int32_t first, std::int32_t end) {
-        for (std::int32_t i = first; i < end; ++i) {
-            const std::size_t row = static_cast<std::size_t>(i) * outSize;
-            const std::size_t mirrorRow = static_cast<std::size_t>(outSize - 1 - i) * outSize;
-            for (std::int32_t j = 0; j < half; ++j) {
-                const std::size_t mirrorColumn = static_cast<std::size_t>(outSize - 1 - j);
-                body(i, j, row + j, row + mirrorColumn, mirrorRow + j, mirrorRow + mirrorColumn);
-            }
-        }
-    });
 }
 
 template <class Transform>
@@ -289,32 +277,10 @@ FaceMap CCubeDomeProjector::BuildCubeDomeMap(std::int32_t faceSize, std::int32_t
     if (faceSize < 2 || outSize < 1 || outSize > kMaxDomeSize) {
         return nullptr;
     }
-    const float R = HalfFace(faceSize);
-    const float phi = RadiansOf(tilt);
-    const float cosPhi = std::cos(phi);
-    const float sinPhi = std::sin(phi);
-    const float psi = RadiansOf(pan);
-    const float cosPsi = std::cos(psi);
-    const float sinPsi = std::sin(psi);
-    auto project = [&](Direction d) {
-        return DirectionToCubeFace(RotateDirectionAboutY(RotateDirectionAboutX(d, cosPhi, sinPhi), cosPsi, sinPsi),
-                                   R);
-    };
+    const CubeView view = MakeCubeView(faceSize, outSize, fov, tilt, pan);
     return ReportBuildFailures(m_reporter, [&] {
         auto map = MakeLargeArray<FaceMapEntry>(EntryCount(outSize));
-        ForEachQuadrantPixel(outSize, [&](std::int32_t i, std::int32_t j, std::size_t self, std::size_t flipX,
-                                          std::size_t flipY, std::size_t flipBoth) {
-            const Direction d = FisheyeToDirection(i, j, faceSize, outSize, fov);
-            if (IsZeroDirection(d)) {
-                const FaceMapEntry outside{kOutsideCircle, kOutsideCircle, 0};
-                map[self] = map[flipX] = map[flipY] = map[flipBoth] = outside;
-                return;
-            }
-            map[self] = project(d);
-            map[flipX] = project({-d.x, d.y, d.z});
-            map[flipY] = project({d.x, -d.y, d.z});
-            map[flipBoth] = project({-d.x, -d.y, d.z});
-        });
+        ForEachViewEntry(view, [&](std::size_t n, const FaceMapEntry& entry) { map[n] = entry; });
         return map;
     });
 }

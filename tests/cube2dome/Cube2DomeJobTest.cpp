@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "cube2dome/Cube2DomeJob.h"
-#include "cube2dome/FaceGatherMap.h"
+#include "engine/projection/FaceGatherMap.h"
 #include "support/RecordingObserver.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"

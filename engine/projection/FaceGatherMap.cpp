@@ -1,14 +1,14 @@
-#include "cube2dome/FaceGatherMap.h"
+#include "engine/projection/FaceGatherMap.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <cmath>
 #include <limits>
 #include <mutex>
 #include <new>
 
 #include "engine/projection/CubeDomeRows.h"
+#include "engine/projection/CubeDomeView.h"
 #include "engine/image/PageAdvice.h"
 #include "engine/jobs/ParallelRows.h"
 #include "engine/simd/CubeDomeRowsSimd.h"
@@ -91,57 +91,23 @@ bool CFaceGatherMap::Allocate(std::int32_t faceSize, std::int32_t outSize)
 bool CFaceGatherMap::BuildFromView(std::int32_t faceSize, std::int32_t outSize, std::int32_t fov, float tilt,
                                    float pan)
 {
-    using namespace cube_geometry;
     if (!Allocate(faceSize, outSize)) {
         return false;
     }
-    // The steps and constants of BuildCubeDomeMap, so that every entry is
-    // the one its map would hold.
-    const float R = static_cast<float>(faceSize - 1) / 2.0f;
-    const float phi = tilt * kPi / 180.0f;
-    const float cosPhi = std::cos(phi);
-    const float sinPhi = std::sin(phi);
-    const float psi = pan * kPi / 180.0f;
-    const float cosPsi = std::cos(psi);
-    const float sinPsi = std::sin(psi);
     std::atomic<bool> overflowW{false};
     std::atomic<bool> overflowH{false};
-    const std::int32_t half = (outSize + 1) / 2;
-    ForEachRowBand(half, 2 * static_cast<std::int64_t>(outSize), [&](std::int32_t first, std::int32_t end) {
-        bool bandW = false;
-        bool bandH = false;
-        auto word = [&](Direction d) {
-            return WordOf(DirectionToCubeFace(RotateDirectionAboutY(RotateDirectionAboutX(d, cosPhi, sinPhi),
-                                                                    cosPsi, sinPsi),
-                                              R),
-                          faceSize, bandW, bandH);
-        };
-        for (std::int32_t i = first; i < end; ++i) {
-            const std::size_t row = static_cast<std::size_t>(i) * outSize;
-            const std::size_t mirrorRow = static_cast<std::size_t>(outSize - 1 - i) * outSize;
-            for (std::int32_t j = 0; j < half; ++j) {
-                const std::size_t mirrorColumn = static_cast<std::size_t>(outSize - 1 - j);
-                const Direction d = FisheyeToDirection(i, j, faceSize, outSize, fov);
-                if (d.x == 0.0f && d.y == 0.0f && d.z == 0.0f) {
-                    m_words[row + j] = m_words[row + mirrorColumn] = m_words[mirrorRow + j] =
-                        m_words[mirrorRow + mirrorColumn] = kOutsideWord;
-                    continue;
-                }
-                // The same order of writes as the map builder: for odd sizes
-                // the centre row and column are their own mirrors.
-                m_words[row + j] = word(d);
-                m_words[row + mirrorColumn] = word({-d.x, d.y, d.z});
-                m_words[mirrorRow + j] = word({d.x, -d.y, d.z});
-                m_words[mirrorRow + mirrorColumn] = word({-d.x, -d.y, d.z});
-            }
-        }
-        if (bandW) {
-            overflowW = true;
-        }
-        if (bandH) {
-            overflowH = true;
-        }
-    });
+    cube_geometry::ForEachViewEntry(cube_geometry::MakeCubeView(faceSize, outSize, fov, tilt, pan),
+                                    [&](std::size_t n, const FaceMapEntry& entry) {
+                                        bool w = false;
+                                        bool h = false;
+                                        m_words[n] = WordOf(entry, faceSize, w, h);
+                                        if (w) {
+                                            overflowW.store(true, std::memory_order_relaxed);
+                                        }
+                                        if (h) {
+                                            overflowH.store(true, std::memory_order_relaxed);
+                                        }
+                                    });
     m_overflowW = overflowW.load();
     m_overflowH = overflowH.load();
     FindUsedRects();

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "cube2dome/FaceGatherMap.h"
+#include "engine/projection/FaceGatherMap.h"
 #include "support/EachSimdTarget.h"
 #include "support/TestImages.h"
 
