@@ -102,23 +102,15 @@ struct Table8 {
     }
 };
 
-// max(a, b) that gives b where a is NaN, as x86's maximum does.
-HWY_INLINE VF MaxOrSecond(VF a, VF b)
+// The larger of a and b (the smaller for kSmaller), and b where a is NaN, as
+// x86's maximum and minimum give them.
+template <bool kSmaller>
+HWY_INLINE VF PickOrSecond(VF a, VF b)
 {
 #if HWY_ARCH_X86
-    return hn::Max(a, b);
+    return kSmaller ? hn::Min(a, b) : hn::Max(a, b);
 #else
-    return hn::IfThenElse(hn::Gt(a, b), a, b);
-#endif
-}
-
-// min(a, b) that gives b where a is NaN.
-HWY_INLINE VF MinOrSecond(VF a, VF b)
-{
-#if HWY_ARCH_X86
-    return hn::Min(a, b);
-#else
-    return hn::IfThenElse(hn::Lt(a, b), a, b);
+    return hn::IfThenElse(kSmaller ? hn::Lt(a, b) : hn::Gt(a, b), a, b);
 #endif
 }
 
@@ -151,8 +143,8 @@ HWY_INLINE VI FacePixels(VF position, VF limit, VF& highest)
 {
     const DF df;
     const VF rounded = hn::Add(position, hn::Set(df, 0.5f));
-    highest = MaxOrSecond(rounded, highest);
-    return hn::ConvertTo(DI(), MinOrSecond(MaxOrSecond(rounded, hn::Zero(df)), limit));
+    highest = PickOrSecond<false>(rounded, highest);
+    return hn::ConvertTo(DI(), PickOrSecond<true>(PickOrSecond<false>(rounded, hn::Zero(df)), limit));
 }
 
 // A vector of 32-bit values, lane k value(k), built in registers: read back

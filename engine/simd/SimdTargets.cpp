@@ -11,27 +11,30 @@ namespace {
 // Targets without vectors: every loop kind runs its one-pixel loop there.
 constexpr std::int64_t kNoVectors = HWY_EMU128 | HWY_SCALAR;
 
-// The targets SKELVANE_SIMD leaves, read once.
-std::int64_t CapFromEnvironment()
+}  // namespace
+
+std::int64_t CapFromSetting(const char* setting)
 {
-    const char* cap = std::getenv("SKELVANE_SIMD");
-    if (!cap) {
+    if (!setting) {
         return ~std::int64_t{0};
     }
-    if (std::strcmp(cap, "scalar") == 0) {
+    if (std::strcmp(setting, "scalar") == 0) {
         return kNoVectors;
     }
 #if HWY_ARCH_X86
-    if (std::strcmp(cap, "avx2") == 0) {
+    if (std::strcmp(setting, "avx2") == 0) {
         return ~(HWY_AVX3 | HWY_AVX3_DL);
     }
 #endif
     return ~std::int64_t{0};
 }
 
+namespace {
+
+// Read once: the loops of one run all keep to one cap.
 std::int64_t Cap()
 {
-    static const std::int64_t cap = CapFromEnvironment();
+    static const std::int64_t cap = CapFromSetting(std::getenv("SKELVANE_SIMD"));
     return cap;
 }
 

@@ -17,6 +17,10 @@
 
 namespace skelvane::simd {
 
+// The targets a value of SKELVANE_SIMD leaves (null: unset), as a mask of
+// Highway target bits.
+std::int64_t CapFromSetting(const char* setting);
+
 // The instruction sets (Highway target bits) loops may be picked from now:
 // those built that the processor has, within the cap.
 std::int64_t UsableTargets();
