@@ -29,6 +29,10 @@
 # codecs have detail to work on as they would in rendered or photographed
 # material, and kept in $INPUTS (default /tmp/skelvane-compare-inputs).
 # Needs a Release build in $BUILD (default build/) with the benchmarks.
+#
+# With PEER set to another build folder, that build's skelvane-cli takes
+# ffmpeg's place with the same arguments as ours, to time a change side by
+# side (the ratio is then the peer's time over ours; no codec floor).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${BUILD:-$root/build}"
@@ -83,6 +87,11 @@ column_median() { cut -d' ' -f"$2" "$1" | median; }
 # pair's outputs stay for inspection; prints the case's line.
 compare() {
   local name=$1 frames=$2 ours=$3 theirs=$4 reset=${5:-true}
+  if [[ -n "${PEER:-}" ]]; then
+    theirs=${ours//"'$cli'"/"'$PEER/cli/skelvane-cli'"}
+    theirs=${theirs//-ours/-peer}
+    reset=${reset//-ffmpeg/-peer}
+  fi
   : >"$work/ours.log"
   : >"$work/theirs.log"
   for ((r = 1; r <= runs; ++r)); do
@@ -91,11 +100,11 @@ compare() {
     sync
     timed "$work/theirs.log" "$theirs"
   done
-  awk -v n="$name" -v f="$frames" \
+  awk -v n="$name" -v f="$frames" -v peer="${PEER:-ffmpeg}" \
     -v ow="$(column_median "$work/ours.log" 1)" -v om="$(column_median "$work/ours.log" 2)" \
     -v tw="$(column_median "$work/theirs.log" 1)" -v tm="$(column_median "$work/theirs.log" 2)" 'BEGIN {
-      printf "%-22s ours %7.2f s (%.3f s/frame, %5.0f MiB)   ffmpeg %7.2f s (%.3f s/frame, %5.0f MiB)   %5.2fx\n",
-        n, ow, ow / f, om / 1024, tw, tw / f, tm / 1024, tw / ow
+      printf "%-22s ours %7.2f s (%.3f s/frame, %5.0f MiB)   %s %7.2f s (%.3f s/frame, %5.0f MiB)   %5.2fx\n",
+        n, ow, ow / f, om / 1024, peer, tw, tw / f, tm / 1024, tw / ow
     }'
 }
 
@@ -111,6 +120,7 @@ case_a() {
     -map '[dome]' -qmin 1 -q:v 1 -start_number 0 '$work/a-ffmpeg/%03d.jpg'"
   compare "a cube 24 frames" 24 "$ours" "$theirs" "rm -rf '$work/a-ours' '$work/a-ffmpeg'"
   [[ $(ls "$work/a-ours" | wc -l) -eq 24 ]] || { echo "case a: ours did not write 24 domes" >&2; exit 1; }
+  [[ -z "${PEER:-}" ]] || return 0
   # The floor encodes a real dome, so that the encoder sees the same detail.
   for ((r = 1; r <= runs; ++r)); do
     rm -rf "$work/floor"
