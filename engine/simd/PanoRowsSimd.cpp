@@ -11,7 +11,9 @@
 //    than that from a rounding step rounds as the double-precision total
 //    does. The other pixels (about one in a hundred), those at the
 //    panorama's edges, unusual wraps and non-finite or outside entries take
-//    the one-pixel blend itself.
+//    the exact path: the one-pixel blend's arithmetic, operation for
+//    operation, with a pixel's channels in the lanes of one vector of
+//    doubles.
 // Where there are no vectors every pixel takes the one-pixel blend.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "engine/simd/PanoRowsSimd.cpp"
@@ -19,6 +21,7 @@
 
 #include <hwy/highway.h>
 
+#include <array>
 #include <cmath>
 #include <cstddef>
 
@@ -32,6 +35,82 @@ namespace skelvane {
 namespace HWY_NAMESPACE {
 namespace {
 
+#if SKELVANE_SIMD_HAS_VECTORS
+namespace hn = hwy::HWY_NAMESPACE;
+using D4 = hn::CappedTag<double, 4>;
+
+// The cubic kernel in double lanes: the one-pixel blend's polynomials,
+// operation for operation.
+HWY_INLINE hn::Vec<D4> KernelLanes(hn::Vec<D4> t)
+{
+    const D4 d;
+    const auto s = hn::Abs(t);
+    const auto inner =
+        hn::Add(hn::Sub(hn::Mul(hn::Mul(s, s), s), hn::Mul(hn::Mul(hn::Set(d, 2.0), s), s)), hn::Set(d, 1.0));
+    const auto outer = hn::Add(hn::Sub(hn::Add(hn::Mul(hn::Mul(hn::Neg(s), s), s), hn::Mul(hn::Mul(hn::Set(d, 5.0), s), s)),
+                                       hn::Mul(hn::Set(d, 8.0), s)),
+                               hn::Set(d, 4.0));
+    return hn::IfThenElse(hn::Le(s, hn::Set(d, 1.0)), inner, hn::IfThenElseZero(hn::Le(s, hn::Set(d, 2.0)), outer));
+}
+
+// f + 1, f, 1 - f, 2 - f: the kernel's arguments for the four taps.
+HWY_INLINE hn::Vec<D4> TapDistances(double f)
+{
+    const D4 d;
+    const hn::Half<D4> half;
+    return hn::Combine(d, hn::InterleaveLower(half, hn::Set(half, 1.0 - f), hn::Set(half, 2.0 - f)),
+                       hn::InterleaveLower(half, hn::Set(half, f + 1.0), hn::Set(half, f)));
+}
+
+// The one-pixel blend with the three channels in the lanes of one vector
+// (blue, green, red, and alpha, which is thrown away). Lane by lane it is the
+// same IEEE double arithmetic in the same order, so the pixels are the same
+// bit for bit.
+HWY_INLINE std::uint32_t BlendExact(const PanoTaps& taps)
+{
+    if constexpr (hn::MaxLanes(D4()) < 4) {
+        return BlendPanoTaps(taps);
+    } else {
+        const D4 d;
+        const hn::Rebind<std::int32_t, D4> d32;
+        const hn::Rebind<std::uint8_t, D4> d8;
+        const auto columnWeights = KernelLanes(TapDistances(taps.fx));
+        const auto rowWeights = KernelLanes(TapDistances(taps.fy));
+        auto spread = [&](hn::Vec<D4> weights, int k) {
+            return hn::TableLookupLanes(weights, hn::SetTableIndices(d, std::array<std::int64_t, 4>{k, k, k, k}.data()));
+        };
+        decltype(hn::Zero(d)) w[4];
+        for (int c = 0; c < 4; ++c) {
+            w[c] = spread(columnWeights, c);
+        }
+        auto total = hn::Zero(d);
+        for (int k = 0; k < 4; ++k) {
+            const std::uint32_t* row = taps.rows[k];
+            auto channels = [&](int c) {
+                return hn::PromoteTo(d, hn::PromoteTo(d32, hn::LoadU(d8, reinterpret_cast<const std::uint8_t*>(
+                                                                            row + taps.columns[c]))));
+            };
+            auto rowSum = hn::Mul(channels(0), w[0]);
+            rowSum = hn::Add(rowSum, hn::Mul(channels(1), w[1]));
+            rowSum = hn::Add(rowSum, hn::Mul(channels(2), w[2]));
+            rowSum = hn::Add(rowSum, hn::Mul(channels(3), w[3]));
+            total = hn::Add(total, hn::Mul(rowSum, spread(rowWeights, k)));
+        }
+        // Truncation toward zero, then saturation into 0..255 on the way
+        // down to bytes, which is the clamp.
+        const auto whole = hn::DemoteTo(d32, hn::Add(total, hn::Set(d, 0.5)));
+        const auto bytes = hn::DemoteTo(d8, whole);
+        const hn::Repartition<std::uint32_t, decltype(d8)> dWord;
+        return hn::GetLane(hn::BitCast(dWord, bytes)) | 0xFF000000u;
+    }
+}
+#else
+HWY_INLINE std::uint32_t BlendExact(const PanoTaps& taps)
+{
+    return BlendPanoTaps(taps);
+}
+#endif
+
 // One pixel through the one-pixel blend; outside and non-finite entries are
 // transparent black.
 HWY_INLINE void BlendOne(const CImageBuffer& pano, const PanoMapEntry& e, float shift, float period,
@@ -43,11 +122,10 @@ HWY_INLINE void BlendOne(const CImageBuffer& pano, const PanoMapEntry& e, float 
     }
     PanoTaps taps;
     LocatePanoTaps(pano, pano_geometry::WrapColumn(e.x + shift, period), e.y, taps);
-    *out = BlendPanoTaps(taps);
+    *out = BlendExact(taps);
 }
 
 #if SKELVANE_SIMD_HAS_VECTORS
-namespace hn = hwy::HWY_NAMESPACE;
 using DF = hn::ScalableTag<float>;
 using DI = hn::RebindToSigned<DF>;
 using DU = hn::RebindToUnsigned<DF>;
