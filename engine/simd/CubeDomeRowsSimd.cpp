@@ -24,7 +24,6 @@ namespace HWY_NAMESPACE {
 namespace {
 
 #if SKELVANE_SIMD_HAS_VECTORS
-namespace hn = hwy::HWY_NAMESPACE;
 using DI = hn::ScalableTag<std::int32_t>;
 using DU = hn::RebindToUnsigned<DI>;
 using DF = hn::RebindToFloat<DI>;

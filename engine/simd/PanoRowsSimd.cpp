@@ -35,8 +35,9 @@ namespace skelvane {
 namespace HWY_NAMESPACE {
 namespace {
 
-#if SKELVANE_SIMD_HAS_VECTORS
-namespace hn = hwy::HWY_NAMESPACE;
+// Vectors of four doubles at least (AVX2, AVX-512) hold a pixel's channels;
+// narrower ones blend it one channel at a time.
+#if SKELVANE_SIMD_HAS_VECTORS && HWY_MAX_BYTES >= 32
 using D4 = hn::CappedTag<double, 4>;
 
 // The cubic kernel in double lanes: the one-pixel blend's polynomials,
@@ -68,41 +69,37 @@ HWY_INLINE hn::Vec<D4> TapDistances(double f)
 // bit for bit.
 HWY_INLINE std::uint32_t BlendExact(const PanoTaps& taps)
 {
-    if constexpr (hn::MaxLanes(D4()) < 4) {
-        return BlendPanoTaps(taps);
-    } else {
-        const D4 d;
-        const hn::Rebind<std::int32_t, D4> d32;
-        const hn::Rebind<std::uint8_t, D4> d8;
-        const auto columnWeights = KernelLanes(TapDistances(taps.fx));
-        const auto rowWeights = KernelLanes(TapDistances(taps.fy));
-        auto spread = [&](hn::Vec<D4> weights, int k) {
-            return hn::TableLookupLanes(weights, hn::SetTableIndices(d, std::array<std::int64_t, 4>{k, k, k, k}.data()));
-        };
-        decltype(hn::Zero(d)) w[4];
-        for (int c = 0; c < 4; ++c) {
-            w[c] = spread(columnWeights, c);
-        }
-        auto total = hn::Zero(d);
-        for (int k = 0; k < 4; ++k) {
-            const std::uint32_t* row = taps.rows[k];
-            auto channels = [&](int c) {
-                return hn::PromoteTo(d, hn::PromoteTo(d32, hn::LoadU(d8, reinterpret_cast<const std::uint8_t*>(
-                                                                            row + taps.columns[c]))));
-            };
-            auto rowSum = hn::Mul(channels(0), w[0]);
-            rowSum = hn::Add(rowSum, hn::Mul(channels(1), w[1]));
-            rowSum = hn::Add(rowSum, hn::Mul(channels(2), w[2]));
-            rowSum = hn::Add(rowSum, hn::Mul(channels(3), w[3]));
-            total = hn::Add(total, hn::Mul(rowSum, spread(rowWeights, k)));
-        }
-        // Truncation toward zero, then saturation into 0..255 on the way
-        // down to bytes, which is the clamp.
-        const auto whole = hn::DemoteTo(d32, hn::Add(total, hn::Set(d, 0.5)));
-        const auto bytes = hn::DemoteTo(d8, whole);
-        const hn::Repartition<std::uint32_t, decltype(d8)> dWord;
-        return hn::GetLane(hn::BitCast(dWord, bytes)) | 0xFF000000u;
+    const D4 d;
+    const hn::Rebind<std::int32_t, D4> d32;
+    const hn::Rebind<std::uint8_t, D4> d8;
+    const auto columnWeights = KernelLanes(TapDistances(taps.fx));
+    const auto rowWeights = KernelLanes(TapDistances(taps.fy));
+    auto spread = [&](hn::Vec<D4> weights, int k) {
+        return hn::TableLookupLanes(weights, hn::SetTableIndices(d, std::array<std::int64_t, 4>{k, k, k, k}.data()));
+    };
+    decltype(hn::Zero(d)) w[4];
+    for (int c = 0; c < 4; ++c) {
+        w[c] = spread(columnWeights, c);
     }
+    auto total = hn::Zero(d);
+    for (int k = 0; k < 4; ++k) {
+        const std::uint32_t* row = taps.rows[k];
+        auto channels = [&](int c) {
+            return hn::PromoteTo(d, hn::PromoteTo(d32, hn::LoadU(d8, reinterpret_cast<const std::uint8_t*>(
+                                                                        row + taps.columns[c]))));
+        };
+        auto rowSum = hn::Mul(channels(0), w[0]);
+        rowSum = hn::Add(rowSum, hn::Mul(channels(1), w[1]));
+        rowSum = hn::Add(rowSum, hn::Mul(channels(2), w[2]));
+        rowSum = hn::Add(rowSum, hn::Mul(channels(3), w[3]));
+        total = hn::Add(total, hn::Mul(rowSum, spread(rowWeights, k)));
+    }
+    // Truncation toward zero, then saturation into 0..255 on the way
+    // down to bytes, which is the clamp.
+    const auto whole = hn::DemoteTo(d32, hn::Add(total, hn::Set(d, 0.5)));
+    const auto bytes = hn::DemoteTo(d8, whole);
+    const hn::Repartition<std::uint32_t, decltype(d8)> dWord;
+    return hn::GetLane(hn::BitCast(dWord, bytes)) | 0xFF000000u;
 }
 #else
 HWY_INLINE std::uint32_t BlendExact(const PanoTaps& taps)

@@ -23,7 +23,6 @@ namespace skelvane {
 namespace HWY_NAMESPACE {
 
 #if SKELVANE_SIMD_HAS_VECTORS
-namespace hn = hwy::HWY_NAMESPACE;
 
 // The interior columns [first, end) of one row, a vector of columns at a time.
 template <bool OneFraction>

@@ -24,13 +24,14 @@ HWY_BEFORE_NAMESPACE();
 namespace skelvane {
 namespace HWY_NAMESPACE {
 
+namespace hn = hwy::HWY_NAMESPACE;
+
 #if SKELVANE_SIMD_HAS_VECTORS
 // A vector of 16-byte blocks, block k loaded from at(k): the loads that a
 // 128-bit target does one at a time, joined for wider ones.
 template <class D, class At>
 HWY_INLINE hwy::HWY_NAMESPACE::VFromD<D> LoadBlocks(D d, const At& at, std::size_t first = 0)
 {
-    namespace hn = hwy::HWY_NAMESPACE;
     constexpr std::size_t kBytes = hn::MaxLanes(D()) * sizeof(hn::TFromD<D>);
     if constexpr (kBytes <= 16) {
         return hn::LoadU(d, reinterpret_cast<const hn::TFromD<D>*>(at(first)));
