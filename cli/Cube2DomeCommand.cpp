@@ -1,6 +1,7 @@
 // skelvane-cli cube2dome: the Cube2Dome batch render without the desktop. The
 // options fill the same settings model the settings dialog fills, and its
-// acceptance checks give the same messages.
+// acceptance checks give the same messages. The domes go into numbered files
+// in --output, or into one video with --video.
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -14,9 +15,11 @@
 #include "cli/Commands.h"
 #include "cli/ConsoleJob.h"
 #include "cli/OutOfMemory.h"
+#include "cli/VideoOptions.h"
 #include "cube2dome/Cube2DomeJob.h"
 #include "cube2dome/Cube2DomeSettings.h"
 #include "imageio/ImageCodecRegistry.h"
+#include "pano2dome/VideoEncoder.h"
 
 namespace skelvane::cli {
 namespace {
@@ -40,6 +43,10 @@ struct Cube2DomeOptions {
     int threads = 0;
     bool skipExisting = false;
     std::string progress = "bar";
+    std::string video;  // one video instead of numbered files
+    std::string rate = "25";
+    VideoOptions videoOptions;
+    bool overwrite = false;
 };
 
 struct FrameChoice {
@@ -80,6 +87,10 @@ bool ParseFrames(const std::string& text, FrameChoice& choice)
 std::optional<CCube2DomeJob> PrepareCube2Dome(const Cube2DomeOptions& options, int& exitStatus)
 {
     exitStatus = kExitBadArguments;
+    if (options.output.empty() == options.video.empty()) {
+        std::fprintf(stderr, "Give --output, a folder for numbered dome masters, or --video, one video file.\n");
+        return std::nullopt;
+    }
     Cube2DomeSettings settings;
     settings.faceCount = options.faceCount;
     settings.inputFormat = options.inFormat;
@@ -110,6 +121,9 @@ std::optional<CCube2DomeJob> PrepareCube2Dome(const Cube2DomeOptions& options, i
     settings.serialDigits = options.digits;
     settings.verticalAngle = options.tilt;
     settings.saveDir = options.output;
+    settings.writeVideo = !options.video.empty();
+    settings.videoPath = options.video;
+    settings.frameRate = FrameRateOption(options.rate);
 
     bool faceWidthUnknown = false;
     std::string whyNotLoaded;
@@ -152,6 +166,22 @@ std::optional<CCube2DomeJob> PrepareCube2Dome(const Cube2DomeOptions& options, i
     }
     CCube2DomeJob job = MakeCube2DomeJob(settings, options.fov, options.pan);
     job.skipExisting = options.skipExisting;
+    if (settings.writeVideo) {
+        if (const std::optional<std::string> problem = MakeVideoSettings(options.videoOptions, job.video)) {
+            std::fprintf(stderr, "%s\n", problem->c_str());
+            return std::nullopt;
+        }
+        job.encoderThreads = options.threads;
+        if (const std::optional<std::string> refusal = CheckCube2DomeVideo(job)) {
+            std::fprintf(stderr, "%s\n", refusal->c_str());
+            return std::nullopt;
+        }
+        std::error_code error;
+        if (!options.overwrite && fs::exists(job.videoPath, error)) {
+            std::fprintf(stderr, "%s exists; give --overwrite to replace it.\n", job.videoPath.c_str());
+            return std::nullopt;
+        }
+    }
     return job;
 }
 
@@ -165,9 +195,13 @@ int RunCube2Dome(const Cube2DomeOptions& options)
     const CCube2DomeJob& job = *prepared;
 
     // A farm's output folder may not exist yet; one that cannot be made fails
-    // the job at its first frame, naming the file.
+    // the job at its first frame (or its video), naming the file.
     std::error_code ignored;
-    fs::create_directories(job.saveDir, ignored);
+    fs::create_directories(job.videoPath.empty() ? fs::path(job.saveDir) : fs::path(job.videoPath).parent_path(),
+                           ignored);
+    if (!job.videoPath.empty()) {
+        CVideoEncoder::QuietLibraryMessages();
+    }
 
     CJobControl control(CJobControl::Options{options.threads, false});
     return RunJobOnConsole(
@@ -175,8 +209,7 @@ int RunCube2Dome(const Cube2DomeOptions& options)
         [&](CJobControl& jobControl, CJobObserver& observer, CMessageReporter& reporter) {
             return BeginCube2DomeJob(jobControl, job, observer, reporter);
         },
-        static_cast<std::int64_t>(job.toFrame) - job.fromFrame + 1,
-        {cube2dome_text::kFinished, cube2dome_text::kStopped, cube2dome_text::kFailed},
+        Cube2DomeProgressRange(job), {cube2dome_text::kFinished, cube2dome_text::kStopped, cube2dome_text::kFailed},
         {options.progress == "json", job.fromFrame});
 }
 
@@ -185,7 +218,7 @@ int RunCube2Dome(const Cube2DomeOptions& options)
 Command AddCube2DomeCommand(CLI::App& app)
 {
     auto options = std::make_shared<Cube2DomeOptions>();
-    CLI::App* command = app.add_subcommand("cube2dome", "Render cube-face sequences into numbered dome masters");
+    CLI::App* command = app.add_subcommand("cube2dome", "Render cube-face sequences into numbered dome masters or one video");
 
     CLI::Option* input =
         command->add_option("--input", options->input,
@@ -206,7 +239,14 @@ Command AddCube2DomeCommand(CLI::App& app)
     command->add_option("--out-format", options->outFormat, "Format of the dome masters")
         ->transform(CLI::IsMember(FormatChoices(CodecUse::Write), CLI::ignore_case))
         ->capture_default_str();
-    command->add_option("--output", options->output, "Folder the dome masters are written to")->required();
+    CLI::Option* output = command->add_option("--output", options->output, "Folder the dome masters are written to");
+    CLI::Option* video =
+        command->add_option("--video", options->video, "One video of the frames instead (.mov, .mp4, .avi or .mkv)");
+    output->excludes(video);
+    video->excludes(output);
+    AddFrameRateOption(*command, options->rate, "Frames per second of the video");
+    AddVideoOptions(*command, options->videoOptions);
+    command->add_flag("--overwrite", options->overwrite, "Replace an existing video file")->needs(video);
     command
         ->add_option("--prefix", options->prefix, "First part of every output file name")
         ->check(CLI::Validator(
@@ -245,8 +285,10 @@ Command AddCube2DomeCommand(CLI::App& app)
         ->capture_default_str();
     command->add_option("--threads", options->threads, "Threads to use (default: all cores)")
         ->check(CLI::Range(1, 1024));
-    command->add_flag("--skip-existing", options->skipExisting,
-                      "Leave a frame alone when its file exists (instead of writing a numbered variant)");
+    command
+        ->add_flag("--skip-existing", options->skipExisting,
+                   "Leave a frame alone when its file exists (instead of writing a numbered variant)")
+        ->excludes(video);
     command->add_option("--progress", options->progress, "Progress as a bar, or as one JSON object a line")
         ->check(CLI::IsMember({"bar", "json"}))
         ->capture_default_str();
@@ -260,7 +302,11 @@ Command AddCube2DomeCommand(CLI::App& app)
             [options, size](int& exitStatus) -> std::optional<farm::CFrameSequence> {
                 options->sizeGiven = size->count() > 0;
                 const std::optional<CCube2DomeJob> job = PrepareCube2Dome(*options, exitStatus);
-                if (!job) {
+                if (job && !job->videoPath.empty()) {
+                    std::fprintf(stderr, "The farm renders numbered frames: give cube2dome --output, not --video.\n");
+                    exitStatus = kExitBadArguments;
+                }
+                if (!job || !job->videoPath.empty()) {
                     return std::nullopt;
                 }
                 return farm::CFrameSequence{"cube2dome", job->saveDir, job->outputPrefix, job->serialDigits,

@@ -15,18 +15,22 @@
 #include "engine/projection/CubeDomeProjector.h"
 #include "imageio/FilePaths.h"
 #include "imageio/StagedImageFile.h"
+#include "pano2dome/VideoEncoder.h"
+#include "pano2dome/VideoFormat.h"
+#include "pano2dome/VideoJobOutput.h"
 
 namespace skelvane {
 namespace {
 namespace fs = std::filesystem;
 using namespace cube2dome_text;
 
-// One frame's faces and its staged dome.
+// One frame's faces and its dome: staged as a file, or held for the video.
 struct CubeFrame {
     explicit CubeFrame(int framePosition) : position(framePosition) {}
     int position;          // 0-based within the job
     bool loaded = false;   // faces already loaded (the first frame's are)
     CubeFaces faces;
+    std::unique_ptr<CImageBuffer> dome;
     CStagedImageFile file;
     std::string stageError;  // why the dome could not be staged
 };
@@ -55,9 +59,11 @@ private:
         return OutputPathWithSuffix(m_folder, m_job.outputPrefix, FrameIndex(position), m_job.serialDigits,
                                     m_job.outputFormat, 0);
     }
+    std::string RenderDome(CubeFrame& frame);
     FrameStepResult Produce(CubeFrame& frame);
     FrameStepResult Publish(CubeFrame& frame);
     JobOutcome RunPipeline(std::unique_ptr<CubeFrame> first);
+    JobOutcome RunVideo(std::unique_ptr<CubeFrame> first);
 
     const CCube2DomeJob& m_job;
     CJobContext& m_context;
@@ -76,7 +82,7 @@ std::string Cube2DomeRun::CheckParameters() const
     if (m_job.faceCount != 5 && m_job.faceCount != 6) {
         return "The face count must be 5 or 6, not " + std::to_string(m_job.faceCount) + ".";
     }
-    if (m_job.saveDir.empty()) {
+    if (m_job.saveDir.empty() && m_job.videoPath.empty()) {
         return "No save folder was given.";
     }
     if (m_job.fromFrame < 1) {
@@ -129,11 +135,8 @@ std::string Cube2DomeRun::CheckFaceSizes(int position, const CubeFaces& faces) c
     return {};
 }
 
-FrameStepResult Cube2DomeRun::Produce(CubeFrame& frame)
+std::string Cube2DomeRun::RenderDome(CubeFrame& frame)
 {
-    if (m_job.skipExisting && FileExists(PlainPath(frame.position))) {
-        return FrameStepResult::LeftAlone();
-    }
     if (!frame.loaded) {
         if (std::string failure = LoadFaces(frame.position, frame.faces); !failure.empty()) {
             return failure;
@@ -142,17 +145,28 @@ FrameStepResult Cube2DomeRun::Produce(CubeFrame& frame)
             return failure;
         }
     }
-    std::unique_ptr<CImageBuffer> dome =
-        m_gatherReady ? m_gather.Render(frame.faces, m_context.Reporter())
-                      : m_projector.RenderCubeDome(frame.faces, m_faceSize, m_map.get(), m_job.outputSize);
+    frame.dome = m_gatherReady ? m_gather.Render(frame.faces, m_context.Reporter())
+                               : m_projector.RenderCubeDome(frame.faces, m_faceSize, m_map.get(), m_job.outputSize);
     for (CImageBuffer& face : frame.faces) {
         face.Release();
     }
-    if (!dome) {
+    if (!frame.dome) {
         return "Frame " + std::to_string(FrameIndex(frame.position) + 1) + " could not be rendered.";
     }
+    return {};
+}
+
+FrameStepResult Cube2DomeRun::Produce(CubeFrame& frame)
+{
+    if (m_job.skipExisting && FileExists(PlainPath(frame.position))) {
+        return FrameStepResult::LeftAlone();
+    }
+    if (std::string failure = RenderDome(frame); !failure.empty()) {
+        return failure;
+    }
     m_context.Checkpoint();
-    frame.file.Stage(*dome, m_stagingFolder, m_job.outputFormat, frame.stageError);
+    frame.file.Stage(*frame.dome, m_stagingFolder, m_job.outputFormat, frame.stageError);
+    frame.dome.reset();
     return {};
 }
 
@@ -209,6 +223,9 @@ JobOutcome Cube2DomeRun::Run()
     if (const std::string problem = CheckParameters(); !problem.empty()) {
         return JobOutcome::Failed(problem);
     }
+    if (const std::optional<std::string> refusal = CheckCube2DomeVideo(m_job)) {
+        return JobOutcome::Failed(*refusal);
+    }
     const long long total = static_cast<long long>(m_job.toFrame) - m_job.fromFrame + 1;
     if (total <= 0) {
         return JobOutcome::Finished();
@@ -217,7 +234,9 @@ JobOutcome Cube2DomeRun::Run()
     if (m_context.StopRequested()) {
         return JobOutcome::Stopped();
     }
-    RemoveStaleStagingFiles(m_stagingFolder);
+    if (m_job.videoPath.empty()) {
+        RemoveStaleStagingFiles(m_stagingFolder);
+    }
     m_context.Checkpoint();
 
     // The face size comes from the job's own first frame, not from whatever
@@ -254,7 +273,7 @@ JobOutcome Cube2DomeRun::Run()
                                   std::to_string(m_faceSize) + " pixels and a dome of " +
                                   std::to_string(m_job.outputSize) + " pixels.");
     }
-    return RunPipeline(std::move(first));
+    return m_job.videoPath.empty() ? RunPipeline(std::move(first)) : RunVideo(std::move(first));
 }
 
 JobOutcome Cube2DomeRun::RunPipeline(std::unique_ptr<CubeFrame> first)
@@ -273,7 +292,48 @@ JobOutcome Cube2DomeRun::RunPipeline(std::unique_ptr<CubeFrame> first)
     return m_context.StopRequested() ? JobOutcome::Stopped() : JobOutcome::Finished();
 }
 
+JobOutcome Cube2DomeRun::RunVideo(std::unique_ptr<CubeFrame> first)
+{
+    const std::string& path = m_job.videoPath;
+    CVideoEncoder encoder;
+    const VideoOutputSpec spec{path, m_job.outputSize, m_job.outputSize, m_job.frameRate, m_job.video,
+                               m_job.encoderThreads};
+    if (std::string failure = OpenVideoOutput(encoder, spec); !failure.empty()) {
+        return JobOutcome::Failed(failure);
+    }
+    const std::int64_t domeBytes = std::int64_t{4} * m_job.outputSize * m_job.outputSize;
+    return RunVideoPasses(m_context, encoder, path, m_total, [&](std::int64_t progressBase) {
+        const FramePipelineOptions options{m_total, FramesInFlight(m_context.Concurrency(), 1, domeBytes),
+                                           progressBase};
+        return RunFramePipeline<CubeFrame>(
+            m_context, options,
+            {[&](std::int64_t position) {
+                 // The first pass starts with the faces the job loaded for their size.
+                 return position == 0 && first ? std::move(first)
+                                               : std::make_unique<CubeFrame>(static_cast<int>(position));
+             },
+             [&](CubeFrame& frame) { return FrameStepResult(RenderDome(frame)); },
+             [&](CubeFrame& frame) { return FrameStepResult(AddVideoFrame(encoder, *frame.dome, frame.position, path)); }});
+    });
+}
+
 }  // namespace
+
+std::optional<std::string> CheckCube2DomeVideo(const CCube2DomeJob& job)
+{
+    if (job.videoPath.empty()) {
+        return std::nullopt;
+    }
+    return CheckVideoTarget(
+        {job.video.stream, LowerVideoExtension(job.videoPath), job.outputSize, job.outputSize, job.frameRate});
+}
+
+std::int64_t Cube2DomeProgressRange(const CCube2DomeJob& job)
+{
+    const std::int64_t frames = std::max<std::int64_t>(0, std::int64_t{job.toFrame} - job.fromFrame + 1);
+    const bool twoPasses = !job.videoPath.empty() && job.video.twoPass && TakesTwoPasses(job.video.stream.codec);
+    return twoPasses ? 2 * frames : frames;
+}
 
 CCube2DomeJob MakeCube2DomeJob(const Cube2DomeSettings& settings, int fov, float horizontalAngle)
 {
@@ -290,6 +350,10 @@ CCube2DomeJob MakeCube2DomeJob(const Cube2DomeSettings& settings, int fov, float
     job.outputFormat = settings.outputFormat;
     job.outputPrefix = settings.outputPrefix;
     job.faceLists = settings.faceList;
+    if (settings.writeVideo) {
+        job.videoPath = settings.videoPath;
+    }
+    job.frameRate = settings.frameRate;
     return job;
 }
 

@@ -19,6 +19,11 @@
 //    be read or has another size, a render that fails, or a dome that cannot
 //    be written ends the job failed, with the reason naming the file; the
 //    frames before it stay on disk.
+// With a video file the domes go into that one video instead, once per
+// encoder pass, Progress(k) counting over all passes from 0; its end is that
+// of pano2dome/VideoJobOutput.h (nothing under the target name after a
+// failure or a stop before the first frame, the frames so far after a
+// later stop).
 //
 // The frames overlap in the ordered frame pipeline (engine/jobs/
 // FramePipeline.h): decode, render and encode of several frames run at once,
@@ -31,11 +36,15 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "cube2dome/Cube2DomeSettings.h"
 #include "cube2dome/FaceFrameList.h"
 #include "engine/jobs/JobControl.h"
+#include "pano2dome/FrameRate.h"
+#include "pano2dome/VideoEncoderSettings.h"
 
 namespace skelvane {
 
@@ -63,10 +72,23 @@ struct CCube2DomeJob {
     std::string outputPrefix = "FullDome_";
     std::array<FaceFrameListPtr, kCubeFaceCount> faceLists;
     bool skipExisting = false;  // leave frames whose file exists alone
+    // One video of the domes instead of numbered images: a container of
+    // video.stream (pano2dome/VideoFormat.h); empty for images.
+    std::string videoPath;
+    FrameRate frameRate = 25;
+    VideoEncoderSettings video;
+    int encoderThreads = 0;  // 0: the encoder's own choice
 };
 
 // The job of accepted settings with the page's view.
 CCube2DomeJob MakeCube2DomeJob(const Cube2DomeSettings& settings, int fov, float horizontalAngle);
+
+// For a video job: why its stream cannot carry the domes at its rate
+// (CheckVideoTarget), or nothing; nothing for an image job.
+std::optional<std::string> CheckCube2DomeVideo(const CCube2DomeJob& job);
+
+// Progress steps of the job: its frames, once per encoder pass of a video.
+std::int64_t Cube2DomeProgressRange(const CCube2DomeJob& job);
 
 // The job's body: runs on a job worker and returns its outcome. Progress(i)
 // is reported for each written frame, i counted from 0 within the job.

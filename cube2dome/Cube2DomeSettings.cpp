@@ -99,7 +99,14 @@ std::optional<std::string> Cube2DomeSettings::ValidateSettings()
     if (outputWidth > static_cast<unsigned>(kMaxImageSide)) {
         return kWidthTooBig;
     }
-    if (saveDir.empty()) {
+    if (writeVideo) {
+        if (videoPath.empty()) {
+            return kVideoPathEmpty;
+        }
+        if (!frameRate.IsPositive()) {
+            return kFrameRateZero;
+        }
+    } else if (saveDir.empty()) {
         return kSaveDirEmpty;
     }
     unsigned first = fromFrame;
@@ -125,12 +132,14 @@ std::optional<std::string> Cube2DomeSettings::ValidateSettings()
         last = count;
         break;
     }
-    // A serial too short for the last frame would give two frames one name.
-    if (serialDigits < kMinSerialDigits || serialDigits > kMaxSerialDigits ||
-        SerialDigitsNeeded(last - 1) > serialDigits) {
+    // A serial too short for the last frame would give two frames one name;
+    // a video names no frames.
+    if (!writeVideo && (serialDigits < kMinSerialDigits || serialDigits > kMaxSerialDigits ||
+                        SerialDigitsNeeded(last - 1) > serialDigits)) {
         return kParameterWrong;
     }
-    if (!IsImageFormat(inputFormat, CodecUse::Read) || !IsImageFormat(outputFormat, CodecUse::Write)) {
+    if (!IsImageFormat(inputFormat, CodecUse::Read) ||
+        (!writeVideo && !IsImageFormat(outputFormat, CodecUse::Write))) {
         return kParameterWrong;
     }
     fromFrame = first;

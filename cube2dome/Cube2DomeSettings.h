@@ -12,6 +12,7 @@
 
 #include "cube2dome/FaceFrameList.h"
 #include "engine/projection/CubeDomeProjector.h"
+#include "pano2dome/FrameRate.h"
 
 namespace skelvane {
 
@@ -37,6 +38,8 @@ inline constexpr const char* kWidthZero = "The output 'width' is zero, please ch
 inline constexpr const char* kWidthTooBig = "The output 'width' is too big, please check! ";
 inline constexpr const char* kSaveDirEmpty = "The save directory is empty, please check! ";
 inline constexpr const char* kSingleTooBig = "The single frame's number is too big, please check! ";
+inline constexpr const char* kVideoPathEmpty = "The video file is empty, please check! ";
+inline constexpr const char* kFrameRateZero = "The frame rate is zero, please check! ";
 }  // namespace cube2dome_text
 
 struct Cube2DomeSettings {
@@ -62,6 +65,10 @@ struct Cube2DomeSettings {
     unsigned outputHeight = 0;
     float verticalAngle = 60.0f;
     std::string saveDir;
+    // One video of the frames instead of numbered images in saveDir.
+    bool writeVideo = false;
+    std::string videoPath;
+    FrameRate frameRate = 25;
     int frameCount = 0;
     std::array<FaceFrameListPtr, kCubeFaceCount> faceList;
 
@@ -89,7 +96,9 @@ struct Cube2DomeSettings {
 
     // The Accept checks in order. Returns the first failing check's message
     // (the settings then keep every value as entered), or nothing on success,
-    // with frameCount, fromFrame and toFrame resolved for the job.
+    // with frameCount, fromFrame and toFrame resolved for the job. A video
+    // needs its file and a frame rate instead of the save folder, and no
+    // serial digits or output format.
     std::optional<std::string> ValidateSettings();
 };
 

@@ -239,6 +239,55 @@ TEST_F(Cli, AFaceThatCannotBeReadIsExplained)
         << job.err;
 }
 
+TEST_F(Cli, CubeFramesIntoOneVideo)
+{
+    const fs::path sample = Sample(4, 32);
+    const fs::path video = Dir() / "movie" / "cube.mov";  // folder made by the program
+    const std::vector<std::string> base = {"cube2dome", "--input", sample.string(), "--faces", "6", "--frames", "2-4"};
+    auto run = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = base;
+        args.insert(args.end(), more.begin(), more.end());
+        return Run(args);
+    };
+    const Result made = run({"--video", video.string(), "--codec", "prores", "--rate", "24000/1001"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_NE(made.out.find("frame 3/3"), std::string::npos) << made.out;
+    EXPECT_NE(made.out.find("The FullDome render have finished! \n"), std::string::npos) << made.out;
+    const std::optional<test::VideoFacts> facts = test::ReadVideo(video);
+    ASSERT_TRUE(facts.has_value());
+    EXPECT_EQ(facts->codec, "prores");
+    EXPECT_EQ(facts->frames, 3);
+    EXPECT_EQ(facts->width, 64) << "twice the face width";
+    EXPECT_EQ(av_cmp_q(facts->frameRate, AVRational{24000, 1001}), 0);
+    EXPECT_EQ(FilesIn(video.parent_path()), std::vector<std::string>{"cube.mov"});
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;  // the first line on the error stream; empty: the parser's own
+    };
+    const std::vector<Case> cases = {
+        {{}, "Give --output, a folder for numbered dome masters, or --video, one video file."},
+        {{"--video", video.string()}, video.string() + " exists; give --overwrite to replace it."},
+        {{"--video", (Dir() / "hap.mov").string(), "--codec", "hap", "--size", "66"},
+         "HAP compresses blocks of 4 x 4 pixels and needs a width and height divisible by 4; 66 x 66 is not. Use "
+         "64 x 64 or 68 x 68, or ProRes or FFV1, which take any size."},
+        {{"--video", (Dir() / "v.mov").string(), "--output", (Dir() / "out").string()}, ""},
+        {{"--video", (Dir() / "v.mov").string(), "--skip-existing"}, ""},
+        {{"--output", (Dir() / "out").string(), "--overwrite"}, ""},
+    };
+    for (const Case& c : cases) {
+        const Result result = run(c.args);
+        EXPECT_EQ(result.status, 2) << testing::PrintToString(c.args);
+        if (!c.message.empty()) {
+            EXPECT_EQ(result.err.substr(0, result.err.find('\n')), c.message) << testing::PrintToString(c.args);
+        }
+    }
+    EXPECT_FALSE(fs::exists(Dir() / "hap.mov"));
+    EXPECT_FALSE(fs::exists(Dir() / "out"));
+    EXPECT_EQ(run({"--video", video.string(), "--overwrite", "--codec", "hevc", "--size", "64"}).status, 0);
+    EXPECT_EQ(test::ReadVideo(video)->codec, "hevc");
+}
+
 TEST_F(Cli, AFolderThatCannotBeWrittenFailsWithOne)
 {
     const fs::path sample = Sample(1, 16);

@@ -13,9 +13,11 @@
 
 #include "cube2dome/Cube2DomeJob.h"
 #include "engine/projection/FaceGatherMap.h"
+#include "pano2dome/VideoEncoder.h"
 #include "support/RecordingObserver.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
+#include "support/VideoFacts.h"
 
 namespace skelvane {
 namespace {
@@ -532,6 +534,85 @@ TEST_F(Cube2DomeJobTest, SaveFolderRemovedMidSequenceEndsTheJobNamingThePath)
     EXPECT_EQ(observer.progress, (std::vector<std::int64_t>{0, 1}));
     EXPECT_FALSE(fs::exists(m_out));
     EXPECT_EQ(FilesIn(m_dir / "moved"), (std::vector<std::string>{"FullDome_000.bmp", "FullDome_001.bmp"}));
+}
+
+TEST_F(Cube2DomeJobTest, AVideoHoldsTheDomesTheImagesWouldBe)
+{
+    CVideoEncoder::QuietLibraryMessages();
+    CCube2DomeJob job = Job(4);
+    job.videoPath = (m_dir / "cube.mkv").string();
+    job.video.stream = {VideoCodec::Ffv1};  // lossless: every pixel can be compared
+    job.frameRate = {30000, 1001};
+    EXPECT_EQ(CheckCube2DomeVideo(job), std::nullopt);
+    Run(job);
+    ASSERT_EQ(observer.end, JobEnd::Finished) << observer.reason;
+    EXPECT_EQ(observer.progress, (std::vector<std::int64_t>{0, 1, 2, 3}));
+    EXPECT_TRUE(FilesIn(m_out).empty()) << "no numbered images beside the video";
+
+    int frame = 0;
+    const std::optional<test::VideoFacts> facts = test::ReadVideo(job.videoPath, [&](const AVFrame& decoded) {
+        ++frame;
+        std::vector<std::uint32_t> pixels;
+        for (int y = 0; y < kDome; ++y) {
+            const auto* row = reinterpret_cast<const std::uint32_t*>(decoded.data[0] + y * decoded.linesize[0]);
+            pixels.insert(pixels.end(), row, row + kDome);
+        }
+        EXPECT_EQ(Rgb(pixels), ExpectedDome(job, frame)) << "frame " << frame;
+    });
+    ASSERT_TRUE(facts.has_value());
+    EXPECT_EQ(facts->frames, 4);
+    EXPECT_EQ(av_cmp_q(facts->frameRate, AVRational{30000, 1001}), 0);
+}
+
+TEST_F(Cube2DomeJobTest, AVideoTakesItsPassesStopsAndRefusals)
+{
+    CVideoEncoder::QuietLibraryMessages();
+    CCube2DomeJob job = Job(4);
+    job.videoPath = (m_dir / "two.mp4").string();
+    job.video.twoPass = true;
+    EXPECT_EQ(Cube2DomeProgressRange(job), 8);
+    Run(job);
+    ASSERT_EQ(observer.end, JobEnd::Finished) << observer.reason;
+    EXPECT_EQ(observer.progress, (std::vector<std::int64_t>{0, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(test::ReadVideo(job.videoPath)->frames, 4);
+
+    observer.Reset();
+    job.videoPath = (m_dir / "stopped.mov").string();
+    job.video.twoPass = false;
+    job.video.stream = {VideoCodec::ProRes};
+    std::function<void()> stop;
+    observer.onProgress = [&](std::int64_t position) {
+        if (position == 1) stop();
+    };
+    {
+        CJobControl control(CJobControl::Options{0, false});
+        stop = [&] { control.RequestStop(); };
+        ASSERT_TRUE(BeginCube2DomeJob(control, job, observer, reporter));
+        ASSERT_TRUE(control.WaitForEnd(60s));
+    }
+    observer.onProgress = nullptr;
+    EXPECT_EQ(observer.end, JobEnd::Stopped);
+    EXPECT_EQ(observer.progress, (std::vector<std::int64_t>{0, 1}));
+    EXPECT_EQ(test::ReadVideo(job.videoPath)->frames, 2);
+
+    // A stream that cannot carry the domes fails the job before any frame.
+    struct Case {
+        VideoStream stream;
+        const char* name;
+        const char* says;
+    };
+    for (const Case& c : {Case{{VideoCodec::Hevc}, "small.mp4", "at least 64 x 64"},
+                          Case{{VideoCodec::ProRes}, "prores.avi", "cannot carry ProRes"}}) {
+        observer.Reset();
+        job.video.stream = c.stream;
+        job.videoPath = (m_dir / c.name).string();
+        EXPECT_NE(CheckCube2DomeVideo(job).value_or("").find(c.says), std::string::npos) << c.name;
+        Run(job);
+        EXPECT_EQ(observer.end, JobEnd::Failed);
+        EXPECT_NE(observer.reason.find(c.says), std::string::npos) << observer.reason;
+        EXPECT_TRUE(observer.progress.empty());
+        EXPECT_FALSE(fs::exists(job.videoPath));
+    }
 }
 
 }  // namespace

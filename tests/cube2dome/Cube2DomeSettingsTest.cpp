@@ -3,6 +3,7 @@
 #include <cmath>
 #include <fstream>
 
+#include "cube2dome/Cube2DomeJob.h"
 #include "cube2dome/Cube2DomeSettings.h"
 #include "support/TempDir.h"
 
@@ -298,6 +299,34 @@ TEST_F(Acceptance, SerialTooShortForTheLastFrameIsRefused)
     EXPECT_EQ(settings.ValidateSettings(), kParameterWrong);
     settings.serialDigits = 4;
     EXPECT_EQ(settings.ValidateSettings(), std::nullopt);
+}
+
+TEST_F(Acceptance, AVideoNeedsItsFileAndARateInsteadOfTheFolderAndNames)
+{
+    settings.writeVideo = true;
+    settings.saveDir.clear();
+    EXPECT_EQ(settings.ValidateSettings(), kVideoPathEmpty);
+    settings.videoPath = (Dir() / "cube.mov").string();
+    settings.frameRate = FrameRate(0, 1);
+    EXPECT_EQ(settings.ValidateSettings(), kFrameRateZero);
+    settings.frameRate = {30000, 1001};
+    // A video names no frames: neither the serial digits nor the image
+    // format are checked.
+    settings.serialDigits = 0;
+    settings.outputFormat = "gif";
+    EXPECT_EQ(settings.ValidateSettings(), std::nullopt);
+    EXPECT_EQ(settings.toFrame, 10u);
+
+    const CCube2DomeJob job = MakeCube2DomeJob(settings, 180, 0.0f);
+    EXPECT_EQ(job.videoPath, settings.videoPath);
+    EXPECT_EQ(job.frameRate, FrameRate(30000, 1001));
+    settings.writeVideo = false;
+    EXPECT_EQ(settings.ValidateSettings(), kSaveDirEmpty);
+    settings.saveDir = Dir().string();
+    settings.serialDigits = 3;
+    settings.outputFormat = "bmp";
+    EXPECT_EQ(settings.ValidateSettings(), std::nullopt);
+    EXPECT_EQ(MakeCube2DomeJob(settings, 180, 0.0f).videoPath, "") << "images, though a video file is named";
 }
 
 TEST_F(Acceptance, FirstFailingCheckWins)

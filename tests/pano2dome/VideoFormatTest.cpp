@@ -119,12 +119,19 @@ TEST(VideoFormat, ContainersCarryTheirCodecsOnly)
 
 TEST(VideoFormat, RefusalsSayWhyAndNameWhatCan)
 {
+    struct Target {
+        VideoStream stream;
+        const char* extension;
+        std::int64_t width;
+        std::int64_t height;
+        FrameRate rate;
+    };
     struct Case {
         const char* what;
-        VideoTarget target;
+        Target target;
         std::vector<std::string> says;  // empty: accepted
     };
-    const std::vector<Case> cases = {
+    const Case cases[] = {
         {"8192 square H.264",
          {{VideoCodec::H264}, ".mov", 8192, 8192, 25},
          {"262,144 macroblocks a frame", "6.2", "139,264", "Choose HEVC, ProRes or HAP."}},
@@ -174,7 +181,8 @@ TEST(VideoFormat, RefusalsSayWhyAndNameWhatCan)
         {"rate over 1000", {{VideoCodec::ProRes}, ".mov", 64, 64, {1001, 1}}, {"1001 is not"}},
     };
     for (const Case& c : cases) {
-        const std::optional<std::string> refusal = CheckVideoTarget(c.target);
+        const Target& t = c.target;
+        const std::optional<std::string> refusal = CheckVideoTarget({t.stream, t.extension, t.width, t.height, t.rate});
         if (c.says.empty()) {
             EXPECT_FALSE(refusal.has_value()) << c.what << ": " << *refusal;
             continue;
