@@ -21,7 +21,7 @@ void SetUpDesktopApplication()
 
 void AddWorkflowPages(CSkelvaneDlg& window)
 {
-    window.SetPages(new CCube2DomePage, new CPano2DomePage(window.VideoSettings()));
+    window.SetPages(new CCube2DomePage(window.VideoSettings()), new CPano2DomePage(window.VideoSettings()));
 }
 
 }  // namespace skelvane

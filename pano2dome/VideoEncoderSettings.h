@@ -21,4 +21,11 @@ struct VideoEncoderSettings {
     VideoStream stream;                   // codec, profile, alpha (H.264 by default)
 };
 
+// The settings of a dialog never opened, for windows made without one.
+inline const VideoEncoderSettings& DefaultVideoSettings()
+{
+    static const VideoEncoderSettings kDefaults;
+    return kDefaults;
+}
+
 }  // namespace skelvane

@@ -67,8 +67,9 @@ float HorizontalAngleFromSlider(int position)
 
 }  // namespace
 
-CCube2DomePage::CCube2DomePage(QWidget* parent)
-    : CDomePage(parent), m_reporter(std::make_unique<CUiMessageReporter>(this)), m_projector(*m_reporter)
+CCube2DomePage::CCube2DomePage(const VideoEncoderSettings& videoSettings, QWidget* parent)
+    : CDomePage(parent), m_videoSettings(videoSettings), m_reporter(std::make_unique<CUiMessageReporter>(this)),
+      m_projector(*m_reporter)
 {
     m_settings.saveDir = QDir::homePath().toStdString();
 
@@ -130,7 +131,7 @@ CCube2DomePage::CCube2DomePage(QWidget* parent)
                                    JobTexts());
     UpdateData(false);
 
-    m_settingsDlg = new CCube2DomeSettingDlg(this);
+    m_settingsDlg = new CCube2DomeSettingDlg(m_videoSettings, this);
     m_settingsDlg->hide();
 
     connect(m_settingsDlg, &CCube2DomeSettingDlg::SettingsAccepted, this, &CCube2DomePage::OnSettingsAccepted);
@@ -427,14 +428,19 @@ void CCube2DomePage::OnBegin()
     if (!Save(true)) return;
     if (TakeFovOver()) RenderDomePreview();
 
-    const CCube2DomeJob job = MakeCube2DomeJob(m_settings, static_cast<int>(m_fov), m_horizontalAngle);
+    CCube2DomeJob job = MakeCube2DomeJob(m_settings, static_cast<int>(m_fov), m_horizontalAngle);
+    job.video = m_videoSettings;
+    if (const std::optional<std::string> refusal = CheckCube2DomeVideo(job)) {
+        ShowMessageBox(this, QString::fromStdString(*refusal));
+        return;
+    }
     const bool begun =
         m_jobButtons->Begin([&job](CJobControl& control, CJobObserver& observer, CMessageReporter& reporter) {
             return BeginCube2DomeJob(control, job, observer, reporter);
         });
     if (!begun) return;
     EnableViewControls(false);
-    m_jobFrames = job.toFrame - job.fromFrame + 1;
+    m_jobFrames = Cube2DomeProgressRange(job);  // a video's second pass counts on
     ShowProgress(0);
     m_progressLabel->show();
 }
@@ -452,6 +458,9 @@ void CCube2DomePage::ShowProgress(std::int64_t written)
 void CCube2DomePage::OnProgress(qint64 position)
 {
     ShowProgress(position + 1);
+    // The second pass of a video counts on from the last frame: it shows the
+    // frames again.
+    position %= std::max<qint64>(1, m_frameSlider->maximum() + 1);
     const int i = static_cast<int>(std::clamp<qint64>(position, 0, m_frameSlider->maximum()));
     {
         const QSignalBlocker quiet(m_frameSlider);

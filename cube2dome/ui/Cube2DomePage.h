@@ -36,6 +36,7 @@
 #include "engine/image/ImageBuffer.h"
 #include "engine/jobs/JobControl.h"
 #include "engine/projection/CubeDomeProjector.h"
+#include "pano2dome/VideoEncoderSettings.h"
 #include "ui/DomePage.h"
 
 class QLabel;
@@ -61,7 +62,11 @@ public:
     static constexpr int kHorizontalSliderMax = 3600;
     static constexpr int kHorizontalSliderCentre = 1800;
 
-    explicit CCube2DomePage(QWidget* parent = nullptr);
+    // `videoSettings` (owned by the main window, written by the video
+    // settings dialog) encode a render chosen as one video; it must outlive
+    // the page.
+    explicit CCube2DomePage(const VideoEncoderSettings& videoSettings = DefaultVideoSettings(),
+                            QWidget* parent = nullptr);
     ~CCube2DomePage() override;
 
     // CDomePage
@@ -144,6 +149,7 @@ private:
 
     // Settings last applied, with the page's vertical angle and save folder,
     // and those accepted during a render, applied at its end.
+    const VideoEncoderSettings& m_videoSettings;
     Cube2DomeSettings m_settings;
     std::optional<Cube2DomeSettings> m_pendingSettings;
 

@@ -3,6 +3,8 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +21,7 @@
 #include "ui/DialogUnits.h"
 #include "ui/FieldExchange.h"
 #include "ui/FieldLeaveCheck.h"
+#include "ui/FileDialog.h"
 #include "ui/FolderPicker.h"
 #include "ui/MessageBox.h"
 #include "ui/ReadOnlyField.h"
@@ -71,10 +74,11 @@ const char* const kFaceLabels[kCubeFaceCount] = {"Left: ", "Front: ", "Right: ",
 
 }  // namespace
 
-CCube2DomeSettingDlg::CCube2DomeSettingDlg(QWidget* parent) : QDialog(parent)
+CCube2DomeSettingDlg::CCube2DomeSettingDlg(const VideoEncoderSettings& videoSettings, QWidget* parent)
+    : QDialog(parent), m_videoSettings(videoSettings)
 {
     setWindowTitle(QStringLiteral("Cube2Dome Setting"));
-    setFixedSize(DialogSize(470, 402));
+    setFixedSize(DialogSize(470, 440));
 
     // Group boxes first, so the controls inside them stay on top.
     Place(new QGroupBox(QStringLiteral("Sift"), this), 5, 3, 300, 160);
@@ -86,6 +90,7 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(QWidget* parent) : QDialog(parent)
     Place(new QGroupBox(QStringLiteral("Frame"), this), 155, 270, 150, 67);
     Place(new QGroupBox(QStringLiteral("Resolution"), this), 310, 270, 150, 67);
     Place(new QGroupBox(QStringLiteral("Vertical view angle"), this), 5, 346, 225, 34);
+    Place(new QGroupBox(QStringLiteral("Video"), this), 5, 384, 460, 34);
 
     // Sift: faces in use, input format, the upper folder and the six face folders.
     Place(new QLabel(QStringLiteral("Faces: "), this), 12, 18, 26, 8);
@@ -171,9 +176,18 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(QWidget* parent) : QDialog(parent)
     m_saveDirEdit->setMaxLength(static_cast<int>(kMaxFolderChars));
     m_saveDirButton = Place(new QPushButton(QStringLiteral("Browse..."), this), 419, 360, 45, 13);
 
-    m_acceptButton = Place(new QPushButton(QStringLiteral("Accept"), this), 355, 384, 50, 14);
+    m_videoCheck = Place(new QCheckBox(QStringLiteral("One video: "), this), 12, 400, 50, 10);
+    m_videoPathEdit = Place(new QLineEdit(this), 64, 398, 255, 13);
+    m_videoPathEdit->setMaxLength(static_cast<int>(kMaxFolderChars));
+    m_videoButton = Place(new QPushButton(QStringLiteral("Browse..."), this), 323, 398, 45, 13);
+    Place(new QLabel(QStringLiteral("Frame rate: "), this), 374, 400, 42, 8);
+    m_frameRateEdit = Place(new QLineEdit(this), 418, 398, 42, 13);
+    m_frameRateEdit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9./]*")), m_frameRateEdit));
+
+    m_acceptButton = Place(new QPushButton(QStringLiteral("Accept"), this), 355, 422, 50, 14);
     m_acceptButton->setDefault(true);
-    m_cancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), 415, 384, 50, 14);
+    m_cancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), 415, 422, 50, 14);
 
     m_pathEditTimer = new QTimer(this);
     m_pathEditTimer->setSingleShot(true);
@@ -189,6 +203,7 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(QWidget* parent) : QDialog(parent)
     Show();
     UpdateBottomAndCheckEnabling();
     UpdateFrameFieldEnabling();
+    UpdateVideoEnabling();
 
     // Only what the user does reaches the handlers: showing values does not.
     connect(m_upperDirButton, &QPushButton::clicked, this, &CCube2DomeSettingDlg::OnUpperDirBrowse);
@@ -220,6 +235,11 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(QWidget* parent) : QDialog(parent)
         UpdateBottomAndCheckEnabling();
     });
     connect(m_saveDirButton, &QPushButton::clicked, this, &CCube2DomeSettingDlg::OnSaveDirBrowse);
+    connect(m_videoButton, &QPushButton::clicked, this, &CCube2DomeSettingDlg::OnVideoBrowse);
+    connect(m_videoCheck, &QCheckBox::clicked, this, [this](bool checked) {
+        m_settings.writeVideo = checked;
+        UpdateVideoEnabling();
+    });
     connect(m_acceptButton, &QPushButton::clicked, this, &CCube2DomeSettingDlg::accept);
     connect(m_cancelButton, &QPushButton::clicked, this, &CCube2DomeSettingDlg::reject);
 }
@@ -284,6 +304,9 @@ void CCube2DomeSettingDlg::ExchangeFields(CFieldExchange& dx)
     if (saving) m_settings.outputHeight = m_settings.outputWidth;
     dx.Text(m_angleEdit, m_settings.verticalAngle, -180.0f, 180.0f);
     text(m_saveDirEdit, m_settings.saveDir, maxFolder);
+    dx.Check(m_videoCheck, m_settings.writeVideo);
+    text(m_videoPathEdit, m_settings.videoPath, maxFolder);
+    dx.Text(m_frameRateEdit, m_settings.frameRate);
 }
 
 bool CCube2DomeSettingDlg::UpdateData(bool saveAndValidate)
@@ -305,6 +328,7 @@ void CCube2DomeSettingDlg::Show()
 {
     CFieldExchange dx(this, false);
     ExchangeFields(dx);
+    UpdateVideoEnabling();
 }
 
 void CCube2DomeSettingDlg::ShowText(QLineEdit* edit, const QString& text)
@@ -489,6 +513,39 @@ void CCube2DomeSettingDlg::OnSaveDirBrowse()
     if (folder.isEmpty()) return;
     m_settings.saveDir = folder.toStdString();
     Show();
+}
+
+void CCube2DomeSettingDlg::OnVideoBrowse()
+{
+    FlushPathEdits();
+    if (!Save(Exchange::Prompt)) return;
+    const VideoCodec codec = m_videoSettings.stream.codec;
+    FileDialogRequest request;
+    request.mode = FileDialogRequest::Mode::Save;
+    request.title = QStringLiteral("Save Video");
+    const QString current = QString::fromStdString(m_settings.videoPath);
+    request.directory = current.isEmpty() ? QString::fromStdString(m_settings.saveDir) : QFileInfo(current).absolutePath();
+    request.fileName = QStringLiteral("video1");
+    request.defaultSuffix = VideoDefaultSuffix(codec);
+    request.filters = VideoFilters(codec);
+    const QString path = RunFileDialog(this, request);
+    if (path.isEmpty()) return;
+    m_settings.videoPath = QFile::encodeName(path).toStdString();
+    Show();
+}
+
+void CCube2DomeSettingDlg::UpdateVideoEnabling()
+{
+    const bool video = m_settings.writeVideo;
+    for (QWidget* control : {static_cast<QWidget*>(m_videoPathEdit), static_cast<QWidget*>(m_videoButton),
+                             static_cast<QWidget*>(m_frameRateEdit)}) {
+        control->setEnabled(video);
+    }
+    // A video names no frames.
+    for (QWidget* control : {static_cast<QWidget*>(m_outputPrefixEdit), static_cast<QWidget*>(m_serialCombo),
+                             static_cast<QWidget*>(m_outputFormatCombo)}) {
+        control->setEnabled(!video);
+    }
 }
 
 void CCube2DomeSettingDlg::UpdateBottomAndCheckEnabling()

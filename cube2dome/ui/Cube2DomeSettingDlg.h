@@ -9,6 +9,11 @@
 // settings and, when they pass, hides and hands them to the page
 // (SettingsAccepted); Cancel only hides, keeping every value for next time.
 //
+// The Video row chooses one video of the frames instead of numbered images:
+// its file (the Save dialog offers the containers of the codec chosen in the
+// video settings) and its frame rate (25, 29.97, 30000/1001, ...); while it is
+// on, the file name choices, which a video does not use, are off.
+//
 // Typing in a face path field lists that folder again, but only once the
 // typing pauses (kPathEditDelayMs), so a slow or large folder never makes
 // each keystroke wait; Accept and the folder buttons take a pending edit over
@@ -21,6 +26,7 @@
 #include <QString>
 
 #include "cube2dome/Cube2DomeSettings.h"
+#include "pano2dome/VideoEncoderSettings.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -46,7 +52,10 @@ public:
     static constexpr int kFrameRange = 1;
     static constexpr int kAllFrames = 2;
 
-    explicit CCube2DomeSettingDlg(QWidget* parent = nullptr);
+    // `videoSettings` give the codec whose containers the Save dialog offers;
+    // they must outlive the dialog.
+    explicit CCube2DomeSettingDlg(const VideoEncoderSettings& videoSettings = DefaultVideoSettings(),
+                                  QWidget* parent = nullptr);
     ~CCube2DomeSettingDlg() override;
 
     // Fields <-> controls. Saving with prompts stops at the first bad field.
@@ -90,6 +99,10 @@ public:
     QSlider* AngleSlider() const { return m_angleSlider; }
     QLineEdit* SaveDirEdit() const { return m_saveDirEdit; }
     QPushButton* SaveDirButton() const { return m_saveDirButton; }
+    QCheckBox* VideoCheck() const { return m_videoCheck; }
+    QLineEdit* VideoPathEdit() const { return m_videoPathEdit; }
+    QPushButton* VideoButton() const { return m_videoButton; }
+    QLineEdit* FrameRateEdit() const { return m_frameRateEdit; }
     QPushButton* AcceptButton() const { return m_acceptButton; }
     QPushButton* CancelButton() const { return m_cancelButton; }
 
@@ -118,6 +131,8 @@ private:
     void OnAngleSlider(int position);
     void OnFrameMode(int mode);
     void OnSaveDirBrowse();
+    void OnVideoBrowse();
+    void UpdateVideoEnabling();
 
     void UpdateInfo();
     void FillFileList(int k);
@@ -125,6 +140,7 @@ private:
     void UpdateBottomAndCheckEnabling();
     void UpdateFrameFieldEnabling();
 
+    const VideoEncoderSettings& m_videoSettings;
     Cube2DomeSettings m_settings;
     unsigned m_pendingPathEdits = 0;  // one bit per face
     QTimer* m_pathEditTimer;
@@ -158,6 +174,10 @@ private:
     QSlider* m_angleSlider;
     QLineEdit* m_saveDirEdit;
     QPushButton* m_saveDirButton;
+    QCheckBox* m_videoCheck;
+    QLineEdit* m_videoPathEdit;
+    QPushButton* m_videoButton;
+    QLineEdit* m_frameRateEdit;
     QPushButton* m_acceptButton;
     QPushButton* m_cancelButton;
 };

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,8 +18,10 @@
 #include "SampleSequence.h"
 #include "cube2dome/ui/Cube2DomePage.h"
 #include "cube2dome/ui/Cube2DomeSettingDlg.h"
+#include "pano2dome/VideoEncoder.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
+#include "support/VideoFacts.h"
 #include "ui/PreviewPane.h"
 #include "ui/UiTestSupport.h"
 
@@ -59,11 +62,12 @@ bool SamePixels(const CImageBuffer& a, const CImageBuffer& b)
 
 class PageTest : public ::testing::Test {
 public:
-    PageTest() { page.show(); }
+    PageTest() : page(video) { page.show(); }
 
     // Settings made in the page's own dialog: upper folder, save folder,
     // optionally a frame range, then Accept.
-    void ApplySample(int frames, int first = 0, int last = 0, const QString& prefix = QString())
+    void ApplySample(int frames, int first = 0, int last = 0, const QString& prefix = QString(),
+                     const QString& videoPath = QString())
     {
         if (!fs::exists(temp / "seq")) test::WriteSampleSequence(temp / "seq", frames, kFaceSide, 5);
         fs::create_directories(temp / "out");
@@ -85,6 +89,11 @@ public:
             dlg.FrameModeRadio(CCube2DomeSettingDlg::kAllFrames)->click();
         }
         if (!prefix.isEmpty()) dlg.OutputPrefixEdit()->setText(prefix);
+        if (!videoPath.isEmpty()) {
+            if (!dlg.VideoCheck()->isChecked()) dlg.VideoCheck()->click();
+            dlg.VideoPathEdit()->setText(videoPath);
+            dlg.FrameRateEdit()->setText(QStringLiteral("24"));
+        }
         MessageBoxRecorder boxes;
         dlg.AcceptButton()->click();
         ASSERT_EQ(boxes.Texts(), QStringList());
@@ -101,6 +110,7 @@ public:
     bool WaitForEnd(QSignalSpy& ended) { return ended.count() > 0 || ended.wait(60000); }
 
     test::TempDir temp;
+    VideoEncoderSettings video;  // as the video settings dialog leaves them
     CCube2DomePage page;
 };
 
@@ -259,6 +269,39 @@ TEST_F(PageTest, WholeRenderReportsEveryFrameAndFinishes)
         EXPECT_EQ(dome.GetWidth(), 2 * kFaceSide);
     }
     EXPECT_EQ(FilesIn(temp / "out"), 3);
+}
+
+TEST_F(PageTest, AVideoRenderShowsEachFrameOncePerPassAndWritesOneFile)
+{
+    CVideoEncoder::QuietLibraryMessages();
+    const fs::path movie = temp / "cube.mp4";
+    ApplySample(3, 0, 0, QString(), ToQString(movie));
+    page.FrameSlider()->setValue(2);  // so that showing frame 1 shows
+    video.twoPass = true;
+    MessageBoxRecorder boxes;
+    QSignalSpy ended(&page, &CCube2DomePage::JobEnded);
+    std::vector<int> shownFrames;
+    QObject::connect(page.FrameEdit(), &QLineEdit::textChanged,
+                     [&](const QString& text) { shownFrames.push_back(text.toInt()); });
+    page.BeginButton()->click();
+    ASSERT_TRUE(WaitForEnd(ended));
+    EXPECT_EQ(boxes.Texts(), QStringList({"The FullDome render have finished! "}));
+    EXPECT_EQ(shownFrames, (std::vector<int>{1, 2, 3, 1, 2, 3}));
+    EXPECT_EQ(FilesIn(temp / "out"), 0) << "no numbered images";
+    const std::optional<test::VideoFacts> facts = test::ReadVideo(movie);
+    ASSERT_TRUE(facts.has_value());
+    EXPECT_EQ(facts->codec, "h264");
+    EXPECT_EQ(facts->frames, 3);
+    EXPECT_EQ(facts->width, 2 * kFaceSide);
+    EXPECT_EQ(av_cmp_q(facts->frameRate, AVRational{24, 1}), 0);
+
+    // A stream the file cannot carry is refused at Begin, before anything runs.
+    video.stream = {VideoCodec::ProRes};
+    page.BeginButton()->click();
+    ASSERT_EQ(boxes.Texts().size(), 2);
+    EXPECT_EQ(boxes.Texts()[1],
+              "A .mp4 file cannot carry ProRes: ProRes is written into .mov files, and .mp4 files carry H.264 or HEVC.");
+    EXPECT_FALSE(page.IsJobRunning());
 }
 
 TEST_F(PageTest, PauseAndContinue)

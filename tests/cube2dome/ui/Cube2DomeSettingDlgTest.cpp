@@ -15,11 +15,14 @@
 #include "SampleSequence.h"
 #include "cube2dome/ui/Cube2DomeSettingDlg.h"
 #include "support/TempDir.h"
+#include "ui/FieldExchange.h"
+#include "ui/FileDialog.h"
 #include "ui/UiTestSupport.h"
 
 namespace skelvane {
 namespace {
 
+using test::FileDialogAnswer;
 using test::FolderPickerAnswer;
 using test::MessageBoxRecorder;
 using test::ToQString;
@@ -215,6 +218,54 @@ TEST_F(SettingDlgTest, UpperFolderListsTheFacesAndAcceptHandsThemOver)
     Choose(dlg.FacesCombo(), 1);
     EXPECT_EQ(Accept(), QStringList({"The input picture number is not same, please check! "}));
     EXPECT_TRUE(dlg.isVisible());
+}
+
+TEST_F(SettingDlgTest, TheVideoRowChoosesOneVideoInsteadOfNumberedImages)
+{
+    auto videoControlsOn = [&] {
+        return std::vector<bool>{dlg.VideoPathEdit()->isEnabled(), dlg.VideoButton()->isEnabled(),
+                                 dlg.FrameRateEdit()->isEnabled(), dlg.OutputPrefixEdit()->isEnabled(),
+                                 dlg.SerialCombo()->isEnabled(), dlg.OutputFormatCombo()->isEnabled()};
+    };
+    EXPECT_FALSE(dlg.VideoCheck()->isChecked());
+    EXPECT_EQ(dlg.FrameRateEdit()->text(), "25");
+    EXPECT_EQ(videoControlsOn(), (std::vector<bool>{false, false, false, true, true, true}));
+    dlg.VideoCheck()->click();
+    EXPECT_EQ(videoControlsOn(), (std::vector<bool>{true, true, true, false, false, false}));
+
+    test::WriteSampleSequence(temp / "seq", kFrames, kFaceSide, 5);
+    ChooseUpperFolder(ToQString(temp / "seq"));
+    EXPECT_EQ(Accept(), QStringList({"The video file is empty, please check! "}));
+    {
+        FileDialogAnswer answer(ToQString(temp / "cube.mov"));
+        dlg.VideoButton()->click();
+        ASSERT_EQ(answer.Requests().size(), 1u);
+        EXPECT_EQ(answer.Requests().front().title, "Save Video");
+        EXPECT_EQ(answer.Requests().front().filters, VideoFilters(VideoCodec::H264));
+    }
+    EXPECT_EQ(dlg.VideoPathEdit()->text(), ToQString(temp / "cube.mov"));
+    TypeInto(dlg.FrameRateEdit(), "0");
+    EXPECT_EQ(Accept(), QStringList({"The frame rate is zero, please check! "}));
+    TypeInto(dlg.FrameRateEdit(), "1/");
+    EXPECT_EQ(Accept(), QStringList({FrameRatePrompt()}));
+    TypeInto(dlg.FrameRateEdit(), "29.97");
+    EXPECT_EQ(Accept(), QStringList());
+    const Cube2DomeSettings& settings = dlg.Settings();
+    EXPECT_TRUE(settings.writeVideo);
+    EXPECT_EQ(settings.videoPath, (temp / "cube.mov").string());
+    EXPECT_EQ(settings.frameRate, FrameRate(30000, 1001));
+
+    // The Save dialog offers what the chosen codec goes into.
+    VideoEncoderSettings prores;
+    prores.stream = {VideoCodec::ProRes};
+    CCube2DomeSettingDlg other(prores);
+    other.show();
+    other.VideoCheck()->click();
+    FileDialogAnswer answer(ToQString(temp / "x.mov"));
+    other.VideoButton()->click();
+    ASSERT_EQ(answer.Requests().size(), 1u);
+    EXPECT_EQ(answer.Requests().front().filters, (QStringList{"MOV (*.mov *.MOV)", "All Files (*)"}));
+    EXPECT_EQ(answer.Requests().front().defaultSuffix, "mov");
 }
 
 TEST_F(SettingDlgTest, EachAcceptCheckShowsItsMessageAndKeepsTheDialogOpen)
