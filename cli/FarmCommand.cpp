@@ -37,8 +37,23 @@ struct SubmitOptions {
     std::string time;
     std::string memory;
     int threads = 1;
+    std::string thenEncode;
     std::vector<std::string> render;  // the render command and its options
 };
+
+// The value of `name` among the render options ("--rate 30" or "--rate=30").
+std::string OptionValue(const std::vector<std::string>& options, const std::string& name)
+{
+    std::string value;
+    for (std::size_t i = 0; i < options.size(); ++i) {
+        if (options[i] == name && i + 1 < options.size()) {
+            value = options[i + 1];
+        } else if (options[i].rfind(name + "=", 0) == 0) {
+            value = options[i].substr(name.size() + 1);
+        }
+    }
+    return value;
+}
 
 struct FolderOptions {
     std::string folder;
@@ -132,6 +147,10 @@ int Submit(const SubmitOptions& options)
     manifest.time = options.time;
     manifest.memory = options.memory;
     manifest.partition = options.partition;
+    if (!options.thenEncode.empty()) {
+        manifest.thenEncode = fs::absolute(options.thenEncode, error).lexically_normal().string();
+        manifest.encodeRate = command == "pano2dome" ? OptionValue(renderOptions, "--rate") : std::string();
+    }
 
     CProcessRunner slurm;
     std::string jobId;
@@ -144,6 +163,10 @@ int Submit(const SubmitOptions& options)
     std::fprintf(stderr, "Submitted %lld frames in %lld tasks as job array %s; logs in %s/%s/.\n",
                  manifest.sequence.Count(), chunks.Count(), jobId.c_str(), manifest.sequence.folder.c_str(),
                  kLogFolderName);
+    if (!manifest.encodeJobs.empty()) {
+        std::fprintf(stderr, "Job %s encodes %s once every frame is done.\n", manifest.encodeJobs.back().c_str(),
+                     manifest.thenEncode.c_str());
+    }
     std::printf("%s\n", jobId.c_str());
     return kExitFinished;
 }
@@ -292,6 +315,8 @@ Command AddFarmCommand(CLI::App& app)
     submitCommand->add_option("--threads", submit->threads, "Threads (CPUs) per task")
         ->check(CLI::Range(1, 1024))
         ->capture_default_str();
+    submitCommand->add_option("--then-encode", submit->thenEncode,
+                              "Encode the frames into this video (skelvane-cli encode) once every task succeeded");
     submitCommand
         ->add_option("command", submit->render,
                      "After --: cube2dome or pano2dome and its options (its --frames selects the sequence)")

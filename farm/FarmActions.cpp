@@ -52,6 +52,18 @@ std::string SubmitChunks(const CFarmManifest& manifest, const std::vector<long l
     return jobId;
 }
 
+// Submits the encode job after the arrays; its id, or empty with `error` set.
+std::string SubmitEncode(const CFarmManifest& manifest, const std::vector<std::string>& afterArrays,
+                         CSlurmRunner& runner, std::string& error)
+{
+    const CommandResult result = runner.Run(EncodeSbatchCommand(manifest, afterArrays));
+    const std::string jobId = result.Succeeded() ? ParsableJobId(result.out) : std::string();
+    if (jobId.empty()) {
+        error = "Slurm did not take the encode job: " + FailureText(result, "sbatch");
+    }
+    return jobId;
+}
+
 std::optional<CFarmManifest> ReadManifestOf(const fs::path& folder, std::string& error)
 {
     return ReadFarmManifest(ManifestPath(folder), error);
@@ -95,6 +107,15 @@ bool SubmitFarm(CFarmManifest& manifest, CSlurmRunner& runner, std::string& jobI
         return false;
     }
     manifest.submissions.push_back({jobId, ArraySpec(all, 0)});
+    if (!manifest.thenEncode.empty()) {
+        const std::string encodeJob = SubmitEncode(manifest, {jobId}, runner, error);
+        if (encodeJob.empty()) {
+            runner.Run({"scancel", jobId});
+            fs::remove(manifestPath, code);
+            return false;
+        }
+        manifest.encodeJobs.push_back(encodeJob);
+    }
     if (!WriteFarmManifest(manifest, manifestPath, ManifestWrite::Replace, error)) {
         runner.Run({"scancel", jobId});
         fs::remove(manifestPath, code);
@@ -133,6 +154,19 @@ bool ResumeFarm(const fs::path& folder, CSlurmRunner& runner, CFarmStatus& statu
         return false;
     }
     manifest->submissions.push_back({jobId, ArraySpec(chunks, 0)});
+    if (!manifest->thenEncode.empty()) {
+        // After the new array and every older one that still renders frames;
+        // the encode job of before went with the failed tasks.
+        std::vector<std::string> after = {jobId};
+        after.insert(after.end(), status.liveJobIds.begin(), status.liveJobIds.end());
+        const std::string encodeJob = SubmitEncode(*manifest, after, runner, error);
+        if (encodeJob.empty()) {
+            runner.Run({"scancel", jobId});
+            jobId.clear();
+            return false;
+        }
+        manifest->encodeJobs.push_back(encodeJob);
+    }
     if (!WriteFarmManifest(*manifest, ManifestPath(folder), ManifestWrite::Replace, error)) {
         runner.Run({"scancel", jobId});
         error = "Cannot record the submitted job " + jobId + " in the farm manifest (" + error +

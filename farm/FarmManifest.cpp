@@ -76,8 +76,13 @@ std::string Describe(const CFarmManifest& manifest)
     out << "time " << Escape(manifest.time) << '\n';
     out << "mem " << Escape(manifest.memory) << '\n';
     out << "partition " << Escape(manifest.partition) << '\n';
+    out << "then-encode " << Escape(manifest.thenEncode) << '\n';
+    out << "encode-rate " << Escape(manifest.encodeRate) << '\n';
     for (const CFarmSubmission& submission : manifest.submissions) {
         out << "submission " << Escape(submission.jobId) << ' ' << Escape(submission.chunks) << '\n';
+    }
+    for (const std::string& job : manifest.encodeJobs) {
+        out << "encode-job " << Escape(job) << '\n';
     }
     return out.str();
 }
@@ -119,6 +124,12 @@ bool ApplyLine(const std::string& key, const std::string& raw, CFarmManifest& ma
         manifest.memory = value;
     } else if (key == "partition") {
         manifest.partition = value;
+    } else if (key == "then-encode") {
+        manifest.thenEncode = value;
+    } else if (key == "encode-rate") {
+        manifest.encodeRate = value;
+    } else if (key == "encode-job") {
+        manifest.encodeJobs.push_back(value);
     } else if (key == "submission") {
         // Job ids and array values hold no blanks; the split is on the raw text.
         const std::size_t space = raw.find(' ');

@@ -45,7 +45,10 @@ struct CFarmManifest {
     std::string time;       // Slurm's --time, empty for the partition's default
     std::string memory;     // Slurm's --mem, empty for the default
     std::string partition;  // empty for the default partition
+    std::string thenEncode; // video made from the frames once all are done; empty for none
+    std::string encodeRate; // its frame rate (the sweep's), empty for encode's default
     std::vector<CFarmSubmission> submissions;
+    std::vector<std::string> encodeJobs;  // the encode job of each submission, when thenEncode
 };
 
 std::filesystem::path ManifestPath(const std::filesystem::path& outputFolder);

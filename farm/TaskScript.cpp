@@ -54,7 +54,49 @@ std::string SlurmFilePattern(const std::string& path)
     return pattern;
 }
 
+void AddResources(const CFarmManifest& manifest, std::vector<std::string>& command)
+{
+    command.push_back("--chdir=" + manifest.workDir);
+    command.push_back("--cpus-per-task=" + std::to_string(manifest.threads));
+    if (!manifest.memory.empty()) {
+        command.push_back("--mem=" + manifest.memory);
+    }
+    if (!manifest.time.empty()) {
+        command.push_back("--time=" + manifest.time);
+    }
+    if (!manifest.partition.empty()) {
+        command.push_back("--partition=" + manifest.partition);
+    }
+}
+
 }  // namespace
+
+std::vector<std::string> EncodeSbatchCommand(const CFarmManifest& manifest, const std::vector<std::string>& afterArrays)
+{
+    const std::filesystem::path folder(manifest.sequence.folder);
+    std::string dependency = "--dependency=afterok";
+    for (const std::string& id : afterArrays) {
+        dependency += ":" + id;
+    }
+    std::vector<std::string> command = {
+        "sbatch",
+        "--parsable",
+        dependency,
+        "--kill-on-invalid-dep=yes",
+        "--job-name=skelvane-encode-" + folder.filename().string(),
+        "--output=" + SlurmFilePattern((folder / kLogFolderName).string()) + "/encode_%j.log",
+    };
+    AddResources(manifest, command);
+    std::string wrap = "exec " + ShellQuote(manifest.program) + " encode --input " + ShellQuote(folder.string()) +
+                       " --output " + ShellQuote(manifest.thenEncode) + " --prefix " +
+                       ShellQuote(manifest.sequence.prefix) + " --threads " + std::to_string(manifest.threads) +
+                       " --progress json";
+    if (!manifest.encodeRate.empty()) {
+        wrap += " --rate " + ShellQuote(manifest.encodeRate);
+    }
+    command.push_back("--wrap=" + wrap);
+    return command;
+}
 
 std::vector<std::string> SbatchCommand(const CFarmManifest& manifest, const std::string& arraySpec,
                                        const std::string& scriptPath)
@@ -66,18 +108,8 @@ std::vector<std::string> SbatchCommand(const CFarmManifest& manifest, const std:
         "--array=" + arraySpec,
         "--job-name=skelvane-" + folder.filename().string(),
         "--output=" + SlurmFilePattern((folder / kLogFolderName).string()) + "/%A_%a.log",
-        "--chdir=" + manifest.workDir,
-        "--cpus-per-task=" + std::to_string(manifest.threads),
     };
-    if (!manifest.memory.empty()) {
-        command.push_back("--mem=" + manifest.memory);
-    }
-    if (!manifest.time.empty()) {
-        command.push_back("--time=" + manifest.time);
-    }
-    if (!manifest.partition.empty()) {
-        command.push_back("--partition=" + manifest.partition);
-    }
+    AddResources(manifest, command);
     command.push_back(scriptPath);
     return command;
 }

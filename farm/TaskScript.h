@@ -25,4 +25,9 @@ std::string TaskScript(const CFarmManifest& manifest);
 std::vector<std::string> SbatchCommand(const CFarmManifest& manifest, const std::string& arraySpec,
                                        const std::string& scriptPath);
 
+// sbatch's arguments for the job that encodes the frames into the video of
+// `thenEncode` once every array in `afterArrays` has ended well (Slurm
+// cancels it when one of them cannot: cancelled or failed tasks).
+std::vector<std::string> EncodeSbatchCommand(const CFarmManifest& manifest, const std::vector<std::string>& afterArrays);
+
 }  // namespace skelvane::farm

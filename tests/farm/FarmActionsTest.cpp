@@ -219,6 +219,33 @@ TEST_F(FarmActions, ResumeSubmitsOnlyTheChunksWithFramesMissingOrFailed)
     EXPECT_EQ(slurm.CommandsOf("sbatch").size(), 2u);
 }
 
+TEST_F(FarmActions, TheVideoIsEncodedAfterTheArraysThatStillRenderFrames)
+{
+    manifest.thenEncode = (dir / "show.mov").string();
+    std::string jobId;
+    std::string error;
+    ASSERT_TRUE(SubmitFarm(manifest, slurm, jobId, error)) << error;
+    ASSERT_EQ(slurm.CommandsOf("sbatch").size(), 2u);
+    EXPECT_EQ(slurm.CommandsOf("sbatch")[1], EncodeSbatchCommand(manifest, {"100"}));
+    EXPECT_EQ(slurm.CommandsOf("sbatch")[1][2], "--dependency=afterok:100");
+
+    // Chunk 1 failed while chunk 3 still renders: the new encode job waits
+    // for the resumed chunk and for the array still at work.
+    Render(1, 240);
+    fs::remove(manifest.sequence.FramePath(12));
+    fs::remove(manifest.sequence.FramePath(33));
+    slurm.jobs["100"] = Task("100", 1, "FAILED") + Task("100", 3, "RUNNING");
+    slurm.squeue = "100 3 RUNNING\n";
+    CFarmStatus before;
+    ASSERT_TRUE(ResumeFarm(manifest.sequence.folder, slurm, before, jobId, error)) << error;
+    EXPECT_EQ(jobId, "102");
+    ASSERT_EQ(slurm.CommandsOf("sbatch").size(), 4u);
+    EXPECT_EQ(slurm.CommandsOf("sbatch")[3][2], "--dependency=afterok:102:100");
+    const std::optional<CFarmManifest> recorded = ReadFarmManifest(ManifestPath(manifest.sequence.folder), error);
+    ASSERT_TRUE(recorded) << error;
+    EXPECT_EQ(recorded->encodeJobs, (std::vector<std::string>{"101", "103"}));
+}
+
 TEST_F(FarmActions, ResumeAndCancelRefuseWhenSlurmCannotSayWhatRuns)
 {
     std::string jobId;

@@ -82,7 +82,10 @@ CFarmManifest SampleManifest()
     manifest.time = "1:00:00";
     manifest.memory = "4G";
     manifest.partition = "render";
+    manifest.thenEncode = "/farm/shot 12.mov";
+    manifest.encodeRate = "29.97";
     manifest.submissions = {{"4711", "0-11"}, {"4790", "3,7"}};
+    manifest.encodeJobs = {"4712", "4791"};
     return manifest;
 }
 
@@ -104,6 +107,9 @@ void ExpectSameManifest(const CFarmManifest& a, const CFarmManifest& b)
     EXPECT_EQ(a.time, b.time);
     EXPECT_EQ(a.memory, b.memory);
     EXPECT_EQ(a.partition, b.partition);
+    EXPECT_EQ(a.thenEncode, b.thenEncode);
+    EXPECT_EQ(a.encodeRate, b.encodeRate);
+    EXPECT_EQ(a.encodeJobs, b.encodeJobs);
     ASSERT_EQ(a.submissions.size(), b.submissions.size());
     for (std::size_t i = 0; i < a.submissions.size(); ++i) {
         EXPECT_EQ(a.submissions[i].jobId, b.submissions[i].jobId);

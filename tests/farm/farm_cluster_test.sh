@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The render farm on a real one-node Slurm cluster:
 # 1. 240 cube frames and a 240-frame pano sweep rendered through farm submit,
-#    2 tasks at a time, are byte for byte the files of one-machine runs;
+#    2 tasks at a time, are byte for byte the files of one-machine runs, and
+#    the sweep is encoded into a video once its array has succeeded;
 # 2. an array cancelled part-way and then resumed renders only the frames that
 #    were missing (counted from the tasks' logs), each frame exactly once;
 # 3. a task killed with SIGKILL mid-frame leaves no damaged frame, and resume
@@ -80,11 +81,20 @@ echo "== 1. shards equal the whole"
 [[ $(frames_in "$work/cube-one" | wc -l) == 240 && $(frames_in "$work/pano-one" | wc -l) == 240 ]] ||
   fail "the one-machine runs did not write 240 frames each"
 "$cli" farm submit --chunk 20 --max-running 2 -- "${cube[@]}" --output "$work/cube-farm" >/dev/null
-"$cli" farm submit --chunk 20 --max-running 2 -- "${pano[@]}" --output "$work/pano-farm" >/dev/null
+"$cli" farm submit --chunk 20 --max-running 2 --then-encode "$work/sweep.mov" -- "${pano[@]}" \
+  --output "$work/pano-farm" >/dev/null
 [[ $(wait_done "$work/cube-farm") == 0 ]] || fail "cube farm run not complete: $(cat "$work/status.txt")"
 [[ $(wait_done "$work/pano-farm") == 0 ]] || fail "pano farm run not complete: $(cat "$work/status.txt")"
 same_frames "$work/cube-one" "$work/cube-farm"
 same_frames "$work/pano-one" "$work/pano-farm"
+# The encode job runs once the whole array has succeeded.
+for _ in $(seq 600); do
+  [[ -z $(squeue -h) ]] && break
+  sleep 0.1
+done
+frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 \
+  "$work/sweep.mov" 2>/dev/null || true)
+[[ $frames == 240 ]] || fail "the video encoded after the sweep holds ${frames:-no} frames, not 240"
 
 echo "== 2. cancel part-way, then resume"
 out=$work/cancelled
