@@ -41,6 +41,7 @@ struct Pano2DomeOptions {
     std::string frames = "all";
     bool skipExisting = false;
     bool overwrite = false;
+    bool sharp = false;
     std::string progress = "bar";
 };
 
@@ -116,6 +117,7 @@ std::optional<CPano2DomeJob> PreparePano2Dome(const Pano2DomeOptions& options, i
         options.output;
     ParseSweepFrames(options.frames, job.firstFrame, job.lastFrame);  // checked by the option's validator
     job.skipExisting = options.skipExisting;
+    job.sharp = options.sharp;
 
     if (const std::optional<std::string> message = CheckPano2DomeJob(job)) {
         std::fprintf(stderr, "%s\n", message->c_str());
@@ -259,6 +261,9 @@ Command AddPano2DomeCommand(CLI::App& app)
         ->capture_default_str();
     command->add_flag("--skip-existing", options->skipExisting,
                       "Leave a frame alone when its file exists (frames mode)");
+    command->add_flag("--sharp", options->sharp,
+                      "Sample every frame of a sweep from the full panorama, as an image is sampled (frames and video "
+                      "modes; slower, and the panorama and a map of the dome stay in memory)");
     command->add_flag("--overwrite", options->overwrite,
                       "Replace an existing image, video or frames (never the input panorama)");
     command->add_option("--progress", options->progress, "Progress as a bar, or as one JSON object a line")

@@ -74,7 +74,7 @@ private:
     CJobContext& m_context;
     CPanoProgressBar* m_bar;
     CPanoDomeProjector m_projector;
-    CImageBuffer m_working;
+    CImageBuffer m_working;  // empty in a sharp sweep
     PanoMap m_map;
     std::int64_t m_firstFrame = 0;  // the sweep's frame at position 0
     std::int64_t m_frameCount = 0;  // frames rendered per pass
@@ -123,12 +123,19 @@ JobOutcome Pano2DomeRun::RenderImage()
 std::string Pano2DomeRun::PrepareMap()
 {
     const std::int32_t n = m_job.outputWidth;
-    if (!PrepareWorkingPanorama(*m_job.panorama, n, m_working)) {
-        return "The panorama cannot be resampled to " + std::to_string(2 * n) + " x " + std::to_string(n) +
-               " pixels.";
+    const auto fov = static_cast<std::int32_t>(m_job.fov);
+    if (m_job.sharp) {
+        const CImageBuffer& panorama = *m_job.panorama;
+        m_map = m_projector.BuildPanoDomeSharpMap(panorama.GetWidth(), panorama.GetHeight(), n, fov,
+                                                  m_job.verticalAngle);
+    } else {
+        if (!PrepareWorkingPanorama(*m_job.panorama, n, m_working)) {
+            return "The panorama cannot be resampled to " + std::to_string(2 * n) + " x " + std::to_string(n) +
+                   " pixels.";
+        }
+        m_context.Checkpoint();
+        m_map = m_projector.BuildPanoDomeMap(2 * n, n, n, fov, m_job.verticalAngle);
     }
-    m_context.Checkpoint();
-    m_map = m_projector.BuildPanoDomeMap(2 * n, n, n, static_cast<std::int32_t>(m_job.fov), m_job.verticalAngle);
     if (!m_map) {
         return "No pano map for a dome of " + std::to_string(n) + " pixels and a field of view of " +
                std::to_string(m_job.fov) + " degrees.";
@@ -139,7 +146,9 @@ std::string Pano2DomeRun::PrepareMap()
 
 std::string Pano2DomeRun::RenderInto(SweepFrame& frame)
 {
-    frame.dome = m_projector.RenderPanoDome(m_working, m_map.get(), m_job.outputWidth, frame.angle);
+    frame.dome = m_job.sharp
+                     ? m_projector.RenderPanoDomeSharp(*m_job.panorama, m_map.get(), m_job.outputWidth, frame.angle)
+                     : m_projector.RenderPanoDome(m_working, m_map.get(), m_job.outputWidth, frame.angle);
     if (!frame.dome) {
         return "Frame " + std::to_string(frame.position) + " at " + std::to_string(frame.angle) +
                " degrees could not be rendered.";
@@ -266,8 +275,8 @@ std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job)
         return kCheckWidth;  // a dome needs a centre and a rim
     }
     // Every image is bounded by the image limit; in frame and video modes the
-    // working panorama is twice as wide as the dome.
-    const std::int32_t maxWidth = job.mode == kPanoImage ? kMaxImageSide : kMaxImageSide / 2;
+    // working panorama is twice as wide as the dome, unless the sweep is sharp.
+    const std::int32_t maxWidth = job.mode == kPanoImage || job.sharp ? kMaxImageSide : kMaxImageSide / 2;
     if (job.outputWidth > maxWidth) {
         return kWidthTooBig;
     }

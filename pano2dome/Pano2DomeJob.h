@@ -16,6 +16,9 @@
 //    not skipped). With skipExisting a frame whose file exists is left
 //    alone (Skipped(k) comes before its Progress(k)), and one whose name
 //    another writer takes meanwhile is dropped, never replaced.
+//    A sharp sweep makes no working panorama: its map is a sharp map of the
+//    full panorama (engine/projection/PanoDomeProjector.h), so frame i is
+//    the image mode's dome at frame i's pan, pixel for pixel.
 // 3. Progress: the range (F frames per pass) first, one Progress(k) per frame
 //    written, k counting over all passes from 0, and a reset when the sweep
 //    ends, stopped or not. Then exactly one end call: finished only when every
@@ -93,11 +96,13 @@ struct CPano2DomeJob {
     std::int64_t firstFrame = 0;    // frame mode: the part of the sweep written,
     std::int64_t lastFrame = -1;    // numbered from 0; -1: to the sweep's end
     bool skipExisting = false;      // frame mode: leave frames whose file exists alone
+    bool sharp = false;             // frame and video modes: sample the full panorama as image mode does
 };
 
 // The first reason to refuse the job before it starts, as the page shows it,
 // or nothing. Checked in this order: panorama, output width (at least 2, and
-// the image limit for the dome and for the 2N x N working panorama), target
+// the image limit for the dome and for the 2N x N working panorama of a sweep
+// that is not sharp), target
 // path, even width for a video codec that needs one, angle range, tilt and
 // pan that are numbers (a not-a-number angle renders an empty image); in image
 // mode the image path's extension (a format that can be written); in frame

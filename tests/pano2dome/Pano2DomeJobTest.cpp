@@ -466,6 +466,75 @@ TEST_F(Pano2DomeJobTest, ShardsInAnyOrderAndOverlapWriteTheFilesOfTheWholeSweep)
     }
 }
 
+// A sharp sweep's frames are image mode's domes at the frames' pans, file for
+// file, for odd and even sizes, fields of view and tilts; every pan wraps
+// some columns, the later ones twice. A shard writes the whole sweep's files.
+TEST_F(Pano2DomeJobTest, SharpFramesAreTheStillImagesOfTheirPans)
+{
+    struct Case {
+        int n;
+        unsigned fov;
+        float tilt;
+        int from, to;
+        unsigned rate;  // frames of the one-second sweep
+    };
+    for (const Case c : {Case{33, 180, 60.0f, -180, 180, 5}, Case{32, 220, -30.0f, -90, 180, 4},
+                         Case{21, 90, 90.0f, 150, 180, 3}}) {
+        SCOPED_TRACE("n " + std::to_string(c.n));
+        const fs::path folder = m_dir / ("sharp" + std::to_string(c.n));
+        fs::create_directories(folder);
+        CPano2DomeJob job = SweepJob(kPanoFrames, folder);
+        job.panorama = Panorama(301, 151);  // far more than the 2N x N a working panorama has
+        job.sharp = true;
+        job.frameFormat = "png";
+        job.outputWidth = c.n;
+        job.fov = c.fov;
+        job.verticalAngle = c.tilt;
+        job.fromAngle = c.from;
+        job.toAngle = c.to;
+        job.frameRate = c.rate;
+        Run(job);
+        ASSERT_EQ(FilesIn(folder), FrameNames(static_cast<int>(c.rate), "png"));
+
+        CPano2DomeJob still = job;
+        still.mode = kPanoImage;
+        still.imagePath = (m_dir / "still.png").string();
+        CPanoSweep sweep(c.from, c.to, 1, c.rate);
+        for (unsigned k = 0; k < c.rate; ++k, sweep.Advance()) {
+            still.horizontalAngle = sweep.Angle();
+            Run(still);
+            EXPECT_EQ(test::ReadFileBytes(folder / PanoFrameFileName(k, "png")),
+                      test::ReadFileBytes(still.imagePath))
+                << "frame " << k << " at " << sweep.Angle();
+        }
+        EXPECT_EQ(m_rec.Events().back(), "finished") << m_rec.reason;
+
+        job.frameDir = (m_dir / ("shard" + std::to_string(c.n))).string();
+        fs::create_directories(job.frameDir);
+        job.firstFrame = 1;
+        job.lastFrame = 2;
+        Run(job);
+        ASSERT_EQ(FilesIn(job.frameDir), (std::vector<std::string>{"0001.png", "0002.png"}));
+        for (const char* name : {"0001.png", "0002.png"}) {
+            EXPECT_EQ(test::ReadFileBytes(fs::path(job.frameDir) / name), test::ReadFileBytes(folder / name)) << name;
+        }
+    }
+}
+
+// Without a working panorama a sharp sweep may be as large as an image.
+TEST(Pano2DomeCheck, ASharpSweepHasTheImageLimit)
+{
+    CPano2DomeJob job = SweepJob(kPanoFrames, "/tmp/frames");
+    job.sharp = true;
+    job.outputWidth = kMaxImageSide;
+    EXPECT_FALSE(CheckPano2DomeJob(job).has_value());
+    job.outputWidth = kMaxImageSide + 1;
+    EXPECT_EQ(CheckPano2DomeJob(job), std::optional<std::string>(kWidthTooBig));
+    job.sharp = false;
+    job.outputWidth = kMaxImageSide / 2 + 1;
+    EXPECT_EQ(CheckPano2DomeJob(job), std::optional<std::string>(kWidthTooBig));
+}
+
 TEST_F(Pano2DomeJobTest, SkipExistingLeavesWrittenFramesAloneAndSaysSo)
 {
     const fs::path folder = m_dir / "frames";
@@ -627,6 +696,61 @@ TEST_F(Pano2DomeJobTest, StoppedVideoIsClosedWithTheFramesWritten)
     ASSERT_TRUE(facts);
     EXPECT_EQ(facts->frames, 7);
     EXPECT_EQ(facts->width, 16);
+}
+
+// A lossless video of a sharp sweep holds the still images of its pans; a
+// stop keeps the frames written so far, in frame and video modes alike.
+TEST_F(Pano2DomeJobTest, SharpVideoHoldsTheStillImagesAndStopsAsAnyOther)
+{
+    const fs::path path = m_dir / "sharp.mkv";
+    CPano2DomeJob job = SweepJob(kPanoVideo, path);
+    job.panorama = Panorama(301, 151);
+    job.sharp = true;
+    job.outputWidth = 32;
+    job.video.stream.codec = VideoCodec::Ffv1;
+    Run(job);
+    ASSERT_EQ(m_rec.Events(), SweepEvents(5, 5, "finished")) << m_rec.reason;
+    CPanoDomeProjector projector;
+    CPanoSweep sweep(-180, 180, 1, 5);
+    int compared = 0;
+    test::ReadVideo(path, [&](const AVFrame& frame) {
+        const std::unique_ptr<CImageBuffer> still =
+            projector.RenderPanoDomeDirect(*job.panorama, 32, 180, 60.0f, sweep.Angle());
+        sweep.Advance();
+        ++compared;
+        std::vector<std::uint32_t> pixels;
+        for (int y = 0; y < 32; ++y) {
+            const auto* row = reinterpret_cast<const std::uint32_t*>(frame.data[0] + y * frame.linesize[0]);
+            pixels.insert(pixels.end(), row, row + 32);
+        }
+        EXPECT_EQ(Rgb(pixels), Rgb(test::PixelsOf(*still))) << "frame " << compared - 1;
+    });
+    EXPECT_EQ(compared, 5);
+
+    for (const int mode : {kPanoVideo, kPanoFrames}) {
+        Recorder rec;
+        const fs::path target = m_dir / (mode == kPanoVideo ? "stopped.mkv" : "stopped");
+        fs::create_directories(m_dir / "stopped");
+        job = SweepJob(mode, target);
+        job.sharp = true;
+        job.video.stream.codec = VideoCodec::Ffv1;
+        job.duration = 4;  // 20 frames
+        rec.onProgress = [&](std::int64_t k) {
+            if (k == 2) {
+                m_control.RequestStop();
+            }
+        };
+        ASSERT_TRUE(BeginPano2DomeJob(m_control, job, rec, rec, &rec));
+        Finish();
+        EXPECT_EQ(rec.Events(), SweepEvents(20, 3, "stopped")) << mode;
+        if (mode == kPanoVideo) {
+            const std::optional<VideoFacts> facts = ReadVideo(target);
+            ASSERT_TRUE(facts);
+            EXPECT_EQ(facts->frames, 3);
+        } else {
+            EXPECT_EQ(FilesIn(target), FrameNames(3, "bmp"));
+        }
+    }
 }
 
 TEST_F(Pano2DomeJobTest, StopInTheSecondPassKeepsAPlayableVideo)

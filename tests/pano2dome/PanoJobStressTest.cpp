@@ -1,5 +1,5 @@
 // Random Pause / Continue / Stop sequences against running Pano2Dome frame
-// and video jobs (support/JobStress.h). Besides ending as every job must, a
+// and video jobs (support/JobStress.h), sharp sweeps among them. Besides ending as every job must, a
 // frame job leaves exactly the frames it reported, each the file an
 // undisturbed job writes; a video job leaves a video only when it says so,
 // and that video plays with exactly the frames of its last pass.
@@ -55,12 +55,13 @@ TEST(PanoJobStress, RandomPauseContinueStopAgainstFrameJobs)
 {
     test::TempDir dir;
     // The frames an undisturbed job writes, per frame rate (each rate sweeps
-    // in steps of its own).
-    std::map<unsigned, std::vector<std::vector<std::uint8_t>>> references;
-    auto reference = [&](unsigned rate) -> const std::vector<std::vector<std::uint8_t>>& {
-        auto& frames = references[rate];
+    // in steps of its own) and sharpness.
+    std::map<std::pair<unsigned, bool>, std::vector<std::vector<std::uint8_t>>> references;
+    auto reference = [&](unsigned rate, bool sharp) -> const std::vector<std::vector<std::uint8_t>>& {
+        auto& frames = references[{rate, sharp}];
         if (frames.empty()) {
             CPano2DomeJob job = StressJob(kPanoFrames, rate);
+            job.sharp = sharp;
             job.frameDir = (dir / "reference").string();
             fs::create_directories(job.frameDir);
             test::StressObserver observer;
@@ -81,8 +82,11 @@ TEST(PanoJobStress, RandomPauseContinueStopAgainstFrameJobs)
     for (int index = 0; run.TimeLeft(); ++index) {
         SCOPED_TRACE(run.JobName());
         const unsigned rate = 1 + static_cast<unsigned>(run.Random()() % kMaxRate);
-        const auto& expected = reference(rate);
+        const bool sharp = run.Chance(50);
+        SCOPED_TRACE(sharp ? "sharp" : "working panorama");
+        const auto& expected = reference(rate, sharp);
         CPano2DomeJob job = StressJob(kPanoFrames, rate);
+        job.sharp = sharp;
         job.frameDir = (dir / ("run" + std::to_string(index))).string();
         fs::create_directories(job.frameDir);
 
@@ -115,11 +119,13 @@ TEST(PanoJobStress, RandomPauseContinueStopAgainstVideoJobs)
         const unsigned rate = 1 + static_cast<unsigned>(run.Random()() % kMaxRate);
         CPano2DomeJob job = StressJob(kPanoVideo, rate);
         job.video.twoPass = run.Chance(30);
+        job.sharp = run.Chance(50);
         const fs::path folder = dir / ("run" + std::to_string(index));
         fs::create_directories(folder);
         const fs::path video = folder / (run.Chance(50) ? "sweep.mov" : "sweep.avi");
         job.videoPath = video.string();
-        SCOPED_TRACE(video.filename().string() + (job.video.twoPass ? ", two passes" : ", one pass"));
+        SCOPED_TRACE(video.filename().string() + (job.video.twoPass ? ", two passes" : ", one pass") +
+                     (job.sharp ? ", sharp" : ""));
 
         test::StressObserver observer;
         CJobControl control(RandomOptions(run));
