@@ -9,6 +9,7 @@
 #include <string>
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -204,6 +205,7 @@ CPano2DomePage::CPano2DomePage(const VideoEncoderSettings& videoSettings, QWidge
     connect(m_outputWidthEdit, &QLineEdit::textEdited, this, &CPano2DomePage::OnOutputWidthChanged);
     connect(m_saveToButton, &QPushButton::clicked, this, &CPano2DomePage::OnSaveTo);
     connect(m_modeGroup, &QButtonGroup::idClicked, this, &CPano2DomePage::OnMode);
+    connect(m_sharpCheck, &QCheckBox::toggled, this, &CPano2DomePage::OnSharp);
     // Every movement counts, also while the thumb is dragged.
     connect(m_horizontalSlider, &QSlider::valueChanged, this, [this](int p) { OnSlider(Slider::Horizontal, p); });
     connect(m_verticalSlider, &QSlider::valueChanged, this, [this](int p) { OnSlider(Slider::Vertical, p); });
@@ -243,6 +245,8 @@ void CPano2DomePage::BuildControls()
     m_inputWidthEdit = Place(new QLineEdit(this), 44, 270, 50, 13);
     Place(new QLabel(QStringLiteral("Height: "), this), 112, 272, 28, 12);
     m_inputHeightEdit = Place(new QLineEdit(this), 143, 270, 56, 13);
+    // How the sweep samples this input: as an image is sampled, or from a working panorama.
+    m_sharpCheck = Place(new QCheckBox(QStringLiteral("Sharp (full panorama)"), this), 16, 292, 120, 12);
 
     Place(new QGroupBox(QStringLiteral("Output"), this), 215, 230, 196, 95);
     Place(new QLabel(QStringLiteral("Width: "), this), 221, 243, 26, 12);
@@ -450,8 +454,15 @@ void CPano2DomePage::ClearPanorama()
 void CPano2DomePage::RebuildPreviewMap()
 {
     m_previewMap.reset();
-    m_previewMap = m_projector.BuildPanoDomeMap(kPreviewPanoWidth, kPreviewPanoHeight, kPreviewDomeSize,
-                                                static_cast<std::int32_t>(m_settings.fov), m_settings.verticalAngle);
+    const auto fov = static_cast<std::int32_t>(m_settings.fov);
+    if (m_settings.sharp && m_settings.panorama) {
+        m_previewMap = m_projector.BuildPanoDomeSharpMap(m_settings.panorama->GetWidth(),
+                                                         m_settings.panorama->GetHeight(), kPreviewDomeSize, fov,
+                                                         m_settings.verticalAngle);
+    } else {
+        m_previewMap = m_projector.BuildPanoDomeMap(kPreviewPanoWidth, kPreviewPanoHeight, kPreviewDomeSize, fov,
+                                                    m_settings.verticalAngle);
+    }
     // Whatever built the map, the horizontal slider compares against it.
     m_previewMapFov = m_settings.fov;
 }
@@ -460,7 +471,10 @@ void CPano2DomePage::RenderPreviewDome()
 {
     if (m_previewPanorama.IsEmpty()) return;
     std::unique_ptr<CImageBuffer> dome;
-    if (m_previewMap) {
+    if (m_previewMap && m_settings.sharp && m_settings.panorama) {
+        dome = m_projector.RenderPanoDomeSharp(*m_settings.panorama, m_previewMap.get(), kPreviewDomeSize,
+                                               m_settings.horizontalAngle);
+    } else if (m_previewMap) {
         dome = m_projector.RenderPanoDome(m_previewPanorama, m_previewMap.get(), kPreviewDomeSize,
                                           m_settings.horizontalAngle);
     }
@@ -549,11 +563,21 @@ void CPano2DomePage::OnMode(int mode)
     m_savePathEdit->setText(m_savePath);
 }
 
+void CPano2DomePage::OnSharp(bool sharp)
+{
+    m_settings.sharp = sharp;
+    // The preview follows: the map is of another panorama now.
+    if (m_previewPanorama.IsEmpty()) return;
+    RebuildPreviewMap();
+    RenderPreviewDome();
+}
+
 void CPano2DomePage::EnableModeFields(int mode)
 {
     const bool sweep = mode == kFrameMode || mode == kVideoMode;
     for (QWidget* control : {static_cast<QWidget*>(m_durationEdit), static_cast<QWidget*>(m_frameRateEdit),
-                             static_cast<QWidget*>(m_fromEdit), static_cast<QWidget*>(m_toEdit)}) {
+                             static_cast<QWidget*>(m_fromEdit), static_cast<QWidget*>(m_toEdit),
+                             static_cast<QWidget*>(m_sharpCheck)}) {
         control->setEnabled(sweep);
     }
     m_formatCombo->setEnabled(mode == kFrameMode);
@@ -573,7 +597,7 @@ void CPano2DomePage::EnableJobFields(bool enable)
     }
     for (QWidget* control : {static_cast<QWidget*>(m_durationEdit), static_cast<QWidget*>(m_frameRateEdit),
                              static_cast<QWidget*>(m_formatCombo), static_cast<QWidget*>(m_fromEdit),
-                             static_cast<QWidget*>(m_toEdit)}) {
+                             static_cast<QWidget*>(m_toEdit), static_cast<QWidget*>(m_sharpCheck)}) {
         control->setEnabled(false);
     }
 }

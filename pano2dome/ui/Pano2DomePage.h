@@ -8,12 +8,14 @@
 // dragging the horizontal slider costs one render and no trigonometry; the
 // vertical slider rebuilds the map. A field of view typed into its field
 // takes effect at the next slider movement, at Open Image and in the job.
+// With "Sharp (full panorama)" chosen the preview is what a sharp sweep
+// writes: the full panorama through a sharp map, the image mode's dome.
 //
 // Output modes and what they enable:
-//             duration  frame rate  format  from  to    target
-//   Image     off       off         off     off   off   an image file
-//   Frame     on        on          on      on    on    a folder (frames 0000.jpg, ...)
-//   Video     on        on          off     on    on    an .avi or .mov file
+//             duration  frame rate  format  from  to    sharp  target
+//   Image     off       off         off     off   off   off    an image file
+//   Frame     on        on          on      on    on    on     a folder (frames 0000.jpg, ...)
+//   Video     on        on          off     on    on    on     an .avi or .mov file
 //
 // The page holds every value a job reads in a job block of its own; Begin
 // copies it, adds the video encoder settings, and the job runs on a worker
@@ -21,9 +23,9 @@
 // Continue and Stop are those of ui/JobButtons.h. While a job runs, every
 // control of what the job reads is disabled (Open Image, the input path, the
 // output width, the modes, format, duration, frame rate, from, to, Save to,
-// the field of view); its end gives back exactly what the current mode
-// enables. The view sliders stay: they only turn the preview. A page
-// destroyed during a job stops it and joins it first.
+// the field of view, the sharp choice); its end gives back exactly what the
+// current mode enables. The view sliders stay: they only turn the preview. A
+// page destroyed during a job stops it and joins it first.
 #pragma once
 
 #include <filesystem>
@@ -39,6 +41,7 @@
 #include "ui/DomePage.h"
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QProgressBar;
@@ -142,6 +145,7 @@ public:
     QRadioButton* ImageRadio() const { return m_imageRadio; }
     QRadioButton* FrameRadio() const { return m_frameRadio; }
     QRadioButton* VideoRadio() const { return m_videoRadio; }
+    QCheckBox* SharpCheck() const { return m_sharpCheck; }
     CPreviewPane* PanoramaPane() const { return m_panoramaPane; }
     CPreviewPane* DomePane() const { return m_domePane; }
     QPushButton* OpenButton() const { return m_openButton; }
@@ -167,6 +171,7 @@ private:
     void OnOutputWidthChanged();
     void OnSaveTo();
     void OnMode(int mode);
+    void OnSharp(bool sharp);
     void OnSlider(Slider slider, int position);
     void OnBegin();
     // Never over the panorama's own file; over frames that exist only when
@@ -201,7 +206,7 @@ private:
 
     CImageBuffer m_previewPanorama;
     CImageBuffer m_previewDome;
-    PanoMap m_previewMap;
+    PanoMap m_previewMap;  // a sharp map of the full panorama when the sweep is sharp
     unsigned m_previewMapFov = 180;
 
     // Out of memory and the worker's messages, as boxes on the ui thread.
@@ -230,6 +235,7 @@ private:
     QRadioButton* m_imageRadio = nullptr;
     QRadioButton* m_frameRadio = nullptr;
     QRadioButton* m_videoRadio = nullptr;
+    QCheckBox* m_sharpCheck = nullptr;
     QLineEdit* m_fromEdit = nullptr;
     QLineEdit* m_toEdit = nullptr;
     QLineEdit* m_durationEdit = nullptr;

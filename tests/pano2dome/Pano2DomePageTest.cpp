@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -226,6 +227,51 @@ TEST_F(Pano2DomePageTest, SlidersSetTheAnglesAndTheDomePreviewFollows)
     page.HorizontalSlider()->setValue(1700);
     map = projector.BuildPanoDomeMap(598, 298, 298, 120, 0.0f);
     expected = projector.RenderPanoDome(page.PreviewPanorama(), map.get(), 298, -10.0f);
+    EXPECT_EQ(test::PixelsOf(page.PreviewDome()), test::PixelsOf(*expected));
+}
+
+// "Sharp (full panorama)" is a choice of the sweeps; with it the preview is
+// what a sharp sweep writes, the image of the full panorama at the view's
+// angles, and without it the working panorama's preview again.
+TEST_F(Pano2DomePageTest, TheSharpChoiceShowsTheSharpSweepInThePreview)
+{
+    OpenThroughDialog(WritePanorama(1000, 500));
+    EXPECT_FALSE(page.SharpCheck()->isEnabled());
+    EXPECT_FALSE(page.SharpCheck()->isChecked());
+    QTest::mouseClick(page.FrameRadio(), Qt::LeftButton);
+    ASSERT_TRUE(page.SharpCheck()->isEnabled());
+    const std::vector<std::uint32_t> soft = test::PixelsOf(page.PreviewDome());
+
+    CPanoDomeProjector projector;
+    auto still = [&] {
+        const auto dome = projector.RenderPanoDomeDirect(page.Panorama(), 298, static_cast<std::int32_t>(page.Fov()),
+                                                         page.VerticalAngle(), page.HorizontalAngle());
+        return test::PixelsOf(*dome);
+    };
+    QTest::mouseClick(page.SharpCheck(), Qt::LeftButton);
+    EXPECT_TRUE(page.MakeJob().sharp);
+    EXPECT_EQ(test::PixelsOf(page.PreviewDome()), still());
+    EXPECT_NE(test::PixelsOf(page.PreviewDome()), soft);
+    page.HorizontalSlider()->setValue(2700);
+    EXPECT_EQ(test::PixelsOf(page.PreviewDome()), still()) << "pan 90";
+    page.VerticalSlider()->setValue(1200);
+    Type(page.FovEdit(), "220");
+    page.HorizontalSlider()->setValue(100);
+    EXPECT_EQ(page.Fov(), 220u);
+    EXPECT_EQ(test::PixelsOf(page.PreviewDome()), still()) << "tilt 30, field of view 220, pan -170";
+
+    // The choice stays with the sweeps while an image is chosen.
+    QTest::mouseClick(page.VideoRadio(), Qt::LeftButton);
+    EXPECT_TRUE(page.SharpCheck()->isEnabled());
+    QTest::mouseClick(page.ImageRadio(), Qt::LeftButton);
+    EXPECT_FALSE(page.SharpCheck()->isEnabled());
+    EXPECT_TRUE(page.SharpCheck()->isChecked());
+
+    QTest::mouseClick(page.FrameRadio(), Qt::LeftButton);
+    QTest::mouseClick(page.SharpCheck(), Qt::LeftButton);
+    EXPECT_FALSE(page.MakeJob().sharp);
+    const PanoMap map = projector.BuildPanoDomeMap(598, 298, 298, 220, page.VerticalAngle());
+    const auto expected = projector.RenderPanoDome(page.PreviewPanorama(), map.get(), 298, page.HorizontalAngle());
     EXPECT_EQ(test::PixelsOf(page.PreviewDome()), test::PixelsOf(*expected));
 }
 
@@ -735,7 +781,7 @@ TEST_F(Pano2DomePageJobTest, ARenderLocksWhatItReadsAndItsEndGivesBackWhatTheMod
         page.OpenButton(),    page.InputPathEdit(), page.OutputWidthEdit(), page.SaveToButton(),
         page.FovEdit(),       page.ImageRadio(),    page.FrameRadio(),      page.VideoRadio(),
         page.DurationEdit(),  page.FrameRateEdit(), page.FormatCombo(),     page.FromEdit(),
-        page.ToEdit()};
+        page.ToEdit(),        page.SharpCheck()};
     auto enabling = [&locked] {
         std::vector<bool> enabled;
         for (QWidget* control : locked) enabled.push_back(control->isEnabled());
@@ -747,10 +793,10 @@ TEST_F(Pano2DomePageJobTest, ARenderLocksWhatItReadsAndItsEndGivesBackWhatTheMod
         int mode;
         std::vector<bool> idle;  // as `locked` lists them
     } modes[] = {
-        // Open, input, width, Save to, FOV, the modes; duration, rate, format, from, to.
-        {CPano2DomePage::kImageMode, {on, on, on, on, on, on, on, on, off, off, off, off, off}},
-        {CPano2DomePage::kFrameMode, {on, on, on, on, on, on, on, on, on, on, on, on, on}},
-        {CPano2DomePage::kVideoMode, {on, on, on, on, on, on, on, on, on, on, off, on, on}},
+        // Open, input, width, Save to, FOV, the modes; duration, rate, format, from, to, sharp.
+        {CPano2DomePage::kImageMode, {on, on, on, on, on, on, on, on, off, off, off, off, off, off}},
+        {CPano2DomePage::kFrameMode, {on, on, on, on, on, on, on, on, on, on, on, on, on, on}},
+        {CPano2DomePage::kVideoMode, {on, on, on, on, on, on, on, on, on, on, off, on, on, on}},
     };
     for (const auto& each : modes) {
         SCOPED_TRACE(each.mode);
