@@ -68,39 +68,6 @@ HWY_INLINE unsigned LaneBits(MI mask)
     return bits;
 }
 
-// Eight 32-bit entries, looked up by a lane index 0..7.
-struct Table8 {
-    VI low;   // entries 0 .. kLanes - 1
-    VI high;  // entries 4 .. 7 where a vector holds only four
-
-    explicit Table8(const void* entries)
-    {
-        const DI di;
-        const auto* values = static_cast<const std::int32_t*>(entries);
-        if constexpr (kLanes >= 8) {
-            alignas(64) std::int32_t padded[kLanes] = {};
-            std::copy_n(values, 8, padded);
-            low = hn::Load(di, padded);
-            high = low;
-        } else {
-            low = hn::LoadU(di, values);
-            high = hn::LoadU(di, values + 4);
-        }
-    }
-
-    HWY_INLINE VI Lookup(VI index) const
-    {
-        const DI di;
-        if constexpr (kLanes >= 8) {
-            return hn::TableLookupLanes(low, hn::IndicesFromVec(di, index));
-        } else {
-            const auto within = hn::IndicesFromVec(di, hn::And(index, hn::Set(di, 3)));
-            return hn::IfThenElse(hn::Gt(index, hn::Set(di, 3)), hn::TableLookupLanes(high, within),
-                                  hn::TableLookupLanes(low, within));
-        }
-    }
-};
-
 // The larger of a and b (the smaller for kSmaller), and b where a is NaN, as
 // x86's maximum and minimum give them.
 template <bool kSmaller>
@@ -144,25 +111,6 @@ HWY_INLINE VI FacePixels(VF position, VF limit, VF& highest)
     const VF rounded = hn::Add(position, hn::Set(df, 0.5f));
     highest = PickOrSecond<false>(rounded, highest);
     return hn::ConvertTo(DI(), PickOrSecond<true>(PickOrSecond<false>(rounded, hn::Zero(df)), limit));
-}
-
-// A vector of 32-bit values, lane k value(k), built in registers: read back
-// from stores, the vector would wait for them to reach the cache (Zen 3 spent
-// a third of the packed render there).
-template <class D, class Value>
-HWY_INLINE hn::VFromD<D> Collect(D d, const Value& value, int first = 0)
-{
-    constexpr int kCount = static_cast<int>(hn::MaxLanes(D()));
-    if constexpr (kCount * 4 <= 16) {
-        auto v = hn::Zero(d);
-        for (int k = 0; k < kCount; ++k) {
-            v = hn::InsertLane(v, static_cast<std::size_t>(k), static_cast<hn::TFromD<D>>(value(first + k)));
-        }
-        return v;
-    } else {
-        const hn::Half<D> half;
-        return hn::Combine(d, Collect(half, value, first + kCount / 2), Collect(half, value, first));
-    }
 }
 
 // What a planner gives for a block: per lane its source and its pixel

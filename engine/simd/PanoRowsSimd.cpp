@@ -108,20 +108,17 @@ HWY_INLINE std::uint32_t BlendExact(const PanoTaps& taps)
 }
 #endif
 
-// One pixel through the one-pixel blend; outside entries and positions that
-// are not finite are transparent black. A finite entry whose shifted column
-// overflows (a pan far beyond any turn) shows as outside, as the direct
-// renderer shows such a column, rather than wrapping into not-a-number.
+// One pixel through the one-pixel blend; outside and non-finite entries are
+// transparent black.
 HWY_INLINE void BlendOne(const CImageBuffer& pano, const PanoMapEntry& e, float shift, float period,
                          std::uint32_t* out)
 {
-    const float column = e.x + shift;
-    if ((e.x == kPanoOutside && e.y == kPanoOutside) || !std::isfinite(column) || !std::isfinite(e.y)) {
+    if ((e.x == kPanoOutside && e.y == kPanoOutside) || !std::isfinite(e.x) || !std::isfinite(e.y)) {
         *out = 0x00000000u;
         return;
     }
     PanoTaps taps;
-    LocatePanoTaps(pano, pano_geometry::WrapColumn(column, period), e.y, taps);
+    LocatePanoTaps(pano, pano_geometry::WrapColumn(e.x + shift, period), e.y, taps);
     *out = BlendExact(taps);
 }
 
@@ -205,26 +202,12 @@ HWY_INLINE VF Channel(VU pixels, int channel)
 }
 
 // One row of the 4 x 4 neighbourhoods of kLanes pixels: taps[c] holds the
-// c-th of the four consecutive panorama pixels of every lane. Each lane's
-// four pixels are one 16-byte load (cheaper here than gathers); loads of
-// lanes 4q + e go into block q of vector e, and a 4 x 4 transpose inside each
-// block brings every lane's tap c back to lane 4q + e.
+// c-th of the four consecutive panorama pixels of every lane, each lane's
+// four one 16-byte load.
 HWY_INLINE void LoadTaps(const std::uint32_t* row, const std::int32_t* offsets, VU taps[4])
 {
-    const DU du;
-    const hn::Repartition<std::uint64_t, DU> d64;
-    VU blocks[4];
-    for (int e = 0; e < 4; ++e) {
-        blocks[e] = LoadBlocks(du, [&](std::size_t q) { return row + offsets[4 * q + e]; });
-    }
-    const VU ab01 = hn::InterleaveLower(du, blocks[0], blocks[1]);
-    const VU ab23 = hn::InterleaveUpper(du, blocks[0], blocks[1]);
-    const VU cd01 = hn::InterleaveLower(du, blocks[2], blocks[3]);
-    const VU cd23 = hn::InterleaveUpper(du, blocks[2], blocks[3]);
-    taps[0] = hn::BitCast(du, hn::InterleaveLower(d64, hn::BitCast(d64, ab01), hn::BitCast(d64, cd01)));
-    taps[1] = hn::BitCast(du, hn::InterleaveUpper(d64, hn::BitCast(d64, ab01), hn::BitCast(d64, cd01)));
-    taps[2] = hn::BitCast(du, hn::InterleaveLower(d64, hn::BitCast(d64, ab23), hn::BitCast(d64, cd23)));
-    taps[3] = hn::BitCast(du, hn::InterleaveUpper(d64, hn::BitCast(d64, ab23), hn::BitCast(d64, cd23)));
+    const hn::Full128<std::uint32_t> block;
+    TransposeQuads(DU(), [&](std::size_t lane) { return hn::LoadU(block, row + offsets[lane]); }, taps);
 }
 
 // Rounds the three channel totals as the one-pixel blend does; clears from
