@@ -158,6 +158,26 @@ FaceMapEntry DirectionToCubeFace(Direction d, float R)
     return DirectionToCubeFaceByAngles(d, R);
 }
 
+Direction FaceToDirection(int face, float u, float v, float halfFace)
+{
+    const float R = halfFace;
+    switch (face) {
+    case Left:
+        return {-R, v - R, u - R};
+    case Right:
+        return {R, v - R, R - u};
+    case Back:
+        return {R - u, v - R, -R};
+    case Top:
+        return {u - R, -R, v - R};
+    case Bottom:
+        return {u - R, R, R - v};
+    case Front:
+    default:
+        return {u - R, v - R, R};
+    }
+}
+
 std::int32_t RoundToFacePixel(float position, std::int32_t faceSize, bool& overflow)
 {
     const float rounded = position + 0.5f;

@@ -61,6 +61,10 @@ FaceMapEntry DirectionToCubeFace(Direction d, float halfFace);
 // The same selection through the three angles alone; the fast path above must
 // agree with it bit for bit.
 FaceMapEntry DirectionToCubeFaceByAngles(Direction d, float halfFace);
+// The point (u, v) of face `face`'s plane, extended beyond the face where u
+// or v lie outside 0 .. F - 1, as a direction: the inverse of the projection
+// DirectionToCubeFace makes onto that face.
+Direction FaceToDirection(int face, float u, float v, float halfFace);
 // The nearest face pixel of a map position: truncate(p + 0.5), negative
 // positions to 0, positions at or beyond the face size clamped to its last
 // pixel and flagged in `overflow`.

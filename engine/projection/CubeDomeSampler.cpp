@@ -1,0 +1,320 @@
+#include "engine/projection/CubeDomeSampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <new>
+
+#include "engine/jobs/ParallelRows.h"
+#include "engine/projection/CubeDomeView.h"
+#include "engine/simd/CubeSampleRowsSimd.h"
+
+namespace skelvane {
+namespace {
+
+constexpr std::uint32_t kTransparentBlack = 0x00000000u;
+constexpr std::uint32_t kOpaqueBlack = 0xFF000000u;
+
+// A missing face is read from a patch of 4 x 4 texels of one colour, which
+// every tap window fits when its start is clamped to the patch's first texel.
+constexpr std::int32_t kPatchSide = 4;
+constexpr std::int32_t kPatchTexels = kPatchSide * kPatchSide;
+
+bool IsUsableFace(const CImageBuffer& face)
+{
+    return !face.IsEmpty() && face.GetBitCount() == 32;
+}
+
+PixelRect Intersect(const PixelRect& a, const PixelRect& b)
+{
+    return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+            std::min(a.bottom, b.bottom)};
+}
+
+PixelRect Union(const PixelRect& a, const PixelRect& b)
+{
+    if (a.IsEmpty()) {
+        return b;
+    }
+    if (b.IsEmpty()) {
+        return a;
+    }
+    return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+            std::max(a.bottom, b.bottom)};
+}
+
+std::int64_t Area(const PixelRect& rect)
+{
+    return rect.IsEmpty() ? 0 : static_cast<std::int64_t>(rect.right - rect.left) * (rect.bottom - rect.top);
+}
+
+std::uint32_t BlendChannels(std::uint32_t p00, std::uint32_t p01, std::uint32_t p10, std::uint32_t p11, float fx,
+                            float fy)
+{
+    std::uint32_t pixel = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        auto channel = [&](std::uint32_t p) { return static_cast<float>(p >> shift & 0xFFu); };
+        const float top = channel(p00) + (channel(p01) - channel(p00)) * fx;
+        const float bottom = channel(p10) + (channel(p11) - channel(p10)) * fx;
+        const auto value = static_cast<std::uint32_t>(top + (bottom - top) * fy + 0.5f);
+        pixel |= std::min(value, 255u) << shift;
+    }
+    return pixel;
+}
+
+}  // namespace
+
+std::string_view CubeFilterName(CubeFilter filter)
+{
+    switch (filter) {
+    case CubeFilter::Bilinear:
+        return "bilinear";
+    case CubeFilter::Bicubic:
+        return "bicubic";
+    case CubeFilter::Nearest:
+    default:
+        return "nearest";
+    }
+}
+
+std::optional<CubeFilter> CubeFilterNamed(std::string_view name)
+{
+    for (CubeFilter filter : kCubeFilters) {
+        if (CubeFilterName(filter) == name) {
+            return filter;
+        }
+    }
+    return std::nullopt;
+}
+
+CubeSampleReach CubeSampleReach::None()
+{
+    CubeSampleReach reach;
+    for (int k = 0; k < kCubeFaceCount; ++k) {
+        reach.lowX[k] = reach.lowY[k] = std::numeric_limits<std::int32_t>::max();
+        reach.highX[k] = reach.highY[k] = std::numeric_limits<std::int32_t>::min();
+    }
+    return reach;
+}
+
+void CubeSampleReach::Include(const CubeSampleReach& other)
+{
+    for (int k = 0; k < kCubeFaceCount; ++k) {
+        lowX[k] = std::min(lowX[k], other.lowX[k]);
+        highX[k] = std::max(highX[k], other.highX[k]);
+        lowY[k] = std::min(lowY[k], other.lowY[k]);
+        highY[k] = std::max(highY[k], other.highY[k]);
+    }
+}
+
+bool CCubeDomeSampler::Plan(std::int32_t faceSize, std::int32_t outSize, std::int32_t fov, float tilt, float pan,
+                            CubeSampling sampling)
+{
+    m_planned = false;
+    m_held = {};
+    m_used = {};
+    m_borders.clear();
+    const int s = sampling.supersample;
+    // Every texel of the block, borders included, is counted in 31 bits.
+    constexpr std::int64_t kMaxTexels = std::numeric_limits<std::int32_t>::max() - 2 * kPatchTexels;
+    const std::int64_t side = std::int64_t{faceSize} + 2 * FaceBorder(sampling.filter);
+    if (faceSize < 2 || outSize < 1 || outSize > kMaxDomeSize || s < 1 || s > kMaxSupersample ||
+        kCubeFaceCount * side * side > kMaxTexels) {
+        return false;
+    }
+
+    const cube_geometry::CubeView cube = cube_geometry::MakeCubeView(faceSize, outSize, fov, tilt, pan);
+    const float k = static_cast<float>(fov) * cube_geometry::kPi / 360.0f / cube.halfFace;
+    m_view = CubeSampleView{faceSize,
+                            outSize,
+                            sampling.filter,
+                            s,
+                            static_cast<float>(outSize - 1) / 2.0f,
+                            static_cast<float>(faceSize) / static_cast<float>(outSize),
+                            cube.halfFace,
+                            cube.halfFace * cube.halfFace,
+                            k * k,
+                            cube.halfFace * k,
+                            cube.cosTilt,
+                            cube.sinTilt,
+                            cube.cosPan,
+                            cube.sinPan,
+                            {},
+                            1.0f / static_cast<float>(s * s)};
+    for (int b = 0; b < s; ++b) {
+        m_view.offsets[b] = static_cast<float>(2 * b + 1 - s) / static_cast<float>(2 * s);
+    }
+
+    CubeSampleReach reach = CubeSampleReach::None();
+    std::mutex merge;
+    const CubeReachRowLoop rows = ChooseCubeReachRowLoop();
+    ForEachRowBand(outSize, std::int64_t{outSize} * s * s, [&](std::int32_t first, std::int32_t end) {
+        CubeSampleReach band = CubeSampleReach::None();
+        rows(m_view, first, end, band);
+        std::lock_guard lock(merge);
+        reach.Include(band);
+    });
+
+    const std::int32_t window = TapWindow(sampling.filter);
+    const std::int32_t border = FaceBorder(sampling.filter);
+    const PixelRect extended{-border, -border, faceSize + border, faceSize + border};
+    for (int face = 0; face < kCubeFaceCount; ++face) {
+        if (reach.Reads(face)) {
+            m_held[face] = Intersect({reach.lowX[face], reach.lowY[face], reach.highX[face] + window,
+                                      reach.highY[face] + window},
+                                     extended);
+            m_used[face] = Intersect(m_held[face], {0, 0, faceSize, faceSize});
+        }
+    }
+    PlanBorders();
+    m_planned = true;
+    return true;
+}
+
+void CCubeDomeSampler::PlanBorders()
+{
+    const std::int32_t size = m_view.faceSize;
+    const float R = m_view.halfFace;
+    for (int face = 0; face < kCubeFaceCount; ++face) {
+        const PixelRect& held = m_held[face];
+        for (std::int32_t y = held.top; y < held.bottom; ++y) {
+            for (std::int32_t x = held.left; x < held.right; ++x) {
+                if (x >= 0 && x < size && y >= 0 && y < size) {
+                    continue;
+                }
+                const Direction d = cube_geometry::FaceToDirection(face, static_cast<float>(x),
+                                                                   static_cast<float>(y), R);
+                const FaceMapEntry seen = cube_geometry::DirectionToCubeFace(d, R);
+                const float u = std::clamp(seen.u, 0.0f, static_cast<float>(size - 1));
+                const float v = std::clamp(seen.v, 0.0f, static_cast<float>(size - 1));
+                const std::int32_t sourceX = std::min(static_cast<std::int32_t>(u), size - 2);
+                const std::int32_t sourceY = std::min(static_cast<std::int32_t>(v), size - 2);
+                const int source = static_cast<int>(static_cast<unsigned>(seen.face) % kCubeFaceCount);
+                m_borders.push_back({x, y, sourceX, sourceY, u - static_cast<float>(sourceX),
+                                     v - static_cast<float>(sourceY), static_cast<std::int8_t>(face),
+                                     static_cast<std::int8_t>(source)});
+                m_used[source] = Union(m_used[source], {sourceX, sourceY, sourceX + 2, sourceY + 2});
+            }
+        }
+    }
+}
+
+CSampledFaces CCubeDomeSampler::Prepare(const CubeFaces& faces) const
+{
+    CSampledFaces sampled;
+    if (!m_planned) {
+        return sampled;
+    }
+    const std::int32_t size = m_view.faceSize;
+    const std::int32_t window = TapWindow(m_view.filter);
+    std::array<bool, kCubeFaceCount> usable{};
+    std::array<std::int64_t, kCubeFaceCount> offset{};
+    std::int64_t texels = 0;
+    for (int k = 0; k < kCubeFaceCount; ++k) {
+        usable[k] = IsUsableFace(faces[k]);
+        offset[k] = texels;
+        if (usable[k]) {
+            texels += Area(m_held[k]);
+        }
+    }
+    const std::int64_t patch = texels;
+    texels += kPatchTexels;
+    sampled.m_block = AllocatePixelBlock(texels * 4, BlockContents::Unspecified);
+    auto* block = reinterpret_cast<std::uint32_t*>(sampled.m_block.get());
+    const std::uint32_t missing = m_view.filter == CubeFilter::Nearest ? kOpaqueBlack : kTransparentBlack;
+    std::fill(block + patch, block + patch + kPatchTexels, missing);
+
+    CubeSampleSources& sources = sampled.m_sources;
+    sources.texels = block;
+    for (int k = 0; k < 8; ++k) {
+        const bool held = k < kCubeFaceCount && usable[k] && !m_held[k].IsEmpty();
+        if (!held) {
+            sources.origin[k] = static_cast<std::int32_t>(patch);
+            sources.pitch[k] = kPatchSide;
+            sources.lowX[k] = sources.highX[k] = sources.lowY[k] = sources.highY[k] = 0;
+            continue;
+        }
+        const PixelRect& rect = m_held[k];
+        const std::int32_t pitch = rect.right - rect.left;
+        sources.origin[k] = static_cast<std::int32_t>(offset[k] - std::int64_t{rect.top} * pitch - rect.left);
+        sources.pitch[k] = pitch;
+        sources.lowX[k] = rect.left;
+        sources.highX[k] = std::max(rect.left, rect.right - window);
+        sources.lowY[k] = rect.top;
+        sources.highY[k] = std::max(rect.top, rect.bottom - window);
+    }
+    auto texel = [&](int k, std::int32_t x, std::int32_t y) -> std::uint32_t& {
+        return block[sources.origin[k] + static_cast<std::int64_t>(y) * sources.pitch[k] + x];
+    };
+
+    // What each face gives itself.
+    for (int k = 0; k < kCubeFaceCount; ++k) {
+        const PixelRect inside = Intersect(m_held[k], {0, 0, size, size});
+        if (!usable[k] || inside.IsEmpty()) {
+            continue;
+        }
+        const CImageBuffer& face = faces[k];
+        const bool whole = face.GetWidth() == size && face.GetHeight() == size;
+        ForEachRowBand(inside.bottom - inside.top, inside.right - inside.left,
+                       [&](std::int32_t first, std::int32_t end) {
+                           for (std::int32_t y = inside.top + first; y < inside.top + end; ++y) {
+                               std::uint32_t* to = &texel(k, inside.left, y);
+                               if (whole) {
+                                   std::memcpy(to, face.Row32(y) + inside.left,
+                                               static_cast<std::size_t>(inside.right - inside.left) * 4);
+                               } else {
+                                   for (std::int32_t x = inside.left; x < inside.right; ++x) {
+                                       to[x - inside.left] = face.GetPixel(x, y);
+                                   }
+                               }
+                           }
+                       });
+    }
+    // What the neighbours give beyond the edges.
+    for (const BorderTexel& b : m_borders) {
+        if (!usable[b.face]) {
+            continue;
+        }
+        const CImageBuffer& source = faces[b.source];
+        texel(b.face, b.x, b.y) =
+            usable[b.source]
+                ? BlendChannels(source.GetPixel(b.sourceX, b.sourceY), source.GetPixel(b.sourceX + 1, b.sourceY),
+                                source.GetPixel(b.sourceX, b.sourceY + 1),
+                                source.GetPixel(b.sourceX + 1, b.sourceY + 1), b.fractionX, b.fractionY)
+                : missing;
+    }
+    return sampled;
+}
+
+std::unique_ptr<CImageBuffer> CCubeDomeSampler::Render(const CSampledFaces& faces, CMessageReporter& reporter) const
+{
+    if (!m_planned || !faces.m_block) {
+        return nullptr;
+    }
+    return ReportRenderFailures(reporter, [&] {
+        auto dome = std::make_unique<CImageBuffer>();
+        dome->Create(m_view.outSize, m_view.outSize, BlockContents::Unspecified);  // every pixel is written
+        const CubeSampleRowLoop rows = ChooseCubeSampleRowLoop();
+        const int s = m_view.supersample;
+        ForEachRowBand(m_view.outSize, std::int64_t{m_view.outSize} * s * s,
+                       [&](std::int32_t first, std::int32_t end) { rows(m_view, faces.Sources(), *dome, first, end); });
+        return dome;
+    });
+}
+
+std::unique_ptr<CImageBuffer> CCubeDomeSampler::Render(const CubeFaces& faces, CMessageReporter& reporter) const
+{
+    if (!m_planned) {
+        return nullptr;
+    }
+    try {
+        return Render(Prepare(faces), reporter);
+    } catch (const std::bad_alloc&) {
+        reporter.ShowMessage(kOutOfMemoryText);
+    }
+    return nullptr;
+}
+
+}  // namespace skelvane

@@ -1,0 +1,110 @@
+// Cube dome renders with a filter other than nearest, or with supersampling.
+//
+// The geometry is that of the face map (engine/projection/CubeDomeProjector.h):
+// face texels are centred on u, v = 0 .. F - 1, so the first and last rows and
+// columns of two neighbouring faces lie on their shared edge. What is new is
+// how a face is read where a filter's taps run off it:
+// 1. Plan (once per view): a dry run of the sample loops finds the texels of
+//    each face that taps reach, a border of up to two texels beyond its edges
+//    included. Every border texel is the point of the face's plane, extended
+//    past the edge, that it stands for; its direction meets a neighbouring
+//    face (past a corner: one of the two others there), which is read there
+//    bilinearly. One rule thus serves the twelve edges in both directions and
+//    the eight corners, each in its own orientation, and a filter reads across
+//    an edge what lies beyond it rather than a repeat of the edge.
+// 2. Prepare (per frame): the texels each face gives, and its border filled
+//    from the neighbours, are copied into one block, so the pixel loops
+//    (engine/projection/CubeSampleRows.h) read every tap without a test.
+// 3. Render: s x s sub-samples per dome pixel, filtered and averaged.
+// A face that is missing (empty, as the bottom of a five-face cube, or not
+// 32-bit) reads transparent black with bilinear and bicubic, so the picture
+// fades out towards it, and opaque black with nearest, as RenderCubeDome has
+// it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "engine/image/ImageBuffer.h"
+#include "engine/jobs/MessageReporter.h"
+#include "engine/projection/CubeDomeProjector.h"
+#include "engine/projection/CubeSampleRows.h"
+
+namespace skelvane {
+
+struct CubeSampling {
+    CubeFilter filter = CubeFilter::Nearest;
+    std::int32_t supersample = 1;  // s x s sub-samples per dome pixel
+
+    // One nearest face pixel per dome pixel: the face map's own render.
+    bool IsPlain() const { return filter == CubeFilter::Nearest && supersample == 1; }
+    friend bool operator==(const CubeSampling&, const CubeSampling&) = default;
+};
+
+// "nearest", "bilinear", "bicubic".
+std::string_view CubeFilterName(CubeFilter filter);
+std::optional<CubeFilter> CubeFilterNamed(std::string_view name);
+inline constexpr std::array<CubeFilter, 3> kCubeFilters = {CubeFilter::Nearest, CubeFilter::Bilinear,
+                                                           CubeFilter::Bicubic};
+
+// The faces of one frame as a planned view reads them.
+class CSampledFaces {
+public:
+    const CubeSampleSources& Sources() const { return m_sources; }
+
+private:
+    friend class CCubeDomeSampler;
+    PixelBlock m_block;
+    CubeSampleSources m_sources{};
+};
+
+class CCubeDomeSampler {
+public:
+    // False for the sizes BuildCubeDomeMap refuses, a supersample outside
+    // 1 .. kMaxSupersample, and faces whose texels a 32-bit count cannot hold.
+    bool Plan(std::int32_t faceSize, std::int32_t outSize, std::int32_t fov, float tilt, float pan,
+              CubeSampling sampling);
+
+    // The part of face `face` (a CubeFace) that frames read, for decoding only
+    // that much; empty for a face the view never reads, and before a plan.
+    const PixelRect& UsedRect(int face) const { return m_used[face]; }
+
+    // Step 2. Faces of another size than planned are read with clamped
+    // coordinates. Throws std::bad_alloc.
+    CSampledFaces Prepare(const CubeFaces& faces) const;
+
+    // Step 3: an N x N dome, or null when out of memory (reported).
+    std::unique_ptr<CImageBuffer> Render(const CSampledFaces& faces, CMessageReporter& reporter) const;
+    std::unique_ptr<CImageBuffer> Render(const CubeFaces& faces, CMessageReporter& reporter) const;
+
+    const CubeSampleView& View() const { return m_view; }
+
+private:
+    // A texel beyond a face's edges and where it is read: the 2 x 2 texels
+    // from (sourceX, sourceY) of face `source`, blended with the fractions.
+    struct BorderTexel {
+        std::int32_t x;
+        std::int32_t y;
+        std::int32_t sourceX;
+        std::int32_t sourceY;
+        float fractionX;
+        float fractionY;
+        std::int8_t face;
+        std::int8_t source;
+    };
+
+    void PlanBorders();
+
+    bool m_planned = false;
+    CubeSampleView m_view{};
+    // Per face, the texels a frame holds (face coordinates, borders included).
+    std::array<PixelRect, kCubeFaceCount> m_held{};
+    std::array<PixelRect, kCubeFaceCount> m_used{};
+    std::vector<BorderTexel> m_borders;
+};
+
+}  // namespace skelvane

@@ -1,0 +1,13 @@
+// The filtered and supersampled cube dome loops (engine/projection/CubeSampleRows.h)
+// for the instruction sets the processor has.
+#pragma once
+
+#include "engine/projection/CubeSampleRows.h"
+
+namespace skelvane {
+
+// The loops for the targets usable now (engine/simd/SimdTargets.h).
+CubeSampleRowLoop ChooseCubeSampleRowLoop();
+CubeReachRowLoop ChooseCubeReachRowLoop();
+
+}  // namespace skelvane
