@@ -206,6 +206,12 @@ std::int32_t TopHalfRows(std::int32_t outSize)
     return (outSize + 1) / 2;
 }
 
+// 0.75 (W - 1): where longitude pi/2, the view axis at pan -180, lies before the wrap.
+float ColumnBase(std::int32_t panoWidth)
+{
+    return 0.75f * static_cast<float>(panoWidth - 1);
+}
+
 // Whole periods for the rare column that is more than one period away.
 // fmod is exact, and below 2^24 so is every float subtraction of an integer
 // period, so this matches the repeated subtraction there bit for bit.
@@ -272,7 +278,7 @@ PanoMapEntry FisheyeToPanorama(std::int32_t row, std::int32_t column, std::int32
                                std::int32_t panoHeight, std::int32_t outSize, std::int32_t fov, Tilt tilt)
 {
     return ToPanorama(FisheyeOf(outSize, fov, tilt),
-                      PanoPlacement{panoWidth, panoHeight, 0.75f * static_cast<float>(panoWidth - 1)}, row, column);
+                      PanoPlacement{panoWidth, panoHeight, ColumnBase(panoWidth)}, row, column);
 }
 
 float PanShift(float pan, std::int32_t panoWidth)
@@ -356,22 +362,16 @@ std::size_t EntryCount(std::int32_t outSize)
     return static_cast<std::size_t>(outSize) * static_cast<std::size_t>(outSize);
 }
 
-}  // namespace
-
-double CPanoDomeProjector::CubicKernel(double t)
-{
-    return PanoKernel(t);
-}
-
-PanoMap CPanoDomeProjector::BuildPanoDomeMap(std::int32_t panoWidth, std::int32_t panoHeight, std::int32_t outSize,
-                                             std::int32_t fov, float tilt)
+// A map whose entries hold their column plus `columnBase`.
+PanoMap BuildMap(CMessageReporter& reporter, std::int32_t panoWidth, std::int32_t panoHeight, std::int32_t outSize,
+                 std::int32_t fov, float tilt, float columnBase)
 {
     if (panoWidth <= 0 || panoHeight <= 0 || outSize < 2) {
         return nullptr;
     }
     const Fisheye fisheye = FisheyeOf(outSize, fov, TiltOf(tilt));
-    const PanoPlacement place{panoWidth, panoHeight, 0.75f * static_cast<float>(panoWidth - 1)};
-    return ReportBuildFailures(m_reporter, [&] {
+    const PanoPlacement place{panoWidth, panoHeight, columnBase};
+    return ReportBuildFailures(reporter, [&] {
         auto map = MakeLargeArray<PanoMapEntry>(EntryCount(outSize));
         // Each band writes its rows and their mirror rows: twice the pixels.
         ForEachRowBand(TopHalfRows(outSize), 2 * std::int64_t{outSize}, [&](std::int32_t first, std::int32_t end) {
@@ -384,22 +384,66 @@ PanoMap CPanoDomeProjector::BuildPanoDomeMap(std::int32_t panoWidth, std::int32_
     });
 }
 
-std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDome(const CImageBuffer& pano, const PanoMapEntry* map,
-                                                                 std::int32_t outSize, float pan)
+// A frame from a map: every entry's column plus `shift`, wrapped with `period`.
+std::unique_ptr<CImageBuffer> RenderFromMap(CMessageReporter& reporter, const CImageBuffer& pano,
+                                            const PanoMapEntry* map, std::int32_t outSize, float shift, float period)
 {
-    // An empty panorama would make the wrap period 0 (and the wrap endless).
-    if (!map || !IsUsablePanorama(pano) || outSize < 2 || outSize > kMaxPanoDomeSize || !std::isfinite(pan)) {
-        return nullptr;
-    }
-    return ReportRenderFailures(m_reporter, [&] {
+    return ReportRenderFailures(reporter, [&] {
         auto dome = std::make_unique<CImageBuffer>();
         dome->Create(outSize, outSize, BlockContents::Unspecified);  // every loop writes every pixel
-        const MapFrame frame{pano,    map, *dome, outSize, PanShift(pan, pano.GetWidth()),
-                             static_cast<float>(pano.GetWidth()), ChoosePanoRowLoop()};
+        const MapFrame frame{pano, map, *dome, outSize, shift, period, ChoosePanoRowLoop()};
         ForEachRowBand(outSize, outSize,
                        [&](std::int32_t first, std::int32_t end) { RenderMapRows(frame, first, end); });
         return dome;
     });
+}
+
+bool CanRenderFromMap(const CImageBuffer& pano, const PanoMapEntry* map, std::int32_t outSize, float pan)
+{
+    // An empty panorama would make the wrap period 0 (and the wrap endless).
+    return map && IsUsablePanorama(pano) && outSize >= 2 && outSize <= kMaxPanoDomeSize && std::isfinite(pan);
+}
+
+}  // namespace
+
+double CPanoDomeProjector::CubicKernel(double t)
+{
+    return PanoKernel(t);
+}
+
+PanoMap CPanoDomeProjector::BuildPanoDomeMap(std::int32_t panoWidth, std::int32_t panoHeight, std::int32_t outSize,
+                                             std::int32_t fov, float tilt)
+{
+    return BuildMap(m_reporter, panoWidth, panoHeight, outSize, fov, tilt, ColumnBase(panoWidth));
+}
+
+PanoMap CPanoDomeProjector::BuildPanoDomeSharpMap(std::int32_t panoWidth, std::int32_t panoHeight,
+                                                  std::int32_t outSize, std::int32_t fov, float tilt)
+{
+    // The base is added per frame, together with the pan, as the direct renderer adds it.
+    return BuildMap(m_reporter, panoWidth, panoHeight, outSize, fov, tilt, 0.0f);
+}
+
+std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDome(const CImageBuffer& pano, const PanoMapEntry* map,
+                                                                 std::int32_t outSize, float pan)
+{
+    if (!CanRenderFromMap(pano, map, outSize, pan)) {
+        return nullptr;
+    }
+    const std::int32_t width = pano.GetWidth();
+    return RenderFromMap(m_reporter, pano, map, outSize, PanShift(pan, width), static_cast<float>(width));
+}
+
+std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeSharp(const CImageBuffer& pano,
+                                                                      const PanoMapEntry* sharpMap,
+                                                                      std::int32_t outSize, float pan)
+{
+    if (!CanRenderFromMap(pano, sharpMap, outSize, pan)) {
+        return nullptr;
+    }
+    const std::int32_t width = pano.GetWidth();
+    return RenderFromMap(m_reporter, pano, sharpMap, outSize, ColumnBase(width) + PanShift(pan, width),
+                         static_cast<float>(width - 1));
 }
 
 std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CImageBuffer& pano,
@@ -415,8 +459,7 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CIm
         const std::int32_t width = pano.GetWidth();
         // A one-column panorama has period 0: no wrap, every read is column 0.
         const DirectFrame frame{pano, *dome, outSize, FisheyeOf(outSize, fov, TiltOf(tilt)),
-                                PanoPlacement{width, pano.GetHeight(),
-                                              0.75f * static_cast<float>(width - 1) + PanShift(pan, width)},
+                                PanoPlacement{width, pano.GetHeight(), ColumnBase(width) + PanShift(pan, width)},
                                 static_cast<float>(width - 1), ChoosePanoRowLoop()};
         ForEachRowBand(TopHalfRows(outSize), 2 * std::int64_t{outSize},
                        [&](std::int32_t first, std::int32_t end) { RenderDirectRows(frame, first, end); });

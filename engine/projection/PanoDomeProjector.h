@@ -24,6 +24,12 @@
 //    the pan folded into the column base and a wrap period of W - 1; its
 //    picture is one panorama column to the right of the map renderer's
 //    wherever the wrap applies.
+// 6. A sharp map keeps the direct renderer's geometry for a whole sweep: it
+//    holds only the longitude's part of the column, (W - 1)(pi - lon) / 2pi,
+//    and the row. A frame adds the direct renderer's base, 0.75 (W - 1) plus
+//    the pan shift as one float, and wraps with period W - 1: the very float
+//    operations of step 5 in the same order, so each frame is the direct
+//    renderer's picture at its pan bit for bit.
 //
 // X runs to the right of the output picture, Y down it, Z along the view axis.
 // All geometry is done in 32-bit floats in the order written (the project
@@ -110,10 +116,21 @@ public:
                                                  std::int32_t outSize, float pan);
 
     // One frame straight from the panorama, without a map; null for the
-    // same panoramas, sizes and pans. Both renderers report running out of
+    // same panoramas, sizes and pans. The renderers report running out of
     // memory, and "Render Failed!" for any other failure, and return null.
     std::unique_ptr<CImageBuffer> RenderPanoDomeDirect(const CImageBuffer& pano, std::int32_t outSize,
                                                        std::int32_t fov, float tilt, float pan);
+
+    // The sharp map of step 6, N x N entries for a panorama of this size;
+    // null as for BuildPanoDomeMap.
+    PanoMap BuildPanoDomeSharpMap(std::int32_t panoWidth, std::int32_t panoHeight, std::int32_t outSize,
+                                  std::int32_t fov, float tilt);
+
+    // One frame from a sharp map built for this panorama's size and
+    // `outSize`: RenderPanoDomeDirect's picture at `pan`, without its
+    // trigonometry. Null as for RenderPanoDome.
+    std::unique_ptr<CImageBuffer> RenderPanoDomeSharp(const CImageBuffer& pano, const PanoMapEntry* sharpMap,
+                                                      std::int32_t outSize, float pan);
 
     // The cubic convolution kernel with a = -1, in double precision.
     static double CubicKernel(double t);

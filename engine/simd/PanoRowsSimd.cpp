@@ -108,17 +108,20 @@ HWY_INLINE std::uint32_t BlendExact(const PanoTaps& taps)
 }
 #endif
 
-// One pixel through the one-pixel blend; outside and non-finite entries are
-// transparent black.
+// One pixel through the one-pixel blend; outside entries and positions that
+// are not finite are transparent black. A finite entry whose shifted column
+// overflows (a pan far beyond any turn) shows as outside, as the direct
+// renderer shows such a column, rather than wrapping into not-a-number.
 HWY_INLINE void BlendOne(const CImageBuffer& pano, const PanoMapEntry& e, float shift, float period,
                          std::uint32_t* out)
 {
-    if ((e.x == kPanoOutside && e.y == kPanoOutside) || !std::isfinite(e.x) || !std::isfinite(e.y)) {
+    const float column = e.x + shift;
+    if ((e.x == kPanoOutside && e.y == kPanoOutside) || !std::isfinite(column) || !std::isfinite(e.y)) {
         *out = 0x00000000u;
         return;
     }
     PanoTaps taps;
-    LocatePanoTaps(pano, pano_geometry::WrapColumn(e.x + shift, period), e.y, taps);
+    LocatePanoTaps(pano, pano_geometry::WrapColumn(column, period), e.y, taps);
     *out = BlendExact(taps);
 }
 

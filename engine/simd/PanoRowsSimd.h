@@ -12,7 +12,8 @@ namespace skelvane {
 
 // `count` consecutive dome pixels from their panorama positions: entry k
 // read at column WrapColumn(x + shift, period) and row y into out[k], the
-// outside marker and positions that are not finite as transparent black.
+// outside marker, and columns and rows that are not finite, as transparent
+// black.
 using PanoRowLoop = void (*)(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count, float shift,
                              float period, std::uint32_t* out);
 

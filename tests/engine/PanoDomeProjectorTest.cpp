@@ -455,6 +455,40 @@ TEST_F(PanoProjector, RenderersDifferByOneColumnWhereTheWrapApplies)
     EXPECT_NE(viaMap->GetPixel(16, 16), direct->GetPixel(16, 16));
 }
 
+// A sharp map replays the direct renderer: for every pan, whatever the
+// panorama's aspect, the dome's size (odd ones have a centre column of their
+// own), field of view or tilt, a frame is the still image bit for bit. Every
+// pan wraps columns (the base alone is 3/4 of a turn), the later ones twice;
+// the last pan overflows the column, which both show as outside.
+TEST_F(PanoProjector, SharpFramesAreTheDirectRenderBitForBit)
+{
+    struct Case {
+        std::int32_t w, h, n, fov;
+        float tilt;
+    };
+    const std::vector<float> pans = {-180.0f, -177.12f, -90.0f, 0.0f, 33.3f, 90.0f, 151.5f, 177.12f, 180.0f,
+                                     3e38f};
+    for (const Case c : {Case{400, 200, 64, 180, 60.0f}, Case{400, 200, 65, 180, 60.0f}, Case{301, 97, 2, 90, 0.0f},
+                         Case{301, 97, 3, 90, 0.0f}, Case{257, 129, 101, 360, -90.0f}, Case{512, 256, 257, 220, 37.5f},
+                         Case{64, 32, 40, 120, 90.0f}}) {
+        const CImageBuffer pano = RandomPanorama(c.w, c.h, static_cast<std::uint32_t>(c.n));
+        const PanoMap map = projector.BuildPanoDomeSharpMap(c.w, c.h, c.n, c.fov, c.tilt);
+        ASSERT_TRUE(map);
+        for (const float pan : pans) {
+            WithEachPixelLoop([&] {
+                const auto still = projector.RenderPanoDomeDirect(pano, c.n, c.fov, c.tilt, pan);
+                const auto frame = projector.RenderPanoDomeSharp(pano, map.get(), c.n, pan);
+                ASSERT_TRUE(still && frame);
+                ASSERT_EQ(test::PixelsOf(*frame), test::PixelsOf(*still))
+                    << c.w << "x" << c.h << " n " << c.n << " fov " << c.fov << " tilt " << c.tilt << " pan " << pan;
+            });
+        }
+        const auto overflowed = projector.RenderPanoDomeSharp(pano, map.get(), c.n, pans.back());
+        EXPECT_EQ(test::PixelsOf(*overflowed), std::vector<std::uint32_t>(static_cast<std::size_t>(c.n) * c.n, 0u));
+    }
+    EXPECT_TRUE(reporter.messages.empty());
+}
+
 // Entries at whole positions copy the panorama pixel, with alpha made opaque.
 TEST_F(PanoProjector, WholePositionsCopyPixelsExactly)
 {
@@ -534,6 +568,10 @@ TEST_F(PanoProjector, RefusesSizesOutsideTheLimitsSilently)
     EXPECT_FALSE(projector.BuildPanoDomeMap(0, 4, 8, 180, 0.0f));
     EXPECT_FALSE(projector.BuildPanoDomeMap(8, -1, 8, 180, 0.0f));
     EXPECT_FALSE(projector.RenderPanoDome(pano, nullptr, 2, 0.0f));
+    EXPECT_FALSE(projector.BuildPanoDomeSharpMap(8, 4, 1, 180, 0.0f));
+    EXPECT_FALSE(projector.BuildPanoDomeSharpMap(0, 4, 8, 180, 0.0f));
+    EXPECT_FALSE(projector.RenderPanoDomeSharp(pano, map.get(), 50001, 0.0f));
+    EXPECT_FALSE(projector.RenderPanoDomeSharp(pano, nullptr, 2, 0.0f));
     EXPECT_TRUE(reporter.messages.empty());
 }
 
@@ -553,6 +591,8 @@ TEST_F(PanoProjector, RefusesPanoramasItCannotRead)
     // A pan that is not finite has no view.
     const CImageBuffer pano = test::MakePatternImage(8, 4);
     EXPECT_FALSE(projector.RenderPanoDome(pano, map.get(), 8, std::numeric_limits<float>::quiet_NaN()));
+    EXPECT_FALSE(projector.RenderPanoDomeSharp(pano, map.get(), 8, std::numeric_limits<float>::quiet_NaN()));
+    EXPECT_FALSE(projector.RenderPanoDomeSharp(narrow, map.get(), 8, 0.0f));
     EXPECT_FALSE(projector.RenderPanoDomeDirect(pano, 8, 180, 0.0f, std::numeric_limits<float>::infinity()));
     EXPECT_TRUE(reporter.messages.empty());
 }
@@ -587,6 +627,11 @@ TEST_F(PanoProjector, PositionsThatAreNotFiniteShowAsOutside)
     EXPECT_EQ(dome->GetPixel(1, 0), 0u);
     EXPECT_EQ(dome->GetPixel(0, 1), 0u);
     EXPECT_EQ(dome->GetPixel(1, 1), pano.GetPixel(3, 3));
+
+    // A finite pan whose shift overflows the float range: no column to read.
+    auto overflowed = projector.RenderPanoDome(pano, projector.BuildPanoDomeMap(8, 4, 6, 180, 0.0f).get(), 6, 3e38f);
+    ASSERT_TRUE(overflowed);
+    EXPECT_EQ(test::PixelsOf(*overflowed), std::vector<std::uint32_t>(36, 0u));
 }
 
 // A one-column panorama: a wrap period of 0 in the direct renderer, every
