@@ -256,8 +256,9 @@ TEST_F(VideoCodecsTest, SixteenBitFramesReachATenBitStreamWithoutEightBitSteps)
 {
     // A grey ramp across four 8-bit levels: 8 bits give at most 5 distinct
     // values, a 10-bit stream fed 16 bits keeps about four times as many.
+    // 64 rows: the least the HEVC encoder takes.
     constexpr int kWidth = 128;
-    constexpr int kHeight = 16;
+    constexpr int kHeight = 64;
     std::vector<std::uint16_t> deep(static_cast<std::size_t>(kWidth) * kHeight * 4);
     std::vector<std::uint8_t> shallow(static_cast<std::size_t>(kWidth) * kHeight * 4);
     for (int y = 0; y < kHeight; ++y) {
@@ -270,23 +271,29 @@ TEST_F(VideoCodecsTest, SixteenBitFramesReachATenBitStreamWithoutEightBitSteps)
             }
         }
     }
-    auto distinctLumas = [&](int bitCount, const std::uint8_t* pixels, const char* name) {
-        CVideoEncoder encoder;
-        encoder.SetStream({VideoCodec::ProRes});
-        encoder.SetMPEGWidth(kWidth);
-        encoder.SetMPEGHeight(kHeight);
-        EXPECT_TRUE(encoder.OpenMPEG(m_dir / name)) << encoder.GetError();
-        EXPECT_EQ(encoder.AddFrame(kWidth, kHeight, bitCount, pixels), 1) << encoder.GetError();
-        EXPECT_TRUE(encoder.CloseMPEG()) << encoder.GetError();
-        std::set<int> values;
-        test::ReadVideo(m_dir / name, [&](const AVFrame& frame) {
-            const auto* row = reinterpret_cast<const std::uint16_t*>(frame.data[0] + 8 * frame.linesize[0]);
-            values.insert(row, row + kWidth);
-        });
-        return values.size();
-    };
-    EXPECT_GE(distinctLumas(64, reinterpret_cast<const std::uint8_t*>(deep.data()), "deep.mov"), 12u);
-    EXPECT_LE(distinctLumas(32, shallow.data(), "shallow.mov"), 5u);
+    const VideoStream tenBit[] = {{VideoCodec::ProRes}, {VideoCodec::Hevc, VideoProfile::HevcMain10}};
+    for (const VideoStream& stream : tenBit) {
+        SCOPED_TRACE(StreamTitle(stream));
+        auto distinctLumas = [&](int bitCount, const std::uint8_t* pixels, const std::string& name) {
+            CVideoEncoder encoder;
+            encoder.SetStream(stream);
+            encoder.SetMPEGWidth(kWidth);
+            encoder.SetMPEGHeight(kHeight);
+            EXPECT_TRUE(encoder.OpenMPEG(m_dir / name)) << encoder.GetError();
+            EXPECT_EQ(encoder.AddFrame(kWidth, kHeight, bitCount, pixels), 1) << encoder.GetError();
+            EXPECT_TRUE(encoder.CloseMPEG()) << encoder.GetError();
+            std::set<int> values;
+            test::ReadVideo(m_dir / name, [&](const AVFrame& frame) {
+                EXPECT_EQ(av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format))->comp[0].depth, 10);
+                const auto* row = reinterpret_cast<const std::uint16_t*>(frame.data[0] + 8 * frame.linesize[0]);
+                values.insert(row, row + kWidth);
+            });
+            return values.size();
+        };
+        const std::string codec(CodecName(stream.codec));
+        EXPECT_GE(distinctLumas(64, reinterpret_cast<const std::uint8_t*>(deep.data()), codec + "-deep.mov"), 12u);
+        EXPECT_LE(distinctLumas(32, shallow.data(), codec + "-shallow.mov"), 5u);
+    }
 }
 
 TEST_F(VideoCodecsTest, OnlyH264AndHevcTakeTwoPasses)
