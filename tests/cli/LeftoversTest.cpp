@@ -1,6 +1,7 @@
 // What runs that did not end normally leave: a run killed mid-video (SIGKILL)
 // leaves its hidden partial video and two-pass statistics, which the next run
-// writing there removes; a run aborted by a second Ctrl-C removes its own.
+// writing there removes, and never a file under the video's name; a run
+// aborted by a second Ctrl-C removes its own.
 #include <signal.h>
 
 #include <chrono>
@@ -81,6 +82,38 @@ TEST_F(Leftovers, AKilledRunsPartsGoWithTheNextRunWritingThere)
     EXPECT_TRUE(HiddenIn(m_out).empty());
     EXPECT_TRUE(fs::is_empty(m_temp));
     EXPECT_TRUE(ReadVideo(m_out / "new.mov"));
+}
+
+TEST_F(Leftovers, AKilledVideoOfCubeFramesOrOfASequenceIsNeverUnderItsName)
+{
+    const fs::path faces = Sample(150, 64);
+    const fs::path domes = m_dir / "domes";
+    const CliResult rendered = Run({"pano2dome", "--input", m_pano, "--output", domes.string(), "--mode", "frames",
+                                    "--size", "256", "--duration", "6", "--format", "bmp"});
+    ASSERT_EQ(rendered.status, 0) << rendered.err;
+    struct Case {
+        std::vector<std::string> args;
+        fs::path video;
+    };
+    const Case cases[] = {
+        {{"cube2dome", "--input", faces.string(), "--video", (m_out / "cube.mov").string(), "--size", "512",
+          "--codec", "prores"},
+         m_out / "cube.mov"},
+        {{"encode", "--input", domes.string(), "--output", (m_out / "domes.mp4").string(), "--codec", "hevc",
+          "--two-pass"},
+         m_out / "domes.mp4"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        CliChild killed(c.args, m_launch, ErrFile());
+        ASSERT_TRUE(killed.ReadUntil("frame 3/"));
+        killed.Signal(SIGKILL);
+        EXPECT_EQ(killed.Wait().status, 1000 + SIGKILL);
+        EXPECT_FALSE(fs::exists(c.video)) << "never a partial video under its name";
+        EXPECT_EQ(HiddenIn(m_out).size(), 1u) << "the partial video, for the next run to remove";
+        fs::remove_all(m_out);
+        fs::create_directories(m_out);
+    }
 }
 
 TEST_F(Leftovers, ASecondInterruptAbortsAndTakesTheRunsPartsAlong)
