@@ -17,29 +17,30 @@
 //    tRNS turned into alpha and a 0xFF filler where the file has no alpha.
 //    The row width the library will deliver is checked against the rows
 //    allocated before a single row is read.
-// 4. Writing keeps libpng's zlib settings (default level; the filtered
-//    strategy for filtered rows); true-colour rows use the Up filter only (see
-//    WritePngRows), palette rows none. Large non-interlaced images are
-//    filtered here, byte for byte as the library would, a piece at a time as
-//    the pieces are deflated on all cores (ParallelZlib); the library then
+// 4. Writing: true-colour rows use the Up filter only (see WritePngRows),
+//    palette rows none. Non-interlaced images are filtered here, byte for
+//    byte as the library would, a piece at a time as the pieces are deflated
+//    on all cores (ParallelZlib, at the level asked for); the library then
 //    writes only the chunks around the data, and the IDAT chunks carry the
-//    finished stream.
+//    finished stream. Interlaced images keep the library's own filtering and
+//    zlib at its default level.
 // 5. Before allocating, the size the header promises is checked against the
 //    limit and against what the IDAT chunks could hold: deflate cannot
 //    compress by more than 1032:1.
 #include "imageio/PngCodec.h"
 
 #include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <span>
+#include <stdexcept>
 #include <string>
 
 #include <png.h>
-#include <zlib.h>
 
 #include "imageio/DecoderSupport.h"
 #include "imageio/ParallelZlib.h"
@@ -321,12 +322,10 @@ struct PngWriteLayout {
     std::span<const std::uint8_t> deflated;
 };
 
-// Below two pieces' worth of filtered data the library's own single-threaded
-// compression is kept: there is little to share out.
-constexpr std::size_t kDeflatePieceBytes = std::size_t{1} << 20;
-// The library writes an image of one row unfiltered; such rows are never
-// large enough to be filtered here.
-static_assert(std::size_t{kMaxImageSide} * 4 + 1 < 2 * kDeflatePieceBytes);
+// Pieces of a few megabytes keep both cores busy on a single picture of 2048²
+// and more, while the matches a piece cannot find in the one before it cost
+// less than a thousandth of the file.
+constexpr std::size_t kDeflatePieceBytes = std::size_t{4} << 20;
 // IDAT chunks of this size keep the chunk overhead negligible while staying
 // far below the format's 2^31 - 1 limit.
 constexpr std::size_t kIdatBytes = std::size_t{1} << 20;
@@ -348,20 +347,22 @@ void FilterUpRow(const std::uint8_t* row, const std::uint8_t* above, std::size_t
 
 // Row y filtered as the library filters it with the filters set in
 // WritePngRows: a filter byte, then the samples in red-green-blue(-alpha)
-// order.
+// order. The library leaves the row of a one-row image unfiltered (the Up
+// differences of a first row are its samples all the same).
 void FilterRow(const CImageBuffer& image, std::int32_t y, std::uint8_t* out)
 {
     static constexpr std::uint8_t kZeros[kMaxImageSide * 4] = {};  // above the first row
     const auto pixels = static_cast<std::size_t>(image.GetWidth());
     const std::uint8_t* row = image.Row(y);
     const std::uint8_t* above = y > 0 ? image.Row(y - 1) : kZeros;
+    const std::uint8_t up = image.GetHeight() > 1 ? PNG_FILTER_VALUE_UP : PNG_FILTER_VALUE_NONE;
     switch (image.GetBitCount()) {
     case 32:
-        out[0] = PNG_FILTER_VALUE_UP;
+        out[0] = up;
         FilterUpRow<4>(row, above, pixels, out + 1);
         break;
     case 24:
-        out[0] = PNG_FILTER_VALUE_UP;
+        out[0] = up;
         FilterUpRow<3>(row, above, pixels, out + 1);
         break;
     default:
@@ -495,8 +496,12 @@ bool DecodePng(std::span<const std::uint8_t> data, CImageBuffer& image, std::str
     return image.ConvertTo32();
 }
 
-bool EncodePng(const CImageBuffer& image, bool interlace, std::vector<std::uint8_t>& out, std::string* error)
+bool EncodePng(const CImageBuffer& image, bool interlace, std::vector<std::uint8_t>& out, std::string* error,
+               int level)
 {
+    if (level < kMinDeflateLevel || level > kMaxDeflateLevel) {
+        throw std::invalid_argument("PNG deflate level out of range");
+    }
     if (image.IsEmpty()) {
         return false;
     }
@@ -527,11 +532,11 @@ bool EncodePng(const CImageBuffer& image, bool interlace, std::vector<std::uint8
     }
     std::vector<std::uint8_t> deflated;
     const std::size_t filteredBytes = FilteredRowBytes(image) * static_cast<std::size_t>(image.GetHeight());
-    if (!interlace && filteredBytes >= 2 * kDeflatePieceBytes) {
+    if (!interlace) {
         deflated = ZlibCompressInPieces(
             filteredBytes,
             [&image](std::size_t begin, std::span<std::uint8_t> bytes) { FilteredBytes(image, begin, bytes); },
-            layout.palette ? Z_DEFAULT_STRATEGY : Z_FILTERED, kDeflatePieceBytes);
+            level, kDeflatePieceBytes);
         layout.deflated = deflated;
     }
     const std::size_t start = out.size();
@@ -563,6 +568,25 @@ bool EncodePng(const CImageBuffer& image, bool interlace, std::vector<std::uint8
 
 namespace {
 
+std::atomic<int> g_saveLevel{kDefaultDeflateLevel};
+
+}  // namespace
+
+void SetPngSaveLevel(int level)
+{
+    if (level < kMinDeflateLevel || level > kMaxDeflateLevel) {
+        throw std::invalid_argument("PNG deflate level out of range");
+    }
+    g_saveLevel.store(level, std::memory_order_relaxed);
+}
+
+int PngSaveLevel()
+{
+    return g_saveLevel.load(std::memory_order_relaxed);
+}
+
+namespace {
+
 bool DecodePngFile(std::span<const std::uint8_t> file, CImageBuffer& image, const PixelRect&, std::string& reason)
 {
     return DecodePng(file, image, &reason);
@@ -570,7 +594,7 @@ bool DecodePngFile(std::span<const std::uint8_t> file, CImageBuffer& image, cons
 
 bool EncodePngFile(CImageBuffer& image, std::vector<std::uint8_t>& out, std::string& reason)
 {
-    return EncodePng(image, false, out, &reason);
+    return EncodePng(image, false, out, &reason, PngSaveLevel());
 }
 
 constexpr std::string_view kPngExtensions[] = {"png"};

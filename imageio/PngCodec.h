@@ -8,6 +8,7 @@
 
 #include "engine/image/ImageBuffer.h"
 #include "imageio/ImageCodec.h"
+#include "imageio/ParallelZlib.h"
 
 namespace skelvane {
 
@@ -31,9 +32,18 @@ bool DecodePng(std::span<const std::uint8_t> data, CImageBuffer& image, std::str
 // 32 bits as 8-bit RGBA (alpha from the buffer), 24 bits as 8-bit RGB, 8 bits
 // as an 8-bit palette image with all 256 entries of the buffer's palette.
 // Only the signature, IHDR, PLTE (palette images), IDAT and IEND are written.
-// A 16-bit buffer gives false; a library error too, with its message in
-// `error`.
+// The image data is deflated at `level` (kMinDeflateLevel, stored, to
+// kMaxDeflateLevel, smallest; imageio/ParallelZlib.h); interlaced files at
+// zlib's default level whatever `level` says. A 16-bit buffer gives false; a
+// library error too, with its message in `error`.
 bool EncodePng(const CImageBuffer& image, bool interlace, std::vector<std::uint8_t>& out,
-               std::string* error = nullptr);
+               std::string* error = nullptr, int level = kDefaultDeflateLevel);
+
+// The deflate level of the PNG files Save and the jobs write, one for the
+// whole program as the command line's --png-level sets it before any job
+// runs; kDefaultDeflateLevel until then. A level outside kMinDeflateLevel to
+// kMaxDeflateLevel throws std::invalid_argument.
+void SetPngSaveLevel(int level);
+int PngSaveLevel();
 
 }  // namespace skelvane

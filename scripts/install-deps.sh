@@ -7,12 +7,12 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins
   fonts-dejavu-core
-  libjpeg62-turbo-dev libpng-dev zlib1g-dev
+  libjpeg62-turbo-dev libpng-dev zlib1g-dev libdeflate-dev
   # libavcodec brings libx264, libx265 and snappy (for HAP); prores_ks and ffv1 are its own
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libtbb-dev libcli11-dev libhwy-dev
   libgtest-dev libbenchmark-dev
-  ffmpeg time
+  ffmpeg time python3-pil
   clang-14 libclang-rt-14-dev
   slurmctld slurmd slurm-client munge
 )

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <random>
+#include <stdexcept>
 #include <string>
 
 #include <zlib.h>
@@ -22,7 +23,7 @@ std::vector<std::uint8_t> RandomBytes(std::size_t size, std::uint32_t seed)
 }
 
 // Hands out the bytes asked for, checking that no piece reaches past the end.
-std::vector<std::uint8_t> Compress(const std::vector<std::uint8_t>& data, int strategy, std::size_t pieceBytes)
+std::vector<std::uint8_t> Compress(const std::vector<std::uint8_t>& data, int level, std::size_t pieceBytes)
 {
     return ZlibCompressInPieces(
         data.size(),
@@ -31,7 +32,7 @@ std::vector<std::uint8_t> Compress(const std::vector<std::uint8_t>& data, int st
             std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(begin),
                         std::min(out.size(), data.size() - std::min(begin, data.size())), out.begin());
         },
-        strategy, pieceBytes);
+        level, pieceBytes);
 }
 
 // Inflates with zlib's one-call reader, which checks the header and the
@@ -45,9 +46,10 @@ std::vector<std::uint8_t> Inflate(const std::vector<std::uint8_t>& stream, std::
     return out;
 }
 
-// Cuts at, before and after piece boundaries, pieces smaller than the window
-// (their dictionary spans several earlier pieces), and data that compresses
-// to almost nothing beside data that does not compress at all.
+// Cuts at, before and after piece boundaries, pieces smaller than the window,
+// and data that compresses to almost nothing beside data that does not
+// compress at all (stored blocks, which end on a byte boundary, beside
+// Huffman blocks, which end anywhere in a byte), at every kind of level.
 TEST(ParallelZlib, EveryCutReadsBackAsOneStream)
 {
     const auto noise = RandomBytes(100000, 1);
@@ -65,9 +67,9 @@ TEST(ParallelZlib, EveryCutReadsBackAsOneStream)
             const std::string name = std::to_string(c.size) + " bytes in pieces of " + std::to_string(c.pieceBytes);
             const std::size_t size = std::min(c.size, data.size());
             const std::vector<std::uint8_t> input(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(size));
-            for (int strategy : {Z_DEFAULT_STRATEGY, Z_FILTERED}) {
-                const auto stream = Compress(input, strategy, c.pieceBytes);
-                EXPECT_EQ(Inflate(stream, size), input) << name;
+            for (int level : {kMinDeflateLevel, 1, kDefaultDeflateLevel, kMaxDeflateLevel}) {
+                const auto stream = Compress(input, level, c.pieceBytes);
+                EXPECT_EQ(Inflate(stream, size), input) << name << " at level " << level;
             }
         }
     }
@@ -79,31 +81,40 @@ TEST(ParallelZlib, HeaderMatchesZlibsOwnAtTheDefaultLevel)
     std::vector<std::uint8_t> whole(compressBound(5000));
     uLongf length = static_cast<uLongf>(whole.size());
     ASSERT_EQ(compress2(whole.data(), &length, data.data(), 5000, Z_DEFAULT_COMPRESSION), Z_OK);
-    const auto pieces = Compress(data, Z_DEFAULT_STRATEGY, 1024);
+    const auto pieces = Compress(data, kDefaultDeflateLevel, 1024);
     ASSERT_GE(pieces.size(), 2u);
     EXPECT_EQ(pieces[0], whole[0]);
     EXPECT_EQ(pieces[1], whole[1]);
 }
 
-// A 20 KiB random block repeated: a piece that could not look back across
-// its start would store the block again in every one of its 16 pieces.
-TEST(ParallelZlib, PiecesFindMatchesInTheDataBeforeThem)
+// A 20 KiB random block repeated: each piece starts without the data before
+// it, so it may store the block once, but must find every later copy within
+// itself; beyond that a cut may cost no more than the window it cannot see.
+TEST(ParallelZlib, PiecesLoseNoMoreThanTheWindowBeforeThem)
 {
     const auto block = RandomBytes(20 * 1024, 3);
     std::vector<std::uint8_t> data;
     for (int i = 0; i < 64; ++i) {
         data.insert(data.end(), block.begin(), block.end());
     }
-    const std::size_t pieceBytes = data.size() / 16;
-    const auto stream = Compress(data, Z_DEFAULT_STRATEGY, pieceBytes);
+    constexpr std::size_t kPieces = 16;
+    const auto stream = Compress(data, kDefaultDeflateLevel, data.size() / kPieces);
     EXPECT_EQ(Inflate(stream, data.size()), data);
-    EXPECT_LT(stream.size(), 2 * block.size());
+    EXPECT_LT(stream.size(), kPieces * (block.size() + 1024));
 
     std::vector<std::uint8_t> whole(compressBound(static_cast<uLong>(data.size())));
     uLongf length = static_cast<uLongf>(whole.size());
     ASSERT_EQ(compress2(whole.data(), &length, data.data(), static_cast<uLong>(data.size()), Z_DEFAULT_COMPRESSION),
               Z_OK);
-    EXPECT_LT(stream.size(), length + 16 * 64);
+    EXPECT_LT(stream.size(), length + (kPieces - 1) * (32 * 1024 + 64));
+}
+
+TEST(ParallelZlib, RefusesLevelsAndPieceSizesOutOfRange)
+{
+    const std::vector<std::uint8_t> data(100, 7);
+    EXPECT_THROW(Compress(data, kMinDeflateLevel - 1, 64), std::invalid_argument);
+    EXPECT_THROW(Compress(data, kMaxDeflateLevel + 1, 64), std::invalid_argument);
+    EXPECT_THROW(Compress(data, kDefaultDeflateLevel, 0), std::invalid_argument);
 }
 
 }  // namespace
