@@ -15,10 +15,12 @@
 #include "cli/Commands.h"
 #include "cli/ConsoleJob.h"
 #include "cli/OutOfMemory.h"
+#include "cli/PngLevelOption.h"
 #include "cli/VideoOptions.h"
 #include "cube2dome/Cube2DomeJob.h"
 #include "cube2dome/Cube2DomeSettings.h"
 #include "imageio/ImageCodecRegistry.h"
+#include "imageio/PngCodec.h"
 #include "pano2dome/VideoEncoder.h"
 
 namespace skelvane::cli {
@@ -47,6 +49,7 @@ struct Cube2DomeOptions {
     std::string rate = "25";
     VideoOptions videoOptions;
     bool overwrite = false;
+    int pngLevel = kDefaultDeflateLevel;
 };
 
 struct FrameChoice {
@@ -289,6 +292,7 @@ Command AddCube2DomeCommand(CLI::App& app)
         ->add_flag("--skip-existing", options->skipExisting,
                    "Leave a frame alone when its file exists (instead of writing a numbered variant)")
         ->excludes(video);
+    AddPngLevelOption(*command, options->pngLevel);
     command->add_option("--progress", options->progress, "Progress as a bar, or as one JSON object a line")
         ->check(CLI::IsMember({"bar", "json"}))
         ->capture_default_str();
@@ -297,6 +301,7 @@ Command AddCube2DomeCommand(CLI::App& app)
     return {command,
             [options, size] {
                 options->sizeGiven = size->count() > 0;
+                SetPngSaveLevel(options->pngLevel);
                 return RunCube2Dome(*options);
             },
             [options, size](int& exitStatus) -> std::optional<farm::CFrameSequence> {

@@ -12,8 +12,10 @@
 #include "cli/Commands.h"
 #include "cli/ConsoleJob.h"
 #include "cli/OutOfMemory.h"
+#include "cli/PngLevelOption.h"
 #include "cli/VideoOptions.h"
 #include "imageio/ImageCodecRegistry.h"
+#include "imageio/PngCodec.h"
 #include "pano2dome/Pano2DomeJob.h"
 #include "pano2dome/PanoTargets.h"
 #include "pano2dome/VideoEncoder.h"
@@ -43,6 +45,7 @@ struct Pano2DomeOptions {
     bool overwrite = false;
     bool sharp = false;
     std::string progress = "bar";
+    int pngLevel = kDefaultDeflateLevel;
 };
 
 // "all", "N" or "A-B" in the sweep's own numbering (from 0); -1 as the last
@@ -266,6 +269,7 @@ Command AddPano2DomeCommand(CLI::App& app)
                       "modes; slower, and the panorama and a map of the dome stay in memory)");
     command->add_flag("--overwrite", options->overwrite,
                       "Replace an existing image, video or frames (never the input panorama)");
+    AddPngLevelOption(*command, options->pngLevel);
     command->add_option("--progress", options->progress, "Progress as a bar, or as one JSON object a line")
         ->check(CLI::IsMember({"bar", "json"}))
         ->capture_default_str();
@@ -274,6 +278,7 @@ Command AddPano2DomeCommand(CLI::App& app)
     return {command,
             [options, size] {
                 options->sizeGiven = size->count() > 0;
+                SetPngSaveLevel(options->pngLevel);
                 return RunPano2Dome(*options);
             },
             [options, size](int& exitStatus) -> std::optional<farm::CFrameSequence> {

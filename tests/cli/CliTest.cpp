@@ -524,6 +524,36 @@ TEST_F(PanoCli, ImageModeUsesTheProposedSize)
     EXPECT_EQ(dome.GetWidth(), 36) << "2 x 32 x sqrt(180 / (180 pi))";
 }
 
+// The level changes only the compression: stored is larger, the pixels the
+// same; levels outside the range are refused before any work.
+TEST_F(PanoCli, PngLevelTradesSizeForTimeWithTheSamePixels)
+{
+    std::vector<std::uintmax_t> sizes;
+    std::vector<std::vector<std::uint32_t>> pixels;
+    for (const char* level : {"0", "6", "12"}) {
+        const fs::path out = Dir() / (std::string("dome-") + level + ".png");
+        const Result result = Run({"pano2dome", "--input", Panorama(), "--output", out.string(), "--size", "300",
+                                   "--png-level", level});
+        ASSERT_EQ(result.status, 0) << result.err;
+        CImageBuffer dome;
+        ASSERT_TRUE(dome.Load(out)) << level;
+        sizes.push_back(fs::file_size(out));
+        pixels.push_back(test::PixelsOf(dome));
+    }
+    EXPECT_GT(sizes[0], sizes[1] * 2);
+    EXPECT_LE(sizes[2], sizes[1]);
+    EXPECT_EQ(pixels[0], pixels[1]);
+    EXPECT_EQ(pixels[2], pixels[1]);
+    for (const char* level : {"-1", "13", "fast"}) {
+        const fs::path out = Dir() / "refused.png";
+        const Result refused =
+            Run({"pano2dome", "--input", Panorama(), "--output", out.string(), "--png-level", level});
+        EXPECT_EQ(refused.status, 2) << level;
+        EXPECT_NE(refused.err.find("--png-level"), std::string::npos) << refused.err;
+        EXPECT_FALSE(fs::exists(out)) << level;
+    }
+}
+
 TEST_F(PanoCli, FramesAndVideoOfTheSweep)
 {
     const fs::path frames = Dir() / "frames";
