@@ -5,8 +5,9 @@
 #include <new>
 #include <utility>
 
-#include "engine/jobs/ParallelRows.h"
+#include "engine/image/DepthConversion.h"
 #include "engine/image/StretchRows.h"
+#include "engine/jobs/ParallelRows.h"
 
 namespace skelvane {
 namespace {
@@ -43,6 +44,8 @@ CImageBuffer& CImageBuffer::operator=(CImageBuffer&& other) noexcept
         m_imageSize = std::exchange(other.m_imageSize, 0);
         m_bits = std::move(other.m_bits);
         m_rows = std::move(other.m_rows);
+        m_colour = std::move(other.m_colour);
+        m_fileType = std::exchange(other.m_fileType, std::nullopt);
     }
     return *this;
 }
@@ -58,6 +61,8 @@ void CImageBuffer::Release()
     m_stride = 0;
     m_bytesPerPixel = 0;
     m_imageSize = 0;
+    m_colour.reset();
+    m_fileType.reset();
 }
 
 namespace {
@@ -101,18 +106,24 @@ void CImageBuffer::SetBlockBookkeeping()
 
 bool CImageBuffer::Create(std::int32_t width, std::int32_t height, BlockContents contents)
 {
+    return Create(width, height, ChannelType::Uint8, contents);
+}
+
+bool CImageBuffer::Create(std::int32_t width, std::int32_t height, ChannelType type, BlockContents contents)
+{
     Release();
     width = std::max(width, 0);
     height = std::max(height, 0);
     if (width == 0 || height == 0) {
         return false;
     }
-    const std::int64_t stride = 4 * static_cast<std::int64_t>(width);
+    const int bitCount = BitCountOf(type);
+    const std::int64_t stride = bitCount / 8 * static_cast<std::int64_t>(width);
     PixelBlock bits = AllocatePixelBlock(stride * height, contents);
     m_infoHeader.width = width;
     m_infoHeader.height = height;
-    m_infoHeader.bitCount = 32;
-    m_bytesPerPixel = 4;
+    m_infoHeader.bitCount = static_cast<std::uint16_t>(bitCount);
+    m_bytesPerPixel = bitCount / 8;
     m_stride = static_cast<std::int32_t>(stride);
     m_bits = std::move(bits);
     SetBlockBookkeeping();
@@ -131,7 +142,7 @@ bool CImageBuffer::AllocateForReader(std::int32_t width, std::int32_t height, in
     if (width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide) {
         return false;
     }
-    if (bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32) {
+    if (bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32 && bitCount != 64 && bitCount != 128) {
         return false;
     }
     const std::int64_t stride = PaddedRowBytes(width, bitCount);
@@ -174,6 +185,53 @@ bool CImageBuffer::CopyFrom(const CImageBuffer& source)
     }
     m_paletteCount = source.m_paletteCount;
     std::copy_n(source.m_palette.begin(), std::clamp(source.m_paletteCount, 0, 256), m_palette.begin());
+    m_colour = source.m_colour;
+    m_fileType = source.m_fileType;
+    return true;
+}
+
+ChannelType CImageBuffer::GetChannelType() const
+{
+    switch (m_infoHeader.bitCount) {
+    case 64:
+        return ChannelType::Uint16;
+    case 128:
+        return ChannelType::Float;
+    default:
+        return ChannelType::Uint8;
+    }
+}
+
+bool CImageBuffer::IsOpaque() const
+{
+    const std::int32_t width = GetWidth();
+    for (std::int32_t y = 0; y < GetHeight(); ++y) {
+        switch (m_infoHeader.bitCount) {
+        case 32:
+            for (std::int32_t x = 0; x < width; ++x) {
+                if (Row32(y)[x] < 0xFF000000u) {
+                    return false;
+                }
+            }
+            break;
+        case 64:
+            for (std::int32_t x = 0; x < width; ++x) {
+                if (Row16(y)[x].alpha != 0xFFFF) {
+                    return false;
+                }
+            }
+            break;
+        case 128:
+            for (std::int32_t x = 0; x < width; ++x) {
+                if (!(RowF(y)[x].alpha >= 1.0f)) {
+                    return false;
+                }
+            }
+            break;
+        default:
+            return true;
+        }
+    }
     return true;
 }
 
@@ -184,6 +242,14 @@ std::uint32_t CImageBuffer::GetPixel(std::int32_t x, std::int32_t y) const
     }
     x = ClampInt(x, 0, m_infoHeader.width - 1);
     y = ClampInt(y, 0, m_infoHeader.height - 1);
+    switch (GetChannelType()) {
+    case ChannelType::Uint16:
+        return WordOfPixel16(Row16(y)[x]);
+    case ChannelType::Float:
+        return WordOfPixelF(RowF(y)[x]);
+    case ChannelType::Uint8:
+        break;
+    }
     const std::int64_t offset = (static_cast<std::int64_t>(x) * m_bytesPerPixel) & ~std::int64_t{3};
     std::uint32_t word;
     std::memcpy(&word, m_rows[y] + offset, sizeof word);
@@ -197,6 +263,16 @@ void CImageBuffer::SetPixel(std::int32_t x, std::int32_t y, std::uint32_t value)
     }
     x = ClampInt(x, 0, m_infoHeader.width - 1);
     y = ClampInt(y, 0, m_infoHeader.height - 1);
+    switch (GetChannelType()) {
+    case ChannelType::Uint16:
+        Row16(y)[x] = Pixel16OfWord(value);
+        return;
+    case ChannelType::Float:
+        RowF(y)[x] = PixelFOfWord(value);
+        return;
+    case ChannelType::Uint8:
+        break;
+    }
     const std::int64_t offset = (static_cast<std::int64_t>(x) * m_bytesPerPixel) & ~std::int64_t{3};
     std::memcpy(m_rows[y] + offset, &value, sizeof value);
 }
@@ -215,6 +291,9 @@ bool CImageBuffer::ConvertTo32()
         SetBlockBookkeeping();
         BuildRowTable();
         return true;
+    }
+    if (IsDeep()) {
+        return ConvertChannelType(*this, ChannelType::Uint8, Dither::None);
     }
     if (bitCount != 8 && bitCount != 16 && bitCount != 24) {
         return false;
@@ -298,8 +377,8 @@ void CImageBuffer::StretchFrom(std::int32_t dstX, std::int32_t dstY, std::int32_
                                const CImageBuffer& source,
                                std::int32_t srcX, std::int32_t srcY, std::int32_t srcW, std::int32_t srcH)
 {
-    if (IsEmpty() || source.IsEmpty() || GetBitCount() != 32 || source.GetBitCount() != 32 || dstW <= 0 ||
-        dstH <= 0 || srcW <= 0 || srcH <= 0) {
+    const bool sameDepth = GetBitCount() == source.GetBitCount() && (GetBitCount() == 32 || IsDeep());
+    if (IsEmpty() || source.IsEmpty() || !sameDepth || dstW <= 0 || dstH <= 0 || srcW <= 0 || srcH <= 0) {
         return;
     }
     const std::int32_t W = GetWidth();
@@ -331,20 +410,43 @@ void CImageBuffer::StretchFrom(std::int32_t dstX, std::int32_t dstY, std::int32_
     const auto stepY = static_cast<std::int32_t>(static_cast<double>(sny) / ny * 256);
 
     const CStretchColumns columns(sx0, stepX, nx, SW);
+    // Row i's four source rows and fraction into `row`.
+    auto locate = [&](std::int32_t i, auto& row, auto rowOf) {
+        const std::int32_t py = i * stepY;
+        const std::int32_t cy = sy0 + (py >> 8);
+        row.fraction = py & 255;
+        row.outside = 0;
+        for (int m = 0; m < 4; ++m) {
+            const std::int32_t y = cy + m - 1;
+            const bool outside = y < 0 || y >= SH;
+            row.rows[m] = rowOf(outside ? cy : y);
+            row.outside |= static_cast<std::uint32_t>(outside) << m;
+        }
+    };
+    auto deepRows = [&]<class P>(P*) {
+        ForEachRowBand(ny, nx, [&](std::int32_t firstRow, std::int32_t endRow) {
+            for (std::int32_t i = firstRow; i < endRow; ++i) {
+                DeepStretchRowSources<P> row;
+                locate(i, row, [&](std::int32_t y) { return source.RowOf<P>(y); });
+                StretchDeepRow(columns.Plan(), row, RowOf<P>(dy0 + i) + dx0);
+            }
+        });
+    };
+    switch (GetChannelType()) {
+    case ChannelType::Uint16:
+        deepRows(static_cast<Pixel16*>(nullptr));
+        return;
+    case ChannelType::Float:
+        deepRows(static_cast<PixelF*>(nullptr));
+        return;
+    case ChannelType::Uint8:
+        break;
+    }
     ForEachRowBand(ny, nx, [&](std::int32_t firstRow, std::int32_t endRow) {
         StretchWeights weights;
         for (std::int32_t i = firstRow; i < endRow; ++i) {
-            const std::int32_t py = i * stepY;
-            const std::int32_t cy = sy0 + (py >> 8);
             StretchRowSources row;
-            row.fraction = py & 255;
-            row.outside = 0;
-            for (int m = 0; m < 4; ++m) {
-                const std::int32_t y = cy + m - 1;
-                const bool outside = y < 0 || y >= SH;
-                row.rows[m] = source.Row32(outside ? cy : y);
-                row.outside |= static_cast<std::uint32_t>(outside) << m;
-            }
+            locate(i, row, [&](std::int32_t y) { return source.Row32(y); });
             columns.RenderRow(row, Row32(dy0 + i) + dx0, weights);
         }
     });

@@ -4,7 +4,9 @@
 // holds them, and a row table gives the address of each row counted from the
 // top. The working format is 32 bits per pixel, one little-endian word
 // 0xAARRGGBB per pixel; readers convert to it, 24-bit writers convert to 24
-// bits just before writing and back afterwards.
+// bits just before writing and back afterwards. Deep pictures (16-bit and
+// float files) keep their depth in the same layout with wider channels
+// (engine/image/PixelDepth.h): 64 and 128 bits a pixel.
 #pragma once
 
 #include <array>
@@ -12,9 +14,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
+#include "engine/image/ColourDescription.h"
 #include "engine/image/PixelBlock.h"
+#include "engine/image/PixelDepth.h"
 
 namespace skelvane {
 
@@ -74,6 +80,8 @@ struct PixelRect {
 // A rectangle that covers every image.
 inline constexpr PixelRect kWholeImage{0, 0, kMaxImageSide, kMaxImageSide};
 
+struct ImageWriteOptions;
+
 class CImageBuffer {
 public:
     CImageBuffer() = default;
@@ -86,6 +94,9 @@ public:
     // A 32-bit image; its pixels are zero, or unspecified for a renderer that
     // writes every one of them (a reused block is then not written twice).
     bool Create(std::int32_t width, std::int32_t height, BlockContents contents = BlockContents::Zeroed);
+    // An image of `type` channels (32, 64 or 128 bits a pixel), pixels as above.
+    bool Create(std::int32_t width, std::int32_t height, ChannelType type,
+                BlockContents contents = BlockContents::Zeroed);
     bool CopyFrom(const CImageBuffer& source);
     void Release();
 
@@ -93,13 +104,25 @@ public:
     std::int32_t GetWidth() const { return m_infoHeader.width; }
     std::int32_t GetHeight() const { return m_infoHeader.height; }
     int GetBitCount() const { return m_infoHeader.bitCount; }
+    // 16-bit and float for 64- and 128-bit images; 8-bit for the others.
+    ChannelType GetChannelType() const;
+    bool IsDeep() const { return GetChannelType() != ChannelType::Uint8; }
+    // Whether every pixel's alpha is full; bitmaps of 24 bits and fewer
+    // always are. Empty images too.
+    bool IsOpaque() const;
 
+    // The pixel as a 0xAARRGGBB word; a deep pixel is rounded to it, and set
+    // from it widened exactly.
     std::uint32_t GetPixel(std::int32_t x, std::int32_t y) const;
     void SetPixel(std::int32_t x, std::int32_t y, std::uint32_t value);
 
+    // 8-, 16- and 24-bit bitmaps become 32-bit; so do deep images, each value
+    // rounded to the nearest 8-bit one (DepthConversion.h dithers instead).
     bool ConvertTo32();
     bool ConvertTo24();
 
+    // Both images 32-bit, or both of the same deep channel type; anything
+    // else is left alone.
     void StretchFrom(std::int32_t dstX, std::int32_t dstY, std::int32_t dstW, std::int32_t dstH,
                      const CImageBuffer& source,
                      std::int32_t srcX, std::int32_t srcY, std::int32_t srcW, std::int32_t srcH);
@@ -115,6 +138,9 @@ public:
     // std::bad_alloc, image released, rather than passing for a bad file.
     bool Load(const std::filesystem::path& path, std::string* reason = nullptr);
     bool Save(const std::filesystem::path& path, std::string* reason = nullptr);
+    // At the depth, dither and compression the options ask for
+    // (imageio/ImageCodec.h); Save above takes the defaults.
+    bool Save(const std::filesystem::path& path, const ImageWriteOptions& options, std::string* reason = nullptr);
 
     // Load for a reader that looks at the pixels inside `needed` only: the
     // image has the file's size, and those pixels are the ones Load gives;
@@ -138,16 +164,51 @@ public:
     {
         return reinterpret_cast<const std::uint32_t*>(m_rows[y]);
     }
+    Pixel16* Row16(std::int32_t y) { return reinterpret_cast<Pixel16*>(m_rows[y]); }
+    const Pixel16* Row16(std::int32_t y) const { return reinterpret_cast<const Pixel16*>(m_rows[y]); }
+    PixelF* RowF(std::int32_t y) { return reinterpret_cast<PixelF*>(m_rows[y]); }
+    const PixelF* RowF(std::int32_t y) const { return reinterpret_cast<const PixelF*>(m_rows[y]); }
+    // Row y as pixels of type P (std::uint32_t, Pixel16 or PixelF), which
+    // must be the image's channel type.
+    template <class P>
+    P* RowOf(std::int32_t y)
+    {
+        return reinterpret_cast<P*>(m_rows[y]);
+    }
+    template <class P>
+    const P* RowOf(std::int32_t y) const
+    {
+        return reinterpret_cast<const P*>(m_rows[y]);
+    }
     int PaletteCount() const { return m_paletteCount; }
     const std::array<RgbQuad, 256>& Palette() const { return m_palette; }
     std::array<RgbQuad, 256>& Palette() { return m_palette; }
     void SetPaletteCount(int count) { m_paletteCount = count; }
 
+    // What the file it came from said about its values (null: nothing).
+    // Readers set it, copies and renders take it over, writers repeat it.
+    const ColourDescriptionPtr& Colour() const { return m_colour; }
+    void SetColour(ColourDescriptionPtr colour) { m_colour = std::move(colour); }
+
+    // The depth of the samples of the file it came from, as far as the three
+    // channel types tell it: 16-bit for EXR's half floats, which a float
+    // image holds. The image's own type where no reader set one. Files
+    // written from it default to that depth.
+    ChannelType FileChannelType() const { return m_fileType.value_or(GetChannelType()); }
+    void SetFileChannelType(ChannelType type) { m_fileType = type; }
+    // The colour description and file depth of `source`, for an image made
+    // from it (a dome from its faces or panorama).
+    void TakeDescriptionFrom(const CImageBuffer& source)
+    {
+        m_colour = source.m_colour;
+        m_fileType = source.FileChannelType();
+    }
+
     // Releases the image, then gives it headers as a BMP of `bitCount` bits
     // would have them and a pixel block (zeroed unless the reader fills it
     // all) with its row table, for a reader to fill. False (image left empty)
-    // for a size outside 1..kMaxImageSide or a bit count other than 8, 16, 24
-    // or 32.
+    // for a size outside 1..kMaxImageSide or a bit count other than 8, 16,
+    // 24, 32, 64 or 128 (the last two are deep images).
     bool AllocateForReader(std::int32_t width, std::int32_t height, int bitCount,
                            BlockContents contents = BlockContents::Zeroed);
 
@@ -164,6 +225,8 @@ private:
     std::int64_t m_imageSize = 0;
     PixelBlock m_bits;
     std::unique_ptr<std::uint8_t*[]> m_rows;
+    ColourDescriptionPtr m_colour;
+    std::optional<ChannelType> m_fileType;
 };
 
 }  // namespace skelvane

@@ -1,6 +1,7 @@
 #include "engine/image/StretchRows.h"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "engine/simd/StretchRowsSimd.h"
 
@@ -33,6 +34,59 @@ void StretchPixels(const StretchPlan& plan, const StretchRowSources& row, std::i
         out[j] = 0xFF000000u | static_cast<std::uint32_t>(red) << 16 | static_cast<std::uint32_t>(green) << 8 |
                  static_cast<std::uint32_t>(blue);
     }
+}
+
+namespace {
+
+template <class P>
+P StretchDeepPixel(const StretchColumn& column, const DeepStretchRowSources<P>& row, const SplineTaps& rowTaps)
+{
+    using Sum = std::conditional_t<std::is_same_v<P, PixelF>, float, std::int64_t>;
+    const SplineTaps& colTaps = kSplineTable.byFraction[column.fraction];
+    const P& centre = row.rows[1][column.columns[1]];
+    Sum red = 0;
+    Sum green = 0;
+    Sum blue = 0;
+    for (int m = 0; m < 4; ++m) {
+        for (int n = 0; n < 4; ++n) {
+            const std::int32_t weight = (rowTaps.w[m] * colTaps.w[n]) >> 8;
+            const bool outside = ((row.outside >> m) | (column.outside >> n)) & 1;
+            const P& p = outside ? centre : row.rows[m][column.columns[n]];
+            red += static_cast<Sum>(p.red) * weight;
+            green += static_cast<Sum>(p.green) * weight;
+            blue += static_cast<Sum>(p.blue) * weight;
+        }
+    }
+    if constexpr (std::is_same_v<P, PixelF>) {
+        constexpr float kScale = 266.0f / 65536.0f;
+        return {blue * kScale, green * kScale, red * kScale, 1.0f};
+    } else {
+        auto channel = [](std::int64_t sum) {
+            return static_cast<std::uint16_t>(std::clamp<std::int64_t>((sum * 266) >> 16, 0, 65535));
+        };
+        return {channel(blue), channel(green), channel(red), 0xFFFF};
+    }
+}
+
+template <class P>
+void StretchDeepPixels(const StretchPlan& plan, const DeepStretchRowSources<P>& row, P* out)
+{
+    const SplineTaps& rowTaps = kSplineTable.byFraction[row.fraction];
+    for (std::size_t j = 0; j < plan.columns.size(); ++j) {
+        out[j] = StretchDeepPixel(plan.columns[j], row, rowTaps);
+    }
+}
+
+}  // namespace
+
+void StretchDeepRow(const StretchPlan& plan, const DeepStretchRowSources<Pixel16>& row, Pixel16* out)
+{
+    StretchDeepPixels(plan, row, out);
+}
+
+void StretchDeepRow(const StretchPlan& plan, const DeepStretchRowSources<PixelF>& row, PixelF* out)
+{
+    StretchDeepPixels(plan, row, out);
 }
 
 void PrepareStretchWeights(const StretchPlan& plan, std::int32_t rowFraction, StretchWeights& weights)

@@ -12,7 +12,8 @@
 //    sixteen weights differ from a product of row and column weights, so the
 //    sum is not separable: all sixteen products are formed.
 // 3. Each channel's sum is scaled by 266 / 65536 and clamped to 0..255; alpha
-//    is always opaque.
+//    is always opaque. Deep images take the same weights: 16-bit sums are
+//    scaled and clamped to 0..65535 alike, float sums scaled only.
 // Columns are worked out once per call (CStretchColumns), rows once per row.
 // The pixels whose sixteen neighbours all lie inside the source go through a
 // vector loop where the processor has one (engine/simd/StretchRowsSimd.cpp);
@@ -22,6 +23,8 @@
 
 #include <cstdint>
 #include <vector>
+
+#include "engine/image/PixelDepth.h"
 
 
 namespace skelvane {
@@ -101,6 +104,20 @@ struct StretchPlan {
     std::vector<std::uint8_t> fractions;
 };
 
+// The rows of a deep image's destination row, as StretchRowSources has them.
+template <class P>
+struct DeepStretchRowSources {
+    const P* rows[4];
+    std::int32_t fraction;
+    std::uint32_t outside;
+};
+
+// A whole row of a 16-bit or float image (P is Pixel16 or PixelF), one pixel
+// at a time, with the same neighbours and weights as the 8-bit rows: 16-bit
+// sums are scaled and clamped as the 8-bit ones are, float sums scaled only.
+void StretchDeepRow(const StretchPlan& plan, const DeepStretchRowSources<Pixel16>& row, Pixel16* out);
+void StretchDeepRow(const StretchPlan& plan, const DeepStretchRowSources<PixelF>& row, PixelF* out);
+
 // Columns [first, end) of a row, one pixel at a time.
 void StretchPixels(const StretchPlan& plan, const StretchRowSources& row, std::int32_t first, std::int32_t end,
                    std::uint32_t* out);
@@ -124,6 +141,8 @@ public:
     {
         m_loop(m_plan, row, weights, out);
     }
+
+    const StretchPlan& Plan() const { return m_plan; }
 
 private:
     StretchPlan m_plan;

@@ -4,7 +4,9 @@
 #include <random>
 
 #include "engine/image/ImageBuffer.h"
+#include "engine/image/DepthConversion.h"
 #include "engine/image/StretchRows.h"
+#include "support/DeepImages.h"
 #include "support/EachSimdTarget.h"
 #include "support/TestImages.h"
 
@@ -265,6 +267,42 @@ TEST(StretchFrom, BandedRowsMatchThePlainFormula)
     std::mt19937 random(99);
     ExpectSameAsReference({707, 301, 0, 0, 707, 301, 1031, 517, 0, 0, 1031, 517}, random);
     ExpectSameAsReference({515, 257, 0, 0, 515, 257, 1030, 514, 0, 0, 1030, 514}, random);
+}
+
+// Deep pictures take the same neighbours and weights: an 8-bit picture
+// widened, stretched and narrowed again lands within a level of the 8-bit
+// stretch (a 16-bit sum keeps the fraction the 8-bit one cuts off), edges and
+// the gain included; mixed depths are left alone.
+TEST(StretchFrom, DeepPicturesStretchLikeEightBitOnes)
+{
+    const CImageBuffer source = test::MakePatternImage(23, 17, 4);
+    CImageBuffer expected;
+    expected.Create(15, 29);
+    expected.StretchFrom(1, 2, 13, 26, source, 0, 0, 23, 17);
+    for (ChannelType type : {ChannelType::Uint16, ChannelType::Float}) {
+        SCOPED_TRACE(std::string(ChannelTypeName(type)));
+        CImageBuffer deepSource;
+        ASSERT_TRUE(CopyAtChannelType(source, type, Dither::None, deepSource));
+        CImageBuffer target;
+        target.Create(15, 29, type);
+        target.StretchFrom(1, 2, 13, 26, deepSource, 0, 0, 23, 17);
+        ASSERT_TRUE(ConvertChannelType(target, ChannelType::Uint8, Dither::None));
+        for (std::int32_t y = 0; y < 29; ++y) {
+            for (std::int32_t x = 0; x < 15; ++x) {
+                const std::uint32_t want = expected.GetPixel(x, y);
+                const std::uint32_t got = target.GetPixel(x, y);
+                for (int shift : {0, 8, 16, 24}) {
+                    const int a = static_cast<int>(want >> shift & 255);
+                    const int b = static_cast<int>(got >> shift & 255);
+                    ASSERT_LE(std::abs(a - b), 1) << x << ", " << y << " shift " << shift;
+                }
+            }
+        }
+    }
+    CImageBuffer mixed;
+    mixed.Create(4, 4, ChannelType::Uint16);
+    mixed.StretchFrom(0, 0, 4, 4, test::MakeUniformImage(4, 4, Grey(128)), 0, 0, 4, 4);
+    EXPECT_EQ(mixed.Row16(1)[1], (Pixel16{0, 0, 0, 0}));
 }
 
 }  // namespace
