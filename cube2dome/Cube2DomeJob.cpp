@@ -114,6 +114,11 @@ std::string Cube2DomeRun::LoadFaces(int position, CubeFaces& faces)
         m_context.Checkpoint();
         loaded[k] = faces[k].LoadRegion(FacePath(k, position), m_gatherReady ? m_gather.UsedRect(k) : kWholeImage,
                                         &reasons[k]);
+        // The renders read 8-bit faces; a deep face keeps its file's depth as
+        // the dome's default.
+        if (loaded[k] && faces[k].IsDeep()) {
+            faces[k].ConvertTo32();
+        }
     });
     for (int k = 0; k < m_job.faceCount; ++k) {
         if (!loaded[k]) {
@@ -147,6 +152,9 @@ std::string Cube2DomeRun::RenderDome(CubeFrame& frame)
     }
     frame.dome = m_gatherReady ? m_gather.Render(frame.faces, m_context.Reporter())
                                : m_projector.RenderCubeDome(frame.faces, m_faceSize, m_map.get(), m_job.outputSize);
+    if (frame.dome) {
+        frame.dome->TakeDescriptionFrom(frame.faces[Left]);
+    }
     for (CImageBuffer& face : frame.faces) {
         face.Release();
     }

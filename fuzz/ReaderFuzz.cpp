@@ -20,14 +20,16 @@ void CheckDecoded(const skelvane::CImageBuffer& image)
     if (image.IsEmpty()) {
         __builtin_trap();  // a successful load always leaves pixels
     }
-    if (image.GetBitCount() != 32 || image.GetWidth() <= 0 || image.GetHeight() <= 0) {
+    const int bitCount = image.GetBitCount();
+    if ((bitCount != 32 && bitCount != 64 && bitCount != 128) || image.GetWidth() <= 0 || image.GetHeight() <= 0) {
         __builtin_trap();
     }
+    const auto rowBytes = static_cast<std::size_t>(image.GetWidth()) * static_cast<std::size_t>(bitCount / 8);
     std::uint32_t sum = 0;
     for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
-        const std::uint32_t* row = image.Row32(y);
-        for (std::int32_t x = 0; x < image.GetWidth(); ++x) {
-            sum += row[x];
+        const std::uint8_t* row = image.Row(y);
+        for (std::size_t i = 0; i < rowBytes; ++i) {
+            sum += row[i];
         }
     }
     volatile std::uint32_t sink = sum;

@@ -98,7 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::vector<std::uint8_t> file;
     std::string reason;
-    if (!codec.encode(image, file, reason)) {
+    skelvane::ImageWriteOptions options;
+    options.depth = skelvane::kDepth8;
+    if (!codec.encode(image, options, file, reason)) {
         Require(bitCount != 32);
         return 0;
     }

@@ -597,7 +597,7 @@ bool DecodeBmpFile(std::span<const std::uint8_t> file, CImageBuffer& image, cons
     return DecodeBmp(file, image, &reason);
 }
 
-bool EncodeBmpFile(CImageBuffer& image, std::vector<std::uint8_t>& out, std::string&)
+bool EncodeBmpFile(CImageBuffer& image, const ImageWriteOptions&, std::vector<std::uint8_t>& out, std::string&)
 {
     return EncodeBmp(image, out);
 }

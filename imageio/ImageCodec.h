@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/image/DepthConversion.h"
 #include "engine/image/ImageBuffer.h"
 
 namespace skelvane {
@@ -21,26 +23,57 @@ enum SampleDepth : unsigned {
     kDepthFloat = 1u << 2,
 };
 
+// "8", "16", "float", as the command line takes them.
+std::string_view SampleDepthName(SampleDepth depth);
+// The depth of the samples of an image's channels.
+SampleDepth SampleDepthOf(ChannelType type);
+
 // What a format carries in one direction: the sample depths its pixels reach
 // the image in (reading) or are written at, and whether alpha comes along.
 // No depth at all: that direction is not offered.
 struct PixelSupport {
     unsigned depths = 0;  // SampleDepth bits
     bool alpha = false;
+
+    bool Has(SampleDepth depth) const { return (depths & depth) != 0; }
+};
+
+// How the data of a file is compressed, for formats that offer a choice.
+enum class FileCompression { Default, None, Lzw, Deflate, Zip, Piz, Dwaa };
+
+// "none", "lzw", "deflate", "zip", "piz", "dwaa" ("default" for Default).
+std::string_view CompressionName(FileCompression compression);
+
+// How an image is written.
+struct ImageWriteOptions {
+    // The file's sample depth; none: the image's own where the format holds
+    // it, else the format's deepest (DefaultFileDepth).
+    std::optional<SampleDepth> depth;
+    // How a deep image written at 8 bits is rounded.
+    Dither dither = Dither::Ordered;
+    // One of the format's compressions; Default is its first.
+    FileCompression compression = FileCompression::Default;
+    // Tiles instead of strips or scan lines, where the format has them.
+    bool tiled = false;
 };
 
 struct ImageCodec {
-    // Decodes a whole file into a 32-bit image. Pixels outside `needed` may be
-    // left unspecified by a decoder that can skip them (the image still has
-    // the file's size). On failure the image is empty and `reason` says why
-    // in a few words ("not a BMP file"). Running out of memory throws
-    // std::bad_alloc rather than passing for a damaged file.
+    // Decodes a whole file into an image: 32-bit for files of 8 bits a
+    // sample and less, 16-bit or float for deeper ones. Pixels outside
+    // `needed` may be left unspecified by a decoder that can skip them (the
+    // image still has the file's size). On failure the image is empty and
+    // `reason` says why in a few words ("not a BMP file"). Running out of
+    // memory throws std::bad_alloc rather than passing for a damaged file.
     using Decode = bool (*)(std::span<const std::uint8_t> file, CImageBuffer& image, const PixelRect& needed,
                             std::string& reason);
-    // Appends the image as a file of this format, as Save writes it. The
-    // image may be converted on the way but is 32-bit again afterwards.
-    // `reason` may say why it failed.
-    using Encode = bool (*)(CImageBuffer& image, std::vector<std::uint8_t>& out, std::string& reason);
+    // Appends the image as a file of this format, as Save writes it, at the
+    // depth `options` gives (always set, and one the codec writes). The image
+    // has that depth's channel type (a 32-bit image for 8 bits; a float image
+    // at both deep depths for a codec that is deepAsFloat). It may be converted on
+    // the way but has its channel type again afterwards. `reason` may say
+    // why it failed.
+    using Encode = bool (*)(CImageBuffer& image, const ImageWriteOptions& options, std::vector<std::uint8_t>& out,
+                            std::string& reason);
 
     std::string_view name;  // "JPEG", for file dialogs and messages
     // Lower case, without the dot. The first is the format's short name in
@@ -55,10 +88,26 @@ struct ImageCodec {
     // A file that cannot be read empties the image all the same, where other
     // readers leave it as it was (the BMP reader always has released first).
     bool emptiesImageBeforeReading = false;
+    // The compressions it writes, the default first; empty: no choice.
+    std::span<const FileCompression> compressions = {};
+    // Whether it can write tiles (ImageWriteOptions::tiled).
+    bool writesTiles = false;
+    // Deep files are written from float images: EXR's 16-bit samples are
+    // half floats, which hold values above 1 that a 16-bit image would have
+    // clamped.
+    bool deepAsFloat = false;
 
     bool CanRead() const { return decode != nullptr && reads.depths != 0; }
     bool CanWrite() const { return encode != nullptr && writes.depths != 0; }
     std::string_view ShortName() const { return extensions.front(); }
+    // Whether `compression` is one it writes (Default always is).
+    bool WritesCompression(FileCompression compression) const;
 };
+
+// The depth a file of `codec` gets for pictures read at `type` when none is
+// asked for: that depth where the format holds it, else the deepest the
+// format writes (16 bits for a float picture in PNG, float for an 8-bit one
+// in EXR). Images give their FileChannelType().
+SampleDepth DefaultFileDepth(const ImageCodec& codec, ChannelType type);
 
 }  // namespace skelvane

@@ -125,4 +125,53 @@ std::string UnsupportedFormatReason(const std::filesystem::path& path, CodecUse 
            ")";
 }
 
+namespace {
+
+// "8 or 16", "none, lzw or deflate".
+template <class Items, class Name>
+std::string Alternatives(const Items& items, Name name)
+{
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) {
+            text += i + 1 == items.size() ? " or " : ", ";
+        }
+        text += name(items[i]);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string UnsupportedWriteOptionsReason(const ImageCodec& codec, const ImageWriteOptions& options)
+{
+    const std::string format(codec.name);
+    if (options.depth && !codec.writes.Has(*options.depth)) {
+        std::vector<SampleDepth> depths;
+        for (SampleDepth depth : {kDepth8, kDepth16, kDepthFloat}) {
+            if (codec.writes.Has(depth)) {
+                depths.push_back(depth);
+            }
+        }
+        if (depths.size() == 1) {
+            return format + " files hold " + std::string(SampleDepthName(depths[0])) + "-bit samples only";
+        }
+        return format + " files hold samples of " +
+               Alternatives(depths, [](SampleDepth d) { return std::string(SampleDepthName(d)); }) +
+               " bits, not " + std::string(SampleDepthName(*options.depth));
+    }
+    if (!codec.WritesCompression(options.compression)) {
+        if (codec.compressions.empty()) {
+            return format + " files offer no choice of compression";
+        }
+        return format + " files are compressed with " +
+               Alternatives(codec.compressions, [](FileCompression c) { return std::string(CompressionName(c)); }) +
+               ", not " + std::string(CompressionName(options.compression));
+    }
+    if (options.tiled && !codec.writesTiles) {
+        return format + " files are not written in tiles";
+    }
+    return {};
+}
+
 }  // namespace skelvane

@@ -45,8 +45,16 @@ std::string FormatNames(CodecUse use);
 // jpg, png, tga)". Empty when a format can.
 std::string UnsupportedFormatReason(const std::filesystem::path& path, CodecUse use);
 
+// Why `codec` cannot write with `options`: "JPEG files hold 8-bit samples
+// only", "TIFF files are compressed with none, lzw or deflate, not piz".
+// Empty when it can.
+std::string UnsupportedWriteOptionsReason(const ImageCodec& codec, const ImageWriteOptions& options);
+
 // Encodes `image` in the format `path`'s extension selects, the bytes Save
-// writes to that file. False with the reason where given.
+// writes to that file. The image is converted to the file's depth on the way
+// (ImageWriteOptions), left as it was. False with the reason where given.
+bool EncodeImageFile(CImageBuffer& image, const std::filesystem::path& path, const ImageWriteOptions& options,
+                     std::vector<std::uint8_t>& out, std::string* reason = nullptr);
 bool EncodeImageFile(CImageBuffer& image, const std::filesystem::path& path, std::vector<std::uint8_t>& out,
                      std::string* reason = nullptr);
 

@@ -54,22 +54,65 @@ bool CImageBuffer::LoadRegion(const std::filesystem::path& path, const PixelRect
 bool EncodeImageFile(CImageBuffer& image, const std::filesystem::path& path, std::vector<std::uint8_t>& out,
                      std::string* reason)
 {
+    return EncodeImageFile(image, path, ImageWriteOptions{}, out, reason);
+}
+
+namespace {
+
+// The channel type the encoder gets for a file of `depth`.
+ChannelType ImageTypeFor(const ImageCodec& codec, SampleDepth depth)
+{
+    if (depth == kDepth8) {
+        return ChannelType::Uint8;
+    }
+    return depth == kDepth16 && !codec.deepAsFloat ? ChannelType::Uint16 : ChannelType::Float;
+}
+
+}  // namespace
+
+bool EncodeImageFile(CImageBuffer& image, const std::filesystem::path& path, const ImageWriteOptions& options,
+                     std::vector<std::uint8_t>& out, std::string* reason)
+{
     const ImageCodec* codec = ImageCodecForPath(path);
     if (!codec || !codec->CanWrite()) {
         return Fail(reason, UnsupportedFormatReason(path, CodecUse::Write));
     }
+    if (std::string problem = UnsupportedWriteOptionsReason(*codec, options); !problem.empty()) {
+        return Fail(reason, std::move(problem));
+    }
     std::string why;
-    if (image.IsEmpty() || !codec->encode(image, out, why)) {
+    const auto cannotEncode = [&] {
         return Fail(reason,
                     why.empty() ? "the image cannot be encoded as a " + path.extension().string() + " file" : why);
+    };
+    if (image.IsEmpty()) {
+        return cannotEncode();
     }
-    return true;
+    ImageWriteOptions resolved = options;
+    resolved.depth = options.depth.value_or(DefaultFileDepth(*codec, image.FileChannelType()));
+    if (resolved.compression == FileCompression::Default && !codec->compressions.empty()) {
+        resolved.compression = codec->compressions.front();
+    }
+    const ChannelType wanted = ImageTypeFor(*codec, *resolved.depth);
+    if (image.GetChannelType() == wanted) {
+        return codec->encode(image, resolved, out, why) || cannotEncode();
+    }
+    CImageBuffer converted;
+    if (!CopyAtChannelType(image, wanted, options.dither, converted)) {
+        return cannotEncode();
+    }
+    return codec->encode(converted, resolved, out, why) || cannotEncode();
 }
 
 bool CImageBuffer::Save(const std::filesystem::path& path, std::string* reason)
 {
+    return Save(path, ImageWriteOptions{}, reason);
+}
+
+bool CImageBuffer::Save(const std::filesystem::path& path, const ImageWriteOptions& options, std::string* reason)
+{
     MappedOutput output(path);
-    if (!EncodeImageFile(*this, path, output.Bytes(), reason)) {
+    if (!EncodeImageFile(*this, path, options, output.Bytes(), reason)) {
         return false;
     }
     if (!output.Commit()) {

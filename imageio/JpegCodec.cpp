@@ -514,7 +514,8 @@ bool DecodeJpegFile(std::span<const std::uint8_t> file, CImageBuffer& image, con
 }
 
 // Saves are at the best quality.
-bool EncodeJpegFile(CImageBuffer& image, std::vector<std::uint8_t>& out, std::string& reason)
+bool EncodeJpegFile(CImageBuffer& image, const ImageWriteOptions&, std::vector<std::uint8_t>& out,
+                    std::string& reason)
 {
     return EncodeJpeg(image, 100, out, &reason);
 }

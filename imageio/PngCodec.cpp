@@ -13,17 +13,22 @@
 // 3. Reading asks the library for rows the buffer can hold as they are:
 //    palette images without transparency arrive as one 8-bit index per pixel
 //    (low depths unpacked) and keep their palette; everything else arrives as
-//    8-bit blue, green, red, alpha, with gray widened to three equal channels,
-//    tRNS turned into alpha and a 0xFF filler where the file has no alpha.
-//    The row width the library will deliver is checked against the rows
-//    allocated before a single row is read.
+//    blue, green, red, alpha, with gray widened to three equal channels,
+//    tRNS turned into alpha and an opaque filler where the file has no alpha:
+//    16-bit files as little-endian 16-bit samples (a 16-bit image), all
+//    others as 8-bit ones. The row width the library will deliver is checked
+//    against the rows allocated before a single row is read. The colour
+//    chunks (iCCP, sRGB, gAMA, cHRM) become the image's colour description.
 // 4. Writing: true-colour rows use the Up filter only (see WritePngRows),
 //    palette rows none. Non-interlaced images are filtered here, byte for
 //    byte as the library would, a piece at a time as the pieces are deflated
 //    on all cores (ParallelZlib, at the level asked for); the library then
 //    writes only the chunks around the data, and the IDAT chunks carry the
 //    finished stream. Interlaced images keep the library's own filtering and
-//    zlib at its default level.
+//    zlib at its default level. 16-bit images are written gray where every
+//    pixel is gray and with alpha where some pixel is not opaque, with the
+//    colour chunks of their description; 8-bit files get none, as they always
+//    had.
 // 5. Before allocating, the size the header promises is checked against the
 //    limit and against what the IDAT chunks could hold: deflate cannot
 //    compress by more than 1032:1.
@@ -35,7 +40,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -155,19 +162,67 @@ struct PngHeader {
     int paletteCount;
 };
 
-// Bytes per delivered pixel: 1 for palette indices, 4 for blue-green-red-alpha.
+// Bytes per delivered pixel: 1 for palette indices, 4 for blue-green-red-alpha
+// of 8 bits, 8 for the same of 16 bits.
 int DeliveredBytesPerPixel(const PngHeader& header)
 {
+    if (header.bitDepth == 16) {
+        return 8;
+    }
     return header.colorType == PNG_COLOR_TYPE_PALETTE && !header.hasTransparency ? 1 : 4;
 }
 
-bool ReadPngHeader(png_structp png, png_infop info, PngMemoryReader& reader, PngHeader& header)
+// 16-bit files are read at their depth, all others at 8 bits.
+int DeliveredBitDepth(const PngHeader& header)
+{
+    return header.bitDepth == 16 ? 16 : 8;
+}
+
+// The colour chunks of a file that was read: iCCP, sRGB, gAMA, cHRM.
+ColourDescriptionPtr ReadColourChunks(png_structp png, png_infop info)
+{
+    auto colour = std::make_shared<ColourDescription>();
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 length = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &length) != 0 && profile && length > 0) {
+        colour->iccProfile.assign(profile, profile + length);
+        colour->iccName = name ? name : "";
+    }
+    int intent = 0;
+    if (png_get_sRGB(png, info, &intent) != 0) {
+        colour->srgbIntent = intent;
+    }
+    png_fixed_point gamma = 0;
+    if (png_get_gAMA_fixed(png, info, &gamma) != 0 && gamma > 0) {
+        colour->gamma = static_cast<float>(gamma) / 100000.0f;
+        colour->linear = gamma == PNG_FP_1;
+    }
+    double white[2];
+    double red[2];
+    double green[2];
+    double blue[2];
+    if (png_get_cHRM(png, info, &white[0], &white[1], &red[0], &red[1], &green[0], &green[1], &blue[0], &blue[1]) !=
+        0) {
+        auto pair = [](const double* xy) { return std::array<float, 2>{static_cast<float>(xy[0]), static_cast<float>(xy[1])}; };
+        colour->chromaticities = Chromaticities{pair(white), pair(red), pair(green), pair(blue)};
+    }
+    if (colour->IsEmpty()) {
+        return nullptr;
+    }
+    return colour;
+}
+
+bool ReadPngHeader(png_structp png, png_infop info, PngMemoryReader& reader, PngHeader& header,
+                   ColourDescriptionPtr& colour)
 {
     if (setjmp(png_jmpbuf(png))) {
         return false;
     }
     png_set_read_fn(png, &reader, PngReadFromMemory);
     png_read_info(png, info);
+    colour = ReadColourChunks(png, info);
     png_get_IHDR(png, info, &header.width, &header.height, &header.bitDepth, &header.colorType,
                  &header.interlace, nullptr, nullptr);
     header.hasTransparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
@@ -195,7 +250,7 @@ bool ReadPngRows(png_structp png, png_infop info, const PngHeader& header, png_b
     }
     const int colorType = header.colorType;
     if (header.bitDepth == 16) {
-        png_set_strip_16(png);
+        png_set_swap(png);  // little-endian words, as the image holds them
     }
     if (DeliveredBytesPerPixel(header) == 1) {
         if (header.bitDepth < 8) {
@@ -216,14 +271,15 @@ bool ReadPngRows(png_structp png, png_infop info, const PngHeader& header, png_b
             png_set_gray_to_rgb(png);
         }
         if ((colorType & PNG_COLOR_MASK_ALPHA) == 0 && !header.hasTransparency) {
-            png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+            png_set_filler(png, header.bitDepth == 16 ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
         }
         png_set_bgr(png);
     }
     progress.passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     const int bytesPerPixel = DeliveredBytesPerPixel(header);
-    if (png_get_bit_depth(png, info) != 8 || png_get_channels(png, info) != bytesPerPixel ||
+    const int bitDepth = DeliveredBitDepth(header);
+    if (png_get_bit_depth(png, info) != bitDepth || png_get_channels(png, info) != bytesPerPixel * 8 / bitDepth ||
         png_get_rowbytes(png, info) != static_cast<std::size_t>(header.width) * bytesPerPixel) {
         png_error(png, "unexpected row layout after transformations");
     }
@@ -314,13 +370,78 @@ struct WriteGuard {
 struct PngWriteLayout {
     png_uint_32 width;
     png_uint_32 height;
+    int bitDepth;  // 8, or 16 for a 16-bit image
     int colorType;
     int interlace;
     const png_color* palette;  // 256 entries for palette images, else null
     // The whole zlib stream of the filtered rows when it was compressed ahead,
     // else empty and the library filters and compresses the rows itself.
     std::span<const std::uint8_t> deflated;
+    // The chunks that describe the values (16-bit files only), or null.
+    const ColourDescription* colour;
 };
+
+// Samples a pixel of the file has.
+int ChannelsOf(int colorType)
+{
+    switch (colorType) {
+    case PNG_COLOR_TYPE_GRAY:
+    case PNG_COLOR_TYPE_PALETTE:
+        return 1;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+        return 2;
+    case PNG_COLOR_TYPE_RGB:
+        return 3;
+    default:
+        return 4;
+    }
+}
+
+// Bytes of one row of the file's samples, without the filter byte.
+std::size_t FileRowBytes(const PngWriteLayout& layout)
+{
+    return std::size_t{layout.width} * static_cast<std::size_t>(ChannelsOf(layout.colorType) * layout.bitDepth / 8);
+}
+
+// The colour type a 16-bit image needs: gray where every pixel is, alpha only
+// where some pixel is not opaque.
+int ColorTypeOf16(const CImageBuffer& image)
+{
+    bool gray = true;
+    for (std::int32_t y = 0; y < image.GetHeight() && gray; ++y) {
+        const Pixel16* row = image.Row16(y);
+        for (std::int32_t x = 0; x < image.GetWidth() && gray; ++x) {
+            gray = row[x].red == row[x].green && row[x].green == row[x].blue;
+        }
+    }
+    return (gray ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB) | (image.IsOpaque() ? 0 : PNG_COLOR_MASK_ALPHA);
+}
+
+// Row y of a 16-bit image as the file holds it: big-endian samples, gray
+// or red, green, blue, then alpha where the layout has it.
+void FileRow16(const CImageBuffer& image, const PngWriteLayout& layout, std::int32_t y, std::uint8_t* out)
+{
+    const Pixel16* row = image.Row16(y);
+    const bool gray = (layout.colorType & PNG_COLOR_MASK_COLOR) == 0;
+    const bool alpha = (layout.colorType & PNG_COLOR_MASK_ALPHA) != 0;
+    auto put = [&out](std::uint16_t sample) {
+        out[0] = static_cast<std::uint8_t>(sample >> 8);
+        out[1] = static_cast<std::uint8_t>(sample);
+        out += 2;
+    };
+    for (png_uint_32 x = 0; x < layout.width; ++x) {
+        if (gray) {
+            put(row[x].green);
+        } else {
+            put(row[x].red);
+            put(row[x].green);
+            put(row[x].blue);
+        }
+        if (alpha) {
+            put(row[x].alpha);
+        }
+    }
+}
 
 // Pieces of a few megabytes keep both cores busy on a single picture of 2048²
 // and more, while the matches a piece cannot find in the one before it cost
@@ -345,11 +466,28 @@ void FilterUpRow(const std::uint8_t* row, const std::uint8_t* above, std::size_t
     }
 }
 
+// Row y of a 16-bit image with the Up filter: the file's bytes of the row
+// less those of the row above, byte for byte.
+void FilterUpRow16(const CImageBuffer& image, const PngWriteLayout& layout, std::int32_t y, std::uint8_t* out)
+{
+    thread_local std::vector<std::uint8_t> above;
+    const std::size_t bytes = FileRowBytes(layout);
+    FileRow16(image, layout, y, out);
+    if (y == 0) {
+        return;
+    }
+    above.resize(bytes);
+    FileRow16(image, layout, y - 1, above.data());
+    for (std::size_t i = 0; i < bytes; ++i) {
+        out[i] = static_cast<std::uint8_t>(out[i] - above[i]);
+    }
+}
+
 // Row y filtered as the library filters it with the filters set in
-// WritePngRows: a filter byte, then the samples in red-green-blue(-alpha)
-// order. The library leaves the row of a one-row image unfiltered (the Up
-// differences of a first row are its samples all the same).
-void FilterRow(const CImageBuffer& image, std::int32_t y, std::uint8_t* out)
+// WritePngRows: a filter byte, then the samples in the file's order. The
+// library leaves the row of a one-row image unfiltered (the Up differences of
+// a first row are its samples all the same).
+void FilterRow(const CImageBuffer& image, const PngWriteLayout& layout, std::int32_t y, std::uint8_t* out)
 {
     static constexpr std::uint8_t kZeros[kMaxImageSide * 4] = {};  // above the first row
     const auto pixels = static_cast<std::size_t>(image.GetWidth());
@@ -357,6 +495,10 @@ void FilterRow(const CImageBuffer& image, std::int32_t y, std::uint8_t* out)
     const std::uint8_t* above = y > 0 ? image.Row(y - 1) : kZeros;
     const std::uint8_t up = image.GetHeight() > 1 ? PNG_FILTER_VALUE_UP : PNG_FILTER_VALUE_NONE;
     switch (image.GetBitCount()) {
+    case 64:
+        out[0] = up;
+        FilterUpRow16(image, layout, y, out + 1);
+        break;
     case 32:
         out[0] = up;
         FilterUpRow<4>(row, above, pixels, out + 1);
@@ -371,30 +513,50 @@ void FilterRow(const CImageBuffer& image, std::int32_t y, std::uint8_t* out)
     }
 }
 
-// A filter byte and the row's samples.
-std::size_t FilteredRowBytes(const CImageBuffer& image)
-{
-    return static_cast<std::size_t>(image.GetWidth()) * static_cast<std::size_t>(image.GetBitCount() / 8) + 1;
-}
-
 // Bytes of the filtered rows from `begin` on: whole rows straight into `out`,
 // the rows cut at either end through a scratch row.
-void FilteredBytes(const CImageBuffer& image, std::size_t begin, std::span<std::uint8_t> out)
+void FilteredBytes(const CImageBuffer& image, const PngWriteLayout& layout, std::size_t begin,
+                   std::span<std::uint8_t> out)
 {
-    const std::size_t stride = FilteredRowBytes(image);
+    const std::size_t stride = FileRowBytes(layout) + 1;
     std::vector<std::uint8_t> scratch;
     auto y = static_cast<std::int32_t>(begin / stride);
     std::size_t skip = begin % stride;
     for (std::size_t written = 0; written < out.size(); ++y, skip = 0) {
         const std::size_t length = std::min(stride - skip, out.size() - written);
         if (length == stride) {
-            FilterRow(image, y, out.data() + written);
+            FilterRow(image, layout, y, out.data() + written);
         } else {
             scratch.resize(stride);
-            FilterRow(image, y, scratch.data());
+            FilterRow(image, layout, y, scratch.data());
             std::memcpy(out.data() + written, scratch.data() + skip, length);
         }
         written += length;
+    }
+}
+
+// The chunks that tell what the values mean: the ICC profile, else the sRGB
+// chunk, else gamma and chromaticities (gamma 1 for linear values).
+void SetColourChunks(png_structp png, png_infop info, const ColourDescription& colour)
+{
+    if (!colour.iccProfile.empty()) {
+        const std::string name = colour.iccName.empty() ? "ICC profile" : colour.iccName.substr(0, 79);
+        png_set_iCCP(png, info, name.c_str(), PNG_COMPRESSION_TYPE_BASE, colour.iccProfile.data(),
+                     static_cast<png_uint_32>(colour.iccProfile.size()));
+        return;
+    }
+    if (colour.srgbIntent >= 0) {
+        png_set_sRGB(png, info, colour.srgbIntent);
+        return;
+    }
+    if (colour.gamma > 0.0f) {
+        png_set_gAMA_fixed(png, info, static_cast<png_fixed_point>(colour.gamma * 100000.0f + 0.5f));
+    } else if (colour.linear) {
+        png_set_gAMA_fixed(png, info, PNG_FP_1);
+    }
+    if (const std::optional<Chromaticities>& c = colour.chromaticities) {
+        png_set_cHRM(png, info, c->white[0], c->white[1], c->red[0], c->red[1], c->green[0], c->green[1],
+                     c->blue[0], c->blue[1]);
     }
 }
 
@@ -405,7 +567,7 @@ bool WritePngRows(png_structp png, png_infop info, PngMemoryWriter& writer, cons
         return false;
     }
     png_set_write_fn(png, &writer, PngWriteToMemory, PngFlushMemory);
-    png_set_IHDR(png, info, layout.width, layout.height, 8, layout.colorType, layout.interlace,
+    png_set_IHDR(png, info, layout.width, layout.height, layout.bitDepth, layout.colorType, layout.interlace,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (layout.palette) {
         png_set_PLTE(png, info, layout.palette, 256);
@@ -415,9 +577,17 @@ bool WritePngRows(png_structp png, png_infop info, PngMemoryWriter& writer, cons
         // about four fifths of the time on dome renders of photographs.
         png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
     }
+    if (layout.colour) {
+        // A profile the library finds fault with is left out rather than
+        // failing the file.
+        png_set_benign_errors(png, 1);
+        SetColourChunks(png, info, *layout.colour);
+    }
     png_write_info(png, info);
     if (layout.deflated.empty()) {
-        png_set_bgr(png);
+        if (layout.bitDepth == 8) {
+            png_set_bgr(png);  // 16-bit rows are handed over in the file's order
+        }
         png_write_image(png, rows);
         png_write_end(png, info);
         return true;
@@ -456,7 +626,8 @@ bool DecodePng(std::span<const std::uint8_t> data, CImageBuffer& image, std::str
     }
     PngMemoryReader reader{data.data(), data.size(), 0, false};
     PngHeader header{};
-    if (!ReadPngHeader(guard.png, guard.info, reader, header)) {
+    ColourDescriptionPtr colour;
+    if (!ReadPngHeader(guard.png, guard.info, reader, header, colour)) {
         reason = ReadFailure(state, reader, nullptr, 0);
         return fail();
     }
@@ -493,7 +664,8 @@ bool DecodePng(std::span<const std::uint8_t> data, CImageBuffer& image, std::str
         reason = ReadFailure(state, reader, &progress, header.height);
         return fail();
     }
-    return image.ConvertTo32();
+    image.SetColour(std::move(colour));
+    return image.IsDeep() || image.ConvertTo32();
 }
 
 bool EncodePng(const CImageBuffer& image, bool interlace, std::vector<std::uint8_t>& out, std::string* error,
@@ -505,10 +677,21 @@ bool EncodePng(const CImageBuffer& image, bool interlace, std::vector<std::uint8
     if (image.IsEmpty()) {
         return false;
     }
-    PngWriteLayout layout{static_cast<png_uint_32>(image.GetWidth()), static_cast<png_uint_32>(image.GetHeight()), 0,
-                          interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, nullptr, {}};
+    PngWriteLayout layout{static_cast<png_uint_32>(image.GetWidth()),
+                          static_cast<png_uint_32>(image.GetHeight()),
+                          8,
+                          0,
+                          interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                          nullptr,
+                          {},
+                          nullptr};
     png_color palette[256];
     switch (image.GetBitCount()) {
+    case 64:
+        layout.bitDepth = 16;
+        layout.colorType = ColorTypeOf16(image);
+        layout.colour = image.Colour().get();
+        break;
     case 32:
         layout.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
         break;
@@ -525,19 +708,33 @@ bool EncodePng(const CImageBuffer& image, bool interlace, std::vector<std::uint8
     default:
         return false;
     }
-    std::vector<png_bytep> rows(static_cast<std::size_t>(image.GetHeight()));
-    for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
-        // The library copies each row before transforming it.
-        rows[y] = const_cast<png_bytep>(image.Row(y));
-    }
     std::vector<std::uint8_t> deflated;
-    const std::size_t filteredBytes = FilteredRowBytes(image) * static_cast<std::size_t>(image.GetHeight());
+    const std::size_t filteredBytes = (FileRowBytes(layout) + 1) * static_cast<std::size_t>(image.GetHeight());
     if (!interlace) {
         deflated = ZlibCompressInPieces(
             filteredBytes,
-            [&image](std::size_t begin, std::span<std::uint8_t> bytes) { FilteredBytes(image, begin, bytes); },
+            [&image, &layout](std::size_t begin, std::span<std::uint8_t> bytes) {
+                FilteredBytes(image, layout, begin, bytes);
+            },
             level, kDeflatePieceBytes);
         layout.deflated = deflated;
+    }
+    // The library reads 8-bit rows where they are; 16-bit ones it gets in
+    // the file's order, unless they were compressed ahead.
+    std::vector<std::uint8_t> fileRows;
+    std::vector<png_bytep> rows(static_cast<std::size_t>(image.GetHeight()));
+    if (layout.bitDepth == 16 && layout.deflated.empty()) {
+        const std::size_t bytes = FileRowBytes(layout);
+        fileRows.resize(bytes * rows.size());
+        for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
+            rows[y] = fileRows.data() + bytes * static_cast<std::size_t>(y);
+            FileRow16(image, layout, y, rows[y]);
+        }
+    } else {
+        for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
+            // The library copies each row before transforming it.
+            rows[y] = const_cast<png_bytep>(image.Row(y));
+        }
     }
     const std::size_t start = out.size();
     PngMemoryWriter writer{&out, false};
@@ -592,7 +789,7 @@ bool DecodePngFile(std::span<const std::uint8_t> file, CImageBuffer& image, cons
     return DecodePng(file, image, &reason);
 }
 
-bool EncodePngFile(CImageBuffer& image, std::vector<std::uint8_t>& out, std::string& reason)
+bool EncodePngFile(CImageBuffer& image, const ImageWriteOptions&, std::vector<std::uint8_t>& out, std::string& reason)
 {
     return EncodePng(image, false, out, &reason, PngSaveLevel());
 }
@@ -604,8 +801,8 @@ constexpr std::string_view kPngExtensions[] = {"png"};
 const ImageCodec kPngCodec{
     .name = "PNG",
     .extensions = kPngExtensions,
-    .reads = {kDepth8, true},
-    .writes = {kDepth8, true},
+    .reads = {kDepth8 | kDepth16, true},
+    .writes = {kDepth8 | kDepth16, true},
     .decode = DecodePngFile,
     .encode = EncodePngFile,
 };

@@ -81,10 +81,16 @@ CStagedImageFile::~CStagedImageFile()
 bool CStagedImageFile::Stage(CImageBuffer& image, const fs::path& folder, std::string_view extension,
                              std::string& error)
 {
+    return Stage(image, folder, extension, ImageWriteOptions{}, error);
+}
+
+bool CStagedImageFile::Stage(CImageBuffer& image, const fs::path& folder, std::string_view extension,
+                             const ImageWriteOptions& options, std::string& error)
+{
     Discard();
     // The codec is the one a file of that extension gets.
     MappedOutput output(folder / ("skelvane-stage." + std::string(extension)));
-    if (!EncodeImageFile(image, "frame." + std::string(extension), output.Bytes(), &error)) {
+    if (!EncodeImageFile(image, "frame." + std::string(extension), options, output.Bytes(), &error)) {
         return false;
     }
     if (!output.CommitStaged(m_staged)) {

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "engine/image/ImageBuffer.h"
+#include "imageio/ImageCodec.h"
 #include "imageio/StagingEntry.h"
 
 namespace skelvane {
@@ -34,6 +35,9 @@ public:
     // in `error`.
     bool Stage(CImageBuffer& image, const std::filesystem::path& folder, std::string_view extension,
                std::string& error);
+    // The same at the depth, dither and compression of `options`.
+    bool Stage(CImageBuffer& image, const std::filesystem::path& folder, std::string_view extension,
+               const ImageWriteOptions& options, std::string& error);
     bool IsStaged() const { return m_staged.Exists(); }
 
     // Names the staged file `target`. NameTaken leaves it staged for another

@@ -477,7 +477,7 @@ bool DecodeTgaFile(std::span<const std::uint8_t> file, CImageBuffer& image, cons
 }
 
 // Saves are run-length encoded.
-bool EncodeTgaFile(CImageBuffer& image, std::vector<std::uint8_t>& out, std::string&)
+bool EncodeTgaFile(CImageBuffer& image, const ImageWriteOptions&, std::vector<std::uint8_t>& out, std::string&)
 {
     return EncodeTga(image, true, out);
 }

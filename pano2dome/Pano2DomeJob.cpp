@@ -74,6 +74,10 @@ private:
     CJobContext& m_context;
     CPanoProgressBar* m_bar;
     CPanoDomeProjector m_projector;
+    // The panorama the renders read: the job's own, or an 8-bit copy of a
+    // deep one.
+    const CImageBuffer* m_panorama = nullptr;
+    CImageBuffer m_narrowed;
     CImageBuffer m_working;  // empty in a sharp sweep
     PanoMap m_map;
     std::int64_t m_firstFrame = 0;  // the sweep's frame at position 0
@@ -87,6 +91,13 @@ JobOutcome Pano2DomeRun::Run()
     }
     if (m_context.StopRequested()) {
         return JobOutcome::Stopped();
+    }
+    m_panorama = m_job.panorama.get();
+    if (m_panorama->IsDeep()) {
+        if (!CopyAtChannelType(*m_panorama, ChannelType::Uint8, Dither::None, m_narrowed)) {
+            return JobOutcome::Failed("The panorama cannot be read at 8 bits.");
+        }
+        m_panorama = &m_narrowed;
     }
     const PanoFrameSpan frames = PanoFramesOf(m_job);
     m_firstFrame = frames.first;
@@ -108,11 +119,12 @@ JobOutcome Pano2DomeRun::Run()
 JobOutcome Pano2DomeRun::RenderImage()
 {
     std::unique_ptr<CImageBuffer> dome =
-        m_projector.RenderPanoDomeDirect(*m_job.panorama, m_job.outputWidth, static_cast<std::int32_t>(m_job.fov),
+        m_projector.RenderPanoDomeDirect(*m_panorama, m_job.outputWidth, static_cast<std::int32_t>(m_job.fov),
                                          m_job.verticalAngle, m_job.horizontalAngle);
     if (!dome) {
         return JobOutcome::Failed("The dome image could not be rendered.");
     }
+    dome->TakeDescriptionFrom(*m_job.panorama);
     m_context.Checkpoint();
     if (std::string error; !dome->Save(m_job.imagePath, &error)) {
         return JobOutcome::Failed("Cannot write the dome image " + m_job.imagePath + ": " + error + ".");
@@ -125,11 +137,11 @@ std::string Pano2DomeRun::PrepareMap()
     const std::int32_t n = m_job.outputWidth;
     const auto fov = static_cast<std::int32_t>(m_job.fov);
     if (m_job.sharp) {
-        const CImageBuffer& panorama = *m_job.panorama;
+        const CImageBuffer& panorama = *m_panorama;
         m_map = m_projector.BuildPanoDomeSharpMap(panorama.GetWidth(), panorama.GetHeight(), n, fov,
                                                   m_job.verticalAngle);
     } else {
-        if (!PrepareWorkingPanorama(*m_job.panorama, n, m_working)) {
+        if (!PrepareWorkingPanorama(*m_panorama, n, m_working)) {
             return "The panorama cannot be resampled to " + std::to_string(2 * n) + " x " + std::to_string(n) +
                    " pixels.";
         }
@@ -147,12 +159,13 @@ std::string Pano2DomeRun::PrepareMap()
 std::string Pano2DomeRun::RenderInto(SweepFrame& frame)
 {
     frame.dome = m_job.sharp
-                     ? m_projector.RenderPanoDomeSharp(*m_job.panorama, m_map.get(), m_job.outputWidth, frame.angle)
+                     ? m_projector.RenderPanoDomeSharp(*m_panorama, m_map.get(), m_job.outputWidth, frame.angle)
                      : m_projector.RenderPanoDome(m_working, m_map.get(), m_job.outputWidth, frame.angle);
     if (!frame.dome) {
         return "Frame " + std::to_string(frame.position) + " at " + std::to_string(frame.angle) +
                " degrees could not be rendered.";
     }
+    frame.dome->TakeDescriptionFrom(*m_job.panorama);
     return {};
 }
 

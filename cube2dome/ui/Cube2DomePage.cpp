@@ -332,7 +332,8 @@ QString CCube2DomePage::LoadFace(const std::filesystem::path& file)
 {
     std::string reason;
     try {
-        if (m_scratchFace.Load(file, &reason)) return {};
+        // Previews show 8 bits a channel.
+        if (m_scratchFace.Load(file, &reason) && m_scratchFace.ConvertTo32()) return {};
     } catch (const std::bad_alloc&) {
         reason = "out of memory";
     }

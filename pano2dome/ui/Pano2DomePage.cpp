@@ -430,9 +430,11 @@ void CPano2DomePage::LoadPanorama(const QString& path)
     UpdateData(false);
 
     m_previewPanorama.Release();
-    if (m_previewPanorama.Create(kPreviewPanoWidth, kPreviewPanoHeight)) {
+    // Resampled at the panorama's own depth; the preview shows 8 bits.
+    if (m_previewPanorama.Create(kPreviewPanoWidth, kPreviewPanoHeight, m_settings.panorama->GetChannelType())) {
         m_previewPanorama.StretchFrom(0, 0, kPreviewPanoWidth, kPreviewPanoHeight, *m_settings.panorama, 0, 0,
                                       m_inputWidth, m_inputHeight);
+        m_previewPanorama.ConvertTo32();
     }
     RebuildPreviewMap();
     RenderPreviewDome();

@@ -92,12 +92,22 @@ const std::vector<ConformanceRow>& CheckedRows()
     return rows;
 }
 
-// Our words 0xAARRGGBB as bytes red, green, blue, alpha, top row first.
+// Our words 0xAARRGGBB as bytes red, green, blue, alpha, top row first; the
+// samples of 16-bit images by their high byte, as the table's 16-bit rows
+// were made.
 std::string RgbaHash(const CImageBuffer& image)
 {
     std::vector<std::uint8_t> rgba;
     rgba.reserve(static_cast<std::size_t>(image.GetWidth()) * image.GetHeight() * 4);
     for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
+        if (image.GetChannelType() == ChannelType::Uint16) {
+            for (const Pixel16* p = image.Row16(y); p != image.Row16(y) + image.GetWidth(); ++p) {
+                for (std::uint16_t sample : {p->red, p->green, p->blue, p->alpha}) {
+                    rgba.push_back(static_cast<std::uint8_t>(sample >> 8));
+                }
+            }
+            continue;
+        }
         const std::uint32_t* row = image.Row32(y);
         for (std::int32_t x = 0; x < image.GetWidth(); ++x) {
             rgba.push_back(static_cast<std::uint8_t>(row[x] >> 16));
@@ -150,7 +160,9 @@ TEST_P(Conformance, LoadsAsTheTableSays)
             difference = "rejected; the table gives a decoded size";
         }
     } else {
-        ASSERT_EQ(image.GetBitCount(), 32);
+        // 16-bit PNGs keep their depth.
+        ASSERT_TRUE(image.GetBitCount() == 32 || (image.GetBitCount() == 64 && row.path.starts_with("png/")))
+            << image.GetBitCount();
         if (row.width == 0) {
             difference = "loads (pixels " + RgbaHash(image).substr(0, 12) + "); the table gives no decode";
         } else if (image.GetWidth() != row.width || image.GetHeight() != row.height) {

@@ -369,25 +369,20 @@ struct DecodedCase {
     std::vector<std::uint32_t> expected;  // top row first
 };
 
-// Every kind the library can deliver must land at the width allocated, with
-// the right pixels.
+// Every kind of 8 bits a sample or fewer the library can deliver must land at
+// the width allocated, with the right pixels.
 TEST(PngCodec, EveryColourTypeLoadsAs32Bit)
 {
     PngSpec gray1 = Spec(8, 1, PNG_COLOR_TYPE_GRAY, 1, {{0b10100000}});
     PngSpec gray8Key = Spec(3, 1, PNG_COLOR_TYPE_GRAY, 8, {{0, 77, 255}});
     gray8Key.colorKey = true;
     gray8Key.key.gray = 77;
-    PngSpec gray16Key = Spec(2, 1, PNG_COLOR_TYPE_GRAY, 16, {{0x12, 0x34, 0xAB, 0xCD}});
-    gray16Key.colorKey = true;
-    gray16Key.key.gray = 0xABCD;
     PngSpec grayAlpha8 = Spec(2, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8, {{10, 20, 30, 40}});
     PngSpec rgb8Key = Spec(2, 1, PNG_COLOR_TYPE_RGB, 8, {{1, 2, 3, 4, 5, 6}});
     rgb8Key.colorKey = true;
     rgb8Key.key.red = 4;
     rgb8Key.key.green = 5;
     rgb8Key.key.blue = 6;
-    PngSpec rgb16 = Spec(1, 2, PNG_COLOR_TYPE_RGB, 16, {{0x11, 0xFF, 0x22, 0x00, 0x33, 0x80}, {0xFF, 0xFF, 0, 0, 0x7F, 0xFF}});
-    PngSpec rgba16 = Spec(1, 1, PNG_COLOR_TYPE_RGB_ALPHA, 16, {{0x11, 0, 0x22, 0, 0x33, 0, 0x44, 0xFF}});
     PngSpec palette4 = Spec(3, 1, PNG_COLOR_TYPE_PALETTE, 4, {{0x12, 0x00}});
     palette4.palette = {{9, 9, 9}, {255, 0, 0}, {0, 0, 255}};
     palette4.paletteAlpha = {128, 255};
@@ -395,11 +390,8 @@ TEST(PngCodec, EveryColourTypeLoadsAs32Bit)
     const DecodedCase cases[] = {
         {"gray 1-bit", gray1, {0xFFFFFFFF, 0xFF000000, 0xFFFFFFFF, 0xFF000000, 0xFF000000, 0xFF000000, 0xFF000000, 0xFF000000}},
         {"gray 8-bit with tRNS", gray8Key, {0xFF000000, 0x004D4D4D, 0xFFFFFFFF}},
-        {"gray 16-bit with tRNS", gray16Key, {0xFF121212, 0x00ABABAB}},
         {"gray + alpha 8-bit", grayAlpha8, {0x140A0A0A, 0x281E1E1E}},
         {"RGB 8-bit with tRNS", rgb8Key, {0xFF010203, 0x00040506}},
-        {"RGB 16-bit", rgb16, {0xFF112233, 0xFFFF007F}},
-        {"RGBA 16-bit", rgba16, {0x44112233}},
         {"palette 4-bit with tRNS", palette4, {0xFFFF0000, 0xFF0000FF, 0x80090909}},
     };
     for (const auto& c : cases) {
@@ -408,6 +400,39 @@ TEST(PngCodec, EveryColourTypeLoadsAs32Bit)
         ASSERT_TRUE(DecodePng(file, image)) << c.name;
         EXPECT_EQ(image.GetBitCount(), 32) << c.name;
         EXPECT_EQ(PixelsOf(image), c.expected) << c.name;
+    }
+}
+
+// 16-bit files keep every bit: gray widened to three equal channels, tRNS
+// and missing alpha as for 8 bits, samples turned little-endian.
+TEST(PngCodec, SixteenBitFilesLoadAtTheirDepth)
+{
+    PngSpec gray16Key = Spec(2, 1, PNG_COLOR_TYPE_GRAY, 16, {{0x12, 0x34, 0xAB, 0xCD}});
+    gray16Key.colorKey = true;
+    gray16Key.key.gray = 0xABCD;
+    PngSpec grayAlpha16 = Spec(1, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 16, {{0x01, 0x02, 0x80, 0x01}});
+    PngSpec rgb16 = Spec(1, 2, PNG_COLOR_TYPE_RGB, 16, {{0x11, 0xFF, 0x22, 0x00, 0x33, 0x80}, {0xFF, 0xFF, 0, 0, 0x7F, 0xFF}});
+    PngSpec rgba16 = Spec(1, 1, PNG_COLOR_TYPE_RGB_ALPHA, 16, {{0x11, 0, 0x22, 1, 0x33, 2, 0x44, 0xFF}});
+    struct DeepCase {
+        const char* name;
+        PngSpec spec;
+        std::vector<Pixel16> expected;  // top row first
+    };
+    const DeepCase cases[] = {
+        {"gray with tRNS", gray16Key, {{0x1234, 0x1234, 0x1234, 0xFFFF}, {0xABCD, 0xABCD, 0xABCD, 0}}},
+        {"gray + alpha", grayAlpha16, {{0x0102, 0x0102, 0x0102, 0x8001}}},
+        {"RGB", rgb16, {{0x3380, 0x2200, 0x11FF, 0xFFFF}, {0x7FFF, 0x0000, 0xFFFF, 0xFFFF}}},
+        {"RGBA", rgba16, {{0x3302, 0x2201, 0x1100, 0x44FF}}},
+    };
+    for (const auto& c : cases) {
+        CImageBuffer image;
+        ASSERT_TRUE(DecodePng(WritePng(c.spec), image)) << c.name;
+        ASSERT_EQ(image.GetChannelType(), ChannelType::Uint16) << c.name;
+        std::vector<Pixel16> pixels;
+        for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
+            pixels.insert(pixels.end(), image.Row16(y), image.Row16(y) + image.GetWidth());
+        }
+        EXPECT_EQ(pixels, c.expected) << c.name;
     }
 }
 
