@@ -2,14 +2,15 @@
 # Builds the fuzz targets with clang-14 (libFuzzer, ASan, UBSan) in build-fuzz/
 # and runs each for the given number of seconds, two at a time.
 #
-#   fuzz/run.sh SECONDS [TARGET...]     TARGET: bmp jpeg png tga writer
+#   fuzz/run.sh SECONDS [TARGET...]     TARGET: bmp jpeg png tga tif exr writer
 #
 # FUZZ_PARALLEL (default 2) runs at once; FUZZ_TIMEOUT (default 20) seconds
 # for one input before it counts as a hang.
 #
 # Seeds come from the shared conformance images (SKELVANE_TESTDATA, default
-# ../shared/testdata next to the repository); they are read in place, never
-# copied. Each target keeps what it learns and what it finds under
+# ../shared/testdata next to the repository) and from fuzz/seeds/<target>
+# (small TIFF and OpenEXR files of every layout the readers take); they are
+# read in place, never copied. Each target keeps what it learns and what it finds under
 # fuzz-out/<target>/: corpus/ (new inputs), crash-*, leak-*, timeout-*, oom-*
 # (reproduce one with: build-fuzz/fuzz/fuzz_<target>_reader FILE), and log.txt
 # with the final statistics. A finding makes the script exit non-zero.
@@ -18,13 +19,13 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 if (($# < 1)) || ! [[ $1 =~ ^[0-9]+$ ]]; then
-  echo "usage: fuzz/run.sh SECONDS [bmp|jpeg|png|tga|writer ...]" >&2
+  echo "usage: fuzz/run.sh SECONDS [bmp|jpeg|png|tga|tif|exr|writer ...]" >&2
   exit 2
 fi
 duration=$1
 shift
 targets=("$@")
-((${#targets[@]})) || targets=(bmp jpeg png tga writer)
+((${#targets[@]})) || targets=(bmp jpeg png tga tif exr writer)
 parallel=${FUZZ_PARALLEL:-2}
 # libFuzzer's time-out is wall-clock time: under `chrt --idle 0` on a busy
 # machine one input can wait that long for a core, so idle runs raise it.
@@ -40,7 +41,7 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 binaries=()
 for target in "${targets[@]}"; do
   case $target in
-    bmp | jpeg | png | tga) binaries+=("fuzz_${target}_reader") ;;
+    bmp | jpeg | png | tga | tif | exr) binaries+=("fuzz_${target}_reader") ;;
     writer) binaries+=(fuzz_writer_roundtrip) ;;
     *) echo "unknown target: $target" >&2; exit 2 ;;
   esac
@@ -55,7 +56,8 @@ run_one() {
     binary=$root/build-fuzz/fuzz/fuzz_writer_roundtrip
   else
     binary=$root/build-fuzz/fuzz/fuzz_${target}_reader
-    [[ -d $testdata/$target ]] && seeds=("$testdata/$target")
+    [[ -d $testdata/$target ]] && seeds+=("$testdata/$target")
+    [[ -d $root/fuzz/seeds/$target ]] && seeds+=("$root/fuzz/seeds/$target")
   fi
   # Legal JPEG and PNG files may describe far larger images than their own
   # size; the decoders cap sides at 32768, so allow what such an image needs

@@ -4,9 +4,11 @@
 #include <cctype>
 
 #include "imageio/BmpCodec.h"
+#include "imageio/ExrCodec.h"
 #include "imageio/JpegCodec.h"
 #include "imageio/PngCodec.h"
 #include "imageio/TgaCodec.h"
+#include "imageio/TiffCodec.h"
 
 namespace skelvane {
 namespace {
@@ -17,6 +19,8 @@ constexpr const ImageCodec* kCodecs[] = {
     &kJpegCodec,
     &kPngCodec,
     &kTgaCodec,
+    &kTiffCodec,
+    &kExrCodec,
 };
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b)

@@ -8,11 +8,15 @@ packages=(
   qt6-base-dev qt6-qpa-plugins
   fonts-dejavu-core
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libdeflate-dev
+  # deep pictures: 16-bit and float TIFF, OpenEXR (with Imath)
+  libtiff-dev libopenexr-dev
+  # outside writers and readers of test files: Pillow, numpy, the OpenEXR tools
+  python3-pil python3-numpy openexr
   # libavcodec brings libx264, libx265 and snappy (for HAP); prores_ks and ffv1 are its own
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libtbb-dev libcli11-dev libhwy-dev
   libgtest-dev libbenchmark-dev
-  ffmpeg time python3-pil
+  ffmpeg time
   clang-14 libclang-rt-14-dev
   slurmctld slurmd slurm-client munge
 )

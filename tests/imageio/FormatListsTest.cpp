@@ -40,7 +40,7 @@ Formats Candidates()
             candidates.push_back(format);
         }
     }
-    candidates.insert(candidates.end(), {"gif", "tif", "exr", "jpe"});
+    candidates.insert(candidates.end(), {"gif", "pcx", "webp", "jpe"});
     return candidates;
 }
 

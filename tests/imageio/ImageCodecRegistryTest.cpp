@@ -19,9 +19,10 @@ TEST(ImageCodecRegistry, TheExtensionOfTheFileNameDecidesIgnoringCase)
     };
     for (const Case& c : {Case{"dir/FACE.JPG", "JPEG"}, {"dir/face.Jpeg", "JPEG"}, {"dir/face.jpeg", "JPEG"},
                           {"f.PNG", "PNG"}, {"f.bmp", "BMP"}, {"f.Tga", "TGA"}, {".bmp", "BMP"},
+                          {"f.tif", "TIFF"}, {"face.TIFF", "TIFF"}, {"sky.exr", "OpenEXR"},
                           // Known to the world, not to us; or no extension at all.
-                          {"f.gif", nullptr}, {"f.pcx", nullptr}, {"f.tif", nullptr}, {"face.jpe", nullptr},
-                          {"face.tiff", nullptr}, {"face", nullptr}, {"frames.old/face", nullptr},
+                          {"f.gif", nullptr}, {"f.pcx", nullptr}, {"face.jpe", nullptr}, {"sky.hdr", nullptr},
+                          {"face", nullptr}, {"frames.old/face", nullptr},
                           {"face.bmp.bak", nullptr}, {"face.", nullptr}}) {
         const ImageCodec* codec = ImageCodecForPath(c.path);
         if (c.format) {
@@ -38,12 +39,12 @@ TEST(ImageCodecRegistry, TheExtensionOfTheFileNameDecidesIgnoringCase)
 TEST(ImageCodecRegistry, ListsComeInRegistryOrderWithTheDefaultInFront)
 {
     using Choices = std::vector<std::string>;
-    EXPECT_EQ(FormatChoices(CodecUse::Read), (Choices{"bmp", "jpg", "png", "tga"}));
-    EXPECT_EQ(FormatChoices(CodecUse::Write), (Choices{"bmp", "jpg", "png", "tga"}));
-    EXPECT_EQ(FormatChoices(CodecUse::Write, "jpg"), (Choices{"jpg", "bmp", "png", "tga"}));
-    EXPECT_EQ(FormatChoices(CodecUse::Write, "tga"), (Choices{"tga", "bmp", "jpg", "png"}));
-    EXPECT_EQ(FormatChoices(CodecUse::Write, "gif"), (Choices{"bmp", "jpg", "png", "tga"}));
-    EXPECT_EQ(FormatNames(CodecUse::Read), "BMP, JPEG, PNG or TGA");
+    EXPECT_EQ(FormatChoices(CodecUse::Read), (Choices{"bmp", "jpg", "png", "tga", "tif", "exr"}));
+    EXPECT_EQ(FormatChoices(CodecUse::Write), (Choices{"bmp", "jpg", "png", "tga", "tif", "exr"}));
+    EXPECT_EQ(FormatChoices(CodecUse::Write, "jpg"), (Choices{"jpg", "bmp", "png", "tga", "tif", "exr"}));
+    EXPECT_EQ(FormatChoices(CodecUse::Write, "tga"), (Choices{"tga", "bmp", "jpg", "png", "tif", "exr"}));
+    EXPECT_EQ(FormatChoices(CodecUse::Write, "gif"), (Choices{"bmp", "jpg", "png", "tga", "tif", "exr"}));
+    EXPECT_EQ(FormatNames(CodecUse::Read), "BMP, JPEG, PNG, TGA, TIFF or OpenEXR");
 
     for (const ImageCodec* codec : ImageCodecs()) {
         EXPECT_TRUE(codec->CanRead() && codec->CanWrite()) << codec->name;
@@ -59,9 +60,9 @@ TEST(ImageCodecRegistry, ListsComeInRegistryOrderWithTheDefaultInFront)
 TEST(ImageCodecRegistry, NamesWithoutAFormatSayWhatCanBeUsed)
 {
     EXPECT_EQ(UnsupportedFormatReason("out/dome.gif", CodecUse::Write),
-              "a file name ending in .gif is not an image format that can be written (bmp, jpg, png, tga)");
+              "a file name ending in .gif is not an image format that can be written (bmp, jpg, png, tga, tif, exr)");
     EXPECT_EQ(UnsupportedFormatReason("frames.old/dome", CodecUse::Read),
-              "the file name has no extension to tell which image format to use (bmp, jpg, png, tga)");
+              "the file name has no extension to tell which image format to use (bmp, jpg, png, tga, tif, exr)");
     EXPECT_EQ(UnsupportedFormatReason("dome.JPEG", CodecUse::Write), "");
 }
 

@@ -125,12 +125,15 @@ TEST_F(Pano2DomePageTest, OpenImageProposesTheOutputSizeAndRendersBothPreviews)
 
     EXPECT_EQ(lastOpen.mode, FileDialogRequest::Mode::Open);
     EXPECT_EQ(lastOpen.title, "select an image");
-    ASSERT_EQ(lastOpen.filters.size(), 5);
+    ASSERT_EQ(lastOpen.filters.size(), 7);
     EXPECT_TRUE(lastOpen.filters[0].startsWith("JPEG"));
     EXPECT_TRUE(lastOpen.filters[0].contains("*.jpg"));
     EXPECT_TRUE(lastOpen.filters[0].contains("*.JPEG"));
     EXPECT_TRUE(lastOpen.filters[3].contains("*.tga"));
-    EXPECT_EQ(lastOpen.filters[4], AllFilesFilter());
+    EXPECT_TRUE(lastOpen.filters[4].contains("*.tif"));
+    EXPECT_TRUE(lastOpen.filters[4].contains("*.TIFF"));
+    EXPECT_TRUE(lastOpen.filters[5].contains("*.exr"));
+    EXPECT_EQ(lastOpen.filters[6], AllFilesFilter());
 
     EXPECT_EQ(page.InputPathEdit()->text(), path);
     EXPECT_EQ(page.InputWidthEdit()->text(), "2048");
@@ -373,7 +376,7 @@ TEST_F(Pano2DomePageTest, ModesEnableTheirFieldsAndShowTheirTargets)
         EXPECT_EQ(request.fileName, "image1");
         EXPECT_EQ(request.defaultSuffix, "jpg");
         EXPECT_TRUE(request.confirmOverwrite);
-        EXPECT_EQ(request.filters.size(), 5);
+        EXPECT_EQ(request.filters.size(), 7);
     }
     EXPECT_EQ(page.SavePathEdit()->text(), "/tmp/out/dome.png");
 

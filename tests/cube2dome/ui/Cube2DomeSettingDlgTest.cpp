@@ -84,8 +84,8 @@ TEST_F(SettingDlgTest, StartsWithTheFirstChoicesBottomOffAndAllFrames)
 {
     EXPECT_EQ(dlg.windowTitle(), "Cube2Dome Setting");
     EXPECT_EQ(Entries(dlg.FacesCombo()), QStringList({"5", "6"}));
-    EXPECT_EQ(Entries(dlg.InputFormatCombo()), QStringList({"bmp", "jpg", "png", "tga"}));
-    EXPECT_EQ(Entries(dlg.OutputFormatCombo()), QStringList({"bmp", "jpg", "png", "tga"}));
+    EXPECT_EQ(Entries(dlg.InputFormatCombo()), QStringList({"bmp", "jpg", "png", "tga", "tif", "exr"}));
+    EXPECT_EQ(Entries(dlg.OutputFormatCombo()), QStringList({"bmp", "jpg", "png", "tga", "tif", "exr"}));
     EXPECT_EQ(Entries(dlg.SerialCombo()),
               QStringList({"03", "04", "05", "06", "07", "08", "09", "10", "11", "12"}));
     EXPECT_EQ(Entries(dlg.FaceSerialCombo(Top)), QStringList({"01", "02", "03", "04", "05", "06"}));
