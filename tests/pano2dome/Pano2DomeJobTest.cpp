@@ -13,6 +13,7 @@
 #include "engine/image/ImageBuffer.h"
 #include "engine/projection/PanoDomeProjector.h"
 #include "pano2dome/Pano2DomeJob.h"
+#include "support/Sha256.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 #include "support/VideoFacts.h"
@@ -432,6 +433,44 @@ TEST_F(Pano2DomeJobTest, FramesAreTheSweepRenderedFromTheWorkingPanorama)
         EXPECT_EQ(Rgb(test::PixelsOf(frame)), Rgb(test::PixelsOf(*expected))) << "frame " << k;
     }
     EXPECT_EQ(sweep.Angle() - sweep.Step(), 151.5f);
+}
+
+// The pixels of a sweep without --sharp, pinned: the working panorama, its
+// map and the frame render together, for an odd and an even dome from a
+// panorama halved twice. A sharp path beside them must leave these alone.
+TEST_F(Pano2DomeJobTest, TheDefaultSweepKeepsItsPixels)
+{
+    const struct {
+        int n;
+        const char* digest;
+    } cases[] = {{21, "771112248471758e8fe2674b697cee6d48820c034a142fbee791f64b04865eb6"},
+                 {22, "00cc4532fa160b211d12bf885b76ce3e94daa52654db8d8592cfcc3ac15a0110"}};
+    for (const auto& c : cases) {
+        const fs::path folder = m_dir / std::to_string(c.n);
+        fs::create_directories(folder);
+        CPano2DomeJob job = SweepJob(kPanoFrames, folder);
+        job.panorama = Panorama(301, 151);
+        job.outputWidth = c.n;
+        job.fov = 200;
+        job.verticalAngle = 30.0f;
+        job.fromAngle = -170;
+        job.toAngle = 180;
+        job.duration = 2;
+        job.frameRate = 3;  // 175 degrees a second: every frame wraps some columns
+        Run(job);
+        ASSERT_EQ(FilesIn(folder), FrameNames(6, "bmp"));
+        std::vector<std::uint8_t> pixels;
+        for (int k = 0; k < 6; ++k) {
+            CImageBuffer frame;
+            ASSERT_TRUE(frame.Load(folder / PanoFrameFileName(k, "bmp")));
+            for (const std::uint32_t p : Rgb(test::PixelsOf(frame))) {
+                for (int shift = 0; shift < 24; shift += 8) {
+                    pixels.push_back(static_cast<std::uint8_t>(p >> shift));
+                }
+            }
+        }
+        EXPECT_EQ(test::Sha256Hex(pixels), c.digest) << "n " << c.n;
+    }
 }
 
 TEST_F(Pano2DomeJobTest, ShardsInAnyOrderAndOverlapWriteTheFilesOfTheWholeSweep)
