@@ -5,7 +5,7 @@
 # the ratio (ffmpeg / ours, so above 1 means we are faster) and the peak
 # resident memory of each (GNU time's maximum RSS).
 #
-#   bench/compare_ffmpeg.sh [RUNS [CASES]]        defaults: 3 runs, cases "a b c d"
+#   bench/compare_ffmpeg.sh [RUNS [CASES]]        defaults: 3 runs, cases "a b c d e"
 #
 # Cases (every dome a 180-degree equidistant fisheye):
 #   a  cube: 24 frames of six 2048^2 JPEG faces -> 4096^2 JPEG domes, nearest
@@ -24,6 +24,12 @@
 #      giving both the same encoder and parameters: libx264, preset medium,
 #      CRF 12 (our quality 1), a key frame every 24 frames and no scene cuts,
 #      yuv420p with BT.709 tags, index in front.
+#   e  sharp pano frames: case c with --sharp, every frame sampled from the
+#      full 8192x4096 panorama as the still image is. ffmpeg's best sweep of
+#      the full panorama: decoded once, repeated by `loop`, swept by `scroll`
+#      in front of one fixed v360 (cubic), in yuv420p, mjpeg at its best
+#      quality. Run with case c to see the cost of --sharp against the
+#      default sweep.
 #
 # Inputs are made on first use with ffmpeg's testsrc2 plus grain, so that the
 # codecs have detail to work on as they would in rendered or photographed
@@ -39,7 +45,7 @@ build="${BUILD:-$root/build}"
 cli="$build/cli/skelvane-cli"
 floor="$build/bench/bench_codec_floor"
 runs="${1:-3}"
-cases="${2:-a b c d}"
+cases="${2:-a b c d e}"
 inputs="${INPUTS:-/tmp/skelvane-compare-inputs}"
 threads=$(nproc)
 work=$(mktemp -d /tmp/skelvane-compare.XXXXXX)
@@ -143,8 +149,16 @@ case_b() {
   done
 }
 
+# The sweep from the panorama scaled to $1 (default 4096:2048), or, with
+# "full", from the panorama as it is.
 sweep_filter() {
-  local filter="scale=4096:2048:flags=bicubic:out_range=tv,format=yuv420p,loop=loop=124:size=1:start=0"
+  local size=${1:-4096:2048} filter
+  if [[ $size == full ]]; then
+    filter="scale=out_range=tv"
+  else
+    filter="scale=$size:flags=bicubic:out_range=tv"
+  fi
+  filter="$filter,format=yuv420p,loop=loop=124:size=1:start=0"
   filter="$filter,scroll=horizontal=0.008:hpos=0.5"
   echo "$filter,v360=input=e:output=fisheye:h_fov=180:v_fov=180:pitch=60:interp=cubic:w=2048:h=2048"
 }
@@ -157,6 +171,16 @@ case_c() {
     -vf '$(sweep_filter)' -c:v mjpeg -qmin 1 -q:v 1 -pix_fmt yuvj420p -start_number 0 '$work/c-ffmpeg/%04d.jpg'"
   compare "c pano frames 125" 125 "$ours" "$theirs" "rm -rf '$work/c-ours' '$work/c-ffmpeg'"
   [[ $(ls "$work/c-ours" | wc -l) -eq 125 ]] || { echo "case c: ours did not write 125 frames" >&2; exit 1; }
+}
+
+case_e() {
+  local pano="$inputs/pano-8192x4096.jpg"
+  local ours="'$cli' pano2dome --input '$pano' --output '$work/e-ours' --mode frames --format jpg --size 2048 \
+    --fov 180 --tilt 60 --from -180 --to 180 --duration 5 --rate 25 --sharp"
+  local theirs="mkdir -p '$work/e-ffmpeg' && ffmpeg -hide_banner -loglevel error -nostdin -y -i '$pano' \
+    -vf '$(sweep_filter full)' -c:v mjpeg -qmin 1 -q:v 1 -pix_fmt yuvj420p -start_number 0 '$work/e-ffmpeg/%04d.jpg'"
+  compare "e sharp frames 125" 125 "$ours" "$theirs" "rm -rf '$work/e-ours' '$work/e-ffmpeg'"
+  [[ $(ls "$work/e-ours" | wc -l) -eq 125 ]] || { echo "case e: ours did not write 125 frames" >&2; exit 1; }
 }
 
 case_d() {

@@ -1,6 +1,7 @@
 // Panorama-to-dome: the one-time map build, the per-frame render from the map
 // (with the widest loop the processor has, and with the eight-lane AVX2 loop:
-// same pixels), and the single-image direct render.
+// same pixels), the per-frame render from a sharp map, and the single-image
+// direct render.
 // Arguments: dome size N, and 0 for an 8192 x 4096 panorama or 1 for the
 // 2N x N working panorama of a sequence job.
 #include <benchmark/benchmark.h>
@@ -95,14 +96,16 @@ void ReportMapRenderFloor(benchmark::State& state, std::int32_t outSize)
     SetLabel(state);
 }
 
-// Frames of a sweep from one map, a new pan every frame.
+// Frames of a sweep from one map (a sharp one when `sharp`), a new pan every frame.
 template <class Renderer>
-void RenderSweepFrames(benchmark::State& state, Renderer&& render)
+void RenderSweepFrames(benchmark::State& state, Renderer&& render, bool sharp = false)
 {
     const auto outSize = static_cast<std::int32_t>(state.range(0));
     const auto [w, h] = PanoSize(state);
     const CImageBuffer& pano = Panorama(w, h);
-    PanoMap map = CPanoDomeProjector().BuildPanoDomeMap(w, h, outSize, kFov, kTilt);
+    CPanoDomeProjector builder;
+    PanoMap map = sharp ? builder.BuildPanoDomeSharpMap(w, h, outSize, kFov, kTilt)
+                        : builder.BuildPanoDomeMap(w, h, outSize, kFov, kTilt);
     float pan = kPan;
     TimedLoop(state, [&] {
         auto dome = render(pano, map.get(), outSize, pan);
@@ -121,6 +124,15 @@ void BM_RenderPanoDome(benchmark::State& state)
 {
     CPanoDomeProjector projector;
     RenderSweepFrames(state, [&](auto&&... args) { return projector.RenderPanoDome(args...); });
+    state.SetLabel(simd::ActiveTargetName());
+}
+
+// A sharp sweep's frames: the direct render's pictures from one map.
+void BM_RenderPanoDomeSharp(benchmark::State& state)
+{
+    CPanoDomeProjector projector;
+    RenderSweepFrames(
+        state, [&](auto&&... args) { return projector.RenderPanoDomeSharp(args...); }, true);
     state.SetLabel(simd::ActiveTargetName());
 }
 
@@ -164,6 +176,7 @@ void Sizes(benchmark::internal::Benchmark* b)
 
 BENCHMARK(BM_BuildPanoDomeMap)->Apply(Sizes);
 BENCHMARK(BM_RenderPanoDome)->Apply(Sizes);
+BENCHMARK(BM_RenderPanoDomeSharp)->Apply(Sizes);
 BENCHMARK(BM_RenderPanoDomeAvx2)->Apply(Sizes);
 BENCHMARK(BM_RenderPanoDomeDirect)->Apply(Sizes);
 
