@@ -315,7 +315,7 @@ Command AddCube2DomeCommand(CLI::App& app)
                     return std::nullopt;
                 }
                 return farm::CFrameSequence{"cube2dome", job->saveDir, job->outputPrefix, job->serialDigits,
-                                            job->outputFormat, job->fromFrame, job->toFrame};
+                                            job->outputFormat, job->fromFrame, job->toFrame, job->outputSize};
             }};
 }
 

@@ -8,15 +8,18 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/Commands.h"
 #include "cli/ConsoleJob.h"
+#include "cli/VideoOptions.h"
 #include "farm/FarmActions.h"
 #include "farm/FarmChunks.h"
 #include "farm/FarmStatus.h"
+#include "pano2dome/VideoFormat.h"
 
 namespace skelvane::cli {
 namespace {
@@ -38,6 +41,7 @@ struct SubmitOptions {
     std::string memory;
     int threads = 1;
     std::string thenEncode;
+    VideoOptions video;               // of the --then-encode video
     std::vector<std::string> render;  // the render command and its options
 };
 
@@ -104,6 +108,19 @@ fs::path AbsoluteFolder(const std::string& folder)
     return text;
 }
 
+// Why the video of --then-encode could not be written from frames of
+// `domeSize` at `rate`, as encode would refuse it.
+std::optional<std::string> CheckThenEncode(const SubmitOptions& options, const std::string& rate,
+                                           long long domeSize)
+{
+    VideoEncoderSettings settings;
+    if (std::optional<std::string> problem = MakeVideoSettings(options.video, settings)) {
+        return problem;
+    }
+    return CheckVideoTarget(
+        {settings.stream, LowerVideoExtension(options.thenEncode), domeSize, domeSize, FrameRateOption(rate)});
+}
+
 int Submit(const SubmitOptions& options)
 {
     const std::string& command = options.render.front();
@@ -149,7 +166,14 @@ int Submit(const SubmitOptions& options)
     manifest.partition = options.partition;
     if (!options.thenEncode.empty()) {
         manifest.thenEncode = fs::absolute(options.thenEncode, error).lexically_normal().string();
-        manifest.encodeRate = command == "pano2dome" ? OptionValue(renderOptions, "--rate") : std::string();
+        manifest.encodeRate = OptionValue(renderOptions, "--rate");
+        manifest.encodeOptions = VideoArguments(options.video);
+        // Found now, not after the last frame of a long render.
+        if (const std::optional<std::string> refusal =
+                CheckThenEncode(options, manifest.encodeRate.empty() ? "25" : manifest.encodeRate, sequence->domeSize)) {
+            std::fprintf(stderr, "%s\n", refusal->c_str());
+            return kExitBadArguments;
+        }
     }
 
     CProcessRunner slurm;
@@ -315,8 +339,14 @@ Command AddFarmCommand(CLI::App& app)
     submitCommand->add_option("--threads", submit->threads, "Threads (CPUs) per task")
         ->check(CLI::Range(1, 1024))
         ->capture_default_str();
-    submitCommand->add_option("--then-encode", submit->thenEncode,
-                              "Encode the frames into this video (skelvane-cli encode) once every task succeeded");
+    CLI::Option* thenEncode = submitCommand->add_option(
+        "--then-encode", submit->thenEncode,
+        "Encode the frames into this video (skelvane-cli encode) once every task succeeded");
+    AddVideoOptions(*submitCommand, submit->video);
+    for (const char* name : {"--codec", "--profile", "--alpha", "--quality", "--keyframes", "--keyframe-every",
+                             "--two-pass"}) {
+        submitCommand->get_option(name)->needs(thenEncode);
+    }
     submitCommand
         ->add_option("command", submit->render,
                      "After --: cube2dome or pano2dome and its options (its --frames selects the sequence)")

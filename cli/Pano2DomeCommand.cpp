@@ -294,7 +294,7 @@ Command AddPano2DomeCommand(CLI::App& app)
                 }
                 const PanoFrameSpan frames = PanoFramesOf(*job);
                 return farm::CFrameSequence{"pano2dome", job->frameDir, "", 4, job->frameFormat, frames.first,
-                                            frames.first + frames.count - 1};
+                                            frames.first + frames.count - 1, job->outputWidth};
             }};
 }
 

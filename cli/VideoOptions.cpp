@@ -81,4 +81,22 @@ std::optional<std::string> MakeVideoSettings(const VideoOptions& options, VideoE
     return std::nullopt;
 }
 
+std::vector<std::string> VideoArguments(const VideoOptions& options)
+{
+    std::vector<std::string> arguments = {"--codec",     options.codec,
+                                          "--quality",   std::to_string(options.quality),
+                                          "--keyframes", options.keyframes,
+                                          "--keyframe-every", std::to_string(options.keyframeEvery)};
+    if (!options.profile.empty()) {
+        arguments.insert(arguments.end(), {"--profile", options.profile});
+    }
+    if (options.alpha) {
+        arguments.emplace_back("--alpha");
+    }
+    if (options.twoPass) {
+        arguments.emplace_back("--two-pass");
+    }
+    return arguments;
+}
+
 }  // namespace skelvane::cli

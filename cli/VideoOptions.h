@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -35,5 +36,9 @@ FrameRate FrameRateOption(const std::string& rate);
 // The encoder settings the options ask for, or why they cannot be met (a
 // profile the codec does not have): a message for the error stream.
 std::optional<std::string> MakeVideoSettings(const VideoOptions& options, VideoEncoderSettings& settings);
+
+// The options as a command line gives them, every one spelled out, for a
+// later `skelvane-cli encode` that must write the same stream.
+std::vector<std::string> VideoArguments(const VideoOptions& options);
 
 }  // namespace skelvane::cli

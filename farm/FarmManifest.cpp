@@ -78,6 +78,9 @@ std::string Describe(const CFarmManifest& manifest)
     out << "partition " << Escape(manifest.partition) << '\n';
     out << "then-encode " << Escape(manifest.thenEncode) << '\n';
     out << "encode-rate " << Escape(manifest.encodeRate) << '\n';
+    for (const std::string& option : manifest.encodeOptions) {
+        out << "encode-option " << Escape(option) << '\n';
+    }
     for (const CFarmSubmission& submission : manifest.submissions) {
         out << "submission " << Escape(submission.jobId) << ' ' << Escape(submission.chunks) << '\n';
     }
@@ -128,6 +131,8 @@ bool ApplyLine(const std::string& key, const std::string& raw, CFarmManifest& ma
         manifest.thenEncode = value;
     } else if (key == "encode-rate") {
         manifest.encodeRate = value;
+    } else if (key == "encode-option") {
+        manifest.encodeOptions.push_back(value);
     } else if (key == "encode-job") {
         manifest.encodeJobs.push_back(value);
     } else if (key == "submission") {

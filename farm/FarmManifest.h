@@ -47,6 +47,7 @@ struct CFarmManifest {
     std::string partition;  // empty for the default partition
     std::string thenEncode; // video made from the frames once all are done; empty for none
     std::string encodeRate; // its frame rate (the sweep's), empty for encode's default
+    std::vector<std::string> encodeOptions;  // its stream and encoder options, as encode takes them
     std::vector<CFarmSubmission> submissions;
     std::vector<std::string> encodeJobs;  // the encode job of each submission, when thenEncode
 };

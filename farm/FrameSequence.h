@@ -16,6 +16,7 @@ struct CFrameSequence {
     std::string format;     // extension of the frame files
     long long first = 0;    // first and last frame, in the command's own numbering
     long long last = -1;
+    long long domeSize = 0; // the frames' side in pixels, known when planned; not kept in the manifest
 
     long long Count() const { return last >= first ? last - first + 1 : 0; }
     // The file a run writes frame `frame` to when its name is free: the plain

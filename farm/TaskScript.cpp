@@ -94,6 +94,9 @@ std::vector<std::string> EncodeSbatchCommand(const CFarmManifest& manifest, cons
     if (!manifest.encodeRate.empty()) {
         wrap += " --rate " + ShellQuote(manifest.encodeRate);
     }
+    for (const std::string& option : manifest.encodeOptions) {
+        wrap += " " + ShellQuote(option);
+    }
     command.push_back("--wrap=" + wrap);
     return command;
 }

@@ -887,6 +887,15 @@ TEST_F(FarmCli, SubmitRefusesBadRenderOptionsBeforeSlurmHearsOfThem)
         {{"--", "sample", "--output", out}, "cube2dome or pano2dome"},
         {{"--chunk", "0", "--", "cube2dome", "--input", sample, "--output", out}, "--chunk"},
         {{"--threads", "0", "--", "cube2dome", "--input", sample, "--output", out}, "--threads"},
+        // The video of --then-encode is checked now, not after the render.
+        {{"--codec", "prores", "--", "cube2dome", "--input", sample, "--output", out}, "--then-encode"},
+        {{"--then-encode", out + ".mkv", "--", "cube2dome", "--input", sample, "--output", out},
+         "A .mkv file cannot carry H.264"},
+        {{"--then-encode", out + ".mov", "--codec", "hevc", "--", "cube2dome", "--input", sample, "--output", out},
+         "HEVC"},
+        {{"--then-encode", out + ".mov", "--codec", "prores", "--profile", "main10", "--", "cube2dome", "--input",
+          sample, "--output", out},
+         "main10"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"farm", "submit"};

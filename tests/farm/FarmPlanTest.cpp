@@ -84,6 +84,7 @@ CFarmManifest SampleManifest()
     manifest.partition = "render";
     manifest.thenEncode = "/farm/shot 12.mov";
     manifest.encodeRate = "29.97";
+    manifest.encodeOptions = {"--codec", "prores", "--profile", "4444", "--alpha", "--keyframes", "every"};
     manifest.submissions = {{"4711", "0-11"}, {"4790", "3,7"}};
     manifest.encodeJobs = {"4712", "4791"};
     return manifest;
@@ -109,6 +110,7 @@ void ExpectSameManifest(const CFarmManifest& a, const CFarmManifest& b)
     EXPECT_EQ(a.partition, b.partition);
     EXPECT_EQ(a.thenEncode, b.thenEncode);
     EXPECT_EQ(a.encodeRate, b.encodeRate);
+    EXPECT_EQ(a.encodeOptions, b.encodeOptions);
     EXPECT_EQ(a.encodeJobs, b.encodeJobs);
     ASSERT_EQ(a.submissions.size(), b.submissions.size());
     for (std::size_t i = 0; i < a.submissions.size(); ++i) {
@@ -174,20 +176,21 @@ TEST(FarmManifest, RefusesFilesThatAreNoManifestOrContradictThemselves)
     EXPECT_NE(error.find("no farm manifest"), std::string::npos) << error;
 }
 
-// Runs the task script with a stand-in for skelvane-cli that prints each
-// argument on a line of its own.
-std::vector<std::string> RunTaskScript(const CFarmManifest& manifest, int taskId, const test::TempDir& dir)
+// The manifest with a stand-in for skelvane-cli that prints each argument on
+// a line of its own, in brackets.
+CFarmManifest WithArgumentPrinter(const CFarmManifest& manifest, const test::TempDir& dir)
 {
     const fs::path program = dir / "print args";
     std::ofstream(program) << "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]\\n' \"$a\"; done\n";
     fs::permissions(program, fs::perms::owner_all);
     CFarmManifest local = manifest;
     local.program = program.string();
-    const fs::path script = dir / "task.sh";
-    std::ofstream(script) << TaskScript(local);
-    CProcessRunner runner;
-    const CommandResult result = runner.Run(
-        {"env", "SLURM_ARRAY_TASK_ID=" + std::to_string(taskId), "sh", script.string()});
+    return local;
+}
+
+// What the stand-in printed, as it was given.
+std::vector<std::string> PrintedArguments(const CommandResult& result)
+{
     EXPECT_TRUE(result.Succeeded()) << result.err;
     std::vector<std::string> args;
     std::istringstream lines(result.out);
@@ -202,6 +205,30 @@ std::vector<std::string> RunTaskScript(const CFarmManifest& manifest, int taskId
         }
     }
     return args;
+}
+
+std::vector<std::string> RunTaskScript(const CFarmManifest& manifest, int taskId, const test::TempDir& dir)
+{
+    const fs::path script = dir / "task.sh";
+    std::ofstream(script) << TaskScript(WithArgumentPrinter(manifest, dir));
+    CProcessRunner runner;
+    return PrintedArguments(
+        runner.Run({"env", "SLURM_ARRAY_TASK_ID=" + std::to_string(taskId), "sh", script.string()}));
+}
+
+TEST(TaskScript, TheEncodeJobWritesTheStreamThatWasAskedFor)
+{
+    test::TempDir dir;
+    const CFarmManifest manifest = WithArgumentPrinter(SampleManifest(), dir);
+    const std::vector<std::string> command = EncodeSbatchCommand(manifest, {"4711"});
+    const std::string wrap = command.back();
+    ASSERT_EQ(wrap.rfind("--wrap=", 0), 0u) << wrap;
+    CProcessRunner runner;
+    const std::vector<std::string> expected = {
+        "encode", "--input", manifest.sequence.folder, "--output", "/farm/shot 12.mov", "--prefix", "",
+        "--threads", "4", "--progress", "json", "--rate", "29.97",
+        "--codec", "prores", "--profile", "4444", "--alpha", "--keyframes", "every"};
+    EXPECT_EQ(PrintedArguments(runner.Run({"sh", "-c", wrap.substr(7)})), expected);
 }
 
 TEST(TaskScript, EachTaskRendersItsChunkWithTheOptionsAsGiven)
