@@ -80,11 +80,11 @@ struct Ray {
     float theta;
 };
 
-// False outside the circle.
-SKELVANE_INLINE bool RayOf(const Fisheye& f, std::int32_t row, std::int32_t column, Ray& ray)
+// The point x, y from the centre; false outside the circle.
+SKELVANE_INLINE bool RayAt(const Fisheye& f, float x, float y, Ray& ray)
 {
-    ray.x = static_cast<float>(column) - f.c;
-    ray.y = static_cast<float>(row) - f.c;
+    ray.x = x;
+    ray.y = y;
     const float r = std::sqrt(ray.x * ray.x + ray.y * ray.y);
     if (r > f.c) {
         return false;
@@ -93,13 +93,19 @@ SKELVANE_INLINE bool RayOf(const Fisheye& f, std::int32_t row, std::int32_t colu
     return true;
 }
 
-bool ToLonLat(const Fisheye& f, std::int32_t row, std::int32_t column, LonLat& out)
+SKELVANE_INLINE bool RayOf(const Fisheye& f, std::int32_t row, std::int32_t column, Ray& ray)
+{
+    return RayAt(f, static_cast<float>(column) - f.c, static_cast<float>(row) - f.c, ray);
+}
+
+// The angles of the point x, y from the centre, in output pixels.
+bool ToLonLatAt(const Fisheye& f, float x, float y, LonLat& out)
 {
     Ray ray;
-    if (!RayOf(f, row, column, ray)) {
+    if (!RayAt(f, x, y, ray)) {
         return false;
     }
-    const auto [x, y, theta] = ray;
+    const float theta = ray.theta;
     if (x != 0.0f) {
         const float t = std::tan(std::atan2(y, x));
         OffCentreLonLat(f, x, t, std::tan(kHalfPi - theta), std::sqrt(t * t + 1.0f), out);
@@ -107,6 +113,11 @@ bool ToLonLat(const Fisheye& f, std::int32_t row, std::int32_t column, LonLat& o
         CentreLonLat(f, y, std::sin(theta), std::cos(theta), out);
     }
     return true;
+}
+
+bool ToLonLat(const Fisheye& f, std::int32_t row, std::int32_t column, LonLat& out)
+{
+    return ToLonLatAt(f, static_cast<float>(column) - f.c, static_cast<float>(row) - f.c, out);
 }
 
 // ToLonLat for (row, column) and for the mirror row N - 1 - row at once. The
@@ -352,6 +363,68 @@ void RenderDirectRows(const DirectFrame& frame, std::int32_t first, std::int32_t
     }
 }
 
+struct SupersampledFrame {
+    const CImageBuffer& pano;
+    CImageBuffer& dome;
+    std::int32_t outSize;
+    std::int32_t supersample;
+    Fisheye fisheye;
+    PanoPlacement place;
+    float shift;
+    float period;
+    PanoRowLoop blend;
+};
+
+// Dome rows [first, end), each the box average of s x s sub-samples per
+// pixel: the s sub-rows of a row are placed and blended s N at a time, and
+// summed per channel, alpha included, so the rim's coverage becomes its
+// alpha. Only a row's worth of entries is ever held, whatever s.
+void RenderSupersampledRows(const SupersampledFrame& frame, std::int32_t first, std::int32_t end)
+{
+    const std::int32_t s = frame.supersample;
+    const auto n = static_cast<std::size_t>(frame.outSize);
+    const std::size_t subColumns = n * static_cast<std::size_t>(s);
+    std::vector<PanoMapEntry> entries(subColumns);
+    std::vector<std::uint32_t> subPixels(subColumns);
+    std::vector<std::uint32_t> sums(4 * n);
+    float offsets[kMaxPanoSupersample];
+    for (std::int32_t a = 0; a < s; ++a) {
+        offsets[a] = static_cast<float>(2 * a + 1 - s) / static_cast<float>(2 * s);
+    }
+    const std::uint32_t count = static_cast<std::uint32_t>(s * s);
+    for (std::int32_t i = first; i < end; ++i) {
+        std::fill(sums.begin(), sums.end(), 0u);
+        for (std::int32_t a = 0; a < s; ++a) {
+            const float y = (static_cast<float>(i) - frame.fisheye.c) + offsets[a];
+            for (std::size_t j = 0; j < n; ++j) {
+                const float x = static_cast<float>(j) - frame.fisheye.c;
+                for (std::int32_t b = 0; b < s; ++b) {
+                    LonLat angles;
+                    entries[j * s + b] = ToLonLatAt(frame.fisheye, x + offsets[b], y, angles)
+                                             ? Place(frame.place, angles)
+                                             : PanoMapEntry{kPanoOutside, kPanoOutside};
+                }
+            }
+            frame.blend(frame.pano, entries.data(), static_cast<std::int32_t>(subColumns), frame.shift, frame.period,
+                        subPixels.data());
+            for (std::size_t k = 0; k < subColumns; ++k) {
+                const std::uint32_t p = subPixels[k];
+                std::uint32_t* sum = &sums[4 * (k / s)];
+                sum[0] += p & 255u;
+                sum[1] += p >> 8 & 255u;
+                sum[2] += p >> 16 & 255u;
+                sum[3] += p >> 24;
+            }
+        }
+        std::uint32_t* out = frame.dome.Row32(i);
+        for (std::size_t j = 0; j < n; ++j) {
+            const std::uint32_t* sum = &sums[4 * j];
+            auto mean = [&](int c) { return (sum[c] + count / 2) / count; };
+            out[j] = mean(0) | mean(1) << 8 | mean(2) << 16 | mean(3) << 24;
+        }
+    }
+}
+
 bool IsUsablePanorama(const CImageBuffer& pano)
 {
     return !pano.IsEmpty() && pano.GetBitCount() == 32;
@@ -463,6 +536,38 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CIm
                                 static_cast<float>(width - 1), ChoosePanoRowLoop()};
         ForEachRowBand(TopHalfRows(outSize), 2 * std::int64_t{outSize},
                        [&](std::int32_t first, std::int32_t end) { RenderDirectRows(frame, first, end); });
+        return dome;
+    });
+}
+
+std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeSupersampled(const CImageBuffer& pano,
+                                                                             std::int32_t outSize, std::int32_t fov,
+                                                                             float tilt, float pan,
+                                                                             std::int32_t supersample, PanoWrap wrap)
+{
+    if (!IsUsablePanorama(pano) || outSize < 2 || outSize > kMaxPanoDomeSize || !std::isfinite(pan) ||
+        supersample < 1 || supersample > kMaxPanoSupersample) {
+        return nullptr;
+    }
+    return ReportRenderFailures(m_reporter, [&] {
+        auto dome = std::make_unique<CImageBuffer>();
+        dome->Create(outSize, outSize, BlockContents::Unspecified);  // every row is written
+        const std::int32_t width = pano.GetWidth();
+        // The sweep's map renderer adds the base to the place and the pan per
+        // frame and wraps with W; the still and sharp renderers add both
+        // together and wrap with W - 1.
+        const bool sweep = wrap == PanoWrap::Sweep;
+        const SupersampledFrame frame{pano,
+                                      *dome,
+                                      outSize,
+                                      supersample,
+                                      FisheyeOf(outSize, fov, TiltOf(tilt)),
+                                      PanoPlacement{width, pano.GetHeight(), sweep ? ColumnBase(width) : 0.0f},
+                                      sweep ? PanShift(pan, width) : ColumnBase(width) + PanShift(pan, width),
+                                      static_cast<float>(sweep ? width : width - 1),
+                                      ChoosePanoRowLoop()};
+        ForEachRowBand(outSize, std::int64_t{outSize} * supersample * supersample,
+                       [&](std::int32_t first, std::int32_t end) { RenderSupersampledRows(frame, first, end); });
         return dome;
     });
 }

@@ -54,6 +54,13 @@ using PanoMap = std::unique_ptr<PanoMapEntry[]>;
 // Largest dome side the pano renderers accept.
 inline constexpr std::int32_t kMaxPanoDomeSize = 50000;
 
+// Sub-samples per dome pixel along each axis, at most.
+inline constexpr std::int32_t kMaxPanoSupersample = 4;
+
+// Which renderer's columns a supersampled frame follows: the sweep map's
+// (RenderPanoDome), or the still image's and the sharp map's.
+enum class PanoWrap { Sweep, Still };
+
 // Both coordinates of a map entry outside the fisheye circle.
 inline constexpr float kPanoOutside = -1.0f;
 
@@ -131,6 +138,15 @@ public:
     // trigonometry. Null as for RenderPanoDome.
     std::unique_ptr<CImageBuffer> RenderPanoDomeSharp(const CImageBuffer& pano, const PanoMapEntry* sharpMap,
                                                       std::int32_t outSize, float pan);
+
+    // One frame of s x s sub-samples per dome pixel (s = 1 .. 4), each placed
+    // straight from the panorama as the direct renderer places its pixel
+    // centres, blended as every renderer blends, and averaged with a box,
+    // alpha included: the rim of the disc fades out over a pixel. Null for
+    // what the direct renderer refuses and an s out of range.
+    std::unique_ptr<CImageBuffer> RenderPanoDomeSupersampled(const CImageBuffer& pano, std::int32_t outSize,
+                                                             std::int32_t fov, float tilt, float pan,
+                                                             std::int32_t supersample, PanoWrap wrap);
 
     // The cubic convolution kernel with a = -1, in double precision.
     static double CubicKernel(double t);
