@@ -75,6 +75,8 @@ private:
     FaceMap m_map;
     CFaceGatherMap m_gather;
     bool m_gatherReady = false;
+    CCubeDomeSampler m_sampler;
+    bool m_samplerReady = false;
 };
 
 std::string Cube2DomeRun::CheckParameters() const
@@ -84,6 +86,10 @@ std::string Cube2DomeRun::CheckParameters() const
     }
     if (m_job.saveDir.empty() && m_job.videoPath.empty()) {
         return "No save folder was given.";
+    }
+    if (m_job.sampling.supersample < 1 || m_job.sampling.supersample > kMaxSupersample) {
+        return "The supersampling must be 1 to " + std::to_string(kMaxSupersample) + ", not " +
+               std::to_string(m_job.sampling.supersample) + ".";
     }
     if (m_job.fromFrame < 1) {
         return "Frames are numbered from 1; the first frame was " + std::to_string(m_job.fromFrame) + ".";
@@ -112,8 +118,10 @@ std::string Cube2DomeRun::LoadFaces(int position, CubeFaces& faces)
     // Once the map is there, only the part of each face it reads is decoded.
     tbb::parallel_for(0, m_job.faceCount, [&](int k) {
         m_context.Checkpoint();
-        loaded[k] = faces[k].LoadRegion(FacePath(k, position), m_gatherReady ? m_gather.UsedRect(k) : kWholeImage,
-                                        &reasons[k]);
+        const PixelRect& region = m_samplerReady  ? m_sampler.UsedRect(k)
+                                  : m_gatherReady ? m_gather.UsedRect(k)
+                                                  : kWholeImage;
+        loaded[k] = faces[k].LoadRegion(FacePath(k, position), region, &reasons[k]);
         // The renders read 8-bit faces; a deep face keeps its file's depth as
         // the dome's default.
         if (loaded[k] && faces[k].IsDeep()) {
@@ -150,8 +158,9 @@ std::string Cube2DomeRun::RenderDome(CubeFrame& frame)
             return failure;
         }
     }
-    frame.dome = m_gatherReady ? m_gather.Render(frame.faces, m_context.Reporter())
-                               : m_projector.RenderCubeDome(frame.faces, m_faceSize, m_map.get(), m_job.outputSize);
+    frame.dome = m_samplerReady  ? m_sampler.Render(frame.faces, m_context.Reporter())
+                 : m_gatherReady ? m_gather.Render(frame.faces, m_context.Reporter())
+                                 : m_projector.RenderCubeDome(frame.faces, m_faceSize, m_map.get(), m_job.outputSize);
     if (frame.dome) {
         frame.dome->TakeDescriptionFrom(frame.faces[Left]);
     }
@@ -260,10 +269,19 @@ JobOutcome Cube2DomeRun::Run()
     first->loaded = true;
 
     // Dome sides beyond the image limit are refused like any size the
-    // builder refuses, before a map of that size is attempted. Frames are
-    // rendered through the packed gather map; the face map serves faces too
-    // large for it.
-    if (m_job.outputSize <= kMaxImageSide) {
+    // builder refuses, before a map of that size is attempted. Filtered or
+    // supersampled frames go through the sampler, which holds no per-pixel
+    // map; plain ones through the packed gather map, and the face map serves
+    // faces too large for it.
+    if (!m_job.sampling.IsPlain()) {
+        try {
+            m_samplerReady = m_job.outputSize <= kMaxImageSide &&
+                             m_sampler.Plan(m_faceSize, m_job.outputSize, m_job.fov, m_job.verticalAngle,
+                                            m_job.horizontalAngle, m_job.sampling);
+        } catch (const std::bad_alloc&) {
+            m_context.Reporter().ShowMessage(kOutOfMemoryText);
+        }
+    } else if (m_job.outputSize <= kMaxImageSide) {
         try {
             m_gatherReady = m_gather.BuildFromView(m_faceSize, m_job.outputSize, m_job.fov, m_job.verticalAngle,
                                                    m_job.horizontalAngle);
@@ -275,7 +293,7 @@ JobOutcome Cube2DomeRun::Run()
                                                  m_job.horizontalAngle);
         }
     }
-    if (!m_gatherReady && !m_map) {
+    if (!m_samplerReady && !m_gatherReady && !m_map) {
         m_context.Reporter().ShowMessage(kCalcPlaneFailed);
         return JobOutcome::Failed(std::string(kCalcPlaneFailed) + " No face map for faces of " +
                                   std::to_string(m_faceSize) + " pixels and a dome of " +

@@ -43,6 +43,7 @@
 #include "cube2dome/Cube2DomeSettings.h"
 #include "cube2dome/FaceFrameList.h"
 #include "engine/jobs/JobControl.h"
+#include "engine/projection/CubeDomeSampler.h"
 #include "pano2dome/FrameRate.h"
 #include "pano2dome/VideoEncoderSettings.h"
 
@@ -72,6 +73,9 @@ struct CCube2DomeJob {
     std::string outputPrefix = "FullDome_";
     std::array<FaceFrameListPtr, kCubeFaceCount> faceLists;
     bool skipExisting = false;  // leave frames whose file exists alone
+    // How faces are read: the plain default is the face map's nearest pixel,
+    // anything else goes through the sampler (engine/projection/CubeDomeSampler.h).
+    CubeSampling sampling;
     // One video of the domes instead of numbered images: a container of
     // video.stream (pano2dome/VideoFormat.h); empty for images.
     std::string videoPath;

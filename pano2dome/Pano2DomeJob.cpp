@@ -118,9 +118,13 @@ JobOutcome Pano2DomeRun::Run()
 
 JobOutcome Pano2DomeRun::RenderImage()
 {
+    const auto fov = static_cast<std::int32_t>(m_job.fov);
     std::unique_ptr<CImageBuffer> dome =
-        m_projector.RenderPanoDomeDirect(*m_panorama, m_job.outputWidth, static_cast<std::int32_t>(m_job.fov),
-                                         m_job.verticalAngle, m_job.horizontalAngle);
+        m_job.supersample > 1
+            ? m_projector.RenderPanoDomeSupersampled(*m_panorama, m_job.outputWidth, fov, m_job.verticalAngle,
+                                                     m_job.horizontalAngle, m_job.supersample, PanoWrap::Still)
+            : m_projector.RenderPanoDomeDirect(*m_panorama, m_job.outputWidth, fov, m_job.verticalAngle,
+                                               m_job.horizontalAngle);
     if (!dome) {
         return JobOutcome::Failed("The dome image could not be rendered.");
     }
@@ -136,6 +140,9 @@ std::string Pano2DomeRun::PrepareMap()
 {
     const std::int32_t n = m_job.outputWidth;
     const auto fov = static_cast<std::int32_t>(m_job.fov);
+    if (m_job.sharp && m_job.supersample > 1) {
+        return {};  // sub-samples are placed per frame, from no map
+    }
     if (m_job.sharp) {
         const CImageBuffer& panorama = *m_panorama;
         m_map = m_projector.BuildPanoDomeSharpMap(panorama.GetWidth(), panorama.GetHeight(), n, fov,
@@ -146,6 +153,9 @@ std::string Pano2DomeRun::PrepareMap()
                    " pixels.";
         }
         m_context.Checkpoint();
+        if (m_job.supersample > 1) {
+            return {};
+        }
         m_map = m_projector.BuildPanoDomeMap(2 * n, n, n, fov, m_job.verticalAngle);
     }
     if (!m_map) {
@@ -158,9 +168,15 @@ std::string Pano2DomeRun::PrepareMap()
 
 std::string Pano2DomeRun::RenderInto(SweepFrame& frame)
 {
-    frame.dome = m_job.sharp
-                     ? m_projector.RenderPanoDomeSharp(*m_panorama, m_map.get(), m_job.outputWidth, frame.angle)
-                     : m_projector.RenderPanoDome(m_working, m_map.get(), m_job.outputWidth, frame.angle);
+    if (m_job.supersample > 1) {
+        frame.dome = m_projector.RenderPanoDomeSupersampled(
+            m_job.sharp ? *m_panorama : m_working, m_job.outputWidth, static_cast<std::int32_t>(m_job.fov),
+            m_job.verticalAngle, frame.angle, m_job.supersample, m_job.sharp ? PanoWrap::Still : PanoWrap::Sweep);
+    } else {
+        frame.dome = m_job.sharp
+                         ? m_projector.RenderPanoDomeSharp(*m_panorama, m_map.get(), m_job.outputWidth, frame.angle)
+                         : m_projector.RenderPanoDome(m_working, m_map.get(), m_job.outputWidth, frame.angle);
+    }
     if (!frame.dome) {
         return "Frame " + std::to_string(frame.position) + " at " + std::to_string(frame.angle) +
                " degrees could not be rendered.";
@@ -304,6 +320,9 @@ std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job)
     }
     if (!std::isfinite(job.verticalAngle) || !std::isfinite(job.horizontalAngle)) {
         return kViewAngles;
+    }
+    if (job.supersample < 1 || job.supersample > kMaxPanoSupersample) {
+        return kSupersampling;
     }
     if (job.mode == kPanoImage) {
         // Found now rather than after the render, when the save would fail.

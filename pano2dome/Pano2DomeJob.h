@@ -61,6 +61,7 @@ inline constexpr const char* kEmptyPath = "Empty path!";
 inline constexpr const char* kOddWidth = "Output 'width' must be a even number";
 inline constexpr const char* kAngleRange = "Please check horizontal angle range";
 inline constexpr const char* kViewAngles = "Please check the view angles! ";
+inline constexpr const char* kSupersampling = "The supersampling must be 1 to 4! ";
 inline constexpr const char* kCheckDuration = "Please check 'Duration'! ";
 inline constexpr const char* kCheckFrameRate = "Please check 'FrameRate'! ";
 inline constexpr const char* kTooManyFrames = "Too many frames, please check 'Duration' and 'FrameRate'! ";
@@ -97,6 +98,7 @@ struct CPano2DomeJob {
     std::int64_t lastFrame = -1;    // numbered from 0; -1: to the sweep's end
     bool skipExisting = false;      // frame mode: leave frames whose file exists alone
     bool sharp = false;             // frame and video modes: sample the full panorama as image mode does
+    int supersample = 1;            // s x s sub-samples per dome pixel, 1 .. kMaxPanoSupersample
 };
 
 // The first reason to refuse the job before it starts, as the page shows it,
@@ -104,7 +106,8 @@ struct CPano2DomeJob {
 // the image limit for the dome and for the 2N x N working panorama of a sweep
 // that is not sharp), target
 // path, even width for a video codec that needs one, angle range, tilt and
-// pan that are numbers (a not-a-number angle renders an empty image); in image
+// pan that are numbers (a not-a-number angle renders an empty image), the
+// supersampling; in image
 // mode the image path's extension (a format that can be written); in frame
 // and video modes the frame format (frame mode), duration, frame rate, the
 // frame count (at least one, at most kMaxPanoFrames) and (frame mode) that
