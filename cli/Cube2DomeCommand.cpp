@@ -50,6 +50,8 @@ struct Cube2DomeOptions {
     VideoOptions videoOptions;
     bool overwrite = false;
     int pngLevel = kDefaultDeflateLevel;
+    std::string filter = "nearest";
+    int supersample = 1;
 };
 
 struct FrameChoice {
@@ -169,6 +171,7 @@ std::optional<CCube2DomeJob> PrepareCube2Dome(const Cube2DomeOptions& options, i
     }
     CCube2DomeJob job = MakeCube2DomeJob(settings, options.fov, options.pan);
     job.skipExisting = options.skipExisting;
+    job.sampling = {*CubeFilterNamed(options.filter), options.supersample};  // both checked by their options
     if (settings.writeVideo) {
         if (const std::optional<std::string> problem = MakeVideoSettings(options.videoOptions, job.video)) {
             std::fprintf(stderr, "%s\n", problem->c_str());
@@ -285,6 +288,14 @@ Command AddCube2DomeCommand(CLI::App& app)
         ->capture_default_str();
     command->add_option("--pan", options->pan, "Horizontal view angle in degrees")
         ->check(AngleRange(-180.0f, 180.0f))
+        ->capture_default_str();
+    command->add_option("--filter", options->filter, "How the faces are read between their pixels")
+        ->check(CLI::IsMember({"nearest", "bilinear", "bicubic"}))
+        ->capture_default_str();
+    command
+        ->add_option("--supersample", options->supersample,
+                     "N x N samples per dome pixel, averaged: smooth rim and no shimmer (1 to 4)")
+        ->check(CLI::Range(1, kMaxSupersample))
         ->capture_default_str();
     command->add_option("--threads", options->threads, "Threads to use (default: all cores)")
         ->check(CLI::Range(1, 1024));

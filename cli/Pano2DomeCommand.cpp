@@ -14,6 +14,7 @@
 #include "cli/OutOfMemory.h"
 #include "cli/PngLevelOption.h"
 #include "cli/VideoOptions.h"
+#include "engine/projection/PanoDomeProjector.h"
 #include "imageio/ImageCodecRegistry.h"
 #include "imageio/PngCodec.h"
 #include "pano2dome/Pano2DomeJob.h"
@@ -44,6 +45,7 @@ struct Pano2DomeOptions {
     bool skipExisting = false;
     bool overwrite = false;
     bool sharp = false;
+    int supersample = 1;
     std::string progress = "bar";
     int pngLevel = kDefaultDeflateLevel;
 };
@@ -121,6 +123,7 @@ std::optional<CPano2DomeJob> PreparePano2Dome(const Pano2DomeOptions& options, i
     ParseSweepFrames(options.frames, job.firstFrame, job.lastFrame);  // checked by the option's validator
     job.skipExisting = options.skipExisting;
     job.sharp = options.sharp;
+    job.supersample = options.supersample;
 
     if (const std::optional<std::string> message = CheckPano2DomeJob(job)) {
         std::fprintf(stderr, "%s\n", message->c_str());
@@ -267,6 +270,11 @@ Command AddPano2DomeCommand(CLI::App& app)
     command->add_flag("--sharp", options->sharp,
                       "Sample every frame of a sweep from the full panorama, as an image is sampled (frames and video "
                       "modes; slower, and the panorama and a map of the dome stay in memory)");
+    command
+        ->add_option("--supersample", options->supersample,
+                     "N x N samples per dome pixel, averaged: smooth rim and no shimmer (1 to 4)")
+        ->check(CLI::Range(1, kMaxPanoSupersample))
+        ->capture_default_str();
     command->add_flag("--overwrite", options->overwrite,
                       "Replace an existing image, video or frames (never the input panorama)");
     AddPngLevelOption(*command, options->pngLevel);

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "engine/image/ImageBuffer.h"
+#include "engine/projection/CubeDomeSampler.h"
+#include "engine/projection/PanoDomeProjector.h"
 #include "pano2dome/Pano2DomeJob.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
@@ -1020,6 +1022,71 @@ TEST_F(EncodeCli, AGapIsRefusedUnlessSkippedAndOtherRefusalsExitWithTwo)
     }
     EXPECT_FALSE(fs::exists(Dir() / "p.avi"));
     EXPECT_FALSE(fs::exists(Dir() / "e.mov"));
+}
+
+// ------------------------------------------------------------ picture quality
+
+TEST_F(Cli, FilterAndSupersampleReachTheRender)
+{
+    const fs::path sample = Sample(1, 16);
+    auto render = [&](const std::string& name, std::vector<std::string> extra) {
+        std::vector<std::string> args = {"cube2dome", "--input",      sample.string(), "--output",
+                                         (Dir() / name).string(), "--faces", "6",   "--out-format",
+                                         "png"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const Result result = Run(args);
+        EXPECT_EQ(result.status, 0) << result.err;
+        CImageBuffer dome;
+        EXPECT_TRUE(dome.Load(Dir() / name / "FullDome_000.png"));
+        return dome;
+    };
+    const CImageBuffer plain = render("plain", {});
+    const CImageBuffer nearest = render("nearest", {"--filter", "nearest", "--supersample", "1"});
+    EXPECT_EQ(test::PixelsOf(nearest), test::PixelsOf(plain)) << "the defaults, said out loud";
+
+    CubeFaces faces;
+    const char* files[kCubeFaceCount] = {"left/L00001.bmp", "front/F00001.bmp", "right/R00001.bmp",
+                                         "back/B00001.bmp", "top/T00001.bmp",   "bottom/B00001.bmp"};
+    for (int k = 0; k < kCubeFaceCount; ++k) {
+        ASSERT_TRUE(faces[k].Load(sample / files[k])) << files[k];
+    }
+    for (const auto& [filter, s] : {std::pair{CubeFilter::Bilinear, 3}, std::pair{CubeFilter::Bicubic, 2}}) {
+        const std::string name(CubeFilterName(filter));
+        const CImageBuffer dome = render(name, {"--filter", name, "--supersample", std::to_string(s)});
+        CCubeDomeSampler sampler;
+        ASSERT_TRUE(sampler.Plan(16, 32, 180, 60.0f, 0.0f, {filter, s}));
+        const auto expected = sampler.Render(faces, DefaultReporter());
+        ASSERT_TRUE(expected);
+        EXPECT_EQ(test::PixelsOf(dome), test::PixelsOf(*expected)) << name;
+    }
+
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--filter", "lanczos"}, {"--supersample", "0"}, {"--supersample", "5"}}) {
+        std::vector<std::string> args = {"cube2dome", "--input", sample.string(), "--output", (Dir() / "bad").string()};
+        args.insert(args.end(), bad.begin(), bad.end());
+        EXPECT_EQ(Run(args).status, 2) << testing::PrintToString(bad);
+    }
+    EXPECT_FALSE(fs::exists(Dir() / "bad"));
+}
+
+TEST_F(PanoCli, SupersampleReachesTheRender)
+{
+    const fs::path out = Dir() / "dome.png";
+    const Result result =
+        Run({"pano2dome", "--input", Panorama(), "--output", out.string(), "--pan", "30", "--supersample", "3"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    CImageBuffer dome;
+    ASSERT_TRUE(dome.Load(out));
+    CImageBuffer pano;
+    ASSERT_TRUE(pano.Load(Panorama()));
+    CPanoDomeProjector projector;
+    const auto expected = projector.RenderPanoDomeSupersampled(pano, 36, 180, 60.0f, 30.0f, 3, PanoWrap::Still);
+    ASSERT_TRUE(expected);
+    EXPECT_EQ(test::PixelsOf(dome), test::PixelsOf(*expected));
+    EXPECT_EQ(Run({"pano2dome", "--input", Panorama(), "--output", (Dir() / "bad.png").string(), "--supersample",
+                   "5"})
+                  .status,
+              2);
 }
 
 }  // namespace
