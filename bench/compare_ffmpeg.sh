@@ -30,6 +30,14 @@
 #      in front of one fixed v360 (cubic), in yuv420p, mjpeg at its best
 #      quality. Run with case c to see the cost of --sharp against the
 #      default sweep.
+#   f  pano 8K: one 16384x8192 JPEG -> one 8192^2 JPEG and one PNG (as case
+#      b), and a 60-frame sweep of 8192^2 domes (pan -180 to 180 in 6 degree
+#      steps) written as JPEG files (as case c; the working panorama is the
+#      panorama itself, so ffmpeg sweeps it as it is).
+#   g  cube 8K: 24 frames of six 4096^2 JPEG faces -> 8192^2 JPEG domes, as
+#      case a, with its codec floor.
+# Cases f and g run only when named; their inputs take about 1.3 GB and a few
+# minutes to make.
 #
 # Inputs are made on first use with ffmpeg's testsrc2 plus grain, so that the
 # codecs have detail to work on as they would in rendered or photographed
@@ -58,23 +66,41 @@ command -v ffmpeg >/dev/null || { echo "no ffmpeg: run scripts/install-deps.sh" 
 
 ff() { ffmpeg -hide_banner -loglevel error -nostdin -y "$@"; }
 
-make_inputs() {
-  local faces="$inputs/faces" pano="$inputs/pano-8192x4096.jpg" hue=0 word letter
-  mkdir -p "$inputs"
+# make_pano WIDTH HEIGHT: the panorama of that size, made on first use.
+make_pano() {
+  local pano="$inputs/pano-$1x$2.jpg"
   if [[ ! -f "$pano" ]]; then
-    ff -f lavfi -i testsrc2=size=8192x4096 -vf "noise=alls=10:all_seed=7,format=yuvj420p" -frames:v 1 -q:v 2 "$pano"
+    mkdir -p "$inputs"
+    ff -f lavfi -i testsrc2=size=$1x$2 -vf "noise=alls=10:all_seed=7,format=yuvj420p" -frames:v 1 -q:v 2 "$pano"
   fi
+}
+
+# make_faces FOLDER SIZE: 24 frames of the six faces, made on first use.
+make_faces() {
+  local faces=$1 size=$2 hue=0 word letter
   if [[ ! -f "$faces/.complete" ]]; then
     rm -rf "$faces"
     for word in left front right back top bottom; do
       letter=$(tr '[:lower:]' '[:upper:]' <<<"${word:0:1}")
       mkdir -p "$faces/$word"
-      ff -f lavfi -i testsrc2=size=2048x2048:rate=25 -vf "hue=h=$hue,noise=alls=10:allf=t,format=yuvj420p" \
+      ff -f lavfi -i testsrc2=size=${size}x${size}:rate=25 -vf "hue=h=$hue,noise=alls=10:allf=t,format=yuvj420p" \
         -frames:v 24 -q:v 2 -start_number 1 "$faces/$word/$letter%05d.jpg"
       hue=$((hue + 60))
     done
     touch "$faces/.complete"
   fi
+}
+
+make_inputs() {
+  local c
+  for c in $cases; do
+    case $c in
+      a) make_faces "$inputs/faces" 2048 ;;
+      b | c | d | e) make_pano 8192 4096 ;;
+      f) make_pano 16384 8192 ;;
+      g) make_faces "$inputs/faces-4096" 4096 ;;
+    esac
+  done
 }
 
 # Runs a shell command once, appending "wall_s maxrss_kib" to the file $1.
@@ -114,53 +140,63 @@ compare() {
     }'
 }
 
-case_a() {
-  local in="$inputs/faces" dome=4096 floors=()
-  local ours="'$cli' cube2dome --input '$in' --output '$work/a-ours' --faces 6 --in-format jpg --out-format jpg \
+# cube_case NAME FACES DOME: 24 frames of the six faces in FACES to DOME^2
+# JPEG domes, then the codec floor.
+cube_case() {
+  local name=$1 in=$2 dome=$3 floors=()
+  local ours="'$cli' cube2dome --input '$in' --output '$work/$name-ours' --faces 6 --in-format jpg --out-format jpg \
     --size $dome --fov 180 --tilt 0 --pan 0"
-  local theirs="mkdir -p '$work/a-ffmpeg' && ffmpeg -hide_banner -loglevel error -nostdin -y \
+  local theirs="mkdir -p '$work/$name-ffmpeg' && ffmpeg -hide_banner -loglevel error -nostdin -y \
     -start_number 1 -i '$in/right/R%05d.jpg' -start_number 1 -i '$in/left/L%05d.jpg' \
     -start_number 1 -i '$in/top/T%05d.jpg' -start_number 1 -i '$in/bottom/B%05d.jpg' \
     -start_number 1 -i '$in/front/F%05d.jpg' -start_number 1 -i '$in/back/B%05d.jpg' \
     -filter_complex '[0][1][2]hstack=3[upper];[3][4][5]hstack=3[lower];[upper][lower]vstack=2,v360=input=c3x2:output=fisheye:h_fov=180:v_fov=180:interp=near:w=$dome:h=$dome[dome]' \
-    -map '[dome]' -qmin 1 -q:v 1 -start_number 0 '$work/a-ffmpeg/%03d.jpg'"
-  compare "a cube 24 frames" 24 "$ours" "$theirs" "rm -rf '$work/a-ours' '$work/a-ffmpeg'"
-  [[ $(ls "$work/a-ours" | wc -l) -eq 24 ]] || { echo "case a: ours did not write 24 domes" >&2; exit 1; }
+    -map '[dome]' -qmin 1 -q:v 1 -start_number 0 '$work/$name-ffmpeg/%03d.jpg'"
+  compare "$name cube 24 frames" 24 "$ours" "$theirs" "rm -rf '$work/$name-ours' '$work/$name-ffmpeg'"
+  [[ $(ls "$work/$name-ours" | wc -l) -eq 24 ]] || { echo "case $name: ours did not write 24 domes" >&2; exit 1; }
   [[ -z "${PEER:-}" ]] || return 0
   # The floor encodes a real dome, so that the encoder sees the same detail.
   for ((r = 1; r <= runs; ++r)); do
     rm -rf "$work/floor"
-    floors+=("$("$floor" "$in" 24 "$(ls -d "$work"/a-ours/* | head -1)" "$work/floor" "$threads" 100 2>/dev/null)")
+    floors+=("$("$floor" "$in" 24 "$(ls -d "$work/$name-ours"/* | head -1)" "$work/floor" "$threads" 100 2>/dev/null)")
   done
+  rm -rf "$work/floor"
   local ours_wall
   ours_wall=$(column_median "$work/ours.log" 1)
-  printf '%s\n' "${floors[@]}" | median | awk -v o="$ours_wall" '{
-    printf "%-22s %7.2f s (%.3f s/frame): ours at %.2fx the floor\n", "a codec floor", $1, $1 / 24, o / $1 }'
+  printf '%s\n' "${floors[@]}" | median | awk -v o="$ours_wall" -v n="$name codec floor" '{
+    printf "%-22s %7.2f s (%.3f s/frame): ours at %.2fx the floor\n", n, $1, $1 / 24, o / $1 }'
 }
 
-case_b() {
-  local pano="$inputs/pano-8192x4096.jpg" format
+case_a() { cube_case a "$inputs/faces" 4096; }
+case_g() { cube_case g "$inputs/faces-4096" 8192; }
+
+# still_case NAME PANO DOME: the panorama to one DOME^2 JPEG and one PNG.
+still_case() {
+  local name=$1 pano=$2 dome=$3 format
   for format in jpg png; do
-    local ours="'$cli' pano2dome --input '$pano' --output '$work/b-ours.$format' --mode image --size 4096 --fov 180 --tilt 60"
+    local ours="'$cli' pano2dome --input '$pano' --output '$work/$name-ours.$format' --mode image --size $dome --fov 180 --tilt 60"
     local theirs="ffmpeg -hide_banner -loglevel error -nostdin -y -i '$pano' \
-      -vf 'v360=input=e:output=fisheye:h_fov=180:v_fov=180:pitch=60:interp=cubic:w=4096:h=4096' \
-      -qmin 1 -q:v 1 -frames:v 1 -update 1 '$work/b-ffmpeg.$format'"
-    compare "b pano still $format" 1 "$ours" "$theirs" "rm -f '$work/b-ours.$format' '$work/b-ffmpeg.$format'"
+      -vf 'v360=input=e:output=fisheye:h_fov=180:v_fov=180:pitch=60:interp=cubic:w=$dome:h=$dome' \
+      -qmin 1 -q:v 1 -frames:v 1 -update 1 '$work/$name-ffmpeg.$format'"
+    compare "$name pano still $format" 1 "$ours" "$theirs" "rm -f '$work/$name-ours.$format' '$work/$name-ffmpeg.$format'"
   done
 }
 
+case_b() { still_case b "$inputs/pano-8192x4096.jpg" 4096; }
+
 # The sweep from the panorama scaled to $1 (default 4096:2048), or, with
-# "full", from the panorama as it is.
+# "full", from the panorama as it is, in $3 (default 125) domes of $2^2
+# (default 2048) over the whole circle.
 sweep_filter() {
-  local size=${1:-4096:2048} filter
+  local size=${1:-4096:2048} dome=${2:-2048} frames=${3:-125} filter
   if [[ $size == full ]]; then
     filter="scale=out_range=tv"
   else
     filter="scale=$size:flags=bicubic:out_range=tv"
   fi
-  filter="$filter,format=yuv420p,loop=loop=124:size=1:start=0"
-  filter="$filter,scroll=horizontal=0.008:hpos=0.5"
-  echo "$filter,v360=input=e:output=fisheye:h_fov=180:v_fov=180:pitch=60:interp=cubic:w=2048:h=2048"
+  filter="$filter,format=yuv420p,loop=loop=$((frames - 1)):size=1:start=0"
+  filter="$filter,scroll=horizontal=$(awk -v f="$frames" 'BEGIN { printf "%.6g", 1 / f }'):hpos=0.5"
+  echo "$filter,v360=input=e:output=fisheye:h_fov=180:v_fov=180:pitch=60:interp=cubic:w=$dome:h=$dome"
 }
 
 case_c() {
@@ -181,6 +217,18 @@ case_e() {
     -vf '$(sweep_filter full)' -c:v mjpeg -qmin 1 -q:v 1 -pix_fmt yuvj420p -start_number 0 '$work/e-ffmpeg/%04d.jpg'"
   compare "e sharp frames 125" 125 "$ours" "$theirs" "rm -rf '$work/e-ours' '$work/e-ffmpeg'"
   [[ $(ls "$work/e-ours" | wc -l) -eq 125 ]] || { echo "case e: ours did not write 125 frames" >&2; exit 1; }
+}
+
+case_f() {
+  local pano="$inputs/pano-16384x8192.jpg"
+  still_case f "$pano" 8192
+  local ours="'$cli' pano2dome --input '$pano' --output '$work/f-ours' --mode frames --format jpg --size 8192 \
+    --fov 180 --tilt 60 --from -180 --to 180 --duration 5 --rate 12"
+  local theirs="mkdir -p '$work/f-ffmpeg' && ffmpeg -hide_banner -loglevel error -nostdin -y -i '$pano' \
+    -vf '$(sweep_filter full 8192 60)' -c:v mjpeg -qmin 1 -q:v 1 -pix_fmt yuvj420p -start_number 0 '$work/f-ffmpeg/%04d.jpg'"
+  compare "f pano frames 60" 60 "$ours" "$theirs" "rm -rf '$work/f-ours' '$work/f-ffmpeg'"
+  [[ $(ls "$work/f-ours" | wc -l) -eq 60 ]] || { echo "case f: ours did not write 60 frames" >&2; exit 1; }
+  rm -rf "$work/f-ours" "$work/f-ffmpeg"
 }
 
 case_d() {
