@@ -376,6 +376,7 @@ CCube2DomeJob MakeCube2DomeJob(const Cube2DomeSettings& settings, int fov, float
     job.outputFormat = settings.outputFormat;
     job.outputPrefix = settings.outputPrefix;
     job.faceLists = settings.faceList;
+    job.sampling = settings.sampling;
     if (settings.writeVideo) {
         job.videoPath = settings.videoPath;
     }

@@ -12,6 +12,7 @@
 
 #include "cube2dome/FaceFrameList.h"
 #include "engine/projection/CubeDomeProjector.h"
+#include "engine/projection/CubeDomeSampler.h"
 #include "pano2dome/FrameRate.h"
 
 namespace skelvane {
@@ -71,6 +72,8 @@ struct Cube2DomeSettings {
     FrameRate frameRate = 25;
     int frameCount = 0;
     std::array<FaceFrameListPtr, kCubeFaceCount> faceList;
+    // How the faces are read, and sub-samples per dome pixel along each axis.
+    CubeSampling sampling;
 
     // Derives all six face folders from upperDir (nothing without one),
     // selects Left, rebuilds all six lists and takes the frame count from the

@@ -362,8 +362,17 @@ bool CCube2DomePage::RenderDomePreview()
 void CCube2DomePage::RenderDomeWithCurrentMap()
 {
     if (!m_previewMap) return;
-    std::unique_ptr<CImageBuffer> dome =
-        m_projector.RenderCubeDome(m_previewFaces, kPreviewFaceSize, m_previewMap.get(), kPreviewDomeSize);
+    std::unique_ptr<CImageBuffer> dome;
+    if (m_settings.sampling.IsPlain()) {
+        dome = m_projector.RenderCubeDome(m_previewFaces, kPreviewFaceSize, m_previewMap.get(), kPreviewDomeSize);
+    } else {
+        // The filter and the sub-samples the render will use, on the preview's faces.
+        CCubeDomeSampler sampler;
+        if (sampler.Plan(kPreviewFaceSize, kPreviewDomeSize, static_cast<std::int32_t>(m_fov),
+                         m_settings.verticalAngle, m_horizontalAngle, m_settings.sampling)) {
+            dome = sampler.Render(m_previewFaces, DefaultReporter());
+        }
+    }
     if (dome) m_domePreview = std::move(*dome);
     DrawPreviewPane(kDomePane);
 }

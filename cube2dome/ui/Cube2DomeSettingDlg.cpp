@@ -160,6 +160,16 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(const VideoEncoderSettings& videoSett
     m_heightEdit = Place(new QLineEdit(this), 350, 299, 50, 13);
     DigitsOnly(m_widthEdit);
     DigitsOnly(m_heightEdit);
+    // Picture quality: how faces are read between their pixels, and N x N
+    // samples averaged per dome pixel.
+    Place(new QLabel(QStringLiteral("Filter: "), this), 318, 318, 28, 8);
+    QStringList filters;
+    for (CubeFilter filter : kCubeFilters) filters << QString::fromLatin1(CubeFilterName(filter).data());
+    m_filterCombo = MakeChoice(this, filters, 350, 316, 50);
+    Place(new QLabel(QStringLiteral("Samples: "), this), 318, 335, 30, 8);
+    QStringList samples;
+    for (int n = 1; n <= kMaxSupersample; ++n) samples << QString::number(n);
+    m_supersampleCombo = MakeChoice(this, samples, 350, 333, 30);
     m_heightEdit->setEnabled(false);
 
     // Vertical view angle: the field follows the slider.
@@ -293,6 +303,10 @@ void CCube2DomeSettingDlg::ExchangeFields(CFieldExchange& dx)
     text(m_outputPrefixEdit, m_settings.outputPrefix, static_cast<int>(kMaxOutputPrefixChars));
     choice(m_serialCombo, m_settings.serialDigits, kMinSerialDigits);
     choiceText(m_outputFormatCombo, m_settings.outputFormat);
+    int filter = static_cast<int>(m_settings.sampling.filter);
+    choice(m_filterCombo, filter, 0);
+    if (saving) m_settings.sampling.filter = static_cast<CubeFilter>(filter);
+    choice(m_supersampleCombo, m_settings.sampling.supersample, 1);
     int mode = static_cast<int>(m_settings.frameMode);
     dx.Radio(m_frameModeGroup, mode);
     if (saving && mode >= kSingleFrame && mode <= kAllFrames) m_settings.frameMode = static_cast<FrameMode>(mode);

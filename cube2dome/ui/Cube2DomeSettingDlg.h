@@ -89,6 +89,8 @@ public:
     QLineEdit* OutputPrefixEdit() const { return m_outputPrefixEdit; }
     QComboBox* SerialCombo() const { return m_serialCombo; }
     QComboBox* OutputFormatCombo() const { return m_outputFormatCombo; }
+    QComboBox* FilterCombo() const { return m_filterCombo; }
+    QComboBox* SupersampleCombo() const { return m_supersampleCombo; }
     QRadioButton* FrameModeRadio(int mode) const { return m_frameModeRadios[mode]; }
     QLineEdit* SingleFrameEdit() const { return m_singleFrameEdit; }
     QLineEdit* FromFrameEdit() const { return m_fromFrameEdit; }
@@ -163,6 +165,8 @@ private:
     QLineEdit* m_outputPrefixEdit;
     QComboBox* m_serialCombo;
     QComboBox* m_outputFormatCombo;
+    QComboBox* m_filterCombo;
+    QComboBox* m_supersampleCombo;
     QButtonGroup* m_frameModeGroup;
     std::array<QRadioButton*, 3> m_frameModeRadios{};
     QLineEdit* m_singleFrameEdit;

@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include "SampleSequence.h"
+#include "cube2dome/Cube2DomeJob.h"
 #include "cube2dome/ui/Cube2DomeSettingDlg.h"
 #include "support/TempDir.h"
 #include "ui/FieldExchange.h"
@@ -218,6 +219,28 @@ TEST_F(SettingDlgTest, UpperFolderListsTheFacesAndAcceptHandsThemOver)
     Choose(dlg.FacesCombo(), 1);
     EXPECT_EQ(Accept(), QStringList({"The input picture number is not same, please check! "}));
     EXPECT_TRUE(dlg.isVisible());
+}
+
+TEST_F(SettingDlgTest, FilterAndSamplesReachTheJob)
+{
+    EXPECT_EQ(Entries(dlg.FilterCombo()), QStringList({"nearest", "bilinear", "bicubic"}));
+    EXPECT_EQ(Entries(dlg.SupersampleCombo()), QStringList({"1", "2", "3", "4"}));
+    EXPECT_EQ(dlg.FilterCombo()->currentIndex(), 0);
+    EXPECT_EQ(dlg.SupersampleCombo()->currentIndex(), 0);
+
+    test::WriteSampleSequence(temp / "seq", kFrames, kFaceSide, 5);
+    ChooseUpperFolder(ToQString(temp / "seq"));
+    ChooseSaveFolder(ToQString(temp / "out"));
+    EXPECT_EQ(Accept(), QStringList());
+    EXPECT_TRUE(dlg.Settings().sampling.IsPlain()) << "the defaults stay the plain render";
+
+    dlg.show();
+    Choose(dlg.FilterCombo(), 2);
+    Choose(dlg.SupersampleCombo(), 2);
+    EXPECT_EQ(Accept(), QStringList());
+    const CubeSampling chosen{CubeFilter::Bicubic, 3};
+    EXPECT_EQ(dlg.Settings().sampling, chosen);
+    EXPECT_EQ(MakeCube2DomeJob(dlg.Settings(), 180, 0.0f).sampling, chosen);
 }
 
 TEST_F(SettingDlgTest, TheVideoRowChoosesOneVideoInsteadOfNumberedImages)
