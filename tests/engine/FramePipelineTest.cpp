@@ -455,10 +455,12 @@ TEST(FramePipeline, PauseHoldsTheFramesUntilContinueOrStop)
     for (const bool stop : {false, true}) {
         SCOPED_TRACE(stop ? "stop" : "continue");
         PipelineRun fresh;
+        // Paused from within frame 1's progress call. (Waiting there for
+        // frame 2 to be made would rely on the other thread taking it up
+        // meanwhile, which TBB does not promise: with a busy neighbour on
+        // the machine the wait ran out.)
         fresh.observer.onProgress = [&](std::int64_t step) {
             if (step == 1) {
-                // Frame 2 is made and waits to be delivered.
-                EXPECT_TRUE(fresh.ledger.WaitFor(Ledger::Produced, 2));
                 fresh.control.Suspend();
             }
         };
