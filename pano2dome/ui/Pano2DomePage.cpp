@@ -206,6 +206,10 @@ CPano2DomePage::CPano2DomePage(const VideoEncoderSettings& videoSettings, QWidge
     connect(m_saveToButton, &QPushButton::clicked, this, &CPano2DomePage::OnSaveTo);
     connect(m_modeGroup, &QButtonGroup::idClicked, this, &CPano2DomePage::OnMode);
     connect(m_sharpCheck, &QCheckBox::toggled, this, &CPano2DomePage::OnSharp);
+    connect(m_supersampleCombo, &QComboBox::activated, this, [this](int index) {
+        m_settings.supersample = index + 1;
+        RenderPreviewDome();
+    });
     // Every movement counts, also while the thumb is dragged.
     connect(m_horizontalSlider, &QSlider::valueChanged, this, [this](int p) { OnSlider(Slider::Horizontal, p); });
     connect(m_verticalSlider, &QSlider::valueChanged, this, [this](int p) { OnSlider(Slider::Vertical, p); });
@@ -247,6 +251,10 @@ void CPano2DomePage::BuildControls()
     m_inputHeightEdit = Place(new QLineEdit(this), 143, 270, 56, 13);
     // How the sweep samples this input: as an image is sampled, or from a working panorama.
     m_sharpCheck = Place(new QCheckBox(QStringLiteral("Sharp (full panorama)"), this), 16, 292, 120, 12);
+    // N x N samples averaged per dome pixel: a smooth rim, no shimmer.
+    Place(new QLabel(QStringLiteral("Samples: "), this), 140, 294, 30, 12);
+    m_supersampleCombo = Place(new QComboBox(this), 172, 292, 28, 13);
+    for (int n = 1; n <= kMaxPanoSupersample; ++n) m_supersampleCombo->addItem(QString::number(n));
 
     Place(new QGroupBox(QStringLiteral("Output"), this), 215, 230, 196, 95);
     Place(new QLabel(QStringLiteral("Width: "), this), 221, 243, 26, 12);
@@ -473,7 +481,14 @@ void CPano2DomePage::RenderPreviewDome()
 {
     if (m_previewPanorama.IsEmpty()) return;
     std::unique_ptr<CImageBuffer> dome;
-    if (m_previewMap && m_settings.sharp && m_settings.panorama) {
+    const bool sharp = m_settings.sharp && m_settings.panorama;
+    if (m_settings.supersample > 1) {
+        // The sub-samples the render will take, placed as its frames place them.
+        dome = m_projector.RenderPanoDomeSupersampled(
+            sharp ? *m_settings.panorama : m_previewPanorama, kPreviewDomeSize,
+            static_cast<std::int32_t>(m_settings.fov), m_settings.verticalAngle, m_settings.horizontalAngle,
+            m_settings.supersample, sharp ? PanoWrap::Still : PanoWrap::Sweep);
+    } else if (m_previewMap && sharp) {
         dome = m_projector.RenderPanoDomeSharp(*m_settings.panorama, m_previewMap.get(), kPreviewDomeSize,
                                                m_settings.horizontalAngle);
     } else if (m_previewMap) {
@@ -590,7 +605,8 @@ void CPano2DomePage::EnableJobFields(bool enable)
     for (QWidget* control : {static_cast<QWidget*>(m_openButton), static_cast<QWidget*>(m_inputPathEdit),
                              static_cast<QWidget*>(m_outputWidthEdit), static_cast<QWidget*>(m_saveToButton),
                              static_cast<QWidget*>(m_fovEdit), static_cast<QWidget*>(m_imageRadio),
-                             static_cast<QWidget*>(m_frameRadio), static_cast<QWidget*>(m_videoRadio)}) {
+                             static_cast<QWidget*>(m_frameRadio), static_cast<QWidget*>(m_videoRadio),
+                             static_cast<QWidget*>(m_supersampleCombo)}) {
         control->setEnabled(enable);
     }
     if (enable) {

@@ -146,6 +146,7 @@ public:
     QRadioButton* FrameRadio() const { return m_frameRadio; }
     QRadioButton* VideoRadio() const { return m_videoRadio; }
     QCheckBox* SharpCheck() const { return m_sharpCheck; }
+    QComboBox* SupersampleCombo() const { return m_supersampleCombo; }
     CPreviewPane* PanoramaPane() const { return m_panoramaPane; }
     CPreviewPane* DomePane() const { return m_domePane; }
     QPushButton* OpenButton() const { return m_openButton; }
@@ -236,6 +237,7 @@ private:
     QRadioButton* m_frameRadio = nullptr;
     QRadioButton* m_videoRadio = nullptr;
     QCheckBox* m_sharpCheck = nullptr;
+    QComboBox* m_supersampleCombo = nullptr;
     QLineEdit* m_fromEdit = nullptr;
     QLineEdit* m_toEdit = nullptr;
     QLineEdit* m_durationEdit = nullptr;

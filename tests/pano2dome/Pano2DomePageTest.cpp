@@ -278,6 +278,27 @@ TEST_F(Pano2DomePageTest, TheSharpChoiceShowsTheSharpSweepInThePreview)
     EXPECT_EQ(test::PixelsOf(page.PreviewDome()), test::PixelsOf(*expected));
 }
 
+// The samples choice reaches the job, and the preview shows its sub-samples.
+TEST_F(Pano2DomePageTest, TheSamplesChoiceReachesTheJobAndThePreview)
+{
+    OpenThroughDialog(WritePanorama(1000, 500));
+    EXPECT_EQ(page.SupersampleCombo()->currentIndex(), 0);
+    EXPECT_EQ(page.MakeJob().supersample, 1);
+    const std::vector<std::uint32_t> single = test::PixelsOf(page.PreviewDome());
+
+    page.SupersampleCombo()->setCurrentIndex(2);
+    Q_EMIT page.SupersampleCombo()->activated(2);
+    EXPECT_EQ(page.MakeJob().supersample, 3);
+    CPanoDomeProjector projector;
+    const auto expected = projector.RenderPanoDomeSupersampled(page.PreviewPanorama(), 298,
+                                                               static_cast<std::int32_t>(page.Fov()),
+                                                               page.VerticalAngle(), page.HorizontalAngle(), 3,
+                                                               PanoWrap::Sweep);
+    ASSERT_TRUE(expected);
+    EXPECT_EQ(test::PixelsOf(page.PreviewDome()), test::PixelsOf(*expected));
+    EXPECT_NE(test::PixelsOf(page.PreviewDome()), single);
+}
+
 TEST_F(Pano2DomePageTest, DraggingWithABadFieldIsSilentAndSaveToPrompts)
 {
     OpenThroughDialog(WritePanorama(600, 300));
