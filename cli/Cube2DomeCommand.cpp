@@ -15,6 +15,7 @@
 #include "cli/Commands.h"
 #include "cli/ConsoleJob.h"
 #include "cli/OutOfMemory.h"
+#include "cli/ImageWriteCliOptions.h"
 #include "cli/PngLevelOption.h"
 #include "cli/VideoOptions.h"
 #include "cube2dome/Cube2DomeJob.h"
@@ -45,6 +46,7 @@ struct Cube2DomeOptions {
     int threads = 0;
     bool skipExisting = false;
     std::string progress = "bar";
+    ImageWriteCliOptions write;
     std::string video;  // one video instead of numbered files
     std::string rate = "25";
     VideoOptions videoOptions;
@@ -172,6 +174,11 @@ std::optional<CCube2DomeJob> PrepareCube2Dome(const Cube2DomeOptions& options, i
     CCube2DomeJob job = MakeCube2DomeJob(settings, options.fov, options.pan);
     job.skipExisting = options.skipExisting;
     job.sampling = {*CubeFilterNamed(options.filter), options.supersample};  // both checked by their options
+    job.writeOptions = MakeImageWriteOptions(options.write);
+    if (const std::optional<std::string> refusal = CheckCube2DomeImages(job)) {
+        std::fprintf(stderr, "%s\n", refusal->c_str());
+        return std::nullopt;
+    }
     if (settings.writeVideo) {
         if (const std::optional<std::string> problem = MakeVideoSettings(options.videoOptions, job.video)) {
             std::fprintf(stderr, "%s\n", problem->c_str());
@@ -304,6 +311,7 @@ Command AddCube2DomeCommand(CLI::App& app)
                    "Leave a frame alone when its file exists (instead of writing a numbered variant)")
         ->excludes(video);
     AddPngLevelOption(*command, options->pngLevel);
+    AddImageWriteOptions(*command, options->write);
     command->add_option("--progress", options->progress, "Progress as a bar, or as one JSON object a line")
         ->check(CLI::IsMember({"bar", "json"}))
         ->capture_default_str();

@@ -12,6 +12,7 @@
 #include "cli/Commands.h"
 #include "cli/ConsoleJob.h"
 #include "cli/OutOfMemory.h"
+#include "cli/ImageWriteCliOptions.h"
 #include "cli/PngLevelOption.h"
 #include "cli/VideoOptions.h"
 #include "engine/projection/PanoDomeProjector.h"
@@ -39,6 +40,7 @@ struct Pano2DomeOptions {
     unsigned duration = 5;
     std::string rate = "25";
     std::string format = "jpg";
+    ImageWriteCliOptions write;
     VideoOptions video;
     int threads = 0;
     std::string frames = "all";
@@ -113,6 +115,7 @@ std::optional<CPano2DomeJob> PreparePano2Dome(const Pano2DomeOptions& options, i
     job.duration = options.duration;
     job.frameRate = FrameRateOption(options.rate);
     job.frameFormat = options.format;
+    job.writeOptions = MakeImageWriteOptions(options.write);
     if (const std::optional<std::string> problem = MakeVideoSettings(options.video, job.video)) {
         std::fprintf(stderr, "%s\n", problem->c_str());
         return std::nullopt;
@@ -278,6 +281,7 @@ Command AddPano2DomeCommand(CLI::App& app)
     command->add_flag("--overwrite", options->overwrite,
                       "Replace an existing image, video or frames (never the input panorama)");
     AddPngLevelOption(*command, options->pngLevel);
+    AddImageWriteOptions(*command, options->write);
     command->add_option("--progress", options->progress, "Progress as a bar, or as one JSON object a line")
         ->check(CLI::IsMember({"bar", "json"}))
         ->capture_default_str();

@@ -14,6 +14,7 @@
 #include "engine/jobs/FramePipeline.h"
 #include "engine/projection/CubeDomeProjector.h"
 #include "imageio/FilePaths.h"
+#include "imageio/ImageCodecRegistry.h"
 #include "imageio/StagedImageFile.h"
 #include "pano2dome/VideoEncoder.h"
 #include "pano2dome/VideoFormat.h"
@@ -93,6 +94,9 @@ std::string Cube2DomeRun::CheckParameters() const
     }
     if (m_job.fromFrame < 1) {
         return "Frames are numbered from 1; the first frame was " + std::to_string(m_job.fromFrame) + ".";
+    }
+    if (std::optional<std::string> refusal = CheckCube2DomeImages(m_job)) {
+        return *refusal;
     }
     // A not-a-number angle would render domes of nothing but black.
     if (!std::isfinite(m_job.verticalAngle) || !std::isfinite(m_job.horizontalAngle)) {
@@ -182,7 +186,7 @@ FrameStepResult Cube2DomeRun::Produce(CubeFrame& frame)
         return failure;
     }
     m_context.Checkpoint();
-    frame.file.Stage(*frame.dome, m_stagingFolder, m_job.outputFormat, frame.stageError);
+    frame.file.Stage(*frame.dome, m_stagingFolder, m_job.outputFormat, m_job.writeOptions, frame.stageError);
     frame.dome.reset();
     return {};
 }
@@ -344,6 +348,18 @@ JobOutcome Cube2DomeRun::RunVideo(std::unique_ptr<CubeFrame> first)
 }
 
 }  // namespace
+
+std::optional<std::string> CheckCube2DomeImages(const CCube2DomeJob& job)
+{
+    const ImageCodec* codec = FindImageCodec(job.outputFormat);
+    if (!codec || !job.videoPath.empty()) {
+        return std::nullopt;
+    }
+    if (const std::string why = UnsupportedWriteOptionsReason(*codec, job.writeOptions); !why.empty()) {
+        return "The dome images cannot be written: " + why + ".";
+    }
+    return std::nullopt;
+}
 
 std::optional<std::string> CheckCube2DomeVideo(const CCube2DomeJob& job)
 {

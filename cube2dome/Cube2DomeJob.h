@@ -44,6 +44,7 @@
 #include "cube2dome/FaceFrameList.h"
 #include "engine/jobs/JobControl.h"
 #include "engine/projection/CubeDomeSampler.h"
+#include "imageio/ImageCodec.h"
 #include "pano2dome/FrameRate.h"
 #include "pano2dome/VideoEncoderSettings.h"
 
@@ -70,6 +71,9 @@ struct CCube2DomeJob {
     float horizontalAngle = 0.0f;  // pan, degrees
     std::string saveDir;
     std::string outputFormat = "bmp";
+    // Depth, dither and compression of the dome images; the depth defaults
+    // to the faces' own where the format holds it.
+    ImageWriteOptions writeOptions;
     std::string outputPrefix = "FullDome_";
     std::array<FaceFrameListPtr, kCubeFaceCount> faceLists;
     bool skipExisting = false;  // leave frames whose file exists alone
@@ -90,6 +94,11 @@ CCube2DomeJob MakeCube2DomeJob(const Cube2DomeSettings& settings, int fov, float
 // For a video job: why its stream cannot carry the domes at its rate
 // (CheckVideoTarget), or nothing; nothing for an image job.
 std::optional<std::string> CheckCube2DomeVideo(const CCube2DomeJob& job);
+
+// Why numbered dome images cannot be written with the job's write options
+// ("The dome images cannot be written: JPEG files hold 8-bit samples
+// only."); none for a video job.
+std::optional<std::string> CheckCube2DomeImages(const CCube2DomeJob& job);
 
 // Progress steps of the job: its frames, once per encoder pass of a video.
 std::int64_t Cube2DomeProgressRange(const CCube2DomeJob& job);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -130,7 +131,7 @@ JobOutcome Pano2DomeRun::RenderImage()
     }
     dome->TakeDescriptionFrom(*m_job.panorama);
     m_context.Checkpoint();
-    if (std::string error; !dome->Save(m_job.imagePath, &error)) {
+    if (std::string error; !dome->Save(m_job.imagePath, m_job.writeOptions, &error)) {
         return JobOutcome::Failed("Cannot write the dome image " + m_job.imagePath + ": " + error + ".");
     }
     return m_context.StopRequested() ? JobOutcome::Stopped() : JobOutcome::Finished();
@@ -225,7 +226,8 @@ JobOutcome Pano2DomeRun::RenderFrames()
                 std::string problem = RenderInto(frame);
                 if (problem.empty()) {
                     m_context.Checkpoint();
-                    frame.file.Stage(*frame.dome, stagingFolder, m_job.frameFormat, frame.stageError);
+                    frame.file.Stage(*frame.dome, stagingFolder, m_job.frameFormat, m_job.writeOptions,
+                                     frame.stageError);
                     frame.dome.reset();
                 }
                 return FrameStepResult(problem);
@@ -293,6 +295,17 @@ JobOutcome Pano2DomeRun::RenderVideo()
     return outcome;
 }
 
+// A depth or compression the format does not offer, as a sentence.
+std::optional<std::string> WriteOptionsRefusal(const ImageCodec& codec, const ImageWriteOptions& options)
+{
+    std::string reason = UnsupportedWriteOptionsReason(codec, options);
+    if (reason.empty()) {
+        return std::nullopt;
+    }
+    reason[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(reason[0])));
+    return reason + ".";
+}
+
 }  // namespace
 
 std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job)
@@ -329,10 +342,15 @@ std::optional<std::string> CheckPano2DomeJob(const CPano2DomeJob& job)
         if (!UnsupportedFormatReason(job.imagePath, CodecUse::Write).empty()) {
             return kImageFormat;
         }
-        return std::nullopt;
+        return WriteOptionsRefusal(*ImageCodecForPath(job.imagePath), job.writeOptions);
     }
     if (job.mode == kPanoFrames && !IsImageFormat(job.frameFormat, CodecUse::Write)) {
         return kFrameFormat;
+    }
+    if (job.mode == kPanoFrames) {
+        if (std::optional<std::string> refusal = WriteOptionsRefusal(*FindImageCodec(job.frameFormat), job.writeOptions)) {
+            return refusal;
+        }
     }
     if (job.duration == 0) {
         return kCheckDuration;

@@ -44,6 +44,7 @@
 
 #include "engine/image/ImageBuffer.h"
 #include "engine/jobs/JobControl.h"
+#include "imageio/ImageCodec.h"
 #include "pano2dome/FrameRate.h"
 #include "pano2dome/VideoEncoderSettings.h"
 #include "pano2dome/VideoFormat.h"
@@ -91,6 +92,9 @@ struct CPano2DomeJob {
     std::string imagePath;          // image mode
     std::string frameDir;           // frame mode
     std::string frameFormat = "jpg";  // a format of the codec registry that can be written
+    // Depth, dither and compression of the image or frames; the depth
+    // defaults to the panorama's own where the format holds it.
+    ImageWriteOptions writeOptions;
     std::string videoPath;          // video mode: a container of video.stream (pano2dome/VideoFormat.h)
     VideoEncoderSettings video;     // the video settings dialog's choices
     int encoderThreads = 0;         // 0: the encoder's own choice

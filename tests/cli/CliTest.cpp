@@ -14,9 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/image/DepthConversion.h"
 #include "engine/image/ImageBuffer.h"
 #include "engine/projection/CubeDomeSampler.h"
 #include "engine/projection/PanoDomeProjector.h"
+#include "imageio/ImageCodec.h"
 #include "pano2dome/Pano2DomeJob.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
@@ -1087,6 +1089,95 @@ TEST_F(PanoCli, SupersampleReachesTheRender)
                    "5"})
                   .status,
               2);
+}
+
+// Deep faces give deep domes by default; --depth chooses, and a depth or
+// compression the format lacks is refused before any frame.
+TEST_F(Cli, DomeImagesTakeTheFacesDepthOrTheOneAskedFor)
+{
+    const fs::path sample = Sample(1, 16);
+    const fs::path deepFaces = Dir() / "deep";
+    for (const char* face : {"left", "front", "right", "back", "top"}) {
+        for (const auto& entry : fs::directory_iterator(sample / face)) {
+            CImageBuffer image;
+            ASSERT_TRUE(image.Load(entry.path()));
+            ASSERT_TRUE(ConvertChannelType(image, ChannelType::Uint16));
+            fs::create_directories(deepFaces / face);
+            ImageWriteOptions sixteen;
+            sixteen.depth = kDepth16;  // the picture remembers that its file was 8-bit
+            ASSERT_TRUE(image.Save((deepFaces / face / entry.path().stem()).string() + ".png", sixteen));
+        }
+    }
+    struct Case {
+        const char* format;
+        const char* depth;  // null: the default
+        ChannelType expected;
+    };
+    for (const Case& c : {Case{"tif", nullptr, ChannelType::Uint16}, {"png", nullptr, ChannelType::Uint16},
+                          {"tif", "8", ChannelType::Uint8}, {"tif", "float", ChannelType::Float},
+                          {"exr", "16", ChannelType::Float}}) {
+        SCOPED_TRACE(std::string(c.format) + " " + (c.depth ? c.depth : "default"));
+        const fs::path out = Dir() / "domes" / (std::string(c.format) + (c.depth ? c.depth : ""));
+        std::vector<std::string> args = {"cube2dome", "--input", deepFaces.string(), "--in-format", "png",
+                                         "--out-format", c.format, "--output", out.string(), "--size", "24"};
+        if (c.depth) {
+            args.insert(args.end(), {"--depth", c.depth});
+        }
+        const Result result = Run(args);
+        ASSERT_EQ(result.status, 0) << result.err;
+        CImageBuffer dome;
+        ASSERT_TRUE(dome.Load(out / (std::string("FullDome_000.") + c.format)));
+        EXPECT_EQ(dome.GetChannelType(), c.expected);
+        EXPECT_EQ(dome.GetWidth(), 24);
+    }
+    const Result refused = Run({"cube2dome", "--input", deepFaces.string(), "--in-format", "png", "--out-format",
+                                "jpg", "--depth", "16", "--output", (Dir() / "jpg").string()});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("The dome images cannot be written: JPEG files hold 8-bit samples only.\n"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(fs::exists(Dir() / "jpg"));
+}
+
+TEST_F(PanoCli, ImagesAndFramesTakeTheDepthAndCompressionAskedForOrSayWhyNot)
+{
+    struct Written {
+        const char* name;
+        std::vector<std::string> options;
+        ChannelType fileDepth;
+    };
+    for (const Written& w : {Written{"dome.exr", {}, ChannelType::Float},
+                             Written{"half.exr", {"--depth", "16", "--compression", "piz", "--tiles"},
+                                     ChannelType::Uint16},
+                             Written{"dome.tif", {"--depth", "16", "--compression", "lzw"}, ChannelType::Uint16}}) {
+        SCOPED_TRACE(w.name);
+        std::vector<std::string> args = {"pano2dome", "--input", Panorama(), "--output", (Dir() / w.name).string()};
+        args.insert(args.end(), w.options.begin(), w.options.end());
+        const Result result = Run(args);
+        ASSERT_EQ(result.status, 0) << result.err;
+        CImageBuffer dome;
+        ASSERT_TRUE(dome.Load(Dir() / w.name));
+        EXPECT_EQ(dome.FileChannelType(), w.fileDepth);
+    }
+    struct Refusal {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const Refusal refusals[] = {
+        {{"--output", (Dir() / "dome.jpg").string(), "--depth", "float"}, "JPEG files hold 8-bit samples only.\n"},
+        {{"--output", (Dir() / "frames").string(), "--mode", "frames", "--format", "tif", "--compression", "piz"},
+         "TIFF files are compressed with deflate, lzw or none, not piz.\n"},
+        {{"--output", (Dir() / "dome.png").string(), "--tiles"}, "PNG files are not written in tiles.\n"},
+    };
+    for (const Refusal& r : refusals) {
+        std::vector<std::string> args = {"pano2dome", "--input", Panorama()};
+        args.insert(args.end(), r.args.begin(), r.args.end());
+        const Result result = Run(args);
+        EXPECT_EQ(result.status, 2) << r.message;
+        EXPECT_NE(result.err.find(r.message), std::string::npos) << result.err;
+    }
+    EXPECT_FALSE(fs::exists(Dir() / "dome.jpg"));
+    EXPECT_FALSE(fs::exists(Dir() / "frames"));
 }
 
 }  // namespace
