@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "engine/image/ImageBuffer.h"
 #include "engine/image/PixelBlock.h"
@@ -24,6 +25,17 @@ bool CheckDeclaredSize(std::int64_t width, std::int64_t height, std::string& rea
 // far more than it can describe.
 bool CheckDataCovers(std::int64_t width, std::int64_t height, std::uint64_t needed, std::uint64_t available,
                      std::string& reason);
+
+// Ends a decode that failed: the image left empty, the reason handed to the
+// caller who asked for it. Always false, for `return FailDecode(...)`.
+inline bool FailDecode(CImageBuffer& image, std::string& reason, std::string* error)
+{
+    image.Release();
+    if (error) {
+        *error = std::move(reason);
+    }
+    return false;
+}
 
 // A library's message as a reason: its first letter in lower case unless it
 // starts a word in capitals ("Not a JPEG file" -> "not a JPEG file", "IHDR:

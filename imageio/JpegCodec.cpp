@@ -417,13 +417,7 @@ bool DecodeJpegRegion(std::span<const std::uint8_t> data, CImageBuffer& image, c
 {
     image.Release();
     std::string reason;
-    auto fail = [&] {
-        image.Release();
-        if (error) {
-            *error = std::move(reason);
-        }
-        return false;
-    };
+    auto fail = [&] { return FailDecode(image, reason, error); };
     JpegErrorManager errors;
     InitErrorManager(errors);
     jpeg_decompress_struct cinfo{};

@@ -608,13 +608,7 @@ bool DecodePng(std::span<const std::uint8_t> data, CImageBuffer& image, std::str
 {
     image.Release();
     std::string reason;
-    auto fail = [&] {
-        image.Release();
-        if (error) {
-            *error = std::move(reason);
-        }
-        return false;
-    };
+    auto fail = [&] { return FailDecode(image, reason, error); };
     PngErrorState state{};
     ReadGuard guard;
     guard.png = CreateReadStruct(state);

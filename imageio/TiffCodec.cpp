@@ -654,13 +654,7 @@ bool DecodeTiff(std::span<const std::uint8_t> data, CImageBuffer& image, std::st
 {
     image.Release();
     std::string reason;
-    auto fail = [&] {
-        image.Release();
-        if (error) {
-            *error = std::move(reason);
-        }
-        return false;
-    };
+    auto fail = [&] { return FailDecode(image, reason, error); };
     TiffMemory memory;
     memory.data = data.data();
     memory.size = data.size();
