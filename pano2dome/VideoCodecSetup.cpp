@@ -6,6 +6,12 @@
 #include "pano2dome/VideoEncoder.h"
 
 namespace skelvane {
+
+double QualityToRateFactor(int quality)
+{
+    const int q = std::clamp(quality, CVideoEncoder::kBestQuality, CVideoEncoder::kLeastQuality);
+    return 12.0 + (q - 1) * 39.0 / 41.0;
+}
 namespace {
 
 // Values inside x265's ":"-separated parameter list: a folder of the
