@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/jobs/MessageReporter.h"
+#include "pano2dome/DecodeTimeCheck.h"
 #include "pano2dome/VideoCodecSetup.h"
 #include "pano2dome/VideoLibrary.h"
 
@@ -131,6 +132,8 @@ private:
     SwsContext* m_scaler = nullptr;
     AVPixelFormat m_scalerInput = AV_PIX_FMT_NONE;
     std::int64_t m_packetBytes = 0;
+    std::int64_t m_framesSent = 0;
+    DecodeTimeCheck m_decodeTimes;
     std::vector<std::uint8_t> m_paddedRows;  // narrow frames, copied (kSafeRowBytes)
 };
 
@@ -163,6 +166,10 @@ std::string FfmpegPassWriter::WritePackets(bool draining)
             return LibraryReason(m_encoderTitle + " failed", result);
         }
         m_packetBytes += m_packet->size;
+        // Both in frames until rescaled: the encoder counts in frames.
+        if (m_packet->pts != AV_NOPTS_VALUE && m_packet->dts != AV_NOPTS_VALUE) {
+            m_packet->dts = m_decodeTimes.Next(m_packet->pts, m_packet->dts, m_framesSent);
+        }
         av_packet_rescale_ts(m_packet, m_codec->time_base, m_stream->time_base);
         m_packet->stream_index = m_stream->index;
         result = av_interleaved_write_frame(m_format, m_packet);
@@ -356,6 +363,7 @@ std::string FfmpegPassWriter::AddRows(int width, int height, int bitCount, const
     if (int result = avcodec_send_frame(m_codec, m_picture); result < 0) {
         return LibraryReason(m_encoderTitle + " refused frame " + std::to_string(index + 1), result);
     }
+    ++m_framesSent;
     return WritePackets(false);
 }
 
