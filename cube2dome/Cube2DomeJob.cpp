@@ -11,6 +11,7 @@
 
 #include "engine/projection/FaceGatherMap.h"
 #include "cube2dome/OutputPath.h"
+#include "engine/image/DepthConversion.h"
 #include "engine/jobs/FramePipeline.h"
 #include "engine/projection/CubeDomeProjector.h"
 #include "imageio/FilePaths.h"
@@ -126,15 +127,18 @@ std::string Cube2DomeRun::LoadFaces(int position, CubeFaces& faces)
                                   : m_gatherReady ? m_gather.UsedRect(k)
                                                   : kWholeImage;
         loaded[k] = faces[k].LoadRegion(FacePath(k, position), region, &reasons[k]);
-        // The renders read 8-bit faces; a deep face keeps its file's depth as
-        // the dome's default.
-        if (loaded[k] && faces[k].IsDeep()) {
-            faces[k].ConvertTo32();
-        }
     });
     for (int k = 0; k < m_job.faceCount; ++k) {
         if (!loaded[k]) {
             return "Cannot read the face file " + FacePath(k, position).string() + ": " + reasons[k] + ".";
+        }
+    }
+    // The renders read faces of one channel type: a cube of mixed depths is
+    // rendered at its deepest, the others widened exactly.
+    const ChannelType type = CubeFacesChannelType(faces);
+    for (CImageBuffer& face : faces) {
+        if (!face.IsEmpty() && face.GetChannelType() != type) {
+            ConvertChannelType(face, type);
         }
     }
     return {};
@@ -331,7 +335,8 @@ JobOutcome Cube2DomeRun::RunVideo(std::unique_ptr<CubeFrame> first)
     if (std::string failure = OpenVideoOutput(encoder, spec); !failure.empty()) {
         return JobOutcome::Failed(failure);
     }
-    const std::int64_t domeBytes = std::int64_t{4} * m_job.outputSize * m_job.outputSize;
+    const std::int64_t domeBytes = std::int64_t{BitCountOf(CubeFacesChannelType(first->faces)) / 8} *
+                                   m_job.outputSize * m_job.outputSize;
     return RunVideoPasses(m_context, encoder, path, m_total, [&](std::int64_t progressBase) {
         const FramePipelineOptions options{m_total, FramesInFlight(m_context.Concurrency(), 1, domeBytes),
                                            progressBase};
@@ -342,7 +347,15 @@ JobOutcome Cube2DomeRun::RunVideo(std::unique_ptr<CubeFrame> first)
                  return position == 0 && first ? std::move(first)
                                                : std::make_unique<CubeFrame>(static_cast<int>(position));
              },
-             [&](CubeFrame& frame) { return FrameStepResult(RenderDome(frame)); },
+             [&](CubeFrame& frame) {
+                 std::string failure = RenderDome(frame);
+                 // Video samples hold 16 bits at most; floats are rounded to them here,
+                 // beside the render, rather than in the encoder's one thread.
+                 if (failure.empty() && frame.dome->GetChannelType() == ChannelType::Float) {
+                     ConvertChannelType(*frame.dome, ChannelType::Uint16);
+                 }
+                 return FrameStepResult(failure);
+             },
              [&](CubeFrame& frame) { return FrameStepResult(AddVideoFrame(encoder, *frame.dome, frame.position, path)); }});
     });
 }

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <type_traits>
 
 namespace skelvane {
 
@@ -36,6 +37,35 @@ struct PixelF {
 };
 
 static_assert(sizeof(Pixel16) == 8 && sizeof(PixelF) == 16);
+
+// Calls `f` with a null pointer to the pixel type of `type` (a 32-bit
+// pixel is one 0xAARRGGBB word), for code written once over all three.
+template <class F>
+decltype(auto) WithPixelType(ChannelType type, F&& f)
+{
+    switch (type) {
+    case ChannelType::Uint16:
+        return f(static_cast<Pixel16*>(nullptr));
+    case ChannelType::Float:
+        return f(static_cast<PixelF*>(nullptr));
+    case ChannelType::Uint8:
+    default:
+        return f(static_cast<std::uint32_t*>(nullptr));
+    }
+}
+
+// Opaque black, what a missing cube face shows with the nearest pixel.
+template <class P>
+constexpr P OpaqueBlackPixel()
+{
+    if constexpr (std::is_same_v<P, std::uint32_t>) {
+        return 0xFF000000u;
+    } else if constexpr (std::is_same_v<P, Pixel16>) {
+        return {0, 0, 0, 65535};
+    } else {
+        return {0.0f, 0.0f, 0.0f, 1.0f};
+    }
+}
 
 // Bits a pixel of each channel type takes in an image.
 constexpr int BitCountOf(ChannelType type)

@@ -10,11 +10,12 @@
 
 namespace skelvane {
 
-inline std::uint32_t FaceMapPixel(const FaceMapEntry& entry, std::int32_t faceSize, const CubeFaceSources& sources,
-                                  bool& overflowW, bool& overflowH)
+template <class P>
+inline P FaceMapPixel(const FaceMapEntry& entry, std::int32_t faceSize, const CubeFaceSourcesOf<P>& sources,
+                      bool& overflowW, bool& overflowH)
 {
     if (entry.u == kOutsideCircle && entry.v == kOutsideCircle) {
-        return 0x00000000u;
+        return P{};  // transparent black
     }
     std::int32_t x = cube_geometry::RoundToFacePixel(entry.u, faceSize, overflowW);
     std::int32_t y = cube_geometry::RoundToFacePixel(entry.v, faceSize, overflowH);
@@ -25,20 +26,22 @@ inline std::uint32_t FaceMapPixel(const FaceMapEntry& entry, std::int32_t faceSi
 }
 
 // Columns [first, end) of output row `row`.
-inline void FaceMapPixels(const FaceMapFrame& frame, std::int32_t row, std::int32_t first, std::int32_t end,
+template <class P>
+inline void FaceMapPixels(const FaceMapFrameOf<P>& frame, std::int32_t row, std::int32_t first, std::int32_t end,
                           bool& overflowW, bool& overflowH)
 {
     const FaceMapEntry* entry = frame.map + static_cast<std::size_t>(row) * frame.outSize;
-    std::uint32_t* out = frame.dome->Row32(row);
+    P* out = frame.dome->template RowOf<P>(row);
     for (std::int32_t j = first; j < end; ++j) {
         out[j] = FaceMapPixel(entry[j], frame.faceSize, frame.sources, overflowW, overflowH);
     }
 }
 
-inline void PackedPixels(const PackedFrame& frame, std::int32_t row, std::int32_t first, std::int32_t end)
+template <class P>
+inline void PackedPixels(const PackedFrameOf<P>& frame, std::int32_t row, std::int32_t first, std::int32_t end)
 {
     const std::uint32_t* word = frame.words + static_cast<std::size_t>(row) * frame.outSize;
-    std::uint32_t* out = frame.dome->Row32(row);
+    P* out = frame.dome->template RowOf<P>(row);
     for (std::int32_t j = first; j < end; ++j) {
         const std::uint32_t w = word[j];
         const std::uint32_t source = w >> kPackedSourceShift;

@@ -4,7 +4,9 @@
 #include <cmath>
 #include <exception>
 #include <new>
+#include <type_traits>
 
+#include "engine/projection/CubeDomePixels.h"
 #include "engine/projection/CubeDomeRows.h"
 #include "engine/projection/CubeDomeView.h"
 #include "engine/image/PageAdvice.h"
@@ -305,6 +307,17 @@ FaceMap CCubeDomeProjector::BuildCubeDomeMap(std::int32_t faceSize, std::int32_t
     });
 }
 
+ChannelType CubeFacesChannelType(const CubeFaces& faces)
+{
+    ChannelType widest = ChannelType::Uint8;
+    for (const CImageBuffer& face : faces) {
+        if (!face.IsEmpty() && Holds(face.GetChannelType(), widest)) {
+            widest = face.GetChannelType();
+        }
+    }
+    return widest;
+}
+
 std::unique_ptr<CImageBuffer> CCubeDomeProjector::RenderCubeDome(const CubeFaces& faces, std::int32_t faceSize,
                                                                  const FaceMapEntry* map, std::int32_t outSize)
 {
@@ -312,23 +325,37 @@ std::unique_ptr<CImageBuffer> CCubeDomeProjector::RenderCubeDome(const CubeFaces
         return nullptr;
     }
     return ReportRenderFailures(m_reporter, [&] {
+        const ChannelType type = CubeFacesChannelType(faces);
         auto dome = std::make_unique<CImageBuffer>();
-        dome->Create(outSize, outSize, BlockContents::Unspecified);
+        dome->Create(outSize, outSize, type, BlockContents::Unspecified);
 
-        const FaceMapFrame frame{map, outSize, faceSize, FaceMapSourcesOf(faces), dome.get()};
-        const FaceMapRowLoop rows = ChooseFaceMapRowLoop();
         std::atomic<bool> overflowW{false};
         std::atomic<bool> overflowH{false};
-        ForEachRowBand(outSize, outSize, kCubeRowsPerBand, [&](std::int32_t first, std::int32_t end) {
-            bool bandOverflowW = false;
-            bool bandOverflowH = false;
-            rows(frame, first, end, bandOverflowW, bandOverflowH);
-            if (bandOverflowW) {
-                overflowW.store(true, std::memory_order_relaxed);
+        // The vector loops serve 32-bit faces; deep ones are copied a pixel
+        // at a time, which only faces too large for the gather map come to.
+        WithPixelType(type, [&]<class P>(P*) {
+            const FaceMapFrameOf<P> frame{map, outSize, faceSize, FaceMapSourcesOf<P>(faces), dome.get()};
+            FaceMapRowLoop rows = nullptr;
+            if constexpr (std::is_same_v<P, std::uint32_t>) {
+                rows = ChooseFaceMapRowLoop();
             }
-            if (bandOverflowH) {
-                overflowH.store(true, std::memory_order_relaxed);
-            }
+            ForEachRowBand(outSize, outSize, kCubeRowsPerBand, [&](std::int32_t first, std::int32_t end) {
+                bool bandOverflowW = false;
+                bool bandOverflowH = false;
+                if constexpr (std::is_same_v<P, std::uint32_t>) {
+                    rows(frame, first, end, bandOverflowW, bandOverflowH);
+                } else {
+                    for (std::int32_t i = first; i < end; ++i) {
+                        FaceMapPixels(frame, i, 0, outSize, bandOverflowW, bandOverflowH);
+                    }
+                }
+                if (bandOverflowW) {
+                    overflowW.store(true, std::memory_order_relaxed);
+                }
+                if (bandOverflowH) {
+                    overflowH.store(true, std::memory_order_relaxed);
+                }
+            });
         });
         // Reported once per render, not once per offending pixel.
         if (overflowW.load()) {

@@ -49,6 +49,11 @@ using DirectionArray = std::unique_ptr<Direction[]>;
 using FaceMap = std::unique_ptr<FaceMapEntry[]>;
 using CubeFaces = std::array<CImageBuffer, kCubeFaceCount>;
 
+// The channel type the renders give a dome of these faces: the widest of the
+// faces that are there (8-bit when none is). A face of another type than
+// that counts as missing.
+ChannelType CubeFacesChannelType(const CubeFaces& faces);
+
 // Pure single-pixel steps of the projection, exposed for tests.
 namespace cube_geometry {
 inline constexpr float kPi = 3.14159265358979323846f;
@@ -82,8 +87,9 @@ public:
     FaceMap MapDirectionsToFaces(const Direction* directions, std::int32_t faceSize, std::int32_t outSize);
     FaceMap BuildCubeDomeMap(std::int32_t faceSize, std::int32_t outSize, std::int32_t fov, float tilt, float pan);
 
-    // An N x N 32-bit image, or null. A face smaller than faceSize is read
-    // with clamped coordinates; an empty face reads as opaque black.
+    // An N x N image of the faces' channel type (CubeFacesChannelType), or
+    // null. A face smaller than faceSize is read with clamped coordinates; an
+    // empty face reads as opaque black.
     std::unique_ptr<CImageBuffer> RenderCubeDome(const CubeFaces& faces, std::int32_t faceSize,
                                                  const FaceMapEntry* map, std::int32_t outSize);
 

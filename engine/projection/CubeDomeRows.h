@@ -30,25 +30,32 @@ namespace skelvane {
 // Where each of eight sources is read: the first pixel of its block (its
 // bottom row, as blocks are stored bottom-up), its last row and column, and
 // the pixels from one row to the next. A source that reads one fixed pixel
-// has last row, last column and pitch 0.
-struct CubeFaceSources {
-    const std::uint32_t* bottom[8];
+// has last row, last column and pitch 0. P is the pixel type (std::uint32_t,
+// Pixel16 or PixelF); the vector loops read 32-bit faces.
+template <class P>
+struct CubeFaceSourcesOf {
+    const P* bottom[8];
     std::int32_t lastColumn[8];
     std::int32_t lastRow[8];
     std::int32_t pitch[8];
 };
+using CubeFaceSources = CubeFaceSourcesOf<std::uint32_t>;
 
 // The faces as RenderCubeDome reads them: each face is read with its own
-// size; an empty face or one that is not 32-bit reads opaque black.
-CubeFaceSources FaceMapSourcesOf(const CubeFaces& faces);
+// size; an empty face or one of another channel type than P reads opaque
+// black.
+template <class P>
+CubeFaceSourcesOf<P> FaceMapSourcesOf(const CubeFaces& faces);
 
-struct FaceMapFrame {
+template <class P>
+struct FaceMapFrameOf {
     const FaceMapEntry* map;
     std::int32_t outSize;
     std::int32_t faceSize;  // the size the map was built for
-    CubeFaceSources sources;
+    CubeFaceSourcesOf<P> sources;
     CImageBuffer* dome;
 };
+using FaceMapFrame = FaceMapFrameOf<std::uint32_t>;
 
 // Rows [first, end) of the dome from the face map. Sets the flags where a
 // position rounds to or beyond the face size, as RoundToFacePixel does.
@@ -59,13 +66,15 @@ using FaceMapRowLoop = void (*)(const FaceMapFrame& frame, std::int32_t first, s
 // source's mask is the pixel's offset from the source's base.
 inline constexpr int kPackedSourceShift = 29;
 
-struct PackedFrame {
+template <class P>
+struct PackedFrameOf {
     const std::uint32_t* words;
     std::int32_t outSize;
-    const std::uint32_t* base[8];
+    const P* base[8];
     std::uint32_t mask[8];
     CImageBuffer* dome;
 };
+using PackedFrame = PackedFrameOf<std::uint32_t>;
 
 // Rows [first, end) of the dome from packed words.
 using PackedRowLoop = void (*)(const PackedFrame& frame, std::int32_t first, std::int32_t end);

@@ -6,6 +6,7 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <type_traits>
 
 #include "engine/jobs/ParallelRows.h"
 #include "engine/projection/CubeDomeView.h"
@@ -24,7 +25,7 @@ constexpr std::int32_t kPatchTexels = kPatchSide * kPatchSide;
 
 bool IsUsableFace(const CImageBuffer& face)
 {
-    return !face.IsEmpty() && face.GetBitCount() == 32;
+    return !face.IsEmpty() && (face.GetBitCount() == 32 || face.IsDeep());
 }
 
 PixelRect Intersect(const PixelRect& a, const PixelRect& b)
@@ -50,8 +51,79 @@ std::int64_t Area(const PixelRect& rect)
     return rect.IsEmpty() ? 0 : static_cast<std::int64_t>(rect.right - rect.left) * (rect.bottom - rect.top);
 }
 
-std::uint32_t BlendChannels(std::uint32_t p00, std::uint32_t p01, std::uint32_t p10, std::uint32_t p11, float fx,
-                            float fy)
+// A deep texel in the units of a dome of channel type `dome` (16-bit or
+// float): the same widening as CopyAtChannelType's, so that a render of
+// shallower faces equals the render of their widened copies.
+CubeDeepTexel DeepTexelOf(std::uint32_t word, ChannelType dome)
+{
+    if (dome == ChannelType::Uint16) {
+        const Pixel16 p = Pixel16OfWord(word);
+        return {static_cast<float>(p.blue), static_cast<float>(p.green), static_cast<float>(p.red),
+                static_cast<float>(p.alpha)};
+    }
+    return PixelFOfWord(word);
+}
+
+CubeDeepTexel DeepTexelOf(const Pixel16& p, ChannelType dome)
+{
+    if (dome == ChannelType::Uint16) {
+        return {static_cast<float>(p.blue), static_cast<float>(p.green), static_cast<float>(p.red),
+                static_cast<float>(p.alpha)};
+    }
+    return PixelFOf16(p);
+}
+
+CubeDeepTexel DeepTexelOf(const PixelF& p, ChannelType)
+{
+    return p;
+}
+
+// Face texel (x, y), clamped into the face, as a texel of the block.
+template <class Texel>
+Texel TexelAt(const CImageBuffer& face, std::int32_t x, std::int32_t y, ChannelType dome)
+{
+    if constexpr (std::is_same_v<Texel, std::uint32_t>) {
+        return face.GetPixel(x, y);
+    } else {
+        x = std::clamp(x, 0, face.GetWidth() - 1);
+        y = std::clamp(y, 0, face.GetHeight() - 1);
+        return WithPixelType(face.GetChannelType(),
+                             [&]<class P>(P*) { return DeepTexelOf(face.RowOf<P>(y)[x], dome); });
+    }
+}
+
+// Texels [left, right) of face row y into `to`.
+template <class Texel>
+void CopyFaceRow(const CImageBuffer& face, std::int32_t y, std::int32_t left, std::int32_t right, ChannelType dome,
+                 Texel* to)
+{
+    if constexpr (std::is_same_v<Texel, std::uint32_t>) {
+        std::memcpy(to, face.Row32(y) + left, static_cast<std::size_t>(right - left) * 4);
+    } else {
+        WithPixelType(face.GetChannelType(), [&]<class P>(P*) {
+            const P* row = face.RowOf<P>(y);
+            for (std::int32_t x = left; x < right; ++x) {
+                to[x - left] = DeepTexelOf(row[x], dome);
+            }
+        });
+    }
+}
+
+// A border texel of deep faces: the 2 x 2 texels blended, not rounded.
+CubeDeepTexel BlendTexels(const CubeDeepTexel& p00, const CubeDeepTexel& p01, const CubeDeepTexel& p10,
+                          const CubeDeepTexel& p11, float fx, float fy)
+{
+    auto channel = [&](float CubeDeepTexel::*c) {
+        const float top = p00.*c + (p01.*c - p00.*c) * fx;
+        const float bottom = p10.*c + (p11.*c - p10.*c) * fx;
+        return top + (bottom - top) * fy;
+    };
+    return {channel(&CubeDeepTexel::blue), channel(&CubeDeepTexel::green), channel(&CubeDeepTexel::red),
+            channel(&CubeDeepTexel::alpha)};
+}
+
+std::uint32_t BlendTexels(std::uint32_t p00, std::uint32_t p01, std::uint32_t p10, std::uint32_t p11, float fx,
+                          float fy)
 {
     std::uint32_t pixel = 0;
     for (int shift = 0; shift < 32; shift += 8) {
@@ -207,6 +279,19 @@ CSampledFaces CCubeDomeSampler::Prepare(const CubeFaces& faces) const
     if (!m_planned) {
         return sampled;
     }
+    sampled.m_type = CubeFacesChannelType(faces);
+    if (sampled.m_type == ChannelType::Uint8) {
+        PrepareAs(faces, sampled.m_type, sampled.m_block, sampled.m_sources);
+    } else {
+        PrepareAs(faces, sampled.m_type, sampled.m_block, sampled.m_deepSources);
+    }
+    return sampled;
+}
+
+template <class Texel>
+void CCubeDomeSampler::PrepareAs(const CubeFaces& faces, ChannelType dome, PixelBlock& storage,
+                                 CubeSampleSourcesOf<Texel>& sources) const
+{
     const std::int32_t size = m_view.faceSize;
     const std::int32_t window = TapWindow(m_view.filter);
     std::array<bool, kCubeFaceCount> usable{};
@@ -221,12 +306,18 @@ CSampledFaces CCubeDomeSampler::Prepare(const CubeFaces& faces) const
     }
     const std::int64_t patch = texels;
     texels += kPatchTexels;
-    sampled.m_block = AllocatePixelBlock(texels * 4, BlockContents::Unspecified);
-    auto* block = reinterpret_cast<std::uint32_t*>(sampled.m_block.get());
-    const std::uint32_t missing = m_view.filter == CubeFilter::Nearest ? kOpaqueBlack : kTransparentBlack;
+    storage = AllocatePixelBlock(texels * static_cast<std::int64_t>(sizeof(Texel)), BlockContents::Unspecified);
+    auto* block = reinterpret_cast<Texel*>(storage.get());
+    Texel missing{};
+    if (m_view.filter == CubeFilter::Nearest) {
+        if constexpr (std::is_same_v<Texel, std::uint32_t>) {
+            missing = kOpaqueBlack;
+        } else {
+            missing = DeepTexelOf(kOpaqueBlack, dome);
+        }
+    }
     std::fill(block + patch, block + patch + kPatchTexels, missing);
 
-    CubeSampleSources& sources = sampled.m_sources;
     sources.texels = block;
     for (int k = 0; k < 8; ++k) {
         const bool held = k < kCubeFaceCount && usable[k] && !m_held[k].IsEmpty();
@@ -245,7 +336,7 @@ CSampledFaces CCubeDomeSampler::Prepare(const CubeFaces& faces) const
         sources.lowY[k] = rect.top;
         sources.highY[k] = std::max(rect.top, rect.bottom - window);
     }
-    auto texel = [&](int k, std::int32_t x, std::int32_t y) -> std::uint32_t& {
+    auto texel = [&](int k, std::int32_t x, std::int32_t y) -> Texel& {
         return block[sources.origin[k] + static_cast<std::int64_t>(y) * sources.pitch[k] + x];
     };
 
@@ -260,13 +351,12 @@ CSampledFaces CCubeDomeSampler::Prepare(const CubeFaces& faces) const
         ForEachRowBand(inside.bottom - inside.top, inside.right - inside.left,
                        [&](std::int32_t first, std::int32_t end) {
                            for (std::int32_t y = inside.top + first; y < inside.top + end; ++y) {
-                               std::uint32_t* to = &texel(k, inside.left, y);
+                               Texel* to = &texel(k, inside.left, y);
                                if (whole) {
-                                   std::memcpy(to, face.Row32(y) + inside.left,
-                                               static_cast<std::size_t>(inside.right - inside.left) * 4);
+                                   CopyFaceRow(face, y, inside.left, inside.right, dome, to);
                                } else {
                                    for (std::int32_t x = inside.left; x < inside.right; ++x) {
-                                       to[x - inside.left] = face.GetPixel(x, y);
+                                       to[x - inside.left] = TexelAt<Texel>(face, x, y, dome);
                                    }
                                }
                            }
@@ -280,12 +370,12 @@ CSampledFaces CCubeDomeSampler::Prepare(const CubeFaces& faces) const
         const CImageBuffer& source = faces[b.source];
         texel(b.face, b.x, b.y) =
             usable[b.source]
-                ? BlendChannels(source.GetPixel(b.sourceX, b.sourceY), source.GetPixel(b.sourceX + 1, b.sourceY),
-                                source.GetPixel(b.sourceX, b.sourceY + 1),
-                                source.GetPixel(b.sourceX + 1, b.sourceY + 1), b.fractionX, b.fractionY)
+                ? BlendTexels(TexelAt<Texel>(source, b.sourceX, b.sourceY, dome),
+                              TexelAt<Texel>(source, b.sourceX + 1, b.sourceY, dome),
+                              TexelAt<Texel>(source, b.sourceX, b.sourceY + 1, dome),
+                              TexelAt<Texel>(source, b.sourceX + 1, b.sourceY + 1, dome), b.fractionX, b.fractionY)
                 : missing;
     }
-    return sampled;
 }
 
 std::unique_ptr<CImageBuffer> CCubeDomeSampler::Render(const CSampledFaces& faces, CMessageReporter& reporter) const
@@ -295,11 +385,20 @@ std::unique_ptr<CImageBuffer> CCubeDomeSampler::Render(const CSampledFaces& face
     }
     return ReportRenderFailures(reporter, [&] {
         auto dome = std::make_unique<CImageBuffer>();
-        dome->Create(m_view.outSize, m_view.outSize, BlockContents::Unspecified);  // every pixel is written
-        const CubeSampleRowLoop rows = ChooseCubeSampleRowLoop();
+        // Every pixel is written.
+        dome->Create(m_view.outSize, m_view.outSize, faces.Type(), BlockContents::Unspecified);
         const int s = m_view.supersample;
-        ForEachRowBand(m_view.outSize, std::int64_t{m_view.outSize} * s * s,
-                       [&](std::int32_t first, std::int32_t end) { rows(m_view, faces.Sources(), *dome, first, end); });
+        const std::int64_t work = std::int64_t{m_view.outSize} * s * s;
+        if (faces.Type() == ChannelType::Uint8) {
+            const CubeSampleRowLoop rows = ChooseCubeSampleRowLoop();
+            ForEachRowBand(m_view.outSize, work,
+                           [&](std::int32_t first, std::int32_t end) { rows(m_view, faces.Sources(), *dome, first, end); });
+        } else {
+            const CubeDeepSampleRowLoop rows = ChooseCubeDeepSampleRowLoop();
+            ForEachRowBand(m_view.outSize, work, [&](std::int32_t first, std::int32_t end) {
+                rows(m_view, faces.DeepSources(), *dome, first, end);
+            });
+        }
         return dome;
     });
 }

@@ -16,10 +16,14 @@
 //    from the neighbours, are copied into one block, so the pixel loops
 //    (engine/projection/CubeSampleRows.h) read every tap without a test.
 // 3. Render: s x s sub-samples per dome pixel, filtered and averaged.
-// A face that is missing (empty, as the bottom of a five-face cube, or not
-// 32-bit) reads transparent black with bilinear and bicubic, so the picture
-// fades out towards it, and opaque black with nearest, as RenderCubeDome has
-// it.
+// A face that is missing (empty, as the bottom of a five-face cube, or an
+// 8-, 16- or 24-bit bitmap) reads transparent black with bilinear and
+// bicubic, so the picture fades out towards it, and opaque black with
+// nearest, as RenderCubeDome has it.
+// The dome has the channel type of the deepest face (CubeFacesChannelType);
+// shallower faces are read widened to it exactly, so a cube of 8-bit faces
+// renders at 16 bits or float as its widened copy would. Deep renders read
+// their texels, borders included, as floats, never rounded on the way.
 #pragma once
 
 #include <array>
@@ -51,15 +55,21 @@ std::optional<CubeFilter> CubeFilterNamed(std::string_view name);
 inline constexpr std::array<CubeFilter, 3> kCubeFilters = {CubeFilter::Nearest, CubeFilter::Bilinear,
                                                            CubeFilter::Bicubic};
 
-// The faces of one frame as a planned view reads them.
+// The faces of one frame as a planned view reads them: 32-bit texels for
+// 8-bit faces, four floats a texel for deeper ones (CubeDeepTexel).
 class CSampledFaces {
 public:
+    // The channel type of the dome these faces render into.
+    ChannelType Type() const { return m_type; }
     const CubeSampleSources& Sources() const { return m_sources; }
+    const CubeDeepSampleSources& DeepSources() const { return m_deepSources; }
 
 private:
     friend class CCubeDomeSampler;
     PixelBlock m_block;
+    ChannelType m_type = ChannelType::Uint8;
     CubeSampleSources m_sources{};
+    CubeDeepSampleSources m_deepSources{};
 };
 
 class CCubeDomeSampler {
@@ -77,7 +87,8 @@ public:
     // coordinates. Throws std::bad_alloc.
     CSampledFaces Prepare(const CubeFaces& faces) const;
 
-    // Step 3: an N x N dome, or null when out of memory (reported).
+    // Step 3: an N x N dome of the faces' channel type, or null when out of
+    // memory (reported).
     std::unique_ptr<CImageBuffer> Render(const CSampledFaces& faces, CMessageReporter& reporter) const;
     std::unique_ptr<CImageBuffer> Render(const CubeFaces& faces, CMessageReporter& reporter) const;
 
@@ -98,6 +109,9 @@ private:
     };
 
     void PlanBorders();
+    template <class Texel>
+    void PrepareAs(const CubeFaces& faces, ChannelType dome, PixelBlock& storage,
+                   CubeSampleSourcesOf<Texel>& sources) const;
 
     bool m_planned = false;
     CubeSampleView m_view{};

@@ -14,7 +14,9 @@
 //    around every face a border of texels showing its neighbours, so that no
 //    tap ever tests for an edge, and blend them (nearest: one texel;
 //    bilinear: 2 x 2; bicubic: 4 x 4 with the cubic convolution kernel of
-//    a = -0.5, clamped to 0..255).
+//    a = -0.5, its ringing clamped to 0..255, to 0..65535 at 16 bits; at
+//    float depth only below 0, and alpha above 1, so that light brighter
+//    than white stays brighter).
 // 5. Sum the sub-samples per channel, alpha included, and divide.
 // A dry run of steps 1 to 4 finds which texels of each face a view reads.
 //
@@ -66,15 +68,17 @@ struct CubeSampleView {
     float inverseCount;              // 1 / s^2
 };
 
-// The faces of one frame as the loops read them: one block of 32-bit texels
+// The faces of one frame as the loops read them: one block of texels
 // holding, per face, the texels the view reads, a border beyond the face's
 // edges included. Face texel (x, y), counted from the top left of the face,
 // is texels[origin + y x pitch + x]. Tap windows start within
 // [lowX, highX] x [lowY, highY]; the loops clamp them there, which keeps
 // every read inside the block whatever the arithmetic gives. Entries 6 and 7
-// are never read.
-struct CubeSampleSources {
-    const std::uint32_t* texels;
+// are never read. 8-bit faces are read as 32-bit words; deep ones as four
+// floats a texel (CubeDeepTexel).
+template <class Texel>
+struct CubeSampleSourcesOf {
+    const Texel* texels;
     std::int32_t origin[8];
     std::int32_t pitch[8];
     std::int32_t lowX[8];
@@ -82,6 +86,12 @@ struct CubeSampleSources {
     std::int32_t lowY[8];
     std::int32_t highY[8];
 };
+using CubeSampleSources = CubeSampleSourcesOf<std::uint32_t>;
+
+// A texel of 16-bit or float faces, in the units of the dome's channel type:
+// 0 .. 65535 for a 16-bit dome, the picture's own floats for a float one.
+using CubeDeepTexel = PixelF;
+using CubeDeepSampleSources = CubeSampleSourcesOf<CubeDeepTexel>;
 
 // The first texels of the tap windows a view reads from each face (inclusive
 // bounds, face coordinates); low above high for a face it never reads.
@@ -99,6 +109,11 @@ struct CubeSampleReach {
 // Dome rows [first, end).
 using CubeSampleRowLoop = void (*)(const CubeSampleView& view, const CubeSampleSources& sources, CImageBuffer& dome,
                                    std::int32_t first, std::int32_t end);
+// Dome rows [first, end) of a 16-bit or float dome. Each sub-sample is
+// filtered as in the 8-bit loop, in floats; a 16-bit dome gets the average
+// rounded to the nearest level, a float dome the average itself.
+using CubeDeepSampleRowLoop = void (*)(const CubeSampleView& view, const CubeDeepSampleSources& sources,
+                                       CImageBuffer& dome, std::int32_t first, std::int32_t end);
 // The dry run over dome rows [first, end), added to `reach`.
 using CubeReachRowLoop = void (*)(const CubeSampleView& view, std::int32_t first, std::int32_t end,
                                   CubeSampleReach& reach);

@@ -6,7 +6,9 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <type_traits>
 
+#include "engine/projection/CubeDomePixels.h"
 #include "engine/projection/CubeDomeRows.h"
 #include "engine/projection/CubeDomeView.h"
 #include "engine/image/PageAdvice.h"
@@ -175,9 +177,10 @@ bool CFaceGatherMap::Accepts(const CubeFaces& faces) const
     if (!m_words) {
         return false;
     }
+    const int bitCount = BitCountOf(CubeFacesChannelType(faces));
     for (const CImageBuffer& face : faces) {
-        if (!face.IsEmpty() && (face.GetBitCount() != 32 || face.GetWidth() != m_faceSize ||
-                                face.GetHeight() != m_faceSize || face.Stride() != 4 * m_faceSize)) {
+        if (!face.IsEmpty() && (face.GetBitCount() != bitCount || face.GetWidth() != m_faceSize ||
+                                face.GetHeight() != m_faceSize || face.Stride() != face.BytesPerPixel() * m_faceSize)) {
             return false;
         }
     }
@@ -189,24 +192,36 @@ std::unique_ptr<CImageBuffer> CFaceGatherMap::Render(const CubeFaces& faces, CMe
     if (!Accepts(faces)) {
         return nullptr;  // the offsets would not fit these faces
     }
-    static const std::uint32_t kOpaqueBlack = 0xFF000000u;
-    static const std::uint32_t kTransparentBlack = 0x00000000u;
     static_assert(kFaceShift == kPackedSourceShift);
-    // Per "face" 0..7: where its pixels start and which offsets are real. An
-    // empty face and the outside word read one fixed pixel.
-    PackedFrame frame{m_words.get(), m_outSize, {}, {}, nullptr};
-    for (int k = 0; k < 8; ++k) {
-        const bool usable = k < kCubeFaceCount && !faces[k].IsEmpty();
-        frame.base[k] = usable ? reinterpret_cast<const std::uint32_t*>(faces[k].Bits())
-                               : (k == 7 ? &kTransparentBlack : &kOpaqueBlack);
-        frame.mask[k] = usable ? kOffsetMask : 0;
-    }
     try {
+        const ChannelType type = CubeFacesChannelType(faces);
         auto dome = std::make_unique<CImageBuffer>();
-        dome->Create(m_outSize, m_outSize, BlockContents::Unspecified);
-        frame.dome = dome.get();
-        ForEachRowBand(m_outSize, m_outSize, kCubeRowsPerBand,
-                       [&](std::int32_t first, std::int32_t end) { m_rows(frame, first, end); });
+        dome->Create(m_outSize, m_outSize, type, BlockContents::Unspecified);
+        WithPixelType(type, [&]<class P>(P*) {
+            static constexpr P kOpaqueBlack = OpaqueBlackPixel<P>();
+            static constexpr P kTransparentBlack{};
+            // Per "face" 0..7: where its pixels start and which offsets are
+            // real. An empty face and the outside word read one fixed pixel.
+            PackedFrameOf<P> frame{m_words.get(), m_outSize, {}, {}, dome.get()};
+            for (int k = 0; k < 8; ++k) {
+                const bool usable = k < kCubeFaceCount && !faces[k].IsEmpty();
+                frame.base[k] = usable ? reinterpret_cast<const P*>(faces[k].Bits())
+                                       : (k == 7 ? &kTransparentBlack : &kOpaqueBlack);
+                frame.mask[k] = usable ? kOffsetMask : 0;
+            }
+            if constexpr (std::is_same_v<P, std::uint32_t>) {
+                ForEachRowBand(m_outSize, m_outSize, kCubeRowsPerBand,
+                               [&](std::int32_t first, std::int32_t end) { m_rows(frame, first, end); });
+            } else {
+                // Deep pixels are copied whole, a pixel at a time: the faces'
+                // decoding, not this copy, is what a deep frame waits for.
+                ForEachRowBand(m_outSize, m_outSize, kCubeRowsPerBand, [&](std::int32_t first, std::int32_t end) {
+                    for (std::int32_t i = first; i < end; ++i) {
+                        PackedPixels(frame, i, 0, m_outSize);
+                    }
+                });
+            }
+        });
         if (m_overflowW) {
             reporter.ShowMessage("Overflow-w");
         }

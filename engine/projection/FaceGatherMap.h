@@ -3,14 +3,16 @@
 // The face map (u, v, face as floats and an int, 12 bytes a pixel) is what the
 // projection computes; a frame render then still rounds and clamps two floats
 // per pixel and looks up the face and its row. For a job, whose faces are all
-// checked to be F x F 32-bit images, all of that is done once:
+// checked to be F x F images of one channel type, all of that is done once:
 // 1. Build: each output pixel gets one 32-bit word, the face number in the top
 //    three bits and the pixel's offset in that face's pixel block below them,
 //    with the rounding and clamping of RenderCubeDome already applied; outside
 //    the circle, a word that reads a transparent black pixel.
 // 2. Render: one word read, one face read and one write per pixel, a third of
-//    the map traffic, no float work. An empty face (Bottom with five faces)
-//    reads opaque black, as in RenderCubeDome, and the pixels are identical.
+//    the map traffic, no float work. Offsets count pixels, so the same words
+//    serve 32-bit, 16-bit and float faces, each copied at its own depth. An
+//    empty face (Bottom with five faces) reads opaque black, as in
+//    RenderCubeDome, and the pixels are identical.
 // 3. Used rectangles: with the map, each face's bounding rectangle of the
 //    pixels it reads, so that a job decodes no more of a face than that
 //    (a 180-degree dome at tilt 0 reads half of four faces and none of Back).
@@ -42,12 +44,12 @@ public:
     bool BuildFromView(std::int32_t faceSize, std::int32_t outSize, std::int32_t fov, float tilt, float pan);
 
     // Whether these faces can be read through the map: every non-empty face is
-    // a 32-bit image of exactly the face size.
+    // an image of exactly the face size, all of one channel type.
     bool Accepts(const CubeFaces& faces) const;
 
-    // The dome of `faces`, pixel for pixel what RenderCubeDome gives with the
-    // face map the gather map was built from; null for faces it does not
-    // accept, and when out of memory (reported).
+    // The dome of `faces`, at their channel type, pixel for pixel what
+    // RenderCubeDome gives with the face map the gather map was built from;
+    // null for faces it does not accept, and when out of memory (reported).
     std::unique_ptr<CImageBuffer> Render(const CubeFaces& faces, CMessageReporter& reporter) const;
 
     // The smallest rectangle of face `face` (a CubeFace) holding every pixel

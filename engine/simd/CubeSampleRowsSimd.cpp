@@ -1,7 +1,9 @@
 // The filtered and supersampled cube dome loops (engine/projection/CubeSampleRows.h):
 // a vector of dome pixels at a time, each pixel's sub-samples one after the
 // other, so that the sums stay in registers. The same code runs on every
-// target, down to one lane where there are no vectors.
+// target, down to one lane where there are no vectors, and at every depth:
+// only how taps are read (bytes of a word, or four floats) and how sums
+// become pixels differ.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "engine/simd/CubeSampleRowsSimd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -116,7 +118,8 @@ HWY_INLINE VF WindowStart(VF position)
 
 // The per-face entries of CubeSampleSources as lane tables.
 struct FaceTables {
-    explicit FaceTables(const CubeSampleSources& sources)
+    template <class Texel>
+    explicit FaceTables(const CubeSampleSourcesOf<Texel>& sources)
         : origin(sources.origin), pitch(sources.pitch), lowX(sources.lowX), highX(sources.highX),
           lowY(sources.lowY), highY(sources.highY)
     {
@@ -190,6 +193,73 @@ HWY_INLINE void FetchQuads(const std::uint32_t* texels, const std::int32_t* inde
 #endif
 }
 
+// The taps of 32-bit texels, each channel a byte.
+struct WordTaps {
+    const std::uint32_t* texels;
+
+    HWY_INLINE void One(const std::int32_t* index, VF out[4]) const
+    {
+        Channels(Collect(DU(), [&](int lane) { return texels[index[lane]]; }), out);
+    }
+    // taps[0..3]: top left, top right, bottom left, bottom right.
+    HWY_INLINE void Square(const std::int32_t* index, const std::int32_t* pitch, VF taps[4][4]) const
+    {
+        VU quads[4];
+        FetchQuads<2>(texels, index, pitch, 0, quads);
+        for (int k = 0; k < 4; ++k) {
+            Channels(quads[k], taps[k]);
+        }
+    }
+    // taps[0..3]: the four texels of window row r.
+    HWY_INLINE void Row(const std::int32_t* index, const std::int32_t* pitch, std::int32_t r, VF taps[4][4]) const
+    {
+        VU quads[4];
+        FetchQuads<4>(texels, index, pitch, r, quads);
+        for (int k = 0; k < 4; ++k) {
+            Channels(quads[k], taps[k]);
+        }
+    }
+};
+
+// The taps of deep texels, four floats each: one 16-byte load per lane and
+// texel, turned into a vector per channel.
+struct DeepTaps {
+    const CubeDeepTexel* texels;
+
+    HWY_INLINE void Texel(const std::int32_t* index, const std::int32_t* pitch, std::int32_t right,
+                          std::int32_t down, VF out[4]) const
+    {
+        auto at = [&](std::size_t lane) {
+            return &texels[index[lane] + static_cast<std::ptrdiff_t>(down) * pitch[lane] + right].blue;
+        };
+#if SKELVANE_SIMD_HAS_VECTORS
+        const hn::Full128<float> block;
+        TransposeQuads(DF(), [&](std::size_t lane) { return hn::LoadU(block, at(lane)); }, out);
+#else
+        for (int c = 0; c < 4; ++c) {
+            out[c] = Collect(DF(), [&](int lane) { return at(static_cast<std::size_t>(lane))[c]; });
+        }
+#endif
+    }
+    HWY_INLINE void One(const std::int32_t* index, VF out[4]) const
+    {
+        static constexpr std::int32_t kNoPitch[kLanes] = {};
+        Texel(index, kNoPitch, 0, 0, out);
+    }
+    HWY_INLINE void Square(const std::int32_t* index, const std::int32_t* pitch, VF taps[4][4]) const
+    {
+        for (int k = 0; k < 4; ++k) {
+            Texel(index, pitch, k & 1, k >> 1, taps[k]);
+        }
+    }
+    HWY_INLINE void Row(const std::int32_t* index, const std::int32_t* pitch, std::int32_t r, VF taps[4][4]) const
+    {
+        for (int k = 0; k < 4; ++k) {
+            Texel(index, pitch, k, r, taps[k]);
+        }
+    }
+};
+
 HWY_INLINE VF Lerp(VF a, VF b, VF f)
 {
     return hn::Add(a, hn::Mul(hn::Sub(b, a), f));
@@ -207,13 +277,14 @@ HWY_INLINE void CubicWeights(VF f, VF w[4])
     w[3] = hn::Mul(hn::Mul(hn::Sub(hn::Mul(half, f), half), f), f);
 }
 
-// Step 4: the filtered colour of each lane's sub-sample, per channel.
-template <CubeFilter kFilter>
-HWY_INLINE void Sample(const Located& at, const FaceTables& tables, const std::uint32_t* texels, VF out[4])
+// Step 4: the filtered colour of each lane's sub-sample, per channel. Bicubic
+// ringing is clamped to 0 .. ceiling[c].
+template <CubeFilter kFilter, class Taps>
+HWY_INLINE void Sample(const Located& at, const FaceTables& tables, const Taps& taps, const VF ceiling[4],
+                       VF out[4])
 {
     const DF df;
     const DI di;
-    const DU du;
     const VF firstX = WindowStart<kFilter>(at.u);
     const VF firstY = WindowStart<kFilter>(at.v);
     VI pitch;
@@ -221,7 +292,7 @@ HWY_INLINE void Sample(const Located& at, const FaceTables& tables, const std::u
     alignas(64) std::int32_t index[kLanes];
     hn::Store(window, di, index);
     if constexpr (kFilter == CubeFilter::Nearest) {
-        Channels(Collect(du, [&](int lane) { return texels[index[lane]]; }), out);
+        taps.One(index, out);
         return;
     } else {
         alignas(64) std::int32_t pitches[kLanes];
@@ -229,15 +300,10 @@ HWY_INLINE void Sample(const Located& at, const FaceTables& tables, const std::u
         if constexpr (kFilter == CubeFilter::Bilinear) {
             const VF fx = hn::Sub(at.u, firstX);
             const VF fy = hn::Sub(at.v, firstY);
-            VU quads[4];
-            FetchQuads<2>(texels, index, pitches, 0, quads);
-            VF topLeft[4], topRight[4], bottomLeft[4], bottomRight[4];
-            Channels(quads[0], topLeft);
-            Channels(quads[1], topRight);
-            Channels(quads[2], bottomLeft);
-            Channels(quads[3], bottomRight);
+            VF square[4][4];
+            taps.Square(index, pitches, square);
             for (int c = 0; c < 4; ++c) {
-                out[c] = Lerp(Lerp(topLeft[c], topRight[c], fx), Lerp(bottomLeft[c], bottomRight[c], fx), fy);
+                out[c] = Lerp(Lerp(square[0][c], square[1][c], fx), Lerp(square[2][c], square[3][c], fx), fy);
             }
         } else {
             const VF one = hn::Set(df, 1.0f);
@@ -246,23 +312,20 @@ HWY_INLINE void Sample(const Located& at, const FaceTables& tables, const std::u
             CubicWeights(hn::Sub(hn::Sub(at.u, firstX), one), wx);
             CubicWeights(hn::Sub(hn::Sub(at.v, firstY), one), wy);
             for (int r = 0; r < 4; ++r) {
-                VU quads[4];
-                FetchQuads<4>(texels, index, pitches, r, quads);
-                VF taps[4][4];
-                for (int k = 0; k < 4; ++k) {
-                    Channels(quads[k], taps[k]);
-                }
+                VF row4[4][4];
+                taps.Row(index, pitches, r, row4);
                 for (int c = 0; c < 4; ++c) {
-                    VF row = hn::Mul(taps[0][c], wx[0]);
-                    row = hn::Add(row, hn::Mul(taps[1][c], wx[1]));
-                    row = hn::Add(row, hn::Mul(taps[2][c], wx[2]));
-                    row = hn::Add(row, hn::Mul(taps[3][c], wx[3]));
+                    VF row = hn::Mul(row4[0][c], wx[0]);
+                    row = hn::Add(row, hn::Mul(row4[1][c], wx[1]));
+                    row = hn::Add(row, hn::Mul(row4[2][c], wx[2]));
+                    row = hn::Add(row, hn::Mul(row4[3][c], wx[3]));
                     out[c] = r == 0 ? hn::Mul(row, wy[0]) : hn::Add(out[c], hn::Mul(row, wy[r]));
                 }
             }
-            // Ringing may overshoot; every sub-sample is a colour in 0..255.
+            // Ringing may overshoot; every sub-sample is a colour the dome can
+            // hold, and none below black.
             for (int c = 0; c < 4; ++c) {
-                out[c] = hn::Min(hn::Max(out[c], hn::Zero(df)), hn::Set(df, 255.0f));
+                out[c] = hn::Min(hn::Max(out[c], hn::Zero(df)), ceiling[c]);
             }
         }
     }
@@ -303,19 +366,103 @@ HWY_INLINE VU PackChannel(VF sum, VF inverseCount)
     return hn::ShiftLeft<8 * kChannel>(hn::BitCast(DU(), hn::Min(value, hn::Set(di, 255))));
 }
 
-template <CubeFilter kFilter>
-void SampleRowsWith(const CubeSampleView& view, const CubeSampleSources& sources, CImageBuffer& dome,
+// Pixels j .. j + kLanes - 1 of an 8-bit dome row from their sub-sample sums.
+struct WordPixels {
+    explicit WordPixels(CImageBuffer& dome) : m_dome(dome) {}
+
+    static VF Ceiling(int) { return hn::Set(DF(), 255.0f); }
+
+    HWY_INLINE void Write(std::int32_t row, std::int32_t j, std::int32_t width, const VF sum[4], VF inverseCount) const
+    {
+        const DU du;
+        std::uint32_t* out = m_dome.Row32(row);
+        const VU pixels = hn::Or(hn::Or(PackChannel<0>(sum[0], inverseCount), PackChannel<1>(sum[1], inverseCount)),
+                                 hn::Or(PackChannel<2>(sum[2], inverseCount), PackChannel<3>(sum[3], inverseCount)));
+        if (j + static_cast<std::int32_t>(kLanes) <= width) {
+            hn::StoreU(pixels, du, out + j);
+        } else {
+            alignas(64) std::uint32_t tail[kLanes];
+            hn::Store(pixels, du, tail);
+            std::memcpy(out + j, tail, static_cast<std::size_t>(width - j) * sizeof(std::uint32_t));
+        }
+    }
+
+    CImageBuffer& m_dome;
+};
+
+// The same for a 16-bit dome: averages rounded to the nearest level and
+// clamped, channels interleaved into pixels.
+struct Pixel16Pixels {
+    explicit Pixel16Pixels(CImageBuffer& dome) : m_dome(dome) {}
+
+    static VF Ceiling(int) { return hn::Set(DF(), 65535.0f); }
+
+    HWY_INLINE void Write(std::int32_t row, std::int32_t j, std::int32_t width, const VF sum[4], VF inverseCount) const
+    {
+        const DF df;
+        const DI di;
+        const hn::Rebind<std::uint16_t, DI> d16;
+        hn::Vec<decltype(d16)> channel[4];
+        for (int c = 0; c < 4; ++c) {
+            const VI level = hn::ConvertTo(di, hn::Add(hn::Mul(sum[c], inverseCount), hn::Set(df, 0.5f)));
+            channel[c] = hn::DemoteTo(d16, hn::Min(hn::Max(level, hn::Zero(di)), hn::Set(di, 65535)));
+        }
+        auto* out = reinterpret_cast<std::uint16_t*>(m_dome.Row16(row) + j);
+        if (j + static_cast<std::int32_t>(kLanes) <= width) {
+            hn::StoreInterleaved4(channel[0], channel[1], channel[2], channel[3], d16, out);
+        } else {
+            alignas(64) std::uint16_t tail[4 * kLanes];
+            hn::StoreInterleaved4(channel[0], channel[1], channel[2], channel[3], d16, tail);
+            std::memcpy(out, tail, static_cast<std::size_t>(width - j) * sizeof(Pixel16));
+        }
+    }
+
+    CImageBuffer& m_dome;
+};
+
+// The same for a float dome: the averages as they are.
+struct PixelFPixels {
+    explicit PixelFPixels(CImageBuffer& dome) : m_dome(dome) {}
+
+    // Colour may exceed 1 where the faces do; coverage may not.
+    static VF Ceiling(int channel)
+    {
+        return hn::Set(DF(), channel == 3 ? 1.0f : std::numeric_limits<float>::infinity());
+    }
+
+    HWY_INLINE void Write(std::int32_t row, std::int32_t j, std::int32_t width, const VF sum[4], VF inverseCount) const
+    {
+        const DF df;
+        VF channel[4];
+        for (int c = 0; c < 4; ++c) {
+            channel[c] = hn::Mul(sum[c], inverseCount);
+        }
+        float* out = &m_dome.RowF(row)[j].blue;
+        if (j + static_cast<std::int32_t>(kLanes) <= width) {
+            hn::StoreInterleaved4(channel[0], channel[1], channel[2], channel[3], df, out);
+        } else {
+            alignas(64) float tail[4 * kLanes];
+            hn::StoreInterleaved4(channel[0], channel[1], channel[2], channel[3], df, tail);
+            std::memcpy(out, tail, static_cast<std::size_t>(width - j) * sizeof(PixelF));
+        }
+    }
+
+    CImageBuffer& m_dome;
+};
+
+template <CubeFilter kFilter, class Taps, class Pixels, class Texel>
+void SampleRowsWith(const CubeSampleView& view, const CubeSampleSourcesOf<Texel>& sources, const Pixels& pixels,
                     std::int32_t first, std::int32_t end)
 {
     const DF df;
-    const DU du;
     const FaceTables tables(sources);
+    const Taps taps{sources.texels};
+    const VF ceiling[4] = {Pixels::Ceiling(0), Pixels::Ceiling(1), Pixels::Ceiling(2), Pixels::Ceiling(3)};
     const VF inverseCount = hn::Set(df, view.inverseCount);
     const int s = view.supersample;
     const std::int32_t width = view.outSize;
     for (std::int32_t i = first; i < end; ++i) {
         const SubRows rows(view, i);
-        std::uint32_t* out = dome.Row32(i);
         for (std::int32_t j = 0; j < width; j += static_cast<std::int32_t>(kLanes)) {
             VF sum[4] = {hn::Zero(df), hn::Zero(df), hn::Zero(df), hn::Zero(df)};
             for (int b = 0; b < s; ++b) {
@@ -323,22 +470,28 @@ void SampleRowsWith(const CubeSampleView& view, const CubeSampleSources& sources
                 for (int a = 0; a < s; ++a) {
                     const Located at = Locate(view, dx, rows.dy[a], rows.dySquared[a]);
                     VF colour[4];
-                    Sample<kFilter>(at, tables, sources.texels, colour);
+                    Sample<kFilter>(at, tables, taps, ceiling, colour);
                     for (int c = 0; c < 4; ++c) {
                         sum[c] = hn::Add(sum[c], hn::IfThenElseZero(at.inside, colour[c]));
                     }
                 }
             }
-            const VU pixels = hn::Or(hn::Or(PackChannel<0>(sum[0], inverseCount), PackChannel<1>(sum[1], inverseCount)),
-                                     hn::Or(PackChannel<2>(sum[2], inverseCount), PackChannel<3>(sum[3], inverseCount)));
-            if (j + static_cast<std::int32_t>(kLanes) <= width) {
-                hn::StoreU(pixels, du, out + j);
-            } else {
-                alignas(64) std::uint32_t tail[kLanes];
-                hn::Store(pixels, du, tail);
-                std::memcpy(out + j, tail, static_cast<std::size_t>(width - j) * sizeof(std::uint32_t));
-            }
+            pixels.Write(i, j, width, sum, inverseCount);
         }
+    }
+}
+
+template <class Taps, class Pixels, class Texel>
+void SampleRowsOf(const CubeSampleView& view, const CubeSampleSourcesOf<Texel>& sources, const Pixels& pixels,
+                  std::int32_t first, std::int32_t end)
+{
+    switch (view.filter) {
+    case CubeFilter::Nearest:
+        return SampleRowsWith<CubeFilter::Nearest, Taps>(view, sources, pixels, first, end);
+    case CubeFilter::Bilinear:
+        return SampleRowsWith<CubeFilter::Bilinear, Taps>(view, sources, pixels, first, end);
+    case CubeFilter::Bicubic:
+        return SampleRowsWith<CubeFilter::Bicubic, Taps>(view, sources, pixels, first, end);
     }
 }
 
@@ -390,13 +543,16 @@ void ReachRowsWith(const CubeSampleView& view, std::int32_t first, std::int32_t 
 void SampleCubeRows(const CubeSampleView& view, const CubeSampleSources& sources, CImageBuffer& dome,
                     std::int32_t first, std::int32_t end)
 {
-    switch (view.filter) {
-    case CubeFilter::Nearest:
-        return SampleRowsWith<CubeFilter::Nearest>(view, sources, dome, first, end);
-    case CubeFilter::Bilinear:
-        return SampleRowsWith<CubeFilter::Bilinear>(view, sources, dome, first, end);
-    case CubeFilter::Bicubic:
-        return SampleRowsWith<CubeFilter::Bicubic>(view, sources, dome, first, end);
+    SampleRowsOf<WordTaps>(view, sources, WordPixels(dome), first, end);
+}
+
+void SampleDeepCubeRows(const CubeSampleView& view, const CubeDeepSampleSources& sources, CImageBuffer& dome,
+                        std::int32_t first, std::int32_t end)
+{
+    if (dome.GetChannelType() == ChannelType::Float) {
+        SampleRowsOf<DeepTaps>(view, sources, PixelFPixels(dome), first, end);
+    } else {
+        SampleRowsOf<DeepTaps>(view, sources, Pixel16Pixels(dome), first, end);
     }
 }
 
@@ -420,11 +576,17 @@ HWY_AFTER_NAMESPACE();
 namespace skelvane {
 
 HWY_EXPORT(SampleCubeRows);
+HWY_EXPORT(SampleDeepCubeRows);
 HWY_EXPORT(FindCubeReach);
 
 CubeSampleRowLoop ChooseCubeSampleRowLoop()
 {
     return SKELVANE_CHOOSE_LOOP(SampleCubeRows);
+}
+
+CubeDeepSampleRowLoop ChooseCubeDeepSampleRowLoop()
+{
+    return SKELVANE_CHOOSE_LOOP(SampleDeepCubeRows);
 }
 
 CubeReachRowLoop ChooseCubeReachRowLoop()

@@ -8,6 +8,7 @@ namespace skelvane {
 
 // The loops for the targets usable now (engine/simd/SimdTargets.h).
 CubeSampleRowLoop ChooseCubeSampleRowLoop();
+CubeDeepSampleRowLoop ChooseCubeDeepSampleRowLoop();
 CubeReachRowLoop ChooseCubeReachRowLoop();
 
 }  // namespace skelvane

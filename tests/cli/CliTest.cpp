@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -1137,6 +1138,64 @@ TEST_F(Cli, DomeImagesTakeTheFacesDepthOrTheOneAskedFor)
               std::string::npos)
         << refused.err;
     EXPECT_FALSE(fs::exists(Dir() / "jpg"));
+}
+
+// A dome rendered from 16-bit faces holds the faces' own levels, which an
+// 8-bit step on the way would have turned into multiples of 257.
+TEST_F(Cli, SixteenBitFacesGiveADomeOfTheirOwnLevels)
+{
+    const fs::path sample = Sample(1, 16);
+    const fs::path deepFaces = Dir() / "deep";
+    std::set<std::uint16_t> faceGreens;
+    for (const char* face : {"left", "front", "right", "back", "top"}) {
+        for (const auto& entry : fs::directory_iterator(sample / face)) {
+            CImageBuffer image;
+            ASSERT_TRUE(image.Load(entry.path()));
+            ASSERT_TRUE(ConvertChannelType(image, ChannelType::Uint16));
+            for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
+                for (std::int32_t x = 0; x < image.GetWidth(); ++x) {
+                    Pixel16& p = image.Row16(y)[x];
+                    p.green = static_cast<std::uint16_t>(std::clamp(p.green + (x * 37 + y * 101) % 200 - 100, 0, 65535));
+                    faceGreens.insert(p.green);
+                }
+            }
+            fs::create_directories(deepFaces / face);
+            ImageWriteOptions sixteen;
+            sixteen.depth = kDepth16;
+            ASSERT_TRUE(image.Save((deepFaces / face / entry.path().stem()).string() + ".png", sixteen));
+        }
+    }
+    for (const char* format : {"tif", "png"}) {
+        for (const char* filter : {"nearest", "bilinear"}) {
+            SCOPED_TRACE(std::string(format) + " " + filter);
+            const fs::path out = Dir() / "domes" / (std::string(format) + filter);
+            const Result result = Run({"cube2dome", "--input", deepFaces.string(), "--in-format", "png", "--out-format",
+                                       format, "--output", out.string(), "--size", "40", "--filter", filter});
+            ASSERT_EQ(result.status, 0) << result.err;
+            CImageBuffer dome;
+            ASSERT_TRUE(dome.Load(out / (std::string("FullDome_000.") + format)));
+            ASSERT_EQ(dome.GetChannelType(), ChannelType::Uint16);
+            int inside = 0;
+            int between8BitLevels = 0;
+            int foreign = 0;
+            for (std::int32_t y = 0; y < dome.GetHeight(); ++y) {
+                for (std::int32_t x = 0; x < dome.GetWidth(); ++x) {
+                    const Pixel16& p = dome.Row16(y)[x];
+                    if (p.alpha != 65535) {
+                        continue;
+                    }
+                    ++inside;
+                    between8BitLevels += p.green % 257 != 0;
+                    foreign += !faceGreens.contains(p.green);
+                }
+            }
+            ASSERT_GT(inside, 600);
+            EXPECT_GT(between8BitLevels, inside * 9 / 10);
+            if (std::string(filter) == "nearest") {
+                EXPECT_EQ(foreign, 0);  // copied pixels, each a level of some face
+            }
+        }
+    }
 }
 
 TEST_F(PanoCli, ImagesAndFramesTakeTheDepthAndCompressionAskedForOrSayWhyNot)
