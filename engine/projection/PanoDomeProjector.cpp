@@ -4,6 +4,7 @@
 #include <cmath>
 #include <exception>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "engine/image/PageAdvice.h"
@@ -312,6 +313,20 @@ using namespace pano_geometry;
 // the next.
 inline constexpr std::int32_t kTileColumns = 128;
 
+// The row loop for pixels of type P.
+template <class P>
+PanoRowLoopOf<P> ChooseRowLoop()
+{
+    if constexpr (std::is_same_v<P, Pixel16>) {
+        return ChoosePanoRow16Loop();
+    } else if constexpr (std::is_same_v<P, PixelF>) {
+        return ChoosePanoRowFloatLoop();
+    } else {
+        return ChoosePanoRowLoop();
+    }
+}
+
+template <class P>
 struct MapFrame {
     const CImageBuffer& pano;
     const PanoMapEntry* map;
@@ -319,20 +334,23 @@ struct MapFrame {
     std::int32_t outSize;
     float shift;
     float period;
-    PanoRowLoop blend;
+    PanoRowLoopOf<P> blend;
 };
 
-void RenderMapRows(const MapFrame& frame, std::int32_t first, std::int32_t end)
+template <class P>
+void RenderMapRows(const MapFrame<P>& frame, std::int32_t first, std::int32_t end)
 {
     for (std::int32_t j0 = 0; j0 < frame.outSize; j0 += kTileColumns) {
         const std::int32_t columns = std::min(kTileColumns, frame.outSize - j0);
         for (std::int32_t i = first; i < end; ++i) {
             const PanoMapEntry* entry = frame.map + static_cast<std::size_t>(i) * frame.outSize;
-            frame.blend(frame.pano, entry + j0, columns, frame.shift, frame.period, frame.dome.Row32(i) + j0);
+            frame.blend(frame.pano, entry + j0, columns, frame.shift, frame.period,
+                        frame.dome.template RowOf<P>(i) + j0);
         }
     }
 }
 
+template <class P>
 struct DirectFrame {
     const CImageBuffer& pano;
     CImageBuffer& dome;
@@ -340,12 +358,13 @@ struct DirectFrame {
     Fisheye fisheye;
     PanoPlacement place;  // with the pan shift in its column base
     float period;         // W - 1
-    PanoRowLoop blend;
+    PanoRowLoopOf<P> blend;
 };
 
 // Rows [first, end) of the dome's top half and their mirror rows: each row
 // and its mirror row are placed into two rows of entries, then blended.
-void RenderDirectRows(const DirectFrame& frame, std::int32_t first, std::int32_t end)
+template <class P>
+void RenderDirectRows(const DirectFrame<P>& frame, std::int32_t first, std::int32_t end)
 {
     thread_local std::vector<PanoMapEntry> entries;
     const auto n = static_cast<std::size_t>(frame.outSize);
@@ -356,13 +375,15 @@ void RenderDirectRows(const DirectFrame& frame, std::int32_t first, std::int32_t
                              [&](std::int32_t row, std::int32_t j, const PanoMapEntry& p) {
                                  entries[(row == i ? 0 : n) + static_cast<std::size_t>(j)] = p;
                              });
-        frame.blend(frame.pano, entries.data(), frame.outSize, 0.0f, frame.period, frame.dome.Row32(i));
+        frame.blend(frame.pano, entries.data(), frame.outSize, 0.0f, frame.period, frame.dome.template RowOf<P>(i));
         if (mirror != i) {
-            frame.blend(frame.pano, entries.data() + n, frame.outSize, 0.0f, frame.period, frame.dome.Row32(mirror));
+            frame.blend(frame.pano, entries.data() + n, frame.outSize, 0.0f, frame.period,
+                        frame.dome.template RowOf<P>(mirror));
         }
     }
 }
 
+template <class P>
 struct SupersampledFrame {
     const CImageBuffer& pano;
     CImageBuffer& dome;
@@ -372,28 +393,87 @@ struct SupersampledFrame {
     PanoPlacement place;
     float shift;
     float period;
-    PanoRowLoop blend;
+    PanoRowLoopOf<P> blend;
+};
+
+// The box filter's per-channel sums of sub-samples (blue, green, red, alpha)
+// and their means: integers rounded to nearest for 8 and 16 bits, floats
+// divided as they are.
+template <class P>
+struct BoxSums;
+
+template <>
+struct BoxSums<std::uint32_t> {
+    using Sum = std::uint32_t;
+    static void Add(Sum* sum, std::uint32_t p)
+    {
+        sum[0] += p & 255u;
+        sum[1] += p >> 8 & 255u;
+        sum[2] += p >> 16 & 255u;
+        sum[3] += p >> 24;
+    }
+    static std::uint32_t Mean(const Sum* sum, std::uint32_t count)
+    {
+        auto mean = [&](int c) { return (sum[c] + count / 2) / count; };
+        return mean(0) | mean(1) << 8 | mean(2) << 16 | mean(3) << 24;
+    }
+};
+
+template <>
+struct BoxSums<Pixel16> {
+    using Sum = std::uint32_t;  // at most 16 x 65535
+    static void Add(Sum* sum, const Pixel16& p)
+    {
+        sum[0] += p.blue;
+        sum[1] += p.green;
+        sum[2] += p.red;
+        sum[3] += p.alpha;
+    }
+    static Pixel16 Mean(const Sum* sum, std::uint32_t count)
+    {
+        auto mean = [&](int c) { return static_cast<std::uint16_t>((sum[c] + count / 2) / count); };
+        return {mean(0), mean(1), mean(2), mean(3)};
+    }
+};
+
+template <>
+struct BoxSums<PixelF> {
+    using Sum = double;
+    static void Add(Sum* sum, const PixelF& p)
+    {
+        sum[0] += p.blue;
+        sum[1] += p.green;
+        sum[2] += p.red;
+        sum[3] += p.alpha;
+    }
+    static PixelF Mean(const Sum* sum, std::uint32_t count)
+    {
+        auto mean = [&](int c) { return static_cast<float>(sum[c] / count); };
+        return {mean(0), mean(1), mean(2), mean(3)};
+    }
 };
 
 // Dome rows [first, end), each the box average of s x s sub-samples per
 // pixel: the s sub-rows of a row are placed and blended s N at a time, and
 // summed per channel, alpha included, so the rim's coverage becomes its
 // alpha. Only a row's worth of entries is ever held, whatever s.
-void RenderSupersampledRows(const SupersampledFrame& frame, std::int32_t first, std::int32_t end)
+template <class P>
+void RenderSupersampledRows(const SupersampledFrame<P>& frame, std::int32_t first, std::int32_t end)
 {
+    using Box = BoxSums<P>;
     const std::int32_t s = frame.supersample;
     const auto n = static_cast<std::size_t>(frame.outSize);
     const std::size_t subColumns = n * static_cast<std::size_t>(s);
     std::vector<PanoMapEntry> entries(subColumns);
-    std::vector<std::uint32_t> subPixels(subColumns);
-    std::vector<std::uint32_t> sums(4 * n);
+    std::vector<P> subPixels(subColumns);
+    std::vector<typename Box::Sum> sums(4 * n);
     float offsets[kMaxPanoSupersample];
     for (std::int32_t a = 0; a < s; ++a) {
         offsets[a] = static_cast<float>(2 * a + 1 - s) / static_cast<float>(2 * s);
     }
     const std::uint32_t count = static_cast<std::uint32_t>(s * s);
     for (std::int32_t i = first; i < end; ++i) {
-        std::fill(sums.begin(), sums.end(), 0u);
+        std::fill(sums.begin(), sums.end(), typename Box::Sum{});
         for (std::int32_t a = 0; a < s; ++a) {
             const float y = (static_cast<float>(i) - frame.fisheye.c) + offsets[a];
             for (std::size_t j = 0; j < n; ++j) {
@@ -408,26 +488,30 @@ void RenderSupersampledRows(const SupersampledFrame& frame, std::int32_t first, 
             frame.blend(frame.pano, entries.data(), static_cast<std::int32_t>(subColumns), frame.shift, frame.period,
                         subPixels.data());
             for (std::size_t k = 0; k < subColumns; ++k) {
-                const std::uint32_t p = subPixels[k];
-                std::uint32_t* sum = &sums[4 * (k / s)];
-                sum[0] += p & 255u;
-                sum[1] += p >> 8 & 255u;
-                sum[2] += p >> 16 & 255u;
-                sum[3] += p >> 24;
+                Box::Add(&sums[4 * (k / s)], subPixels[k]);
             }
         }
-        std::uint32_t* out = frame.dome.Row32(i);
+        P* out = frame.dome.template RowOf<P>(i);
         for (std::size_t j = 0; j < n; ++j) {
-            const std::uint32_t* sum = &sums[4 * j];
-            auto mean = [&](int c) { return (sum[c] + count / 2) / count; };
-            out[j] = mean(0) | mean(1) << 8 | mean(2) << 16 | mean(3) << 24;
+            out[j] = Box::Mean(&sums[4 * j], count);
         }
     }
 }
 
+// 8-bit, 16-bit and float panoramas; not the bitmaps of fewer bits that
+// only a reader's intermediate has.
 bool IsUsablePanorama(const CImageBuffer& pano)
 {
-    return !pano.IsEmpty() && pano.GetBitCount() == 32;
+    const int bits = pano.GetBitCount();
+    return !pano.IsEmpty() && (bits == 32 || bits == 64 || bits == 128);
+}
+
+// A dome of the panorama's depth for loops that write every pixel.
+std::unique_ptr<CImageBuffer> MakeDome(const CImageBuffer& pano, std::int32_t outSize)
+{
+    auto dome = std::make_unique<CImageBuffer>();
+    dome->Create(outSize, outSize, pano.GetChannelType(), BlockContents::Unspecified);
+    return dome;
 }
 
 std::size_t EntryCount(std::int32_t outSize)
@@ -462,11 +546,12 @@ std::unique_ptr<CImageBuffer> RenderFromMap(CMessageReporter& reporter, const CI
                                             const PanoMapEntry* map, std::int32_t outSize, float shift, float period)
 {
     return ReportRenderFailures(reporter, [&] {
-        auto dome = std::make_unique<CImageBuffer>();
-        dome->Create(outSize, outSize, BlockContents::Unspecified);  // every loop writes every pixel
-        const MapFrame frame{pano, map, *dome, outSize, shift, period, ChoosePanoRowLoop()};
-        ForEachRowBand(outSize, outSize,
-                       [&](std::int32_t first, std::int32_t end) { RenderMapRows(frame, first, end); });
+        auto dome = MakeDome(pano, outSize);
+        WithPixelType(pano.GetChannelType(), [&]<class P>(P*) {
+            const MapFrame<P> frame{pano, map, *dome, outSize, shift, period, ChooseRowLoop<P>()};
+            ForEachRowBand(outSize, outSize,
+                           [&](std::int32_t first, std::int32_t end) { RenderMapRows(frame, first, end); });
+        });
         return dome;
     });
 }
@@ -527,15 +612,16 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CIm
         return nullptr;
     }
     return ReportRenderFailures(m_reporter, [&] {
-        auto dome = std::make_unique<CImageBuffer>();
-        dome->Create(outSize, outSize, BlockContents::Unspecified);  // every loop writes every pixel
+        auto dome = MakeDome(pano, outSize);
         const std::int32_t width = pano.GetWidth();
-        // A one-column panorama has period 0: no wrap, every read is column 0.
-        const DirectFrame frame{pano, *dome, outSize, FisheyeOf(outSize, fov, TiltOf(tilt)),
-                                PanoPlacement{width, pano.GetHeight(), ColumnBase(width) + PanShift(pan, width)},
-                                static_cast<float>(width - 1), ChoosePanoRowLoop()};
-        ForEachRowBand(TopHalfRows(outSize), 2 * std::int64_t{outSize},
-                       [&](std::int32_t first, std::int32_t end) { RenderDirectRows(frame, first, end); });
+        WithPixelType(pano.GetChannelType(), [&]<class P>(P*) {
+            // A one-column panorama has period 0: no wrap, every read is column 0.
+            const DirectFrame<P> frame{pano, *dome, outSize, FisheyeOf(outSize, fov, TiltOf(tilt)),
+                                       PanoPlacement{width, pano.GetHeight(), ColumnBase(width) + PanShift(pan, width)},
+                                       static_cast<float>(width - 1), ChooseRowLoop<P>()};
+            ForEachRowBand(TopHalfRows(outSize), 2 * std::int64_t{outSize},
+                           [&](std::int32_t first, std::int32_t end) { RenderDirectRows(frame, first, end); });
+        });
         return dome;
     });
 }
@@ -550,24 +636,27 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeSupersampled(con
         return nullptr;
     }
     return ReportRenderFailures(m_reporter, [&] {
-        auto dome = std::make_unique<CImageBuffer>();
-        dome->Create(outSize, outSize, BlockContents::Unspecified);  // every row is written
+        auto dome = MakeDome(pano, outSize);
         const std::int32_t width = pano.GetWidth();
         // The sweep's map renderer adds the base to the place and the pan per
         // frame and wraps with W; the still and sharp renderers add both
         // together and wrap with W - 1.
         const bool sweep = wrap == PanoWrap::Sweep;
-        const SupersampledFrame frame{pano,
-                                      *dome,
-                                      outSize,
-                                      supersample,
-                                      FisheyeOf(outSize, fov, TiltOf(tilt)),
-                                      PanoPlacement{width, pano.GetHeight(), sweep ? ColumnBase(width) : 0.0f},
-                                      sweep ? PanShift(pan, width) : ColumnBase(width) + PanShift(pan, width),
-                                      static_cast<float>(sweep ? width : width - 1),
-                                      ChoosePanoRowLoop()};
-        ForEachRowBand(outSize, std::int64_t{outSize} * supersample * supersample,
-                       [&](std::int32_t first, std::int32_t end) { RenderSupersampledRows(frame, first, end); });
+        WithPixelType(pano.GetChannelType(), [&]<class P>(P*) {
+            const SupersampledFrame<P> frame{pano,
+                                             *dome,
+                                             outSize,
+                                             supersample,
+                                             FisheyeOf(outSize, fov, TiltOf(tilt)),
+                                             PanoPlacement{width, pano.GetHeight(), sweep ? ColumnBase(width) : 0.0f},
+                                             sweep ? PanShift(pan, width) : ColumnBase(width) + PanShift(pan, width),
+                                             static_cast<float>(sweep ? width : width - 1),
+                                             ChooseRowLoop<P>()};
+            ForEachRowBand(outSize, std::int64_t{outSize} * supersample * supersample, [&](std::int32_t first,
+                                                                                            std::int32_t end) {
+                RenderSupersampledRows(frame, first, end);
+            });
+        });
         return dome;
     });
 }

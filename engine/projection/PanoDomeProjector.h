@@ -116,8 +116,10 @@ public:
     PanoMap BuildPanoDomeMap(std::int32_t panoWidth, std::int32_t panoHeight, std::int32_t outSize,
                              std::int32_t fov, float tilt);
 
-    // One frame from a map built for this panorama's size and `outSize`.
-    // Null for an empty or non-32-bit panorama, a null map, an output size
+    // One frame from a map built for this panorama's size and `outSize`, of
+    // the panorama's channel type (8-bit, 16-bit or float: PanoTaps.h says
+    // how deep pixels are blended and rounded). Null for an empty panorama
+    // or one of fewer than 32 bits a pixel, a null map, an output size
     // outside 2..50000 or a pan that is not finite.
     std::unique_ptr<CImageBuffer> RenderPanoDome(const CImageBuffer& pano, const PanoMapEntry* map,
                                                  std::int32_t outSize, float pan);

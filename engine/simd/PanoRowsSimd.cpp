@@ -15,6 +15,13 @@
 //    operation, with a pixel's channels in the lanes of one vector of
 //    doubles.
 // Where there are no vectors every pixel takes the one-pixel blend.
+//
+// Deep panoramas (16-bit and float samples) have a loop of their own, one
+// pixel at a time with its channels in the lanes of vectors of doubles: the
+// one-pixel blend's operations in its order, lane by lane, so every target
+// gives the same pixels as BlendDeepPanoTaps. No single-precision estimate
+// here: a 16-bit total needs more than a float's 24 bits to round right, and
+// the loop's share of a deep sweep is small beside the codecs'.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "engine/simd/PanoRowsSimd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -24,6 +31,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <type_traits>
 
 #include "engine/projection/PanoTaps.h"
 #include "engine/simd/ChooseLoop.h"
@@ -108,15 +116,21 @@ HWY_INLINE std::uint32_t BlendExact(const PanoTaps& taps)
 }
 #endif
 
-// One pixel through the one-pixel blend; outside entries and positions that
-// are not finite are transparent black. A finite entry whose shifted column
-// overflows (a pan far beyond any turn) shows as outside, as the direct
-// renderer shows such a column, rather than wrapping into not-a-number.
+// Outside entries and positions that are not finite show as outside the
+// disc. A finite entry whose shifted column overflows (a pan far beyond any
+// turn) does too, as the direct renderer shows such a column, rather than
+// wrapping into not-a-number.
+HWY_INLINE bool ShowsOutside(const PanoMapEntry& e, float column)
+{
+    return (e.x == kPanoOutside && e.y == kPanoOutside) || !std::isfinite(column) || !std::isfinite(e.y);
+}
+
+// One pixel through the one-pixel blend; outside, transparent black.
 HWY_INLINE void BlendOne(const CImageBuffer& pano, const PanoMapEntry& e, float shift, float period,
                          std::uint32_t* out)
 {
     const float column = e.x + shift;
-    if ((e.x == kPanoOutside && e.y == kPanoOutside) || !std::isfinite(column) || !std::isfinite(e.y)) {
+    if (ShowsOutside(e, column)) {
         *out = 0x00000000u;
         return;
     }
@@ -322,7 +336,109 @@ HWY_INLINE void BlendLanes(const CImageBuffer& pano, const WideView& view, const
 }
 #endif
 
+// ---- deep pixels ----
+
+// The samples from `samples` on as doubles, one a lane of d.
+template <class D>
+HWY_INLINE hn::Vec<D> DeepSamples(D d, const std::uint16_t* samples)
+{
+    const auto words = hn::LoadU(hn::Rebind<std::uint16_t, D>(), samples);
+    return hn::PromoteTo(d, hn::PromoteTo(hn::Rebind<std::int32_t, D>(), words));
+}
+
+template <class D>
+HWY_INLINE hn::Vec<D> DeepSamples(D d, const float* samples)
+{
+    return hn::PromoteTo(d, hn::LoadU(hn::Rebind<float, D>(), samples));
+}
+
+// Channel totals rounded as PanoChannel16 and PanoChannelFloat round them.
+template <class D>
+HWY_INLINE void StoreDeepChannels(D d, hn::Vec<D> totals, std::uint16_t* out)
+{
+    // Truncation toward zero, then saturation into 0..65535, which is the clamp.
+    const auto whole = hn::DemoteTo(hn::Rebind<std::int32_t, D>(), hn::Add(totals, hn::Set(d, 0.5)));
+    hn::StoreU(hn::DemoteTo(hn::Rebind<std::uint16_t, D>(), whole), hn::Rebind<std::uint16_t, D>(), out);
+}
+
+template <class D>
+HWY_INLINE void StoreDeepChannels(D d, hn::Vec<D> totals, float* out)
+{
+    const auto positive = hn::IfThenElseZero(hn::Gt(totals, hn::Zero(d)), totals);
+    hn::StoreU(hn::DemoteTo(hn::Rebind<float, D>(), positive), hn::Rebind<float, D>(), out);
+}
+
+// BlendDeepPanoTaps with the channels in lanes: as many at once as a vector
+// of doubles holds (four from 256 bits on), the alpha lane's sum thrown away.
+template <class P>
+HWY_INLINE P BlendDeepExact(const PanoTapsOf<P>& taps)
+{
+    using Sample = PanoSample<P>;
+    const hn::CappedTag<double, 4> d;
+    const std::size_t lanes = hn::Lanes(d);
+    const PanoWeights w = PanoWeightsOf(taps.fx, taps.fy);
+    decltype(hn::Zero(d)) wc[4];
+    for (int c = 0; c < 4; ++c) {
+        wc[c] = hn::Set(d, w.columns[c]);
+    }
+    P pixel;
+    auto* out = reinterpret_cast<Sample*>(&pixel);
+    for (std::size_t first = 0; first < 4; first += lanes) {
+        auto total = hn::Zero(d);
+        for (int k = 0; k < 4; ++k) {
+            const auto* row = reinterpret_cast<const Sample*>(taps.rows[k]) + first;
+            auto rowSum = hn::Mul(DeepSamples(d, row + 4 * taps.columns[0]), wc[0]);
+            rowSum = hn::Add(rowSum, hn::Mul(DeepSamples(d, row + 4 * taps.columns[1]), wc[1]));
+            rowSum = hn::Add(rowSum, hn::Mul(DeepSamples(d, row + 4 * taps.columns[2]), wc[2]));
+            rowSum = hn::Add(rowSum, hn::Mul(DeepSamples(d, row + 4 * taps.columns[3]), wc[3]));
+            total = hn::Add(total, hn::Mul(rowSum, hn::Set(d, w.rows[k])));
+        }
+        StoreDeepChannels(d, total, out + first);
+    }
+    if constexpr (std::is_same_v<P, Pixel16>) {
+        pixel.alpha = 65535;
+    } else {
+        pixel.alpha = 1.0f;
+    }
+    return pixel;
+}
+
+// BlendOne for a deep pixel: outside and non-finite entries all zeros.
+template <class P>
+HWY_INLINE void BlendDeepOne(const CImageBuffer& pano, const PanoMapEntry& e, float shift, float period, P* out)
+{
+    const float column = e.x + shift;
+    if (ShowsOutside(e, column)) {
+        *out = P{};
+        return;
+    }
+    PanoTapsOf<P> taps;
+    LocatePanoTaps(pano, pano_geometry::WrapColumn(column, period), e.y, taps);
+    *out = BlendDeepExact(taps);
+}
+
+template <class P>
+HWY_INLINE void BlendDeepRow(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count, float shift,
+                             float period, P* out)
+{
+    for (std::int32_t j = 0; j < count; ++j) {
+        BlendDeepOne(pano, entries[j], shift, period, out + j);
+    }
+}
+
 }  // namespace
+
+void BlendPanoRow16(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count, float shift,
+                    float period, Pixel16* out)
+{
+    BlendDeepRow(pano, entries, count, shift, period, out);
+}
+
+void BlendPanoRowFloat(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count, float shift,
+                       float period, PixelF* out)
+{
+    BlendDeepRow(pano, entries, count, shift, period, out);
+}
 
 void BlendPanoRow(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count, float shift,
                   float period, std::uint32_t* out)
@@ -349,10 +465,22 @@ HWY_AFTER_NAMESPACE();
 namespace skelvane {
 
 HWY_EXPORT(BlendPanoRow);
+HWY_EXPORT(BlendPanoRow16);
+HWY_EXPORT(BlendPanoRowFloat);
 
 PanoRowLoop ChoosePanoRowLoop()
 {
     return SKELVANE_CHOOSE_LOOP(BlendPanoRow);
+}
+
+PanoRowLoopOf<Pixel16> ChoosePanoRow16Loop()
+{
+    return SKELVANE_CHOOSE_LOOP(BlendPanoRow16);
+}
+
+PanoRowLoopOf<PixelF> ChoosePanoRowFloatLoop()
+{
+    return SKELVANE_CHOOSE_LOOP(BlendPanoRowFloat);
 }
 
 }  // namespace skelvane

@@ -13,11 +13,16 @@ namespace skelvane {
 // `count` consecutive dome pixels from their panorama positions: entry k
 // read at column WrapColumn(x + shift, period) and row y into out[k], the
 // outside marker, and columns and rows that are not finite, as transparent
-// black.
-using PanoRowLoop = void (*)(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count, float shift,
-                             float period, std::uint32_t* out);
+// black. P is the panorama's and the dome's pixel (std::uint32_t, Pixel16 or
+// PixelF).
+template <class P>
+using PanoRowLoopOf = void (*)(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count,
+                               float shift, float period, P* out);
+using PanoRowLoop = PanoRowLoopOf<std::uint32_t>;
 
-// The row loop for the targets usable now (engine/simd/SimdTargets.h).
+// The row loops for the targets usable now (engine/simd/SimdTargets.h).
 PanoRowLoop ChoosePanoRowLoop();
+PanoRowLoopOf<Pixel16> ChoosePanoRow16Loop();
+PanoRowLoopOf<PixelF> ChoosePanoRowFloatLoop();
 
 }  // namespace skelvane

@@ -1,0 +1,279 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/image/DepthConversion.h"
+#include "engine/image/ImageBuffer.h"
+#include "engine/projection/PanoDomeProjector.h"
+#include "engine/projection/PanoTaps.h"
+#include "support/DeepImages.h"
+#include "support/EachSimdTarget.h"
+#include "support/TestImages.h"
+
+namespace skelvane {
+namespace {
+
+constexpr std::int32_t kFov = 200;
+constexpr float kTilt = 35.0f;
+
+// The panorama renderers by the ways a job reaches them, each as one call.
+struct RenderKind {
+    const char* name;
+    std::function<std::unique_ptr<CImageBuffer>(CPanoDomeProjector&, const CImageBuffer&, std::int32_t, float)>
+        render;
+    // Roundings between a blended total and the pixel: supersampling rounds
+    // each sub-sample and then their mean.
+    int roundings = 1;
+};
+
+const std::vector<RenderKind>& RenderKinds()
+{
+    static const std::vector<RenderKind> kinds = {
+        {"still",
+         [](CPanoDomeProjector& p, const CImageBuffer& pano, std::int32_t n, float pan) {
+             return p.RenderPanoDomeDirect(pano, n, kFov, kTilt, pan);
+         }},
+        {"sweep frame",
+         [](CPanoDomeProjector& p, const CImageBuffer& pano, std::int32_t n, float pan) {
+             const PanoMap map = p.BuildPanoDomeMap(pano.GetWidth(), pano.GetHeight(), n, kFov, kTilt);
+             return p.RenderPanoDome(pano, map.get(), n, pan);
+         }},
+        {"sharp frame",
+         [](CPanoDomeProjector& p, const CImageBuffer& pano, std::int32_t n, float pan) {
+             const PanoMap map = p.BuildPanoDomeSharpMap(pano.GetWidth(), pano.GetHeight(), n, kFov, kTilt);
+             return p.RenderPanoDomeSharp(pano, map.get(), n, pan);
+         }},
+        {"supersampled",
+         [](CPanoDomeProjector& p, const CImageBuffer& pano, std::int32_t n, float pan) {
+             return p.RenderPanoDomeSupersampled(pano, n, kFov, kTilt, pan, 3, PanoWrap::Sweep);
+         },
+         2},
+    };
+    return kinds;
+}
+
+// A panorama whose three channels rise left to right through every 16-bit
+// level, each channel offset from the next.
+CImageBuffer HorizontalGradient(std::int32_t width, std::int32_t height, ChannelType type)
+{
+    CImageBuffer gradient;
+    gradient.Create(width, height, ChannelType::Uint16);
+    for (std::int32_t y = 0; y < height; ++y) {
+        for (std::int32_t x = 0; x < width; ++x) {
+            auto level = [&](int c) {
+                return static_cast<std::uint16_t>((x * 65535LL / (width - 1) + c * 97) % 65536);
+            };
+            gradient.Row16(y)[x] = {level(0), level(1), level(2), 65535};
+        }
+    }
+    EXPECT_TRUE(ConvertChannelType(gradient, type));
+    return gradient;
+}
+
+// The distinct values of the green channel inside the disc, as 16-bit levels.
+std::size_t DistinctGreenLevels(const CImageBuffer& dome)
+{
+    std::set<std::uint32_t> levels;
+    for (std::int32_t y = 0; y < dome.GetHeight(); ++y) {
+        for (std::int32_t x = 0; x < dome.GetWidth(); ++x) {
+            if (dome.GetChannelType() == ChannelType::Uint16) {
+                levels.insert(dome.Row16(y)[x].green);
+            } else {
+                levels.insert(RoundFloatTo16(dome.RowF(y)[x].green));
+            }
+        }
+    }
+    return levels.size();
+}
+
+// A deep panorama renders at its depth: a gradient of 65536 levels keeps far
+// more than an 8-bit picture's 256 in every render, and the dome has the
+// panorama's channel type.
+TEST(PanoDeepRender, GradientsKeepTheirLevelsInEveryRender)
+{
+    CPanoDomeProjector projector;
+    for (const ChannelType type : {ChannelType::Uint16, ChannelType::Float}) {
+        const CImageBuffer pano = HorizontalGradient(4096, 64, type);
+        for (const RenderKind& kind : RenderKinds()) {
+            SCOPED_TRACE(std::string(kind.name) + ", " + std::string(ChannelTypeName(type)));
+            const auto dome = kind.render(projector, pano, 160, 20.0f);
+            ASSERT_TRUE(dome);
+            EXPECT_EQ(dome->GetChannelType(), type);
+            EXPECT_GT(DistinctGreenLevels(*dome), 4096u);
+        }
+    }
+}
+
+// An 8-bit panorama whose neighbours differ by up to 40 levels but whose
+// blends never reach 0 or 255 (the kernel's weights add up to at most 2.25
+// in absolute value), so no render clamps: 8 bits clamp every sub-sample,
+// floats keep what lies above white.
+CImageBuffer WavyPanorama(std::int32_t width, std::int32_t height)
+{
+    CImageBuffer pano;
+    pano.Create(width, height);
+    for (std::int32_t y = 0; y < height; ++y) {
+        for (std::int32_t x = 0; x < width; ++x) {
+            auto level = [&](int c) {
+                return static_cast<std::uint32_t>(std::lround(128.0 + 50.0 * std::sin(0.9 * x + 0.4 * y + 1.7 * c)));
+            };
+            pano.Row32(y)[x] = 0xFF000000u | level(2) << 16 | level(1) << 8 | level(0);
+        }
+    }
+    return pano;
+}
+
+// A deep render of an 8-bit panorama widened is the 8-bit render widened,
+// within what the 8-bit render's rounding of the same totals loses: half an
+// 8-bit level per rounding (plus the 16-bit rounding's own half a step).
+// Outside the disc both are all zeros.
+TEST(PanoDeepRender, WidenedPanoramasGiveTheEightBitPicturesWidened)
+{
+    CPanoDomeProjector projector;
+    const CImageBuffer pano8 = WavyPanorama(97, 51);
+    for (const ChannelType type : {ChannelType::Uint16, ChannelType::Float}) {
+        CImageBuffer pano;
+        ASSERT_TRUE(CopyAtChannelType(pano8, type, Dither::None, pano));
+        for (const RenderKind& kind : RenderKinds()) {
+            for (const float pan : {-180.0f, 41.3f, 179.5f}) {
+                SCOPED_TRACE(::testing::Message() << kind.name << ", " << ChannelTypeName(type) << ", pan " << pan);
+                const auto dome8 = kind.render(projector, pano8, 45, pan);
+                const auto dome = kind.render(projector, pano, 45, pan);
+                ASSERT_TRUE(dome8 && dome);
+                const double levels = 0.5 * kind.roundings;
+                int failures = 0;
+                for (std::int32_t y = 0; y < 45 && failures < 5; ++y) {
+                    for (std::int32_t x = 0; x < 45 && failures < 5; ++x) {
+                        const std::uint32_t word = dome8->Row32(y)[x];
+                        const PixelF deep = type == ChannelType::Uint16 ? PixelFOf16(dome->Row16(y)[x])
+                                                                        : dome->RowF(y)[x];
+                        const float channels[4] = {deep.blue, deep.green, deep.red, deep.alpha};
+                        for (int c = 0; c < 4; ++c) {
+                            const double eight = word >> (8 * c) & 255u;
+                            const double wide = 255.0 * channels[c];
+                            const double slack = type == ChannelType::Uint16 ? levels + 0.5 / 257 : levels + 1e-4;
+                            if (word == 0 ? channels[c] != 0.0f : std::fabs(wide - eight) > slack) {
+                                ADD_FAILURE() << "(" << x << ", " << y << ") channel " << c << ": " << channels[c]
+                                              << " against 8-bit " << eight;
+                                ++failures;
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Float pixels keep light above white through the blend; the kernel's
+// undershoot beside it stops at black, and 16-bit pixels clamp at both ends.
+TEST(PanoDeepRender, FloatsKeepLightAboveWhiteAndNeverGoBelowBlack)
+{
+    CImageBuffer pano;
+    pano.Create(64, 32, ChannelType::Float);
+    for (std::int32_t y = 0; y < 32; ++y) {
+        for (std::int32_t x = 0; x < 64; ++x) {
+            const float v = x % 16 < 8 ? 6.0f : 0.05f;  // a bright sun's edge beside dim sky
+            pano.RowF(y)[x] = {v, v, v, 1.0f};
+        }
+    }
+    CImageBuffer pano16;
+    ASSERT_TRUE(CopyAtChannelType(pano, ChannelType::Uint16, Dither::None, pano16));
+    CPanoDomeProjector projector;
+    for (const RenderKind& kind : RenderKinds()) {
+        SCOPED_TRACE(kind.name);
+        const auto dome = kind.render(projector, pano, 64, 0.0f);
+        ASSERT_TRUE(dome);
+        float brightest = 0.0f;
+        float darkest = 1.0f;
+        for (std::int32_t y = 0; y < 64; ++y) {
+            for (std::int32_t x = 0; x < 64; ++x) {
+                const PixelF& p = dome->RowF(y)[x];
+                if (p.alpha == 1.0f) {
+                    brightest = std::max(brightest, p.green);
+                    darkest = std::min(darkest, p.green);
+                }
+            }
+        }
+        EXPECT_GT(brightest, 6.0f) << "the overshoot above the sun stays";
+        EXPECT_EQ(darkest, 0.0f) << "the undershoot beside it is cut at black";
+
+        // 16-bit: the sun is white, and the overshoot is clamped to it.
+        const auto dome16 = kind.render(projector, pano16, 64, 0.0f);
+        ASSERT_TRUE(dome16);
+        std::uint16_t top = 0;
+        for (std::int32_t y = 0; y < 64; ++y) {
+            for (std::int32_t x = 0; x < 64; ++x) {
+                top = std::max(top, dome16->Row16(y)[x].green);
+            }
+        }
+        EXPECT_EQ(top, 65535);
+    }
+}
+
+// The deep row loop's pixels on every instruction set are those of the
+// one-pixel blend (PanoTaps.h) at the map's positions.
+TEST(PanoDeepRender, EveryInstructionSetGivesTheOnePixelBlend)
+{
+    CPanoDomeProjector projector;
+    for (const ChannelType type : {ChannelType::Uint16, ChannelType::Float}) {
+        const CImageBuffer pano = test::MakeDeepPattern(131, 67, type, true, 3);
+        const PanoMap map = projector.BuildPanoDomeMap(131, 67, 37, 220, -20.0f);
+        ASSERT_TRUE(map);
+        for (const float pan : {-180.0f, 13.7f, 541.7f}) {
+            const float shift = pano_geometry::PanShift(pan, 131);
+            test::ForEachSimdTarget([&](const char* target) {
+                SCOPED_TRACE(::testing::Message() << target << ", " << ChannelTypeName(type) << ", pan " << pan);
+                const auto dome = projector.RenderPanoDome(pano, map.get(), 37, pan);
+                ASSERT_TRUE(dome);
+                int failures = 0;
+                for (std::int32_t k = 0; k < 37 * 37 && failures < 5; ++k) {
+                    const PanoMapEntry e = map[k];
+                    const std::int32_t x = k % 37;
+                    const std::int32_t y = k / 37;
+                    auto expected = [&]<class P>(P) {
+                        if (e.x == kPanoOutside && e.y == kPanoOutside) {
+                            return P{};
+                        }
+                        PanoTapsOf<P> taps;
+                        LocatePanoTaps(pano, pano_geometry::WrapColumn(e.x + shift, 131.0f), e.y, taps);
+                        return BlendDeepPanoTaps(taps);
+                    };
+                    const bool same = type == ChannelType::Uint16 ? dome->Row16(y)[x] == expected(Pixel16{})
+                                                                  : dome->RowF(y)[x] == expected(PixelF{});
+                    if (!same) {
+                        ADD_FAILURE() << "pixel (" << x << ", " << y << ")";
+                        ++failures;
+                    }
+                }
+            });
+        }
+    }
+}
+
+// A sharp frame is the still image at its pan, bit for bit, at every depth.
+TEST(PanoDeepRender, SharpFramesAreTheStillImagesAtEveryDepth)
+{
+    CPanoDomeProjector projector;
+    for (const ChannelType type : {ChannelType::Uint16, ChannelType::Float}) {
+        const CImageBuffer pano = test::MakeDeepPattern(120, 61, type, false, 7);
+        const PanoMap map = projector.BuildPanoDomeSharpMap(120, 61, 33, 250, 50.0f);
+        for (const float pan : {-180.0f, -3.25f, 90.0f, 725.5f}) {
+            SCOPED_TRACE(::testing::Message() << ChannelTypeName(type) << ", pan " << pan);
+            const auto still = projector.RenderPanoDomeDirect(pano, 33, 250, 50.0f, pan);
+            const auto frame = projector.RenderPanoDomeSharp(pano, map.get(), 33, pan);
+            ASSERT_TRUE(still && frame);
+            EXPECT_TRUE(test::SamePixels(*still, *frame));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace skelvane
