@@ -75,11 +75,8 @@ private:
     CJobContext& m_context;
     CPanoProgressBar* m_bar;
     CPanoDomeProjector m_projector;
-    // The panorama the renders read: the job's own, or an 8-bit copy of a
-    // deep one.
-    const CImageBuffer* m_panorama = nullptr;
-    CImageBuffer m_narrowed;
-    CImageBuffer m_working;  // empty in a sharp sweep
+    const CImageBuffer* m_panorama = nullptr;  // the job's, at its own depth
+    CImageBuffer m_working;                    // empty in a sharp sweep
     PanoMap m_map;
     std::int64_t m_firstFrame = 0;  // the sweep's frame at position 0
     std::int64_t m_frameCount = 0;  // frames rendered per pass
@@ -94,12 +91,6 @@ JobOutcome Pano2DomeRun::Run()
         return JobOutcome::Stopped();
     }
     m_panorama = m_job.panorama.get();
-    if (m_panorama->IsDeep()) {
-        if (!CopyAtChannelType(*m_panorama, ChannelType::Uint8, Dither::None, m_narrowed)) {
-            return JobOutcome::Failed("The panorama cannot be read at 8 bits.");
-        }
-        m_panorama = &m_narrowed;
-    }
     const PanoFrameSpan frames = PanoFramesOf(m_job);
     m_firstFrame = frames.first;
     m_frameCount = frames.count;
@@ -192,7 +183,8 @@ std::string Pano2DomeRun::RunPass(std::int64_t progressBase, const SweepStep& pr
     sweep.AdvanceTo(m_firstFrame);
     // One frame more than threads keeps every thread busy while a frame waits
     // at the ordered end; the second covers a file being encoded.
-    const std::int64_t domeBytes = std::int64_t{4} * m_job.outputWidth * m_job.outputWidth;
+    const std::int64_t domeBytes =
+        std::int64_t{m_panorama->BytesPerPixel()} * m_job.outputWidth * m_job.outputWidth;
     const FramePipelineOptions options{m_frameCount, FramesInFlight(m_context.Concurrency(), 2, domeBytes),
                                        progressBase};
     return RunFramePipeline<SweepFrame>(m_context, options,
@@ -268,8 +260,8 @@ JobOutcome Pano2DomeRun::RenderVideo()
 {
     const std::string& path = m_job.videoPath;
     CVideoEncoder encoder;
-    const VideoOutputSpec spec{path, m_job.outputWidth, m_job.outputWidth, m_job.frameRate, m_job.video,
-                               m_job.encoderThreads};
+    const VideoOutputSpec spec{path,        m_job.outputWidth,    m_job.outputWidth,        m_job.frameRate,
+                               m_job.video, m_job.encoderThreads, m_job.writeOptions.dither};
     if (std::string failure = OpenVideoOutput(encoder, spec); !failure.empty()) {
         return JobOutcome::Failed(failure);
     }
@@ -284,7 +276,14 @@ JobOutcome Pano2DomeRun::RenderVideo()
     const JobOutcome outcome =
         RunVideoPasses(m_context, encoder, path, m_frameCount, [&](std::int64_t progressBase) {
             return RunPass(
-                progressBase, [&](SweepFrame& frame) { return RenderInto(frame); },
+                progressBase,
+                [&](SweepFrame& frame) -> FrameStepResult {
+                    std::string problem = RenderInto(frame);
+                    if (problem.empty()) {
+                        encoder.FitFrameToStream(*frame.dome);  // here, several frames at once
+                    }
+                    return problem;
+                },
                 [&](SweepFrame& frame) -> FrameStepResult {
                     return AddVideoFrame(encoder, *frame.dome, frame.position, path);
                 });
@@ -439,9 +438,12 @@ PanoSize HalvedPanoramaSize(std::int32_t width, std::int32_t height, std::int32_
 bool PrepareWorkingPanorama(const CImageBuffer& panorama, std::int32_t outSize, CImageBuffer& working)
 {
     working.Release();
-    if (panorama.IsEmpty() || panorama.GetBitCount() != 32 || outSize < 1 || outSize > kMaxImageSide / 2) {
+    const int bits = panorama.GetBitCount();
+    if (panorama.IsEmpty() || (bits != 32 && bits != 64 && bits != 128) || outSize < 1 ||
+        outSize > kMaxImageSide / 2) {
         return false;
     }
+    const ChannelType type = panorama.GetChannelType();
     // The halvings read from the panorama itself rather than from a copy of
     // it: the pixels are the same and a large panorama is not copied.
     const std::int32_t halvedHeight = HalvedPanoramaSize(panorama.GetWidth(), panorama.GetHeight(), outSize).height;
@@ -451,14 +453,14 @@ bool PrepareWorkingPanorama(const CImageBuffer& panorama, std::int32_t outSize, 
         const std::int32_t w = current->GetWidth();
         const std::int32_t h = current->GetHeight();
         CImageBuffer half;
-        if (!half.Create((w + 1) / 2, (h + 1) / 2)) {
+        if (!half.Create((w + 1) / 2, (h + 1) / 2, type)) {
             return false;
         }
         half.StretchFrom(0, 0, half.GetWidth(), half.GetHeight(), *current, 0, 0, w, h);
         halved = std::move(half);
         current = &halved;
     }
-    if (!working.Create(2 * outSize, outSize)) {
+    if (!working.Create(2 * outSize, outSize, type)) {
         return false;
     }
     working.StretchFrom(0, 0, 2 * outSize, outSize, *current, 0, 0, current->GetWidth(), current->GetHeight());

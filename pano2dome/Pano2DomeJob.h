@@ -19,6 +19,8 @@
 //    A sharp sweep makes no working panorama: its map is a sharp map of the
 //    full panorama (engine/projection/PanoDomeProjector.h), so frame i is
 //    the image mode's dome at frame i's pan, pixel for pixel.
+//    Every render works at the panorama's depth (8-bit, 16-bit or float);
+//    the writers narrow a deep dome where the file or stream asks for less.
 // 3. Progress: the range (F frames per pass) first, one Progress(k) per frame
 //    written, k counting over all passes from 0, and a reset when the sweep
 //    ends, stopped or not. Then exactly one end call: finished only when every
@@ -171,8 +173,9 @@ struct PanoSize {
 PanoSize HalvedPanoramaSize(std::int32_t width, std::int32_t height, std::int32_t outSize);
 
 // The working panorama of frame and video modes: the panorama halved as
-// above, then resampled to exactly 2N x N. False (and `working` empty) for an
-// empty panorama or an N outside 1 .. kMaxImageSide / 2.
+// above, then resampled to exactly 2N x N, at the panorama's channel type.
+// False (and `working` empty) for an empty panorama, one of fewer than 32
+// bits a pixel, or an N outside 1 .. kMaxImageSide / 2.
 bool PrepareWorkingPanorama(const CImageBuffer& panorama, std::int32_t outSize, CImageBuffer& working);
 
 // The frames of the sweep a job renders: all F in video mode, firstFrame to

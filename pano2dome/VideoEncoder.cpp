@@ -89,6 +89,20 @@ void CVideoEncoder::SetKeyFrameSelect(int mode) { m_keyFrameSelect = mode; }
 void CVideoEncoder::SetKeyFrameEvery(int frames) { m_keyFrameEvery = frames; }
 void CVideoEncoder::SetThreadCount(int threads) { m_threads = threads; }
 
+void CVideoEncoder::SetDither(Dither dither) { m_dither = dither; }
+
+ChannelType CVideoEncoder::DeepFrameType() const
+{
+    return StreamBitDepth(m_stream) > 8 ? ChannelType::Uint16 : ChannelType::Uint8;
+}
+
+void CVideoEncoder::FitFrameToStream(CImageBuffer& frame) const
+{
+    if (frame.IsDeep()) {
+        ConvertChannelType(frame, DeepFrameType(), m_dither);
+    }
+}
+
 void CVideoEncoder::QuietLibraryMessages()
 {
     // Without the library there are no messages to quieten; OpenMPEG says
@@ -264,6 +278,11 @@ int CVideoEncoder::AddFrame(const CImageBuffer& image)
 {
     if (image.IsEmpty()) {
         return Fail("a video frame is empty");
+    }
+    if (image.IsDeep() && image.GetChannelType() != DeepFrameType()) {
+        CImageBuffer fitted;
+        CopyAtChannelType(image, DeepFrameType(), m_dither, fitted);
+        return AddFrame(fitted);
     }
     const std::int32_t height = image.GetHeight();
     const std::ptrdiff_t rowStep = height > 1 ? image.Row(1) - image.Row(0) : -std::ptrdiff_t{image.Stride()};

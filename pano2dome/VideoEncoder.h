@@ -26,12 +26,11 @@
 #include <memory>
 #include <string>
 
+#include "engine/image/DepthConversion.h"
 #include "pano2dome/FrameRate.h"
 #include "pano2dome/VideoFormat.h"
 
 namespace skelvane {
-
-class CImageBuffer;
 
 class CVideoEncoder {
 public:
@@ -69,6 +68,18 @@ public:
     void SetKeyFrameEvery(int frames);
     // Encoder and colour conversion threads; 0 lets the libraries choose.
     void SetThreadCount(int threads);
+    // How deep frames are rounded for an 8-bit stream; ordered by default,
+    // whose pattern stays put from frame to frame instead of crawling.
+    void SetDither(Dither dither);
+
+    // A deep frame converted in place to the depth the stream takes it at:
+    // 16 bits for a 10-bit stream (floats clamped into 0..1 and rounded,
+    // never through 8 bits), 8 bits with the dither for an 8-bit one.
+    // 8-bit frames, and 16-bit ones bound for a 10-bit stream, stay as they
+    // are. Valid once the stream is set. Jobs call it while rendering, so
+    // that several frames convert at once; AddFrame converts a frame that
+    // was not. Running out of memory throws std::bad_alloc.
+    void FitFrameToStream(CImageBuffer& frame) const;
 
     // Checks the settings and the target (CheckVideoTarget), then creates the
     // temporary file and starts the first pass. The container follows the
@@ -90,6 +101,7 @@ public:
     // that carries it; frames without alpha are opaque there. The pixels are
     // converted during the call. Returns 1, or 0 with a reason.
     int AddFrame(int width, int height, int bitCount, const std::uint8_t* pixels);
+    // An image of any channel type, fitted to the stream as above first.
     int AddFrame(const CImageBuffer& image);
     // Frames added in the current pass.
     std::int64_t GetFrameCount() const;
@@ -112,6 +124,8 @@ private:
     std::string CheckSettings(const std::filesystem::path& path) const;
     bool OpenPass(int pass, std::int64_t bitRate);
     int AddRows(int width, int height, int bitCount, const std::uint8_t* topRow, std::ptrdiff_t rowStep);
+    // The channel type deep frames reach the stream at.
+    ChannelType DeepFrameType() const;
 
     VideoStream m_stream;
     int m_width = 0;
@@ -122,6 +136,7 @@ private:
     int m_keyFrameSelect = kKeyFramesEvery;
     int m_keyFrameEvery = 24;
     int m_threads = 0;
+    Dither m_dither = Dither::Ordered;
 
     std::unique_ptr<Session> m_session;
     std::string m_error;

@@ -18,6 +18,7 @@ std::string OpenVideoOutput(CVideoEncoder& encoder, const VideoOutputSpec& spec)
         encoder.SetKeyFrameEvery(video.keyFrameEvery);
     }
     encoder.SetThreadCount(spec.threads);
+    encoder.SetDither(spec.dither);
     if (!encoder.OpenMPEG(spec.path)) {
         return "Cannot write the video " + spec.path + ": " + encoder.GetError() + ".";
     }

@@ -34,6 +34,7 @@ struct VideoOutputSpec {
     FrameRate rate;
     VideoEncoderSettings video;
     int threads = 0;  // encoder threads; 0 the libraries' choice
+    Dither dither = Dither::Ordered;  // deep frames into an 8-bit stream
 };
 
 // Nothing, or the job's failure text: "Cannot write the video PATH: why."

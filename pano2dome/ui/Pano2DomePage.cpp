@@ -495,8 +495,13 @@ void CPano2DomePage::RenderPreviewDome()
         dome = m_projector.RenderPanoDome(m_previewPanorama, m_previewMap.get(), kPreviewDomeSize,
                                           m_settings.horizontalAngle);
     }
-    if (dome) m_previewDome = std::move(*dome);
-    else m_previewDome.Release();
+    if (dome) {
+        // The sharp preview reads the full panorama, which may be deep; the pane shows 8 bits.
+        dome->ConvertTo32();
+        m_previewDome = std::move(*dome);
+    } else {
+        m_previewDome.Release();
+    }
     m_domePane->Refresh();
 }
 

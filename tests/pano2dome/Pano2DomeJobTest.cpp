@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/image/DepthConversion.h"
 #include "engine/image/ImageBuffer.h"
 #include "engine/projection/PanoDomeProjector.h"
 #include "pano2dome/Pano2DomeJob.h"
@@ -17,6 +19,10 @@
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 #include "support/VideoFacts.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
 
 
 namespace skelvane {
@@ -867,6 +873,168 @@ TEST_F(Pano2DomeJobTest, AVideoThatCannotBeOpenedFailsNamingTheCause)
     }
     EXPECT_EQ(FilesIn(m_dir.Path()), (std::vector<std::string>{"folder.mov", "old.avi"}));
     EXPECT_TRUE(fs::is_empty(m_dir / "folder.mov"));
+}
+
+
+// ------------------------------------------------------------- deep pixels
+
+// A panorama whose channels rise left to right over `levels16` 16-bit levels
+// from `base`, as 16-bit or float pixels.
+std::shared_ptr<const CImageBuffer> DeepRamp(std::int32_t width, std::int32_t height, ChannelType type,
+                                             double base, double levels16)
+{
+    auto ramp = std::make_shared<CImageBuffer>();
+    ramp->Create(width, height, ChannelType::Float);
+    for (std::int32_t y = 0; y < height; ++y) {
+        for (std::int32_t x = 0; x < width; ++x) {
+            const auto v = static_cast<float>((base + levels16 * x / (width - 1)) / 65535.0);
+            ramp->RowF(y)[x] = {v, v, v, 1.0f};
+        }
+    }
+    EXPECT_TRUE(ConvertChannelType(*ramp, type));
+    return ramp;
+}
+
+std::size_t DistinctGreens(const CImageBuffer& dome)
+{
+    std::set<std::uint16_t> greens;
+    for (std::int32_t y = 0; y < dome.GetHeight(); ++y) {
+        for (std::int32_t x = 0; x < dome.GetWidth(); ++x) {
+            greens.insert(dome.GetChannelType() == ChannelType::Uint16 ? dome.Row16(y)[x].green
+                                                                       : RoundFloatTo16(dome.RowF(y)[x].green));
+        }
+    }
+    return greens.size();
+}
+
+// Every mode renders a 16-bit panorama at 16 bits: a gradient over all 65536
+// levels keeps thousands of them in the written dome, where a render through
+// 8 bits keeps at most 256.
+TEST_F(Pano2DomeJobTest, DeepPanoramasRenderAtTheirDepthInEveryMode)
+{
+    struct Case {
+        const char* what;
+        int mode;
+        bool sharp;
+        std::int32_t supersample;
+    };
+    for (const Case& c : {Case{"image", kPanoImage, false, 1}, Case{"sweep", kPanoFrames, false, 1},
+                          Case{"sharp sweep", kPanoFrames, true, 1}, Case{"supersampled image", kPanoImage, false, 2},
+                          Case{"supersampled sweep", kPanoFrames, false, 2}}) {
+        SCOPED_TRACE(c.what);
+        const fs::path target = m_dir / (std::string(c.what) + (c.mode == kPanoImage ? ".png" : ""));
+        if (c.mode == kPanoFrames) {
+            fs::create_directories(target);
+        }
+        CPano2DomeJob job = SweepJob(c.mode, target);
+        job.panorama = DeepRamp(2048, 64, ChannelType::Uint16, 0.0, 65535.0);
+        job.frameFormat = "png";
+        job.outputWidth = 160;
+        job.fov = 360;
+        job.sharp = c.sharp;
+        job.supersample = c.supersample;
+        job.frameRate = 1;  // one frame
+        Recorder rec;
+        ASSERT_TRUE(BeginPano2DomeJob(m_control, job, rec, rec, &rec));
+        Finish();
+        ASSERT_EQ(rec.Events().back(), "finished") << rec.reason;
+        CImageBuffer dome;
+        ASSERT_TRUE(dome.Load(c.mode == kPanoImage ? target : target / PanoFrameFileName(0, "png")));
+        ASSERT_EQ(dome.GetChannelType(), ChannelType::Uint16);
+        EXPECT_GT(DistinctGreens(dome), 4096u);
+    }
+}
+
+// OpenEXR in, OpenEXR out: light above white stays above white in the still
+// image and in a sweep's frames.
+TEST_F(Pano2DomeJobTest, LightAboveWhiteSurvivesFromExrToExr)
+{
+    CImageBuffer bright;
+    bright.Create(256, 128, ChannelType::Float);
+    for (std::int32_t y = 0; y < 128; ++y) {
+        for (std::int32_t x = 0; x < 256; ++x) {
+            const float v = 0.25f + 7.5f * static_cast<float>(127 - y) / 127.0f;  // up to 7.75 at the top
+            bright.RowF(y)[x] = {v / 4, v / 2, v, 1.0f};
+        }
+    }
+    ASSERT_TRUE(bright.Save(m_dir / "bright.exr"));
+    auto loaded = std::make_shared<CImageBuffer>();
+    ASSERT_TRUE(loaded->Load(m_dir / "bright.exr"));
+    fs::create_directories(m_dir / "frames");
+    for (const int mode : {kPanoImage, kPanoFrames}) {
+        SCOPED_TRACE(mode);
+        CPano2DomeJob job = SweepJob(mode, mode == kPanoImage ? m_dir / "dome.exr" : m_dir / "frames");
+        job.panorama = loaded;
+        job.frameFormat = "exr";
+        job.outputWidth = 48;
+        job.verticalAngle = 90.0f;  // looking up: the bright top rows
+        job.frameRate = 1;
+        Recorder rec;
+        ASSERT_TRUE(BeginPano2DomeJob(m_control, job, rec, rec, &rec));
+        Finish();
+        ASSERT_EQ(rec.Events().back(), "finished") << rec.reason;
+        CImageBuffer dome;
+        ASSERT_TRUE(dome.Load(mode == kPanoImage ? m_dir / "dome.exr" : m_dir / "frames" / "0000.exr"));
+        ASSERT_EQ(dome.GetChannelType(), ChannelType::Float);
+        const PixelF centre = dome.RowF(24)[24];
+        EXPECT_GT(centre.red, 7.0f);
+        EXPECT_NEAR(centre.green, centre.red / 2, 0.01f);
+        EXPECT_EQ(centre.alpha, 1.0f);
+        EXPECT_EQ(dome.RowF(0)[0], (PixelF{0, 0, 0, 0})) << "outside the disc";
+    }
+}
+
+// A float panorama's frames reach a 10-bit stream as 16-bit pixels: a ramp
+// across a few 8-bit levels keeps several 10-bit steps between each, which
+// frames rounded to 8 bits lose. An 8-bit stream takes the frames dithered.
+TEST_F(Pano2DomeJobTest, FloatFramesReachATenBitStreamWithoutEightBitSteps)
+{
+    // Eight 8-bit levels round the panorama, about four of them in view.
+    const auto ramp = DeepRamp(512, 256, ChannelType::Float, 30000.0, 8 * 257.0);
+    auto narrowed = std::make_shared<CImageBuffer>();
+    ASSERT_TRUE(CopyAtChannelType(*ramp, ChannelType::Uint8, Dither::None, *narrowed));
+    auto lumas = [&](const std::shared_ptr<const CImageBuffer>& panorama, const VideoStream& stream,
+                     const std::string& name) {
+        CPano2DomeJob job = SweepJob(kPanoVideo, m_dir / name);
+        job.panorama = panorama;
+        job.outputWidth = 64;
+        job.fov = 180;
+        job.verticalAngle = 0.0f;  // the middle row: longitude in even steps
+        job.fromAngle = job.toAngle = 0;  // the panorama's seam behind the view
+        job.frameRate = 1;
+        job.video.stream = stream;
+        Recorder rec;
+        EXPECT_TRUE(BeginPano2DomeJob(m_control, job, rec, rec, &rec));
+        Finish();
+        EXPECT_EQ(rec.Events().back(), "finished") << rec.reason;
+        // The levels the middle row holds for two pixels or more: the steps
+        // of the ramp, without the odd value the encoder rings with at a step.
+        std::set<int> values;
+        test::ReadVideo(m_dir / name, [&](const AVFrame& frame) {
+            const int depth = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format))->comp[0].depth;
+            auto luma = [&](int x) {
+                const std::uint8_t* row = frame.data[0] + 32 * frame.linesize[0];
+                return depth > 8 ? reinterpret_cast<const std::uint16_t*>(row)[x] : row[x];
+            };
+            for (int x = 8; x < 56; ++x) {
+                if (luma(x) == luma(x - 1)) {
+                    values.insert(luma(x));
+                }
+            }
+        });
+        return values.size();
+    };
+    // The levels of frames rounded to 8 bits, as ProRes keeps them (HEVC
+    // Main 10 rings at each step, and 8-bit frames into it can fail to be
+    // written at all, which is not what is tested here).
+    const std::size_t shallow = lumas(narrowed, VideoStream{VideoCodec::ProRes}, "8-bit.mov");
+    for (const VideoStream& stream : {VideoStream{VideoCodec::Hevc, VideoProfile::HevcMain10},
+                                      VideoStream{VideoCodec::ProRes}}) {
+        SCOPED_TRACE(StreamTitle(stream));
+        const std::size_t deep = lumas(ramp, stream, std::string(CodecName(stream.codec)) + "-float.mov");
+        EXPECT_GT(deep, 2 * shallow) << deep << " against " << shallow;
+    }
+    EXPECT_GE(lumas(ramp, VideoStream{VideoCodec::Hevc}, "main.mov"), 2u) << "8-bit streams take float frames too";
 }
 
 }  // namespace
