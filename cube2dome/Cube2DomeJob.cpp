@@ -403,6 +403,7 @@ CCube2DomeJob MakeCube2DomeJob(const Cube2DomeSettings& settings, int fov, float
     job.horizontalAngle = horizontalAngle;
     job.saveDir = settings.saveDir;
     job.outputFormat = settings.outputFormat;
+    job.writeOptions = settings.writeOptions;
     job.outputPrefix = settings.outputPrefix;
     job.faceLists = settings.faceList;
     job.sampling = settings.sampling;

@@ -13,6 +13,7 @@
 #include "cube2dome/FaceFrameList.h"
 #include "engine/projection/CubeDomeProjector.h"
 #include "engine/projection/CubeDomeSampler.h"
+#include "imageio/ImageCodec.h"
 #include "pano2dome/FrameRate.h"
 
 namespace skelvane {
@@ -49,6 +50,9 @@ struct Cube2DomeSettings {
     // codec registry that can be read, and written.
     std::string inputFormat = "bmp";
     std::string outputFormat = "bmp";
+    // Depth and dither of the dome images; the depth defaults to the faces'
+    // own where the output format holds it.
+    ImageWriteOptions writeOptions;
     std::string upperDir;
     std::array<std::string, kCubeFaceCount> facePath;
     // The Check group's per-face name rules; stored for the dialog, no rule uses them.

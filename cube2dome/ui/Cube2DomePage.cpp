@@ -440,7 +440,9 @@ void CCube2DomePage::OnBegin()
 
     CCube2DomeJob job = MakeCube2DomeJob(m_settings, static_cast<int>(m_fov), m_horizontalAngle);
     job.video = m_videoSettings;
-    if (const std::optional<std::string> refusal = CheckCube2DomeVideo(job)) {
+    std::optional<std::string> refusal = CheckCube2DomeVideo(job);
+    if (!refusal) refusal = CheckCube2DomeImages(job);
+    if (refusal) {
         ShowMessageBox(this, QString::fromStdString(*refusal));
         return;
     }

@@ -16,6 +16,7 @@
 #include <QSlider>
 #include <QTimer>
 
+#include "cube2dome/Cube2DomeJob.h"
 #include "engine/image/ImageBuffer.h"
 #include "imageio/ImageCodecRegistry.h"
 #include "ui/DialogUnits.h"
@@ -23,6 +24,7 @@
 #include "ui/FieldLeaveCheck.h"
 #include "ui/FileDialog.h"
 #include "ui/FolderPicker.h"
+#include "ui/ImageDepthChoice.h"
 #include "ui/MessageBox.h"
 #include "ui/ReadOnlyField.h"
 
@@ -78,19 +80,19 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(const VideoEncoderSettings& videoSett
     : QDialog(parent), m_videoSettings(videoSettings)
 {
     setWindowTitle(QStringLiteral("Cube2Dome Setting"));
-    setFixedSize(DialogSize(470, 440));
+    setFixedSize(DialogSize(470, 474));
 
     // Group boxes first, so the controls inside them stay on top.
     Place(new QGroupBox(QStringLiteral("Sift"), this), 5, 3, 300, 160);
     Place(new QGroupBox(QStringLiteral("Check"), this), 310, 3, 155, 160);
     Place(new QGroupBox(QStringLiteral("Info"), this), 310, 168, 155, 87);
-    auto* output = Place(new QGroupBox(QStringLiteral("Output"), this), 5, 260, 460, 82);
+    auto* output = Place(new QGroupBox(QStringLiteral("Output"), this), 5, 260, 460, 116);
     Q_UNUSED(output);
-    Place(new QGroupBox(QStringLiteral("File name"), this), 10, 270, 140, 67);
-    Place(new QGroupBox(QStringLiteral("Frame"), this), 155, 270, 150, 67);
-    Place(new QGroupBox(QStringLiteral("Resolution"), this), 310, 270, 150, 67);
-    Place(new QGroupBox(QStringLiteral("Vertical view angle"), this), 5, 346, 225, 34);
-    Place(new QGroupBox(QStringLiteral("Video"), this), 5, 384, 460, 34);
+    Place(new QGroupBox(QStringLiteral("File name"), this), 10, 270, 140, 101);
+    Place(new QGroupBox(QStringLiteral("Frame"), this), 155, 270, 150, 101);
+    Place(new QGroupBox(QStringLiteral("Resolution"), this), 310, 270, 150, 101);
+    Place(new QGroupBox(QStringLiteral("Vertical view angle"), this), 5, 380, 225, 34);
+    Place(new QGroupBox(QStringLiteral("Video"), this), 5, 418, 460, 34);
 
     // Sift: faces in use, input format, the upper folder and the six face folders.
     Place(new QLabel(QStringLiteral("Faces: "), this), 12, 18, 26, 8);
@@ -142,6 +144,11 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(const VideoEncoderSettings& videoSett
     m_serialCombo = MakeChoice(this, NumberEntries(kMinSerialDigits, kMaxSerialDigits), 48, 299, 36);
     Place(new QLabel(QStringLiteral("Format: "), this), 16, 318, 28, 8);
     m_outputFormatCombo = MakeChoice(this, FormatEntries(CodecUse::Write), 48, 316, 36);
+    m_depthChoice = new CImageDepthChoice(this);
+    Place(new QLabel(QStringLiteral("Depth: "), this), 16, 335, 28, 8);
+    PlaceControl(m_depthChoice->DepthCombo(), 48, 333, 60, 13);
+    Place(new QLabel(QStringLiteral("Dither: "), this), 16, 352, 28, 8);
+    PlaceControl(m_depthChoice->DitherCombo(), 48, 350, 60, 13);
 
     m_frameModeGroup = new QButtonGroup(this);
     m_frameModeRadios[kSingleFrame] = Place(new QRadioButton(QStringLiteral("Single frame "), this), 161, 284, 55, 10);
@@ -173,31 +180,31 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(const VideoEncoderSettings& videoSett
     m_heightEdit->setEnabled(false);
 
     // Vertical view angle: the field follows the slider.
-    m_angleEdit = Place(new QLineEdit(this), 12, 360, 30, 13);
+    m_angleEdit = Place(new QLineEdit(this), 12, 394, 30, 13);
     MakeReadOnly(m_angleEdit);
-    Place(new QLabel(QStringLiteral("Range:-90~90 degree"), this), 45, 362, 75, 8);
-    m_angleSlider = Place(new QSlider(Qt::Horizontal, this), 132, 359, 94, 15);
+    Place(new QLabel(QStringLiteral("Range:-90~90 degree"), this), 45, 396, 75, 8);
+    m_angleSlider = Place(new QSlider(Qt::Horizontal, this), 132, 393, 94, 15);
     m_angleSlider->setRange(0, kVerticalSliderMax);
     m_angleSlider->setPageStep(100);
     m_angleSlider->setValue(kVerticalSliderCentre);
 
-    Place(new QLabel(QStringLiteral("Save to: "), this), 236, 362, 30, 8);
-    m_saveDirEdit = Place(new QLineEdit(this), 268, 360, 147, 13);
+    Place(new QLabel(QStringLiteral("Save to: "), this), 236, 396, 30, 8);
+    m_saveDirEdit = Place(new QLineEdit(this), 268, 394, 147, 13);
     m_saveDirEdit->setMaxLength(static_cast<int>(kMaxFolderChars));
-    m_saveDirButton = Place(new QPushButton(QStringLiteral("Browse..."), this), 419, 360, 45, 13);
+    m_saveDirButton = Place(new QPushButton(QStringLiteral("Browse..."), this), 419, 394, 45, 13);
 
-    m_videoCheck = Place(new QCheckBox(QStringLiteral("One video: "), this), 12, 400, 50, 10);
-    m_videoPathEdit = Place(new QLineEdit(this), 64, 398, 255, 13);
+    m_videoCheck = Place(new QCheckBox(QStringLiteral("One video: "), this), 12, 434, 50, 10);
+    m_videoPathEdit = Place(new QLineEdit(this), 64, 432, 255, 13);
     m_videoPathEdit->setMaxLength(static_cast<int>(kMaxFolderChars));
-    m_videoButton = Place(new QPushButton(QStringLiteral("Browse..."), this), 323, 398, 45, 13);
-    Place(new QLabel(QStringLiteral("Frame rate: "), this), 374, 400, 42, 8);
-    m_frameRateEdit = Place(new QLineEdit(this), 418, 398, 42, 13);
+    m_videoButton = Place(new QPushButton(QStringLiteral("Browse..."), this), 323, 432, 45, 13);
+    Place(new QLabel(QStringLiteral("Frame rate: "), this), 374, 434, 42, 8);
+    m_frameRateEdit = Place(new QLineEdit(this), 418, 432, 42, 13);
     m_frameRateEdit->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9./]*")), m_frameRateEdit));
 
-    m_acceptButton = Place(new QPushButton(QStringLiteral("Accept"), this), 355, 422, 50, 14);
+    m_acceptButton = Place(new QPushButton(QStringLiteral("Accept"), this), 355, 456, 50, 14);
     m_acceptButton->setDefault(true);
-    m_cancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), 415, 422, 50, 14);
+    m_cancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), 415, 456, 50, 14);
 
     m_pathEditTimer = new QTimer(this);
     m_pathEditTimer->setSingleShot(true);
@@ -210,6 +217,7 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(const VideoEncoderSettings& videoSett
     m_settings.serialDigits = kMinSerialDigits;
     m_settings.inputFormat = m_inputFormatCombo->currentText().toStdString();
     m_settings.outputFormat = m_outputFormatCombo->currentText().toStdString();
+    m_depthChoice->OfferDepthsOf(FindImageCodec(m_settings.outputFormat));
     Show();
     UpdateBottomAndCheckEnabling();
     UpdateFrameFieldEnabling();
@@ -228,8 +236,10 @@ CCube2DomeSettingDlg::CCube2DomeSettingDlg(const VideoEncoderSettings& videoSett
     connect(m_fileList, &QListWidget::currentRowChanged, this, [this] { UpdateInfo(); });
     connect(m_facesCombo, &QComboBox::activated, this, &CCube2DomeSettingDlg::OnFacesChanged);
     connect(m_inputFormatCombo, &QComboBox::activated, this, &CCube2DomeSettingDlg::OnInputFormatChanged);
-    connect(m_outputFormatCombo, &QComboBox::activated, this,
-            [this] { m_settings.outputFormat = m_outputFormatCombo->currentText().toStdString(); });
+    connect(m_outputFormatCombo, &QComboBox::activated, this, [this] {
+        m_settings.outputFormat = m_outputFormatCombo->currentText().toStdString();
+        m_depthChoice->OfferDepthsOf(FindImageCodec(m_settings.outputFormat));
+    });
     connect(m_serialCombo, &QComboBox::activated, this,
             [this](int index) { m_settings.serialDigits = index + kMinSerialDigits; });
     connect(m_widthEdit, &QLineEdit::textEdited, this, &CCube2DomeSettingDlg::OnWidthEdited);
@@ -303,6 +313,7 @@ void CCube2DomeSettingDlg::ExchangeFields(CFieldExchange& dx)
     text(m_outputPrefixEdit, m_settings.outputPrefix, static_cast<int>(kMaxOutputPrefixChars));
     choice(m_serialCombo, m_settings.serialDigits, kMinSerialDigits);
     choiceText(m_outputFormatCombo, m_settings.outputFormat);
+    m_depthChoice->Exchange(dx, m_settings.writeOptions);
     int filter = static_cast<int>(m_settings.sampling.filter);
     choice(m_filterCombo, filter, 0);
     if (saving) m_settings.sampling.filter = static_cast<CubeFilter>(filter);
@@ -350,6 +361,16 @@ void CCube2DomeSettingDlg::ShowText(QLineEdit* edit, const QString& text)
     // Writing the same text again would only move the cursor of a field
     // being typed in.
     if (edit->text() != text) edit->setText(text);
+}
+
+QComboBox* CCube2DomeSettingDlg::DepthCombo() const
+{
+    return m_depthChoice->DepthCombo();
+}
+
+QComboBox* CCube2DomeSettingDlg::DitherCombo() const
+{
+    return m_depthChoice->DitherCombo();
 }
 
 void CCube2DomeSettingDlg::TakeViewOver(float verticalAngle, const QString& saveDir)
@@ -555,11 +576,12 @@ void CCube2DomeSettingDlg::UpdateVideoEnabling()
                              static_cast<QWidget*>(m_frameRateEdit)}) {
         control->setEnabled(video);
     }
-    // A video names no frames.
+    // A video names no frames and writes no images.
     for (QWidget* control : {static_cast<QWidget*>(m_outputPrefixEdit), static_cast<QWidget*>(m_serialCombo),
                              static_cast<QWidget*>(m_outputFormatCombo)}) {
         control->setEnabled(!video);
     }
+    m_depthChoice->SetEnabled(!video);
 }
 
 void CCube2DomeSettingDlg::UpdateBottomAndCheckEnabling()
@@ -589,7 +611,11 @@ void CCube2DomeSettingDlg::accept()
     FlushPathEdits();
     // A field that fails its check ends the attempt.
     if (!Save(Exchange::Prompt)) return;
-    if (const std::optional<std::string> problem = m_settings.ValidateSettings()) {
+    std::optional<std::string> problem = m_settings.ValidateSettings();
+    // A depth the output format lacks, as the command line refuses it (the
+    // view plays no part in that check).
+    if (!problem) problem = CheckCube2DomeImages(MakeCube2DomeJob(m_settings, 180, 0.0f));
+    if (problem) {
         ShowMessageBox(this, QString::fromStdString(*problem), QString(), MessageIcon::Warning);
         return;
     }

@@ -1,5 +1,5 @@
 // "Cube2Dome Setting": the face folders (or one upper folder holding them),
-// input and output formats, frame selection, output naming and size, the
+// input and output formats, frame selection, output naming, size and depth, the
 // vertical view angle and the save folder of a Cube2Dome render.
 //
 // The dialog is the face of Cube2DomeSettings: every field it shows is a
@@ -8,6 +8,10 @@
 // made once by the Cube2Dome page and hidden between uses; Accept checks the
 // settings and, when they pass, hides and hands them to the page
 // (SettingsAccepted); Cancel only hides, keeping every value for next time.
+//
+// The depth and dither of the dome images offer only the depths the output
+// format writes (ui/ImageDepthChoice.h); Accept refuses one the format lacks
+// with the command line's reason.
 //
 // The Video row chooses one video of the frames instead of numbered images:
 // its file (the Save dialog offers the containers of the codec chosen in the
@@ -42,6 +46,7 @@ class QTimer;
 namespace skelvane {
 
 class CFieldExchange;
+class CImageDepthChoice;
 
 class CCube2DomeSettingDlg : public QDialog {
     Q_OBJECT
@@ -89,6 +94,8 @@ public:
     QLineEdit* OutputPrefixEdit() const { return m_outputPrefixEdit; }
     QComboBox* SerialCombo() const { return m_serialCombo; }
     QComboBox* OutputFormatCombo() const { return m_outputFormatCombo; }
+    QComboBox* DepthCombo() const;
+    QComboBox* DitherCombo() const;
     QComboBox* FilterCombo() const { return m_filterCombo; }
     QComboBox* SupersampleCombo() const { return m_supersampleCombo; }
     QRadioButton* FrameModeRadio(int mode) const { return m_frameModeRadios[mode]; }
@@ -165,6 +172,7 @@ private:
     QLineEdit* m_outputPrefixEdit;
     QComboBox* m_serialCombo;
     QComboBox* m_outputFormatCombo;
+    CImageDepthChoice* m_depthChoice;
     QComboBox* m_filterCombo;
     QComboBox* m_supersampleCombo;
     QButtonGroup* m_frameModeGroup;

@@ -32,6 +32,7 @@
 #include "ui/FieldLeaveCheck.h"
 #include "ui/FileDialog.h"
 #include "ui/FolderPicker.h"
+#include "ui/ImageDepthChoice.h"
 #include "ui/JobButtons.h"
 #include "ui/MessageBox.h"
 #include "ui/PreviewPane.h"
@@ -205,6 +206,7 @@ CPano2DomePage::CPano2DomePage(const VideoEncoderSettings& videoSettings, QWidge
     connect(m_outputWidthEdit, &QLineEdit::textEdited, this, &CPano2DomePage::OnOutputWidthChanged);
     connect(m_saveToButton, &QPushButton::clicked, this, &CPano2DomePage::OnSaveTo);
     connect(m_modeGroup, &QButtonGroup::idClicked, this, &CPano2DomePage::OnMode);
+    connect(m_formatCombo, &QComboBox::currentIndexChanged, this, [this] { OfferDepthsOfTarget(m_settings.mode); });
     connect(m_sharpCheck, &QCheckBox::toggled, this, &CPano2DomePage::OnSharp);
     connect(m_supersampleCombo, &QComboBox::activated, this, [this](int index) {
         m_settings.supersample = index + 1;
@@ -235,14 +237,14 @@ CPano2DomePage::~CPano2DomePage()
 void CPano2DomePage::BuildControls()
 {
     // Positions in dialog units, as the page was drawn.
-    Place(new QGroupBox(QStringLiteral("Input Image"), this), 3, 5, 415, 325);
-    Place(new QGroupBox(QStringLiteral("FullDome Image Preview"), this), 425, 5, 210, 325);
+    Place(new QGroupBox(QStringLiteral("Input Image"), this), 3, 5, 415, 342);
+    Place(new QGroupBox(QStringLiteral("FullDome Image Preview"), this), 425, 5, 210, 342);
     m_panoramaPane = Place(new CPreviewPane(this), 10, 24, 400, 200);
     m_panoramaPane->SetImage(&m_previewPanorama);
     m_domePane = Place(new CPreviewPane(this), 430, 24, 200, 200);
     m_domePane->SetImage(&m_previewDome);
 
-    Place(new QGroupBox(QStringLiteral("Input"), this), 10, 230, 195, 95);
+    Place(new QGroupBox(QStringLiteral("Input"), this), 10, 230, 195, 112);
     m_openButton = Place(new QPushButton(QStringLiteral("Open Image..."), this), 16, 243, 60, 15);
     m_inputPathEdit = Place(new QLineEdit(this), 80, 244, 119, 13);
     Place(new QLabel(QStringLiteral("Width: "), this), 16, 272, 26, 12);
@@ -256,7 +258,7 @@ void CPano2DomePage::BuildControls()
     m_supersampleCombo = Place(new QComboBox(this), 172, 292, 28, 13);
     for (int n = 1; n <= kMaxPanoSupersample; ++n) m_supersampleCombo->addItem(QString::number(n));
 
-    Place(new QGroupBox(QStringLiteral("Output"), this), 215, 230, 196, 95);
+    Place(new QGroupBox(QStringLiteral("Output"), this), 215, 230, 196, 112);
     Place(new QLabel(QStringLiteral("Width: "), this), 221, 243, 26, 12);
     m_outputWidthEdit = DigitsOnly(Place(new QLineEdit(this), 249, 241, 50, 13));
     Place(new QLabel(QStringLiteral("Height: "), this), 313, 243, 28, 12);
@@ -282,8 +284,15 @@ void CPano2DomePage::BuildControls()
     Place(new QLabel(QStringLiteral("to"), this), 305, 292, 12, 12);
     m_toEdit = Place(new QLineEdit(this), 347, 290, 58, 13);
 
-    m_saveToButton = Place(new QPushButton(QStringLiteral("Save to..."), this), 221, 307, 45, 15);
-    m_savePathEdit = Place(new QLineEdit(this), 270, 308, 135, 13);
+    // The image's or the frames' sample depth, and how deep pictures become 8-bit files.
+    m_depthChoice = new CImageDepthChoice(this);
+    Place(new QLabel(QStringLiteral("Depth:"), this), 221, 309, 26, 12);
+    PlaceControl(m_depthChoice->DepthCombo(), 249, 307, 54, 13);
+    Place(new QLabel(QStringLiteral("Dither:"), this), 309, 309, 26, 12);
+    PlaceControl(m_depthChoice->DitherCombo(), 337, 307, 68, 13);
+
+    m_saveToButton = Place(new QPushButton(QStringLiteral("Save to..."), this), 221, 324, 45, 15);
+    m_savePathEdit = Place(new QLineEdit(this), 270, 325, 135, 13);
 
     Place(new QGroupBox(QStringLiteral("View Angle"), this), 430, 230, 200, 50);
     Place(new QLabel(QStringLiteral("Horizontal: "), this), 436, 244, 40, 12);
@@ -302,7 +311,7 @@ void CPano2DomePage::BuildControls()
     m_continueButton = Place(new QPushButton(QStringLiteral("Continue"), this), 502, 308, 62, 15);
     m_stopButton = Place(new QPushButton(QStringLiteral("Stop"), this), 568, 308, 62, 15);
 
-    m_progress = Place(new QProgressBar(this), 10, 345, 410, 14);
+    m_progress = Place(new QProgressBar(this), 10, 352, 410, 14);
     m_progress->setTextVisible(false);
 
     for (QLineEdit* edit : {m_horizontalEdit, m_verticalEdit, m_inputWidthEdit, m_inputHeightEdit, m_outputHeightEdit,
@@ -373,6 +382,7 @@ void CPano2DomePage::Exchange(CFieldExchange& dx)
     dx.Text(m_fromEdit, m_settings.fromAngle, -180, 180);
     dx.Text(m_toEdit, m_settings.toAngle, -180, 180);
     dx.Text(m_durationEdit, m_settings.duration);
+    m_depthChoice->Exchange(dx, m_settings.writeOptions);
 }
 
 QString CPano2DomePage::DefaultFolder(const QString& path) const
@@ -559,6 +569,7 @@ void CPano2DomePage::OnSaveTo()
         if (path.isEmpty()) return;
         m_savePath = path;
         TargetOf(m_settings.mode) = ToPath(m_savePath);
+        OfferDepthsOfTarget(m_settings.mode);
         break;
     }
     case kFrameMode: {
@@ -603,6 +614,20 @@ void CPano2DomePage::EnableModeFields(int mode)
         control->setEnabled(sweep);
     }
     m_formatCombo->setEnabled(mode == kFrameMode);
+    // A video is encoded from the domes as they are rendered.
+    m_depthChoice->SetEnabled(mode != kVideoMode);
+    OfferDepthsOfTarget(mode);
+}
+
+void CPano2DomePage::OfferDepthsOfTarget(int mode)
+{
+    const ImageCodec* codec = nullptr;
+    if (mode == kFrameMode) {
+        codec = FindImageCodec(m_formatCombo->currentText().toStdString());
+    } else if (mode == kImageMode && !m_settings.imagePath.empty()) {
+        codec = ImageCodecForPath(m_settings.imagePath);
+    }
+    m_depthChoice->OfferDepthsOf(codec);
 }
 
 void CPano2DomePage::EnableJobFields(bool enable)
@@ -623,12 +648,23 @@ void CPano2DomePage::EnableJobFields(bool enable)
                              static_cast<QWidget*>(m_toEdit), static_cast<QWidget*>(m_sharpCheck)}) {
         control->setEnabled(false);
     }
+    m_depthChoice->SetEnabled(false);
 }
 
 const CImageBuffer& CPano2DomePage::Panorama() const
 {
     static const CImageBuffer kNone;
     return m_settings.panorama ? *m_settings.panorama : kNone;
+}
+
+QComboBox* CPano2DomePage::DepthCombo() const
+{
+    return m_depthChoice->DepthCombo();
+}
+
+QComboBox* CPano2DomePage::DitherCombo() const
+{
+    return m_depthChoice->DitherCombo();
 }
 
 CPano2DomeJob CPano2DomePage::MakeJob() const

@@ -12,10 +12,13 @@
 // writes: the full panorama through a sharp map, the image mode's dome.
 //
 // Output modes and what they enable:
-//             duration  frame rate  format  from  to    sharp  target
-//   Image     off       off         off     off   off   off    an image file
-//   Frame     on        on          on      on    on    on     a folder (frames 0000.jpg, ...)
-//   Video     on        on          off     on    on    on     an .avi or .mov file
+//             duration  frame rate  format  from  to    sharp  depth  target
+//   Image     off       off         off     off   off   off    on     an image file
+//   Frame     on        on          on      on    on    on     on     a folder (frames 0000.jpg, ...)
+//   Video     on        on          off     on    on    on     off    an .avi or .mov file
+// The depth list offers what the image's or the frames' format writes
+// (ui/ImageDepthChoice.h); Begin refuses a depth the format lacks as the
+// command line does.
 //
 // The page holds every value a job reads in a job block of its own; Begin
 // copies it, adds the video encoder settings, and the job runs on a worker
@@ -23,7 +26,7 @@
 // Continue and Stop are those of ui/JobButtons.h. While a job runs, every
 // control of what the job reads is disabled (Open Image, the input path, the
 // output width, the modes, format, duration, frame rate, from, to, Save to,
-// the field of view, the sharp choice); its end gives back exactly what the
+// the field of view, the sharp choice, depth and dither); its end gives back exactly what the
 // current mode enables. The view sliders stay: they only turn the preview. A
 // page destroyed during a job stops it and joins it first.
 #pragma once
@@ -52,6 +55,7 @@ class QSlider;
 namespace skelvane {
 
 class CFieldExchange;
+class CImageDepthChoice;
 class CJobButtons;
 class CPreviewPane;
 class CUiMessageReporter;
@@ -147,6 +151,8 @@ public:
     QRadioButton* VideoRadio() const { return m_videoRadio; }
     QCheckBox* SharpCheck() const { return m_sharpCheck; }
     QComboBox* SupersampleCombo() const { return m_supersampleCombo; }
+    QComboBox* DepthCombo() const;
+    QComboBox* DitherCombo() const;
     CPreviewPane* PanoramaPane() const { return m_panoramaPane; }
     CPreviewPane* DomePane() const { return m_domePane; }
     QPushButton* OpenButton() const { return m_openButton; }
@@ -185,6 +191,8 @@ private:
     void RebuildPreviewMap();
     void RenderPreviewDome();
     void EnableModeFields(int mode);
+    // The depths the target of `mode` can be written at.
+    void OfferDepthsOfTarget(int mode);
     void EnableJobFields(bool enable);
     QString DefaultFolder(const QString& path) const;
     // The target of `mode` (image file, frame folder or video file).
@@ -238,6 +246,7 @@ private:
     QRadioButton* m_videoRadio = nullptr;
     QCheckBox* m_sharpCheck = nullptr;
     QComboBox* m_supersampleCombo = nullptr;
+    CImageDepthChoice* m_depthChoice = nullptr;
     QLineEdit* m_fromEdit = nullptr;
     QLineEdit* m_toEdit = nullptr;
     QLineEdit* m_durationEdit = nullptr;

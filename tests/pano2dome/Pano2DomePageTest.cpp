@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QStandardItemModel>
 #include <QTest>
 
 #include "app/SkelvaneDlg.h"
@@ -540,6 +541,56 @@ TEST_F(Pano2DomePageJobTest, BeginRefusesWhatTheJobCannotDoAndStartsNothing)
     EXPECT_EQ(Files(), std::vector<std::string>{"pano.bmp"});  // nothing written
 }
 
+TEST_F(Pano2DomePageJobTest, TheDepthFollowsTheTargetsFormatAndReachesTheFiles)
+{
+    auto offered = [this] {
+        const auto* model = qobject_cast<const QStandardItemModel*>(page.DepthCombo()->model());
+        std::vector<bool> entries;
+        for (int i = 0; i < page.DepthCombo()->count(); ++i) entries.push_back(model->item(i)->isEnabled());
+        return entries;
+    };
+    constexpr bool on = true;
+    constexpr bool off = false;
+    // Image mode before a file is chosen: every depth; then the file's format.
+    EXPECT_EQ(offered(), (std::vector<bool>{on, on, on, on}));
+    {
+        FileDialogAnswer answer(QString::fromStdString((dir / "dome.exr").string()));
+        QTest::mouseClick(page.SaveToButton(), Qt::LeftButton);
+    }
+    EXPECT_EQ(offered(), (std::vector<bool>{on, off, on, on}));
+    EXPECT_EQ(page.DepthCombo()->itemText(2), "half");
+    // Frames: the format list's.
+    ChooseFrames("jpg");
+    EXPECT_EQ(offered(), (std::vector<bool>{on, on, off, off}));
+    EXPECT_EQ(page.DepthCombo()->itemText(2), "16-bit");
+    page.FormatCombo()->setCurrentText("png");
+    EXPECT_EQ(offered(), (std::vector<bool>{on, on, on, off}));
+
+    page.DepthCombo()->setCurrentIndex(2);
+    Sweep("1", "2");
+    QStringList texts;
+    RunToEnd(texts);
+    EXPECT_EQ(texts, QStringList{"Finished! "});
+    CImageBuffer frame;
+    ASSERT_TRUE(frame.Load(dir / "0000.png"));
+    EXPECT_EQ(frame.GetChannelType(), ChannelType::Uint16) << "a 16-bit file from an 8-bit panorama";
+
+    page.DepthCombo()->setCurrentIndex(1);
+    page.DitherCombo()->setCurrentIndex(2);
+    ASSERT_TRUE(page.UpdateData(true));
+    EXPECT_EQ(page.MakeJob().writeOptions.depth, kDepth8);
+    EXPECT_EQ(page.MakeJob().writeOptions.dither, Dither::None);
+
+    // A depth the format lacks stays chosen and Begin refuses it as the command line does.
+    page.DepthCombo()->setCurrentIndex(3);
+    page.FormatCombo()->setCurrentText("bmp");
+    EXPECT_EQ(page.DepthCombo()->currentText(), "float");
+    MessageBoxRecorder boxes;
+    QTest::mouseClick(page.BeginButton(), Qt::LeftButton);
+    EXPECT_EQ(boxes.Texts(), QStringList{"BMP files hold 8-bit samples only."});
+    EXPECT_FALSE(page.IsJobRunning());
+}
+
 TEST_F(Pano2DomePageJobTest, BeginWithoutAPanoramaSaysSo)
 {
     CPano2DomePage empty(settings);
@@ -805,7 +856,7 @@ TEST_F(Pano2DomePageJobTest, ARenderLocksWhatItReadsAndItsEndGivesBackWhatTheMod
         page.OpenButton(),    page.InputPathEdit(), page.OutputWidthEdit(), page.SaveToButton(),
         page.FovEdit(),       page.ImageRadio(),    page.FrameRadio(),      page.VideoRadio(),
         page.DurationEdit(),  page.FrameRateEdit(), page.FormatCombo(),     page.FromEdit(),
-        page.ToEdit(),        page.SharpCheck()};
+        page.ToEdit(),        page.SharpCheck(),    page.DepthCombo(),      page.DitherCombo()};
     auto enabling = [&locked] {
         std::vector<bool> enabled;
         for (QWidget* control : locked) enabled.push_back(control->isEnabled());
@@ -817,10 +868,11 @@ TEST_F(Pano2DomePageJobTest, ARenderLocksWhatItReadsAndItsEndGivesBackWhatTheMod
         int mode;
         std::vector<bool> idle;  // as `locked` lists them
     } modes[] = {
-        // Open, input, width, Save to, FOV, the modes; duration, rate, format, from, to, sharp.
-        {CPano2DomePage::kImageMode, {on, on, on, on, on, on, on, on, off, off, off, off, off, off}},
-        {CPano2DomePage::kFrameMode, {on, on, on, on, on, on, on, on, on, on, on, on, on, on}},
-        {CPano2DomePage::kVideoMode, {on, on, on, on, on, on, on, on, on, on, off, on, on, on}},
+        // Open, input, width, Save to, FOV, the modes; duration, rate, format, from, to, sharp;
+        // depth, and dither (8-bit BMP frames only; PNG holds 16 bits).
+        {CPano2DomePage::kImageMode, {on, on, on, on, on, on, on, on, off, off, off, off, off, off, on, off}},
+        {CPano2DomePage::kFrameMode, {on, on, on, on, on, on, on, on, on, on, on, on, on, on, on, on}},
+        {CPano2DomePage::kVideoMode, {on, on, on, on, on, on, on, on, on, on, off, on, on, on, off, off}},
     };
     for (const auto& each : modes) {
         SCOPED_TRACE(each.mode);

@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QStandardItemModel>
 #include <QTest>
 
 #include "SampleSequence.h"
@@ -51,6 +52,15 @@ QStringList Entries(const QComboBox* combo)
     QStringList entries;
     for (int i = 0; i < combo->count(); ++i) entries << combo->itemText(i);
     return entries;
+}
+
+// Which entries of a list can be chosen.
+std::vector<bool> Offered(const QComboBox* combo)
+{
+    const auto* model = qobject_cast<const QStandardItemModel*>(combo->model());
+    std::vector<bool> offered;
+    for (int i = 0; i < combo->count(); ++i) offered.push_back(model->item(i)->isEnabled());
+    return offered;
 }
 
 class SettingDlgTest : public ::testing::Test {
@@ -241,6 +251,78 @@ TEST_F(SettingDlgTest, FilterAndSamplesReachTheJob)
     const CubeSampling chosen{CubeFilter::Bicubic, 3};
     EXPECT_EQ(dlg.Settings().sampling, chosen);
     EXPECT_EQ(MakeCube2DomeJob(dlg.Settings(), 180, 0.0f).sampling, chosen);
+}
+
+TEST_F(SettingDlgTest, TheOutputFormatLimitsTheDepthsAndTheChoicesReachTheJob)
+{
+    EXPECT_EQ(Entries(dlg.DepthCombo()), QStringList({"as input", "8-bit", "16-bit", "float"}));
+    EXPECT_EQ(Entries(dlg.DitherCombo()), QStringList({"ordered", "diffusion", "none"}));
+    constexpr bool on = true;
+    constexpr bool off = false;
+    const struct {
+        const char* format;
+        std::vector<bool> offered;  // as input, 8, 16, float
+        const char* sixteen;
+        bool dither;  // with "as input": deep faces can become 8-bit files
+    } formats[] = {
+        {"bmp", {on, on, off, off}, "16-bit", on}, {"jpg", {on, on, off, off}, "16-bit", on},
+        {"png", {on, on, on, off}, "16-bit", off}, {"tga", {on, on, off, off}, "16-bit", on},
+        {"tif", {on, on, on, on}, "16-bit", off},  {"exr", {on, off, on, on}, "half", off},
+    };
+    ASSERT_EQ(dlg.OutputFormatCombo()->count(), static_cast<int>(std::size(formats)));
+    for (int i = 0; i < dlg.OutputFormatCombo()->count(); ++i) {
+        SCOPED_TRACE(formats[i].format);
+        Choose(dlg.OutputFormatCombo(), i);
+        ASSERT_EQ(dlg.OutputFormatCombo()->currentText(), formats[i].format);
+        EXPECT_EQ(Offered(dlg.DepthCombo()), formats[i].offered);
+        EXPECT_EQ(dlg.DepthCombo()->itemText(2), formats[i].sixteen);
+        EXPECT_EQ(dlg.DitherCombo()->isEnabled(), formats[i].dither);
+        // The keyboard passes over what the format cannot write.
+        QTest::keyClick(dlg.DepthCombo(), Qt::Key_End);
+        const int deepest = formats[i].offered[3] ? 3 : formats[i].offered[2] ? 2 : 1;
+        EXPECT_EQ(dlg.DepthCombo()->currentIndex(), deepest);
+        EXPECT_EQ(dlg.DitherCombo()->isEnabled(), deepest == 1);
+        QTest::keyClick(dlg.DepthCombo(), Qt::Key_Home);
+    }
+
+    test::WriteSampleSequence(temp / "seq", kFrames, kFaceSide, 5);
+    ChooseUpperFolder(ToQString(temp / "seq"));
+    ChooseSaveFolder(ToQString(temp / "out"));
+    EXPECT_EQ(Accept(), QStringList());
+    const ImageWriteOptions defaults = MakeCube2DomeJob(dlg.Settings(), 180, 0.0f).writeOptions;
+    EXPECT_FALSE(defaults.depth) << "the faces' own depth";
+    EXPECT_EQ(defaults.dither, Dither::Ordered);
+
+    dlg.show();
+    Choose(dlg.OutputFormatCombo(), 4);  // tif
+    Choose(dlg.DepthCombo(), 1);
+    Choose(dlg.DitherCombo(), 1);
+    EXPECT_EQ(Accept(), QStringList());
+    ImageWriteOptions written = MakeCube2DomeJob(dlg.Settings(), 180, 0.0f).writeOptions;
+    EXPECT_EQ(written.depth, kDepth8);
+    EXPECT_EQ(written.dither, Dither::Diffusion);
+
+    // A depth chosen for one format stays when another is chosen, and Accept
+    // refuses it as the command line does.
+    dlg.show();
+    Choose(dlg.DepthCombo(), 3);
+    EXPECT_FALSE(dlg.DitherCombo()->isEnabled());
+    Choose(dlg.OutputFormatCombo(), 1);  // jpg
+    EXPECT_EQ(dlg.DepthCombo()->currentText(), "float");
+    EXPECT_EQ(Accept(), QStringList({"The dome images cannot be written: JPEG files hold 8-bit samples only."}));
+    EXPECT_TRUE(dlg.isVisible());
+    Choose(dlg.OutputFormatCombo(), 5);  // exr
+    EXPECT_EQ(Accept(), QStringList());
+    written = MakeCube2DomeJob(dlg.Settings(), 180, 0.0f).writeOptions;
+    EXPECT_EQ(written.depth, kDepthFloat);
+
+    // A video writes no images.
+    dlg.show();
+    dlg.VideoCheck()->click();
+    EXPECT_FALSE(dlg.DepthCombo()->isEnabled());
+    EXPECT_FALSE(dlg.DitherCombo()->isEnabled());
+    dlg.VideoCheck()->click();
+    EXPECT_TRUE(dlg.DepthCombo()->isEnabled());
 }
 
 TEST_F(SettingDlgTest, TheVideoRowChoosesOneVideoInsteadOfNumberedImages)
