@@ -200,6 +200,7 @@ std::vector<std::uint8_t> ZlibCompressInPieces(std::size_t size, const ByteSourc
     uLong adler = adler32(0, nullptr, 0);
     for (std::size_t i = 0; i < count; ++i) {
         stream.insert(stream.end(), pieces[i].deflated.get(), pieces[i].deflated.get() + pieces[i].size);
+        pieces[i].deflated.reset();  // so that the data is held twice only a piece at a time
         const std::size_t length = std::min(size, (i + 1) * pieceBytes) - i * pieceBytes;
         adler = adler32_combine(adler, pieces[i].adler, static_cast<z_off_t>(length));
     }

@@ -14,10 +14,11 @@ namespace skelvane {
 using ByteSource = std::function<void(std::size_t begin, std::span<std::uint8_t> out)>;
 
 // libdeflate's levels: 0 stores the data as it is, 1 is the fastest
-// compression and 12 the smallest. 6 gives files within a few percent of
-// zlib's default level in a fifth to a third of its time.
+// compression and 12 the smallest. 4 gives dome renders 2 to 3 % larger than
+// zlib's default level in a seventh of its time; 6 takes two fifths longer
+// than 4 for files a fifth of a percent smaller (bench/README.md).
 inline constexpr int kMinDeflateLevel = 0;
-inline constexpr int kDefaultDeflateLevel = 6;
+inline constexpr int kDefaultDeflateLevel = 4;
 inline constexpr int kMaxDeflateLevel = 12;
 
 // Compresses `size` bytes from `source` at `level` (kMinDeflateLevel to
