@@ -12,6 +12,8 @@
 #include "engine/projection/FaceGatherMap.h"
 #include "cube2dome/OutputPath.h"
 #include "engine/image/DepthConversion.h"
+#include "engine/image/PageAdvice.h"
+#include "engine/image/PixelBlock.h"
 #include "engine/jobs/FramePipeline.h"
 #include "engine/projection/CubeDomeProjector.h"
 #include "imageio/FilePaths.h"
@@ -25,6 +27,30 @@ namespace skelvane {
 namespace {
 namespace fs = std::filesystem;
 using namespace cube2dome_text;
+
+// Each face position keeps its own pixel blocks from frame to frame, so that
+// a face the dome reads half of, or not at all, holds only the pages of that
+// half (BlockUse); at 8192² that is a few hundred megabytes less at the peak.
+constexpr int kFaceBlockUse = 1;  // face k allocates as use kFaceBlockUse + k
+
+// Gives back the pages of the rows of `face` outside `used`: the first
+// frame's faces are decoded whole, to learn their size, and would otherwise
+// bring all their pages to the blocks that the later frames' faces reuse.
+void DiscardRowsOutside(CImageBuffer& face, const PixelRect& used)
+{
+    const std::int32_t height = face.GetHeight();
+    const std::int32_t top = used.IsEmpty() ? height : std::clamp(used.top, 0, height);
+    const std::int32_t bottom = used.IsEmpty() ? height : std::clamp(used.bottom, top, height);
+    auto discard = [&face](std::int32_t first, std::int32_t end) {
+        if (first < end) {
+            // Rows are stored bottom-up: the span starts at the last row's.
+            std::uint8_t* low = std::min(face.Row(first), face.Row(end - 1));
+            DiscardPages(low, static_cast<std::size_t>(end - first) * static_cast<std::size_t>(face.Stride()));
+        }
+    };
+    discard(0, top);
+    discard(bottom, height);
+}
 
 // One frame's faces and its dome: staged as a file, or held for the video.
 struct CubeFrame {
@@ -123,6 +149,7 @@ std::string Cube2DomeRun::LoadFaces(int position, CubeFaces& faces)
     // Once the map is there, only the part of each face it reads is decoded.
     tbb::parallel_for(0, m_job.faceCount, [&](int k) {
         m_context.Checkpoint();
+        const BlockUse use(kFaceBlockUse + k);
         const PixelRect& region = m_samplerReady  ? m_sampler.UsedRect(k)
                                   : m_gatherReady ? m_gather.UsedRect(k)
                                                   : kWholeImage;
@@ -301,6 +328,11 @@ JobOutcome Cube2DomeRun::Run()
                                                  m_job.horizontalAngle);
         }
     }
+    if (m_samplerReady || m_gatherReady) {
+        for (int k = 0; k < m_job.faceCount; ++k) {
+            DiscardRowsOutside(first->faces[k], m_samplerReady ? m_sampler.UsedRect(k) : m_gather.UsedRect(k));
+        }
+    }
     if (!m_samplerReady && !m_gatherReady && !m_map) {
         m_context.Reporter().ShowMessage(kCalcPlaneFailed);
         return JobOutcome::Failed(std::string(kCalcPlaneFailed) + " No face map for faces of " +
@@ -312,8 +344,11 @@ JobOutcome Cube2DomeRun::Run()
 
 JobOutcome Cube2DomeRun::RunPipeline(std::unique_ptr<CubeFrame> first)
 {
-    // One frame more than threads; each costs its faces and its dome in memory.
-    const FramePipelineOptions options{m_total, FramesInFlight(m_context.Concurrency(), 1)};
+    // One frame more than threads, fewer for large domes; each costs its faces
+    // and its dome in memory.
+    const std::int64_t domeBytes = std::int64_t{BitCountOf(CubeFacesChannelType(first->faces)) / 8} *
+                                   m_job.outputSize * m_job.outputSize;
+    const FramePipelineOptions options{m_total, FramesInFlight(m_context.Concurrency(), 1, domeBytes)};
     const std::string failure = RunFramePipeline<CubeFrame>(
         m_context, options,
         {[&](std::int64_t position) {

@@ -29,4 +29,12 @@ void AdviseHugePages(void* start, std::size_t bytes)
     }
 }
 
+void DiscardPages(void* start, std::size_t bytes)
+{
+    const PageSpan pages = WholePagesOf(start, bytes);
+    if (pages.length > 0) {
+        madvise(pages.first, pages.length, MADV_DONTNEED);
+    }
+}
+
 }  // namespace skelvane

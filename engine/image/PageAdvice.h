@@ -24,6 +24,11 @@ PageSpan WholePagesOf(const void* start, std::size_t bytes);
 // 8 MiB are left alone, as the C library serves those from its heap.
 void AdviseHugePages(void* start, std::size_t bytes);
 
+// Gives the whole pages within [start, start + bytes) back to the system: the
+// span stays mapped and reads as zeros when it is next touched. For memory
+// whose contents nobody will read again.
+void DiscardPages(void* start, std::size_t bytes);
+
 // `count` elements left uninitialised, for a builder that writes every one.
 template <class T>
 std::unique_ptr<T[]> MakeLargeArray(std::size_t count)

@@ -20,12 +20,15 @@ constexpr std::size_t kCachedMinimum = std::size_t{8} << 20;
 constexpr std::size_t kCacheLimit = std::size_t{768} << 20;
 constexpr std::size_t kCacheSlots = 12;
 
-// In front of its pixels every block keeps where its allocation starts and
-// how many bytes it holds.
+// In front of its pixels every block keeps where its allocation starts, how
+// many bytes it holds and the use it was last allocated for.
 struct BlockHeader {
     std::uint8_t* start;
     std::size_t capacity;
+    int use;
 };
+
+thread_local int t_blockUse = 0;
 
 // Pixels start on a 64-byte line, and so does every row of an image whose
 // rows are a multiple of 64 bytes: the vector loops' streaming stores then
@@ -40,10 +43,10 @@ std::uint8_t* PixelsOf(std::uint8_t* start)
     return start + ((first + kAlignment - 1) & ~(kAlignment - 1)) - reinterpret_cast<std::uintptr_t>(start);
 }
 
-PixelBlock WithHeader(std::uint8_t* start, std::size_t capacity)
+PixelBlock WithHeader(std::uint8_t* start, std::size_t capacity, int use)
 {
     std::uint8_t* pixels = PixelsOf(start);
-    const BlockHeader header{start, capacity};
+    const BlockHeader header{start, capacity, use};
     std::memcpy(pixels - sizeof header, &header, sizeof header);
     return PixelBlock(pixels);
 }
@@ -51,18 +54,30 @@ PixelBlock WithHeader(std::uint8_t* start, std::size_t capacity)
 struct CachedBlock {
     std::uint8_t* start;  // the allocation, with the header before its pixels
     std::size_t capacity;
+    int use;
 };
 
 class LargeBlockCache {
 public:
-    std::uint8_t* Take(std::size_t bytes)
+    // The smallest block that fits, among those last used for `use` if any fit.
+    std::uint8_t* Take(std::size_t bytes, int use)
     {
         std::lock_guard lock(m_mutex);
         std::size_t best = m_blocks.size();
+        auto better = [&](const CachedBlock& block) {
+            if (best == m_blocks.size()) {
+                return true;
+            }
+            const CachedBlock& held = m_blocks[best];
+            if ((block.use == use) != (held.use == use)) {
+                return block.use == use;
+            }
+            return block.capacity < held.capacity;
+        };
         for (std::size_t n = 0; n < m_blocks.size(); ++n) {
             const std::size_t capacity = m_blocks[n].capacity;
             const bool fits = capacity >= bytes && capacity - bytes <= bytes / 4;
-            if (fits && (best == m_blocks.size() || capacity < m_blocks[best].capacity)) {
+            if (fits && better(m_blocks[n])) {
                 best = n;
             }
         }
@@ -75,7 +90,7 @@ public:
         return start;
     }
 
-    void Give(std::uint8_t* start, std::size_t capacity)
+    void Give(std::uint8_t* start, std::size_t capacity, int use)
     {
         std::unique_lock lock(m_mutex);
         if (capacity > kCacheLimit) {
@@ -90,7 +105,7 @@ public:
             m_held -= m_blocks.front().capacity;
             m_blocks.erase(m_blocks.begin());
         }
-        m_blocks.push_back({start, capacity});
+        m_blocks.push_back({start, capacity, use});
         m_held += capacity;
         lock.unlock();
         for (std::uint8_t* block : evicted) {
@@ -125,8 +140,12 @@ PixelBlock AllocatePixelBlock(std::int64_t bytes, BlockContents contents)
     const bool zeroed = contents == BlockContents::Zeroed;
     if (size >= kCachedMinimum) {
         // A cached block still carries its header.
-        if (std::uint8_t* start = Cache().Take(size)) {
+        if (std::uint8_t* start = Cache().Take(size, t_blockUse)) {
             std::uint8_t* pixels = PixelsOf(start);
+            BlockHeader header;
+            std::memcpy(&header, pixels - sizeof header, sizeof header);
+            header.use = t_blockUse;
+            std::memcpy(pixels - sizeof header, &header, sizeof header);
             if (zeroed) {
                 std::memset(pixels, 0, size);
             }
@@ -138,7 +157,7 @@ PixelBlock AllocatePixelBlock(std::int64_t bytes, BlockContents contents)
         throw CAllocationFailure(bytes);
     }
     AdviseHugePages(start, size + kOverhead);
-    return WithHeader(static_cast<std::uint8_t*>(start), size);
+    return WithHeader(static_cast<std::uint8_t*>(start), size, t_blockUse);
 }
 
 void PixelBlockDeleter::operator()(std::uint8_t* block) const
@@ -152,7 +171,17 @@ void PixelBlockDeleter::operator()(std::uint8_t* block) const
         std::free(header.start);
         return;
     }
-    Cache().Give(header.start, header.capacity);
+    Cache().Give(header.start, header.capacity, header.use);
+}
+
+BlockUse::BlockUse(int use) : m_outer(t_blockUse)
+{
+    t_blockUse = use;
+}
+
+BlockUse::~BlockUse()
+{
+    t_blockUse = m_outer;
 }
 
 PageFaultsAhead::PageFaultsAhead(const std::uint8_t* start, std::int64_t bytes)

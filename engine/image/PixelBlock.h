@@ -40,6 +40,25 @@ private:
 // A block of `bytes` bytes; null for 0 bytes. Throws CAllocationFailure.
 PixelBlock AllocatePixelBlock(std::int64_t bytes, BlockContents contents = BlockContents::Zeroed);
 
+// A cached block holds every page any earlier use touched. Where a job
+// allocates blocks of one size for different parts of each frame (a cube
+// face of which the dome reads all, one of which it reads the upper half,
+// one it never reads), a block passed from part to part ends up with all its
+// pages, while one that stays with its part keeps only the pages that part
+// touches. While a BlockUse lives on a thread, the large blocks allocated
+// there are marked with `use` and are, from the cache, preferably ones last
+// allocated for the same use. Uses are the caller's numbers; 0 is none.
+class BlockUse {
+public:
+    explicit BlockUse(int use);
+    ~BlockUse();
+    BlockUse(const BlockUse&) = delete;
+    BlockUse& operator=(const BlockUse&) = delete;
+
+private:
+    int m_outer;
+};
+
 // Faults in the pages of `bytes` bytes from `start` on a second thread while
 // this one fills them: a decoder writes a panorama row by row on one core,
 // and the kernel clearing its fresh pages can run on the other. Joins when

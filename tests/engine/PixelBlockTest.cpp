@@ -48,6 +48,42 @@ TEST(PixelBlock, BlocksForOverwriteAreNotClearedAgain)
     EXPECT_EQ(reused[kLarge - 1], 0xCD);
 }
 
+// A cached block goes back to the use it was last allocated for, so that a
+// part of each frame that touches few of a block's pages keeps a block with
+// few pages.
+TEST(PixelBlock, CachedBlocksGoBackToTheUseTheyServed)
+{
+    // A size no other test uses, so the cache holds no other block for it.
+    constexpr std::int64_t kLarge = (std::int64_t{44} << 20) + 8192;
+    const std::uint8_t* forSeven = nullptr;
+    const std::uint8_t* forEight = nullptr;
+    {
+        PixelBlock seven;
+        PixelBlock eight;
+        {
+            const BlockUse use(7);
+            seven = AllocatePixelBlock(kLarge, BlockContents::Unspecified);
+        }
+        {
+            const BlockUse use(8);
+            eight = AllocatePixelBlock(kLarge, BlockContents::Unspecified);
+        }
+        forSeven = seven.get();
+        forEight = eight.get();
+        ASSERT_NE(forSeven, forEight);
+        eight.reset();  // cached first, so the older of the two
+    }
+    const BlockUse outer(8);
+    PixelBlock again;
+    {
+        const BlockUse inner(7);
+        again = AllocatePixelBlock(kLarge, BlockContents::Unspecified);
+        EXPECT_EQ(again.get(), forSeven);
+    }
+    PixelBlock other = AllocatePixelBlock(kLarge, BlockContents::Unspecified);
+    EXPECT_EQ(other.get(), forEight) << "the outer use holds again after the inner one ends";
+}
+
 TEST(PixelBlock, SmallAndEmptyBlocks)
 {
     EXPECT_FALSE(AllocatePixelBlock(0));
