@@ -1198,6 +1198,20 @@ TEST_F(Cli, SixteenBitFacesGiveADomeOfTheirOwnLevels)
     }
 }
 
+// Float faces render to float domes, which a video takes at 16 bits.
+TEST_F(Cli, FloatFacesMakeAVideo)
+{
+    const fs::path sample = Dir() / "exr";
+    ASSERT_EQ(Run({"sample", "--output", sample.string(), "--frames", "2", "--size", "16", "--format", "exr"}).status, 0);
+    const fs::path video = Dir() / "float.mov";
+    const Result made = Run({"cube2dome", "--input", sample.string(), "--in-format", "exr", "--video", video.string(),
+                             "--codec", "prores"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::optional<test::VideoFacts> facts = test::ReadVideo(video);
+    ASSERT_TRUE(facts.has_value());
+    EXPECT_EQ(facts->frames, 2);
+}
+
 TEST_F(PanoCli, ImagesAndFramesTakeTheDepthAndCompressionAskedForOrSayWhyNot)
 {
     struct Written {
