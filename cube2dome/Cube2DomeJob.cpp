@@ -366,7 +366,7 @@ JobOutcome Cube2DomeRun::RunVideo(std::unique_ptr<CubeFrame> first)
     const std::string& path = m_job.videoPath;
     CVideoEncoder encoder;
     const VideoOutputSpec spec{path, m_job.outputSize, m_job.outputSize, m_job.frameRate, m_job.video,
-                               m_job.encoderThreads};
+                               m_job.encoderThreads, m_job.writeOptions.dither};
     if (std::string failure = OpenVideoOutput(encoder, spec); !failure.empty()) {
         return JobOutcome::Failed(failure);
     }
@@ -384,10 +384,8 @@ JobOutcome Cube2DomeRun::RunVideo(std::unique_ptr<CubeFrame> first)
              },
              [&](CubeFrame& frame) {
                  std::string failure = RenderDome(frame);
-                 // Video samples hold 16 bits at most; floats are rounded to them here,
-                 // beside the render, rather than in the encoder's one thread.
-                 if (failure.empty() && frame.dome->GetChannelType() == ChannelType::Float) {
-                     ConvertChannelType(*frame.dome, ChannelType::Uint16);
+                 if (failure.empty()) {
+                     encoder.FitFrameToStream(*frame.dome);  // here, several frames at once
                  }
                  return FrameStepResult(failure);
              },
