@@ -19,6 +19,7 @@
 #include "engine/image/ImageBuffer.h"
 #include "engine/projection/CubeDomeSampler.h"
 #include "engine/projection/PanoDomeProjector.h"
+#include "engine/projection/QualityScene.h"
 #include "imageio/ImageCodec.h"
 #include "pano2dome/Pano2DomeJob.h"
 #include "support/TempDir.h"
@@ -1028,6 +1029,47 @@ TEST_F(EncodeCli, AGapIsRefusedUnlessSkippedAndOtherRefusalsExitWithTwo)
 }
 
 // ------------------------------------------------------------ picture quality
+
+// The quality scene: the same faces in every frame, the dome they should give
+// for the view cube2dome renders by default, and the command that renders it.
+TEST_F(Cli, TheQualitySceneWritesItsFacesAndTheDomeTheyShouldGive)
+{
+    const fs::path scene = Dir() / "scene";
+    const Result made = Run({"sample", "--scene", "quality", "--output", scene.string(), "--frames", "2", "--size",
+                             "16", "--dome", "24", "--format", "png"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const CQualityScene expected(16);
+    const char* words[kCubeFaceCount] = {"left", "front", "right", "back", "top", "bottom"};
+    const char* prefixes[kCubeFaceCount] = {"L", "F", "R", "B", "T", "B"};
+    for (int k = 0; k < kCubeFaceCount; ++k) {
+        const std::vector<std::string> names = {std::string(prefixes[k]) + "00001.png",
+                                                std::string(prefixes[k]) + "00002.png"};
+        ASSERT_EQ(FilesIn(scene / words[k]), names) << words[k];
+        for (const std::string& name : names) {
+            CImageBuffer face;
+            ASSERT_TRUE(face.Load(scene / words[k] / name)) << name;
+            EXPECT_EQ(test::PixelsOf(face), test::PixelsOf(expected.DrawFace(k))) << name;
+        }
+    }
+    CImageBuffer truth;
+    ASSERT_TRUE(truth.Load(scene / "truth.png"));
+    EXPECT_EQ(test::PixelsOf(truth),
+              test::PixelsOf(SceneTruthImage(RenderSceneTruth(expected, {16, 24, 180, 60.0, 0.0}, 16))));
+    EXPECT_FALSE(fs::exists(scene / "panorama.png"));
+
+    const std::string command = "skelvane-cli cube2dome --input " + scene.string() +
+                                " --in-format png --faces 6 --size 24 --fov 180 --tilt 60 --pan 0 should render";
+    EXPECT_NE(made.out.find(command), std::string::npos) << made.out;
+    const Result rendered = Run({"cube2dome", "--input", scene.string(), "--faces", "6", "--size", "24", "--fov",
+                                 "180", "--tilt", "60", "--pan", "0", "--in-format", "png", "--output",
+                                 (Dir() / "dome").string(), "--out-format", "png", "--frames", "1-1"});
+    EXPECT_EQ(rendered.status, 0) << rendered.err;
+    EXPECT_TRUE(fs::exists(Dir() / "dome" / "FullDome_000.png"));
+
+    EXPECT_EQ(Run({"sample", "--scene", "mandelbrot", "--output", (Dir() / "bad").string()}).status, 2);
+    EXPECT_EQ(Run({"sample", "--scene", "quality", "--dome", "4", "--output", (Dir() / "bad").string()}).status, 2);
+    EXPECT_FALSE(fs::exists(Dir() / "bad"));
+}
 
 TEST_F(Cli, FilterAndSupersampleReachTheRender)
 {
