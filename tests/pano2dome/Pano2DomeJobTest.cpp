@@ -567,6 +567,80 @@ TEST_F(Pano2DomeJobTest, SharpFramesAreTheStillImagesOfTheirPans)
 }
 
 // Without a working panorama a sharp sweep may be as large as an image.
+// Supersampled sweeps, default and sharp: every frame is the supersampled
+// render at its pan (from the working panorama, or from the full one as image
+// mode reads it), alpha included; one sub-sample keeps the frames the sweep
+// wrote before supersampling existed, and a shard writes the same files.
+TEST_F(Pano2DomeJobTest, SupersampledSweepFramesAreTheSupersampledRendersOfTheirPans)
+{
+    constexpr int kSize = 17;
+    constexpr unsigned kFrames = 4;
+    const auto panorama = Panorama(301, 151);
+    CImageBuffer working;
+    ASSERT_TRUE(PrepareWorkingPanorama(*panorama, kSize, working));
+    CPanoDomeProjector projector;
+    const PanoMap map = projector.BuildPanoDomeMap(2 * kSize, kSize, kSize, 200, 30.0f);
+    const PanoMap sharpMap = projector.BuildPanoDomeSharpMap(301, 151, kSize, 200, 30.0f);
+    for (const bool sharp : {false, true}) {
+        std::vector<std::vector<std::uint32_t>> oneSample;
+        for (const int s : {1, 2, 3}) {
+            SCOPED_TRACE(std::string(sharp ? "sharp" : "default") + " s " + std::to_string(s));
+            const fs::path folder = m_dir / ((sharp ? "sharp" : "sweep") + std::to_string(s));
+            fs::create_directories(folder);
+            CPano2DomeJob job = SweepJob(kPanoFrames, folder);
+            job.panorama = panorama;
+            job.sharp = sharp;
+            job.supersample = s;
+            job.frameFormat = "png";
+            job.outputWidth = kSize;
+            job.fov = 200;
+            job.verticalAngle = 30.0f;
+            job.fromAngle = -170;
+            job.toAngle = 180;
+            job.frameRate = kFrames;
+            Run(job);
+            ASSERT_EQ(m_rec.Events().back(), "finished") << m_rec.reason;
+            ASSERT_EQ(FilesIn(folder), FrameNames(kFrames, "png"));
+
+            CPanoSweep sweep(-170, 180, 1, kFrames);
+            for (unsigned k = 0; k < kFrames; ++k, sweep.Advance()) {
+                const float pan = sweep.Angle();
+                std::unique_ptr<CImageBuffer> expected;
+                if (s > 1) {
+                    expected = projector.RenderPanoDomeSupersampled(sharp ? *panorama : working, kSize, 200, 30.0f,
+                                                                    pan, s, sharp ? PanoWrap::Still : PanoWrap::Sweep);
+                } else {
+                    expected = sharp ? projector.RenderPanoDomeSharp(*panorama, sharpMap.get(), kSize, pan)
+                                     : projector.RenderPanoDome(working, map.get(), kSize, pan);
+                }
+                ASSERT_TRUE(expected);
+                CImageBuffer frame;
+                ASSERT_TRUE(frame.Load(folder / PanoFrameFileName(k, "png")));
+                const std::vector<std::uint32_t> pixels = test::PixelsOf(frame);
+                EXPECT_EQ(pixels, test::PixelsOf(*expected)) << "frame " << k << " at " << pan;
+                if (s == 1) {
+                    oneSample.push_back(pixels);
+                } else {
+                    EXPECT_NE(pixels, oneSample.at(k)) << "frame " << k << " shows no supersampling";
+                }
+            }
+
+            if (s == 2) {
+                job.frameDir = (m_dir / ((sharp ? "sharpshard" : "shard") + std::to_string(s))).string();
+                fs::create_directories(job.frameDir);
+                job.firstFrame = 2;
+                job.lastFrame = 3;
+                Run(job);
+                ASSERT_EQ(FilesIn(job.frameDir), (std::vector<std::string>{"0002.png", "0003.png"}));
+                for (const char* name : {"0002.png", "0003.png"}) {
+                    EXPECT_EQ(test::ReadFileBytes(fs::path(job.frameDir) / name), test::ReadFileBytes(folder / name))
+                        << name;
+                }
+            }
+        }
+    }
+}
+
 TEST(Pano2DomeCheck, ASharpSweepHasTheImageLimit)
 {
     CPano2DomeJob job = SweepJob(kPanoFrames, "/tmp/frames");
