@@ -77,15 +77,19 @@ void CImageDepthChoice::OfferDepthsOf(const ImageCodec* codec)
     UpdateDitherEnabling();
 }
 
-void CImageDepthChoice::SetEnabled(bool enabled)
+void CImageDepthChoice::SetWrites(Writes writes)
 {
-    m_enabled = enabled;
-    m_depthCombo->setEnabled(enabled);
+    m_writes = writes;
+    m_depthCombo->setEnabled(writes == Writes::Images);
     UpdateDitherEnabling();
 }
 
 void CImageDepthChoice::UpdateDitherEnabling()
 {
+    if (m_writes != Writes::Images) {
+        m_ditherCombo->setEnabled(m_writes == Writes::Video);
+        return;
+    }
     const std::optional<SampleDepth> depth = DepthOfEntry(m_depthCombo->currentIndex());
     bool eightBitFiles = false;
     if (!m_codec) {
@@ -94,7 +98,7 @@ void CImageDepthChoice::UpdateDitherEnabling()
         // "As input" gives deep pictures 8 bits only where the format holds nothing deeper.
         eightBitFiles = depth ? *depth == kDepth8 : m_codec->writes.depths == kDepth8;
     }
-    m_ditherCombo->setEnabled(m_enabled && eightBitFiles);
+    m_ditherCombo->setEnabled(eightBitFiles);
 }
 
 }  // namespace skelvane

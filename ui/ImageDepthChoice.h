@@ -12,7 +12,9 @@
 // Dither: how deep pictures are rounded into 8-bit files, "ordered" (the
 // default: the pattern stays put from frame to frame), "diffusion" or
 // "none". It is open to a choice only where 8-bit files can come of it: the
-// depth is 8 bits, or "as input" in a format of 8-bit samples only.
+// depth is 8 bits, or "as input" in a format of 8-bit samples only. A video
+// has no depth choice, but deep frames go into an 8-bit stream through the
+// dither.
 #pragma once
 
 #include <optional>
@@ -30,6 +32,8 @@ class CFieldExchange;
 
 class CImageDepthChoice : public QObject {
 public:
+    // What the render writes with these choices.
+    enum class Writes { Nothing, Images, Video };
     // Entries of the depth list, in order.
     enum DepthEntry { kAsInput = 0, kEightBit = 1, kSixteenBit = 2, kFloat = 3 };
 
@@ -47,8 +51,8 @@ public:
     // codec writes) offers every depth.
     void OfferDepthsOf(const ImageCodec* codec);
 
-    // Whether the written images' depth matters at all (not for a video).
-    void SetEnabled(bool enabled);
+    // Enables what applies to `writes`; Nothing locks both lists.
+    void SetWrites(Writes writes);
 
 private:
     void UpdateDitherEnabling();
@@ -56,7 +60,7 @@ private:
     QComboBox* m_depthCombo;
     QComboBox* m_ditherCombo;
     const ImageCodec* m_codec = nullptr;
-    bool m_enabled = true;
+    Writes m_writes = Writes::Images;
 };
 
 }  // namespace skelvane

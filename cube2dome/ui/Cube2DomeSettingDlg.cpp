@@ -581,7 +581,8 @@ void CCube2DomeSettingDlg::UpdateVideoEnabling()
                              static_cast<QWidget*>(m_outputFormatCombo)}) {
         control->setEnabled(!video);
     }
-    m_depthChoice->SetEnabled(!video);
+    // The video of the frames takes the encoder's own rounding.
+    m_depthChoice->SetWrites(video ? CImageDepthChoice::Writes::Nothing : CImageDepthChoice::Writes::Images);
 }
 
 void CCube2DomeSettingDlg::UpdateBottomAndCheckEnabling()

@@ -614,8 +614,8 @@ void CPano2DomePage::EnableModeFields(int mode)
         control->setEnabled(sweep);
     }
     m_formatCombo->setEnabled(mode == kFrameMode);
-    // A video is encoded from the domes as they are rendered.
-    m_depthChoice->SetEnabled(mode != kVideoMode);
+    m_depthChoice->SetWrites(mode == kVideoMode ? CImageDepthChoice::Writes::Video
+                                                : CImageDepthChoice::Writes::Images);
     OfferDepthsOfTarget(mode);
 }
 
@@ -648,7 +648,7 @@ void CPano2DomePage::EnableJobFields(bool enable)
                              static_cast<QWidget*>(m_toEdit), static_cast<QWidget*>(m_sharpCheck)}) {
         control->setEnabled(false);
     }
-    m_depthChoice->SetEnabled(false);
+    m_depthChoice->SetWrites(CImageDepthChoice::Writes::Nothing);
 }
 
 const CImageBuffer& CPano2DomePage::Panorama() const

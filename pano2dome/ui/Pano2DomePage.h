@@ -16,6 +16,7 @@
 //   Image     off       off         off     off   off   off    on     an image file
 //   Frame     on        on          on      on    on    on     on     a folder (frames 0000.jpg, ...)
 //   Video     on        on          off     on    on    on     off    an .avi or .mov file
+// (in Video mode the dither stays: deep domes go into an 8-bit stream through it)
 // The depth list offers what the image's or the frames' format writes
 // (ui/ImageDepthChoice.h); Begin refuses a depth the format lacks as the
 // command line does.

@@ -869,10 +869,10 @@ TEST_F(Pano2DomePageJobTest, ARenderLocksWhatItReadsAndItsEndGivesBackWhatTheMod
         std::vector<bool> idle;  // as `locked` lists them
     } modes[] = {
         // Open, input, width, Save to, FOV, the modes; duration, rate, format, from, to, sharp;
-        // depth, and dither (8-bit BMP frames only; PNG holds 16 bits).
+        // depth, and dither (8-bit BMP frames, and deep domes into an 8-bit stream; PNG holds 16 bits).
         {CPano2DomePage::kImageMode, {on, on, on, on, on, on, on, on, off, off, off, off, off, off, on, off}},
         {CPano2DomePage::kFrameMode, {on, on, on, on, on, on, on, on, on, on, on, on, on, on, on, on}},
-        {CPano2DomePage::kVideoMode, {on, on, on, on, on, on, on, on, on, on, off, on, on, on, off, off}},
+        {CPano2DomePage::kVideoMode, {on, on, on, on, on, on, on, on, on, on, off, on, on, on, off, on}},
     };
     for (const auto& each : modes) {
         SCOPED_TRACE(each.mode);
