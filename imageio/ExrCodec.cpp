@@ -5,9 +5,10 @@
 //    to fill in the chunk offsets). Its exceptions become the reason of a
 //    failure; memory that runs out stays std::bad_alloc.
 // 2. Headers are checked by the library against the image limit (set once,
-//    for every file) before it allocates anything for them; before the
-//    pixels are allocated here, the data the file holds is checked against
-//    what the picture needs at its compression's best ratio.
+//    for every file), and here first for attribute sizes the library would
+//    allocate before reading what they promise;
+//    before the pixels are allocated here, the data the file holds is
+//    checked against what the picture needs at its compression's best ratio.
 // 3. Pixels travel as float slices straight into the image's rows (bottom-up
 //    rows are a negative row step) when read, the library converting half
 //    floats; it converts nothing when it writes, so a half-float file is
@@ -36,9 +37,11 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string_view>
 #include <thread>
 
 #include <Imath/half.h>
@@ -165,6 +168,67 @@ ColourDescriptionPtr ColourOf(const Imf::Header& header)
 }
 
 // ---- reading ----
+
+std::uint32_t LittleEndian32(std::span<const std::uint8_t> bytes, std::size_t at)
+{
+    return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
+           static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+
+// The library allocates an attribute's value at the size its header
+// declares before it reads a byte of it (a string, a type it does not know):
+// a file of a few hundred bytes could have it allocate gigabytes only to find
+// that the file ends there. So every declared size is checked here first
+// against the bytes that follow it. A file that is no OpenEXR file at all is
+// left to the library to refuse.
+bool HeaderSizesFitTheFile(std::span<const std::uint8_t> file, std::string& reason)
+{
+    constexpr std::uint8_t kMagic[] = {0x76, 0x2F, 0x31, 0x01};
+    constexpr std::uint32_t kMultiPart = 0x1000;
+    if (file.size() < 8 || !std::equal(std::begin(kMagic), std::end(kMagic), file.begin())) {
+        return true;
+    }
+    const bool multiPart = (LittleEndian32(file, 4) & kMultiPart) != 0;
+    std::size_t at = 8;
+    auto text = [&](std::string_view& word) {
+        const auto end = std::find(file.begin() + static_cast<std::ptrdiff_t>(at), file.end(), std::uint8_t{0});
+        if (end == file.end()) {
+            return false;
+        }
+        const auto length = static_cast<std::size_t>(end - file.begin()) - at;
+        word = std::string_view(reinterpret_cast<const char*>(file.data() + at), length);
+        at += length + 1;
+        return true;
+    };
+    const std::string endsEarly = "the file ends within its header";
+    // Parts follow one another up to an empty header; a single part has one.
+    for (int part = 0; part == 0 || (multiPart && at < file.size() && file[at] != 0); ++part) {
+        for (;;) {
+            std::string_view name;
+            std::string_view type;
+            if (!text(name)) {
+                reason = endsEarly;
+                return false;
+            }
+            if (name.empty()) {
+                break;
+            }
+            if (!text(type) || file.size() - at < 4) {
+                reason = endsEarly;
+                return false;
+            }
+            const auto size = static_cast<std::int32_t>(LittleEndian32(file, at));
+            at += 4;
+            if (size < 0 || static_cast<std::size_t>(size) > file.size() - at) {
+                reason = "the header's attribute \"" + std::string(name) + "\" claims " + std::to_string(size) +
+                         " bytes; the file has " + std::to_string(file.size() - at) + " more";
+                return false;
+            }
+            at += static_cast<std::size_t>(size);
+        }
+    }
+    return true;
+}
 
 // The largest factor by which each compression can shrink the samples.
 std::uint64_t BestRatio(Imf::Compression compression)
@@ -391,8 +455,10 @@ bool DecodeExr(std::span<const std::uint8_t> data, CImageBuffer& image, std::str
     bool read = false;
     try {
         MemoryInput stream(data);
-        Imf::InputFile file(stream, Imf::globalThreadCount());
-        read = ReadExr(file, data.size(), image, reason);
+        if (HeaderSizesFitTheFile(data, reason)) {
+            Imf::InputFile file(stream, Imf::globalThreadCount());
+            read = ReadExr(file, data.size(), image, reason);
+        }
     } catch (const std::bad_alloc&) {
         image.Release();
         throw;

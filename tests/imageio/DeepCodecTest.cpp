@@ -3,6 +3,7 @@
 // them, and damaged or hostile files are refused with a reason.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "imageio/PngCodec.h"
 #include "imageio/TiffCodec.h"
 #include "support/DeepImages.h"
+#include "support/HostileImages.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 
@@ -347,6 +349,23 @@ void SetExrDataWindow(Bytes& file, std::int32_t maxX, std::int32_t maxY)
     std::memcpy(file.data() + box + 4, &maxY, 4);
 }
 
+// An attribute put first in an OpenEXR file's header, declaring
+// `declaredSize` bytes of value whatever `value` holds.
+Bytes WithExrAttribute(const Bytes& file, const std::string& name, const std::string& type, const Bytes& value,
+                       std::int32_t declaredSize)
+{
+    Bytes attribute(name.begin(), name.end());
+    attribute.push_back(0);
+    attribute.insert(attribute.end(), type.begin(), type.end());
+    attribute.push_back(0);
+    const auto* size = reinterpret_cast<const std::uint8_t*>(&declaredSize);
+    attribute.insert(attribute.end(), size, size + 4);
+    attribute.insert(attribute.end(), value.begin(), value.end());
+    Bytes changed = file;
+    changed.insert(changed.begin() + 8, attribute.begin(), attribute.end());  // after the magic and version
+    return changed;
+}
+
 struct Hostile {
     std::string name;
     const char* extension;
@@ -407,6 +426,49 @@ TEST(DeepCodecs, DamagedAndHostileTiffAndExrFilesAreRefusedWithAReason)
             EXPECT_NE(reason.find(h.reason), std::string::npos) << reason;
         }
     }
+}
+
+// OpenEXR allocates an attribute's value at the size the header declares
+// before it reads it. Sizes no file of that length can hold are refused
+// before the library sees them; in a child with little address space,
+// allocating them would throw std::bad_alloc instead.
+TEST(DeepCodecsDeathTest, HeaderSizesBeyondTheFileAreRefusedBeforeAnythingIsAllocated)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit leaves no room for the sanitizer's shadow memory";
+#endif
+    CImageBuffer floats = test::MakeDeepPattern(64, 48, ChannelType::Float, true);
+    const Bytes exr = Encode(floats, "exr", Options(kDepth16, FileCompression::Zip));
+    constexpr std::int32_t kHuge = 0x60000000;  // 1.5 GiB
+    const Bytes someBytes = {1, 2, 3, 4, 5, 6, 7, 8};
+    std::vector<Hostile> hostile;
+    hostile.push_back({"value of an unknown type", "exr", WithExrAttribute(exr, "blob", "mystery", someBytes, kHuge),
+                       "claims 1610612736 bytes"});
+    hostile.push_back({"string", "exr", WithExrAttribute(exr, "owner", "string", someBytes, kHuge), "\"owner\""});
+
+    auto decodeWithLittleRoom = [&hostile] {
+        test::LeaveAddressSpaceRoom(std::uint64_t{256} << 20);
+        for (const Hostile& h : hostile) {
+            CImageBuffer image;
+            std::string reason;
+            try {
+                if (Decode(h.extension, h.file, image, &reason)) {
+                    std::fprintf(stderr, "%s: read\n", h.name.c_str());
+                    std::_Exit(1);
+                }
+            } catch (const std::bad_alloc&) {
+                std::fprintf(stderr, "%s: allocated beyond the room\n", h.name.c_str());
+                std::_Exit(2);
+            }
+            if (reason.find(h.reason) == std::string::npos) {
+                std::fprintf(stderr, "%s: %s\n", h.name.c_str(), reason.c_str());
+                std::_Exit(3);
+            }
+        }
+        std::_Exit(0);
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(decodeWithLittleRoom(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

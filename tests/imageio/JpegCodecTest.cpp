@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -320,19 +317,6 @@ TEST(JpegCodec, WideProgressiveFullColourFileLoads)
     EXPECT_LE(ChannelDistance(image.GetPixel(kWidth - 1, kHeight - 1), 0xFF3070B0u), 2);
 }
 
-// Address space the process has mapped, from /proc/self/statm (in pages).
-rlim_t MappedBytes()
-{
-    unsigned long pages = 0;
-    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(statm, "%lu", &pages) != 1) {
-            pages = 0;
-        }
-        std::fclose(statm);
-    }
-    return static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
-}
-
 // Memory the library cannot get is no fault of the file: the decode throws
 // std::bad_alloc, so that callers say "Out of memory." rather than call the
 // file damaged.
@@ -345,9 +329,7 @@ TEST(JpegCodecDeathTest, MemoryTheLibraryCannotGetIsNotADamagedFile)
     // not within the limit the child process sets itself.
     const std::vector<std::uint8_t> file = test::DcOnlyJpeg(8192, 8192, 3, 1);
     auto decodeWithLittleRoom = [&file] {
-        const rlim_t room = MappedBytes() + (rlim_t{128} << 20);
-        const rlimit limit{room, room};
-        setrlimit(RLIMIT_AS, &limit);
+        test::LeaveAddressSpaceRoom(std::uint64_t{128} << 20);
         CImageBuffer image;
         std::string reason;
         try {

@@ -1,8 +1,11 @@
 #include "support/HostileImages.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 #include "engine/image/ImageBuffer.h"
@@ -185,6 +188,21 @@ Bytes RunLengthTgaClaiming(int width, int height, std::size_t dataBytes)
         file.insert(file.end(), {0xFF, 0, 0, 0});
     }
     return file;
+}
+
+void LeaveAddressSpaceRoom(std::uint64_t bytes)
+{
+    // Mapped pages, from /proc/self/statm.
+    unsigned long pages = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%lu", &pages) != 1) {
+            pages = 0;
+        }
+        std::fclose(statm);
+    }
+    const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + bytes;
+    const rlimit limit{room, room};
+    setrlimit(RLIMIT_AS, &limit);
 }
 
 }  // namespace skelvane::test

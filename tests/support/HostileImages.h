@@ -40,4 +40,9 @@ Bytes RunLengthBmpClaiming(int width, int height);
 // `dataBytes` bytes of packets (each a run of 128 black pixels).
 Bytes RunLengthTgaClaiming(int width, int height, std::size_t dataBytes);
 
+// Limits this process's address space to what it has mapped now and `bytes`
+// more, so that a decoder allocating beyond that gets std::bad_alloc: for the
+// child process of a death test.
+void LeaveAddressSpaceRoom(std::uint64_t bytes);
+
 }  // namespace skelvane::test
