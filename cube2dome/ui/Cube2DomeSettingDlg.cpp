@@ -581,8 +581,8 @@ void CCube2DomeSettingDlg::UpdateVideoEnabling()
                              static_cast<QWidget*>(m_outputFormatCombo)}) {
         control->setEnabled(!video);
     }
-    // The video of the frames takes the encoder's own rounding.
-    m_depthChoice->SetWrites(video ? CImageDepthChoice::Writes::Nothing : CImageDepthChoice::Writes::Images);
+    // A video has no depth choice, but deep domes go into an 8-bit stream through the dither.
+    m_depthChoice->SetWrites(video ? CImageDepthChoice::Writes::Video : CImageDepthChoice::Writes::Images);
 }
 
 void CCube2DomeSettingDlg::UpdateBottomAndCheckEnabling()

@@ -16,7 +16,8 @@
 // The Video row chooses one video of the frames instead of numbered images:
 // its file (the Save dialog offers the containers of the codec chosen in the
 // video settings) and its frame rate (25, 29.97, 30000/1001, ...); while it is
-// on, the file name choices, which a video does not use, are off.
+// on, the file name choices and the depth, which a video does not use, are
+// off (the dither stays: it rounds deep domes into an 8-bit stream).
 //
 // Typing in a face path field lists that folder again, but only once the
 // typing pauses (kPathEditDelayMs), so a slow or large folder never makes
