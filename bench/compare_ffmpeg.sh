@@ -36,8 +36,12 @@
 #      panorama itself, so ffmpeg sweeps it as it is).
 #   g  cube 8K: 24 frames of six 4096^2 JPEG faces -> 8192^2 JPEG domes, as
 #      case a, with its codec floor.
-# Cases f and g run only when named; their inputs take about 1.3 GB and a few
-# minutes to make.
+#   h  cube filtered: case a with --filter bilinear against v360's
+#      interp=linear and --filter bicubic against interp=cubic (no floor: it
+#      is case a's), then each filter at --supersample 2 against itself at 1
+#      (the ratio is then s = 1's time over s = 2's).
+# Cases f, g and h run only when named; the inputs of f and g take about
+# 1.3 GB and a few minutes to make.
 #
 # Inputs are made on first use with ffmpeg's testsrc2 plus grain, so that the
 # codecs have detail to work on as they would in rendered or photographed
@@ -99,6 +103,7 @@ make_inputs() {
       b | c | d | e) make_pano 8192 4096 ;;
       f) make_pano 16384 8192 ;;
       g) make_faces "$inputs/faces-4096" 4096 ;;
+      h) make_faces "$inputs/faces" 2048 ;;
     esac
   done
 }
@@ -114,9 +119,10 @@ timed() {
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 column_median() { cut -d' ' -f"$2" "$1" | median; }
 
-# Alternates the two commands $3 (ours) and $4 (ffmpeg) for every run, with
-# $5 (optional) run before each pair to clear both outputs, so that the last
-# pair's outputs stay for inspection; prints the case's line.
+# Alternates the two commands $3 (ours) and $4 (ffmpeg, or what SIDE names)
+# for every run, with $5 (optional) run before each pair to clear both
+# outputs, so that the last pair's outputs stay for inspection; prints the
+# case's line.
 compare() {
   local name=$1 frames=$2 ours=$3 theirs=$4 reset=${5:-true}
   if [[ -n "${PEER:-}" ]]; then
@@ -132,7 +138,7 @@ compare() {
     sync
     timed "$work/theirs.log" "$theirs"
   done
-  awk -v n="$name" -v f="$frames" -v peer="${PEER:-ffmpeg}" \
+  awk -v n="$name" -v f="$frames" -v peer="${SIDE:-${PEER:-ffmpeg}}" \
     -v ow="$(column_median "$work/ours.log" 1)" -v om="$(column_median "$work/ours.log" 2)" \
     -v tw="$(column_median "$work/theirs.log" 1)" -v tm="$(column_median "$work/theirs.log" 2)" 'BEGIN {
       printf "%-22s ours %7.2f s (%.3f s/frame, %5.0f MiB)   %s %7.2f s (%.3f s/frame, %5.0f MiB)   %5.2fx\n",
@@ -140,21 +146,32 @@ compare() {
     }'
 }
 
-# cube_case NAME FACES DOME: 24 frames of the six faces in FACES to DOME^2
-# JPEG domes, then the codec floor.
+# cube_ours FACES OUTPUT DOME [OPTIONS]: our command line of the cube cases.
+cube_ours() {
+  echo "'$cli' cube2dome --input '$1' --output '$2' --faces 6 --in-format jpg --out-format jpg \
+    --size $3 --fov 180 --tilt 0 --pan 0${4:+ $4}"
+}
+
+# cube_case NAME FACES DOME [FILTER]: 24 frames of the six faces in FACES to
+# DOME^2 JPEG domes, then the codec floor; with FILTER (bilinear or bicubic)
+# ours filters and ffmpeg interpolates to match, and no floor follows.
 cube_case() {
-  local name=$1 in=$2 dome=$3 floors=()
-  local ours="'$cli' cube2dome --input '$in' --output '$work/$name-ours' --faces 6 --in-format jpg --out-format jpg \
-    --size $dome --fov 180 --tilt 0 --pan 0"
+  local name=$1 in=$2 dome=$3 filter=${4:-} interp=near floors=()
+  case $filter in
+    bilinear) interp=linear ;;
+    bicubic) interp=cubic ;;
+  esac
+  local ours
+  ours=$(cube_ours "$in" "$work/$name-ours" "$dome" "${filter:+--filter $filter}")
   local theirs="mkdir -p '$work/$name-ffmpeg' && ffmpeg -hide_banner -loglevel error -nostdin -y \
     -start_number 1 -i '$in/right/R%05d.jpg' -start_number 1 -i '$in/left/L%05d.jpg' \
     -start_number 1 -i '$in/top/T%05d.jpg' -start_number 1 -i '$in/bottom/B%05d.jpg' \
     -start_number 1 -i '$in/front/F%05d.jpg' -start_number 1 -i '$in/back/B%05d.jpg' \
-    -filter_complex '[0][1][2]hstack=3[upper];[3][4][5]hstack=3[lower];[upper][lower]vstack=2,v360=input=c3x2:output=fisheye:h_fov=180:v_fov=180:interp=near:w=$dome:h=$dome[dome]' \
+    -filter_complex '[0][1][2]hstack=3[upper];[3][4][5]hstack=3[lower];[upper][lower]vstack=2,v360=input=c3x2:output=fisheye:h_fov=180:v_fov=180:interp=$interp:w=$dome:h=$dome[dome]' \
     -map '[dome]' -qmin 1 -q:v 1 -start_number 0 '$work/$name-ffmpeg/%03d.jpg'"
   compare "$name cube 24 frames" 24 "$ours" "$theirs" "rm -rf '$work/$name-ours' '$work/$name-ffmpeg'"
   [[ $(ls "$work/$name-ours" | wc -l) -eq 24 ]] || { echo "case $name: ours did not write 24 domes" >&2; exit 1; }
-  [[ -z "${PEER:-}" ]] || return 0
+  [[ -z "${PEER:-}" && -z "$filter" ]] || return 0
   # The floor encodes a real dome, so that the encoder sees the same detail.
   for ((r = 1; r <= runs; ++r)); do
     rm -rf "$work/floor"
@@ -169,6 +186,20 @@ cube_case() {
 
 case_a() { cube_case a "$inputs/faces" 4096; }
 case_g() { cube_case g "$inputs/faces-4096" 8192; }
+
+case_h() {
+  local filter
+  for filter in bilinear bicubic; do
+    cube_case "h-$filter" "$inputs/faces" 4096 $filter
+  done
+  [[ -z "${PEER:-}" ]] || return 0
+  for filter in bilinear bicubic; do
+    SIDE=s1 compare "h-$filter s2 (vs s1)" 24 \
+      "$(cube_ours "$inputs/faces" "$work/h-s2" 4096 "--filter $filter --supersample 2")" \
+      "$(cube_ours "$inputs/faces" "$work/h-s1" 4096 "--filter $filter --supersample 1")" \
+      "rm -rf '$work/h-s2' '$work/h-s1'"
+  done
+}
 
 # still_case NAME PANO DOME: the panorama to one DOME^2 JPEG and one PNG.
 still_case() {
