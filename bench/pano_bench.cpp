@@ -9,7 +9,10 @@
 #include <sys/resource.h>
 
 #include <map>
+#include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/image/ImageBuffer.h"
 #include "engine/projection/PanoDomeProjector.h"
@@ -136,6 +139,26 @@ void BM_RenderPanoDomeSharp(benchmark::State& state)
     state.SetLabel(simd::ActiveTargetName());
 }
 
+// A sharp sweep's frames rendered `frames` at a time, as a sharp job renders
+// them; times and counters are per group (divide by the group's size).
+void BM_RenderPanoDomeSharpFrames(benchmark::State& state)
+{
+    const auto group = static_cast<std::size_t>(state.range(2));
+    CPanoDomeProjector projector;
+    std::vector<float> pans(group);
+    RenderSweepFrames(
+        state,
+        [&](const CImageBuffer& pano, const PanoMapEntry* map, std::int32_t outSize, float pan) {
+            for (std::size_t k = 0; k < group; ++k) {
+                pans[k] = pan + 2.88f * static_cast<float>(k);
+            }
+            return std::make_unique<std::vector<std::unique_ptr<CImageBuffer>>>(
+                projector.RenderPanoDomeSharpFrames(pano, map, outSize, pans));
+        },
+        true);
+    state.SetLabel(simd::ActiveTargetName() + std::string(" frames/group ") + std::to_string(group));
+}
+
 // The eight-lane loop, on a processor that has wider ones too.
 void BM_RenderPanoDomeAvx2(benchmark::State& state)
 {
@@ -177,6 +200,11 @@ void Sizes(benchmark::internal::Benchmark* b)
 BENCHMARK(BM_BuildPanoDomeMap)->Apply(Sizes);
 BENCHMARK(BM_RenderPanoDome)->Apply(Sizes);
 BENCHMARK(BM_RenderPanoDomeSharp)->Apply(Sizes);
+BENCHMARK(BM_RenderPanoDomeSharpFrames)
+    ->ArgNames({"N", "pano2NxN", "frames"})
+    ->ArgsProduct({{2048}, {0, 1}, {2, 4, 8}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_RenderPanoDomeAvx2)->Apply(Sizes);
 BENCHMARK(BM_RenderPanoDomeDirect)->Apply(Sizes);
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 #include "engine/jobs/FramePipeline.h"
 #include "engine/projection/PanoDomeProjector.h"
@@ -43,6 +44,7 @@ struct SweepFrame {
     std::int64_t position;  // 0-based within the pass
     float angle;            // pan, degrees
     std::unique_ptr<CImageBuffer> dome;
+    bool renderedWithItsGroup = false;  // the dome, if any, came from the group's render
     CStagedImageFile file;
     std::string stageError;  // why the dome could not be staged
 };
@@ -62,6 +64,9 @@ private:
     JobOutcome RenderFrames();
     JobOutcome RenderVideo();
     std::string PrepareMap();
+    bool RendersInGroups() const { return m_job.sharp && m_job.supersample == 1 && m_groupSize > 1; }
+    void TakeGroupDome(SweepFrame& frame, const CPanoSweep& sweep);
+    bool FrameIsLeftAlone(std::int64_t position) const;
     std::string RenderInto(SweepFrame& frame);
     std::string FramePath(const std::string& folder, const SweepFrame& frame) const
     {
@@ -80,7 +85,28 @@ private:
     PanoMap m_map;
     std::int64_t m_firstFrame = 0;  // the sweep's frame at position 0
     std::int64_t m_frameCount = 0;  // frames rendered per pass
+    // A sharp sweep renders its frames this many at a time; the domes of the
+    // current group wait here, by position from m_groupStart, until their
+    // frames start. A frame a shard leaves alone is not in its group's render.
+    std::int64_t m_groupSize = 1;
+    std::int64_t m_groupStart = 0;
+    std::vector<std::unique_ptr<CImageBuffer>> m_groupDomes;
+    std::vector<bool> m_inGroupRender;
 };
+
+// The domes a sharp sweep renders together at most, and the memory they may
+// take: 8-bit domes of 2048 pixels render four at a time, of 4096 pixels two,
+// larger ones alone. Together the frames fetch each panorama line a band of
+// the dome reads once instead of once a frame; it pays where the panorama is
+// much finer than the dome, when the lines a frame reads do not stay in the
+// cache until the next frame.
+inline constexpr std::int64_t kMostGroupFrames = 4;
+inline constexpr std::int64_t kGroupDomeBytes = std::int64_t{128} << 20;
+
+std::int64_t SharpGroupSize(std::int64_t domeBytes)
+{
+    return std::clamp<std::int64_t>(kGroupDomeBytes / domeBytes, 1, kMostGroupFrames);
+}
 
 JobOutcome Pano2DomeRun::Run()
 {
@@ -136,6 +162,7 @@ std::string Pano2DomeRun::PrepareMap()
         return {};  // sub-samples are placed per frame, from no map
     }
     if (m_job.sharp) {
+        m_groupSize = SharpGroupSize(std::int64_t{m_panorama->BytesPerPixel()} * n * n);
         const CImageBuffer& panorama = *m_panorama;
         m_map = m_projector.BuildPanoDomeSharpMap(panorama.GetWidth(), panorama.GetHeight(), n, fov,
                                                   m_job.verticalAngle);
@@ -158,13 +185,59 @@ std::string Pano2DomeRun::PrepareMap()
     return {};
 }
 
+bool Pano2DomeRun::FrameIsLeftAlone(std::int64_t position) const
+{
+    return m_job.mode == kPanoFrames && m_job.skipExisting &&
+           FileExists(PanoFramePath(TrimTrailingSeparators(m_job.frameDir), m_firstFrame + position,
+                                    m_job.frameFormat));
+}
+
+// The first frame of a group renders the group's domes, all but those of
+// files a shard leaves alone; every frame of the group takes its own. The
+// pans are the sweep's own, accumulated from `sweep`, which stands at this
+// frame.
+void Pano2DomeRun::TakeGroupDome(SweepFrame& frame, const CPanoSweep& sweep)
+{
+    if (frame.position % m_groupSize == 0) {
+        m_groupStart = frame.position;
+        const std::int64_t count = std::min(m_groupSize, m_frameCount - frame.position);
+        std::vector<float> pans;
+        std::vector<std::int64_t> rendered;
+        CPanoSweep ahead = sweep;
+        for (std::int64_t k = 0; k < count; ++k, ahead.Advance()) {
+            if (!FrameIsLeftAlone(frame.position + k)) {
+                pans.push_back(ahead.Angle());
+                rendered.push_back(k);
+            }
+        }
+        m_groupDomes.clear();
+        m_groupDomes.resize(static_cast<std::size_t>(count));
+        m_inGroupRender.assign(static_cast<std::size_t>(count), false);
+        for (const std::int64_t k : rendered) {
+            m_inGroupRender[static_cast<std::size_t>(k)] = true;
+        }
+        if (!pans.empty()) {
+            auto domes = m_projector.RenderPanoDomeSharpFrames(*m_panorama, m_map.get(), m_job.outputWidth, pans);
+            for (std::size_t k = 0; k < domes.size(); ++k) {
+                m_groupDomes[static_cast<std::size_t>(rendered[k])] = std::move(domes[k]);
+            }
+        }
+    }
+    // A group that failed to render fails each of its frames; a frame left
+    // out of it is rendered alone if its file is wanted after all.
+    const auto k = static_cast<std::size_t>(frame.position - m_groupStart);
+    frame.dome = std::move(m_groupDomes[k]);
+    frame.renderedWithItsGroup = m_inGroupRender[k];
+}
+
 std::string Pano2DomeRun::RenderInto(SweepFrame& frame)
 {
-    if (m_job.supersample > 1) {
+    // A frame of a group has its dome from the group's render, or none when that failed.
+    if (!frame.renderedWithItsGroup && m_job.supersample > 1) {
         frame.dome = m_projector.RenderPanoDomeSupersampled(
             m_job.sharp ? *m_panorama : m_working, m_job.outputWidth, static_cast<std::int32_t>(m_job.fov),
             m_job.verticalAngle, frame.angle, m_job.supersample, m_job.sharp ? PanoWrap::Still : PanoWrap::Sweep);
-    } else {
+    } else if (!frame.renderedWithItsGroup) {
         frame.dome = m_job.sharp
                          ? m_projector.RenderPanoDomeSharp(*m_panorama, m_map.get(), m_job.outputWidth, frame.angle)
                          : m_projector.RenderPanoDome(m_working, m_map.get(), m_job.outputWidth, frame.angle);
@@ -187,14 +260,19 @@ std::string Pano2DomeRun::RunPass(std::int64_t progressBase, const SweepStep& pr
         std::int64_t{m_panorama->BytesPerPixel()} * m_job.outputWidth * m_job.outputWidth;
     const FramePipelineOptions options{m_frameCount, FramesInFlight(m_context.Concurrency(), 2, domeBytes),
                                        progressBase};
-    return RunFramePipeline<SweepFrame>(m_context, options,
+    std::string failure = RunFramePipeline<SweepFrame>(m_context, options,
                                         {[&](std::int64_t position) {
                                              // The angle is accumulated here, in frame order.
                                              auto frame = std::make_unique<SweepFrame>(position, sweep.Angle());
+                                             if (RendersInGroups()) {
+                                                 TakeGroupDome(*frame, sweep);
+                                             }
                                              sweep.Advance();
                                              return frame;
                                          },
                                          produce, deliver});
+    m_groupDomes.clear();  // what a stop left of the last group
+    return failure;
 }
 
 JobOutcome Pano2DomeRun::RenderFrames()

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <exception>
 #include <new>
+#include <span>
 #include <type_traits>
 #include <vector>
 
@@ -326,26 +327,36 @@ PanoRowLoopOf<P> ChooseRowLoop()
     }
 }
 
-template <class P>
-struct MapFrame {
-    const CImageBuffer& pano;
-    const PanoMapEntry* map;
-    CImageBuffer& dome;
-    std::int32_t outSize;
+// One frame of a map render: the columns its pan adds, and its dome.
+struct MapTarget {
     float shift;
-    float period;
-    PanoRowLoopOf<P> blend;
+    CImageBuffer* dome;
 };
 
 template <class P>
-void RenderMapRows(const MapFrame<P>& frame, std::int32_t first, std::int32_t end)
+struct MapFrames {
+    const CImageBuffer& pano;
+    const PanoMapEntry* map;
+    std::int32_t outSize;
+    float period;
+    PanoRowLoopOf<P> blend;
+    std::span<const MapTarget> targets;
+};
+
+// A band of every frame, one frame after the other: a sweep's neighbouring
+// pans read nearly the same panorama lines, which the first frame brings into
+// the cache and the others find there.
+template <class P>
+void RenderMapRows(const MapFrames<P>& frames, std::int32_t first, std::int32_t end)
 {
-    for (std::int32_t j0 = 0; j0 < frame.outSize; j0 += kTileColumns) {
-        const std::int32_t columns = std::min(kTileColumns, frame.outSize - j0);
-        for (std::int32_t i = first; i < end; ++i) {
-            const PanoMapEntry* entry = frame.map + static_cast<std::size_t>(i) * frame.outSize;
-            frame.blend(frame.pano, entry + j0, columns, frame.shift, frame.period,
-                        frame.dome.template RowOf<P>(i) + j0);
+    for (const MapTarget& target : frames.targets) {
+        for (std::int32_t j0 = 0; j0 < frames.outSize; j0 += kTileColumns) {
+            const std::int32_t columns = std::min(kTileColumns, frames.outSize - j0);
+            for (std::int32_t i = first; i < end; ++i) {
+                const PanoMapEntry* entry = frames.map + static_cast<std::size_t>(i) * frames.outSize;
+                frames.blend(frames.pano, entry + j0, columns, target.shift, frames.period,
+                             target.dome->template RowOf<P>(i) + j0);
+            }
         }
     }
 }
@@ -541,19 +552,33 @@ PanoMap BuildMap(CMessageReporter& reporter, std::int32_t panoWidth, std::int32_
     });
 }
 
-// A frame from a map: every entry's column plus `shift`, wrapped with `period`.
-std::unique_ptr<CImageBuffer> RenderFromMap(CMessageReporter& reporter, const CImageBuffer& pano,
-                                            const PanoMapEntry* map, std::int32_t outSize, float shift, float period)
+// Frames from a map, one per shift: every entry's column plus the shift,
+// wrapped with `period`. Empty when any frame fails.
+std::vector<std::unique_ptr<CImageBuffer>> RenderFromMap(CMessageReporter& reporter, const CImageBuffer& pano,
+                                                         const PanoMapEntry* map, std::int32_t outSize,
+                                                         std::span<const float> shifts, float period)
 {
     return ReportRenderFailures(reporter, [&] {
-        auto dome = MakeDome(pano, outSize);
+        std::vector<std::unique_ptr<CImageBuffer>> domes;
+        std::vector<MapTarget> targets;
+        for (const float shift : shifts) {
+            auto& dome = domes.emplace_back(MakeDome(pano, outSize));
+            targets.push_back({shift, dome.get()});
+        }
         WithPixelType(pano.GetChannelType(), [&]<class P>(P*) {
-            const MapFrame<P> frame{pano, map, *dome, outSize, shift, period, ChooseRowLoop<P>()};
+            const MapFrames<P> frames{pano, map, outSize, period, ChooseRowLoop<P>(), targets};
+            // Bands as tall as one frame's would be: the frames share a band's
+            // panorama lines, and shorter bands would read more lines twice.
             ForEachRowBand(outSize, outSize,
-                           [&](std::int32_t first, std::int32_t end) { RenderMapRows(frame, first, end); });
+                           [&](std::int32_t first, std::int32_t end) { RenderMapRows(frames, first, end); });
         });
-        return dome;
+        return domes;
     });
+}
+
+std::unique_ptr<CImageBuffer> OnlyFrame(std::vector<std::unique_ptr<CImageBuffer>> domes)
+{
+    return domes.empty() ? nullptr : std::move(domes.front());
 }
 
 bool CanRenderFromMap(const CImageBuffer& pano, const PanoMapEntry* map, std::int32_t outSize, float pan)
@@ -589,19 +614,31 @@ std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDome(const CImageBuf
         return nullptr;
     }
     const std::int32_t width = pano.GetWidth();
-    return RenderFromMap(m_reporter, pano, map, outSize, PanShift(pan, width), static_cast<float>(width));
+    const float shift = PanShift(pan, width);
+    return OnlyFrame(RenderFromMap(m_reporter, pano, map, outSize, {&shift, 1}, static_cast<float>(width)));
 }
 
 std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeSharp(const CImageBuffer& pano,
                                                                       const PanoMapEntry* sharpMap,
                                                                       std::int32_t outSize, float pan)
 {
-    if (!CanRenderFromMap(pano, sharpMap, outSize, pan)) {
-        return nullptr;
+    return OnlyFrame(RenderPanoDomeSharpFrames(pano, sharpMap, outSize, {&pan, 1}));
+}
+
+std::vector<std::unique_ptr<CImageBuffer>> CPanoDomeProjector::RenderPanoDomeSharpFrames(
+    const CImageBuffer& pano, const PanoMapEntry* sharpMap, std::int32_t outSize, std::span<const float> pans)
+{
+    if (pans.empty() || !std::all_of(pans.begin(), pans.end(), [&](float pan) {
+            return CanRenderFromMap(pano, sharpMap, outSize, pan);
+        })) {
+        return {};
     }
     const std::int32_t width = pano.GetWidth();
-    return RenderFromMap(m_reporter, pano, sharpMap, outSize, ColumnBase(width) + PanShift(pan, width),
-                         static_cast<float>(width - 1));
+    std::vector<float> shifts;
+    for (const float pan : pans) {
+        shifts.push_back(ColumnBase(width) + PanShift(pan, width));
+    }
+    return RenderFromMap(m_reporter, pano, sharpMap, outSize, shifts, static_cast<float>(width - 1));
 }
 
 std::unique_ptr<CImageBuffer> CPanoDomeProjector::RenderPanoDomeDirect(const CImageBuffer& pano,

@@ -38,6 +38,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "engine/image/ImageBuffer.h"
 #include "engine/jobs/MessageReporter.h"
@@ -140,6 +142,17 @@ public:
     // trigonometry. Null as for RenderPanoDome.
     std::unique_ptr<CImageBuffer> RenderPanoDomeSharp(const CImageBuffer& pano, const PanoMapEntry* sharpMap,
                                                       std::int32_t outSize, float pan);
+
+    // Several frames from one sharp map, one dome per pan, each
+    // RenderPanoDomeSharp's at its pan bit for bit, rendered band by band
+    // together: the neighbouring frames of a sweep read nearly the same
+    // panorama lines, so each line a band reads is fetched from memory once
+    // for all of them. Empty for no pans, or where RenderPanoDomeSharp would
+    // give null at any of the pans.
+    std::vector<std::unique_ptr<CImageBuffer>> RenderPanoDomeSharpFrames(const CImageBuffer& pano,
+                                                                         const PanoMapEntry* sharpMap,
+                                                                         std::int32_t outSize,
+                                                                         std::span<const float> pans);
 
     // One frame of s x s sub-samples per dome pixel (s = 1 .. 4), each placed
     // straight from the panorama as the direct renderer places its pixel

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -562,6 +563,64 @@ TEST_F(Pano2DomeJobTest, SharpFramesAreTheStillImagesOfTheirPans)
         ASSERT_EQ(FilesIn(job.frameDir), (std::vector<std::string>{"0001.png", "0002.png"}));
         for (const char* name : {"0001.png", "0002.png"}) {
             EXPECT_EQ(test::ReadFileBytes(fs::path(job.frameDir) / name), test::ReadFileBytes(folder / name)) << name;
+        }
+    }
+}
+
+// A sharp sweep renders neighbouring frames together, yet stops and pauses as
+// any sweep does: stopped in the middle of a group, at its last frame or at
+// the next group's first, it leaves exactly the frames it reported; paused
+// after a group, it reports nothing until it continues. The ten frames make
+// groups of four, four and a short two; every file written is the
+// undisturbed sweep's.
+TEST_F(Pano2DomeJobTest, ASharpSweepStopsAndPausesBetweenItsGroupsAsAnyOther)
+{
+    CPano2DomeJob job = SweepJob(kPanoFrames, m_dir / "whole");
+    job.panorama = Panorama(301, 151);
+    job.sharp = true;
+    job.frameRate = 10;
+    fs::create_directories(job.frameDir);
+    Run(job);
+    ASSERT_EQ(FilesIn(job.frameDir), FrameNames(10, "bmp")) << m_rec.reason;
+
+    struct Case {
+        std::int64_t at;  // the frame whose progress call stops or pauses the sweep
+        bool pause;
+    };
+    for (const Case c : {Case{2, false}, Case{3, false}, Case{4, false}, Case{3, true}, Case{8, true}}) {
+        SCOPED_TRACE((c.pause ? "paused at " : "stopped at ") + std::to_string(c.at));
+        const fs::path folder = m_dir / ((c.pause ? "paused" : "stopped") + std::to_string(c.at));
+        fs::create_directories(folder);
+        CPano2DomeJob part = job;
+        part.frameDir = folder.string();
+        Recorder rec;
+        std::atomic<bool> paused{false};
+        rec.onProgress = [&](std::int64_t k) {
+            if (k != c.at) {
+                return;
+            }
+            if (c.pause) {
+                m_control.Suspend();
+                paused = true;
+            } else {
+                m_control.RequestStop();
+            }
+        };
+        ASSERT_TRUE(BeginPano2DomeJob(m_control, part, rec, rec, &rec));
+        if (c.pause) {
+            while (!paused && !m_control.HasEnded()) {
+                std::this_thread::sleep_for(1ms);
+            }
+            std::this_thread::sleep_for(100ms);
+            EXPECT_EQ(rec.ProgressCount(), static_cast<std::size_t>(c.at + 1));
+            m_control.Resume();
+        }
+        Finish();
+        const std::int64_t written = c.pause ? 10 : c.at + 1;
+        EXPECT_EQ(rec.Events(), SweepEvents(10, written, c.pause ? "finished" : "stopped"));
+        ASSERT_EQ(FilesIn(folder), FrameNames(static_cast<int>(written), "bmp"));
+        for (const std::string& name : FilesIn(folder)) {
+            EXPECT_EQ(test::ReadFileBytes(folder / name), test::ReadFileBytes(fs::path(job.frameDir) / name)) << name;
         }
     }
 }
