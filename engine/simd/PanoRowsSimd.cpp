@@ -71,6 +71,24 @@ HWY_INLINE hn::Vec<D4> TapDistances(double f)
                        hn::InterleaveLower(half, hn::Set(half, f + 1.0), hn::Set(half, f)));
 }
 
+// Lane k of `weights` in every lane.
+HWY_INLINE hn::Vec<D4> SpreadLane(hn::Vec<D4> weights, std::int64_t k)
+{
+    return hn::TableLookupLanes(weights, hn::SetTableIndices(D4(), std::array<std::int64_t, 4>{k, k, k, k}.data()));
+}
+
+// The four column and four row weights of fractions fx and fy, each in every
+// lane of its own vector: the one-pixel blend's kernel, lane by lane.
+HWY_INLINE void SpreadWeights(double fx, double fy, hn::Vec<D4> columns[4], hn::Vec<D4> rows[4])
+{
+    const auto columnWeights = KernelLanes(TapDistances(fx));
+    const auto rowWeights = KernelLanes(TapDistances(fy));
+    for (int k = 0; k < 4; ++k) {
+        columns[k] = SpreadLane(columnWeights, k);
+        rows[k] = SpreadLane(rowWeights, k);
+    }
+}
+
 // The one-pixel blend with the three channels in the lanes of one vector
 // (blue, green, red, and alpha, which is thrown away). Lane by lane it is the
 // same IEEE double arithmetic in the same order, so the pixels are the same
@@ -80,15 +98,9 @@ HWY_INLINE std::uint32_t BlendExact(const PanoTaps& taps)
     const D4 d;
     const hn::Rebind<std::int32_t, D4> d32;
     const hn::Rebind<std::uint8_t, D4> d8;
-    const auto columnWeights = KernelLanes(TapDistances(taps.fx));
-    const auto rowWeights = KernelLanes(TapDistances(taps.fy));
-    auto spread = [&](hn::Vec<D4> weights, int k) {
-        return hn::TableLookupLanes(weights, hn::SetTableIndices(d, std::array<std::int64_t, 4>{k, k, k, k}.data()));
-    };
-    decltype(hn::Zero(d)) w[4];
-    for (int c = 0; c < 4; ++c) {
-        w[c] = spread(columnWeights, c);
-    }
+    hn::Vec<D4> w[4];
+    hn::Vec<D4> rowWeights[4];
+    SpreadWeights(taps.fx, taps.fy, w, rowWeights);
     auto total = hn::Zero(d);
     for (int k = 0; k < 4; ++k) {
         const std::uint32_t* row = taps.rows[k];
@@ -100,7 +112,7 @@ HWY_INLINE std::uint32_t BlendExact(const PanoTaps& taps)
         rowSum = hn::Add(rowSum, hn::Mul(channels(1), w[1]));
         rowSum = hn::Add(rowSum, hn::Mul(channels(2), w[2]));
         rowSum = hn::Add(rowSum, hn::Mul(channels(3), w[3]));
-        total = hn::Add(total, hn::Mul(rowSum, spread(rowWeights, k)));
+        total = hn::Add(total, hn::Mul(rowSum, rowWeights[k]));
     }
     // Truncation toward zero, then saturation into 0..255 on the way
     // down to bytes, which is the clamp.
@@ -376,11 +388,17 @@ HWY_INLINE P BlendDeepExact(const PanoTapsOf<P>& taps)
     using Sample = PanoSample<P>;
     const hn::CappedTag<double, 4> d;
     const std::size_t lanes = hn::Lanes(d);
-    const PanoWeights w = PanoWeightsOf(taps.fx, taps.fy);
     decltype(hn::Zero(d)) wc[4];
+    decltype(hn::Zero(d)) wr[4];
+#if SKELVANE_SIMD_HAS_VECTORS && HWY_MAX_BYTES >= 32
+    SpreadWeights(taps.fx, taps.fy, wc, wr);
+#else
+    const PanoWeights w = PanoWeightsOf(taps.fx, taps.fy);
     for (int c = 0; c < 4; ++c) {
         wc[c] = hn::Set(d, w.columns[c]);
+        wr[c] = hn::Set(d, w.rows[c]);
     }
+#endif
     P pixel;
     auto* out = reinterpret_cast<Sample*>(&pixel);
     for (std::size_t first = 0; first < 4; first += lanes) {
@@ -391,7 +409,7 @@ HWY_INLINE P BlendDeepExact(const PanoTapsOf<P>& taps)
             rowSum = hn::Add(rowSum, hn::Mul(DeepSamples(d, row + 4 * taps.columns[1]), wc[1]));
             rowSum = hn::Add(rowSum, hn::Mul(DeepSamples(d, row + 4 * taps.columns[2]), wc[2]));
             rowSum = hn::Add(rowSum, hn::Mul(DeepSamples(d, row + 4 * taps.columns[3]), wc[3]));
-            total = hn::Add(total, hn::Mul(rowSum, hn::Set(d, w.rows[k])));
+            total = hn::Add(total, hn::Mul(rowSum, wr[k]));
         }
         StoreDeepChannels(d, total, out + first);
     }
