@@ -2,9 +2,41 @@
 
 #include <dlfcn.h>
 
+#include <cstddef>
 #include <mutex>
+#include <string>
+#include <vector>
 
 namespace skelvane {
+namespace {
+
+// The library from the folders the program's own run path names, tried in
+// turn, then by name alone. A name alone is looked up along the run path of
+// the object that calls dlopen, and a sanitizer's interceptor makes that
+// object its own runtime, which has none.
+void* OpenAlongTheProgramsRunPath(int flags)
+{
+    if (void* program = dlopen(nullptr, RTLD_NOW)) {
+        Dl_serinfo size{};
+        if (dlinfo(program, RTLD_DI_SERINFOSIZE, &size) == 0 && size.dls_size >= sizeof(Dl_serinfo)) {
+            std::vector<std::max_align_t> storage(size.dls_size / sizeof(std::max_align_t) + 1);
+            auto* paths = reinterpret_cast<Dl_serinfo*>(storage.data());
+            *paths = size;
+            if (dlinfo(program, RTLD_DI_SERINFOSIZE, paths) == 0 && dlinfo(program, RTLD_DI_SERINFO, paths) == 0) {
+                for (unsigned i = 0; i < paths->dls_cnt; ++i) {
+                    const std::string path =
+                        std::string(paths->dls_serpath[i].dls_name) + "/" + kVideoLibraryFileName;
+                    if (void* handle = dlopen(path.c_str(), flags)) {
+                        return handle;
+                    }
+                }
+            }
+        }
+    }
+    return dlopen(kVideoLibraryFileName, flags);
+}
+
+}  // namespace
 
 const VideoLibrary* LoadVideoLibrary(std::string* error)
 {
@@ -15,7 +47,7 @@ const VideoLibrary* LoadVideoLibrary(std::string* error)
         // Found through the programs' run path: the build's lib folder, or
         // the installed one beside bin. Never unloaded: pass writers and the
         // libraries' threads may outlive any one encoder.
-        void* handle = dlopen(kVideoLibraryFileName, RTLD_NOW | RTLD_LOCAL);
+        void* handle = OpenAlongTheProgramsRunPath(RTLD_NOW | RTLD_LOCAL);
         if (!handle) {
             const char* why = dlerror();
             failure = std::string("cannot load the video encoders: ") + (why ? why : kVideoLibraryFileName);
