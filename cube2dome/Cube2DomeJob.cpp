@@ -197,7 +197,14 @@ std::string Cube2DomeRun::RenderDome(CubeFrame& frame)
                  : m_gatherReady ? m_gather.Render(frame.faces, m_context.Reporter())
                                  : m_projector.RenderCubeDome(frame.faces, m_faceSize, m_map.get(), m_job.outputSize);
     if (frame.dome) {
-        frame.dome->TakeDescriptionFrom(frame.faces[Left]);
+        // The file depth of the deepest face, which the dome was rendered at.
+        const CImageBuffer* deepest = &frame.faces[Left];
+        for (const CImageBuffer& face : frame.faces) {
+            if (!face.IsEmpty() && !Holds(deepest->FileChannelType(), face.FileChannelType())) {
+                deepest = &face;
+            }
+        }
+        frame.dome->TakeDescriptionFrom(*deepest);
     }
     for (CImageBuffer& face : frame.faces) {
         face.Release();

@@ -1240,6 +1240,34 @@ TEST_F(Cli, SixteenBitFacesGiveADomeOfTheirOwnLevels)
     }
 }
 
+// One deep face makes the whole cube render at its depth; the 8-bit faces
+// are widened for it rather than refused by the render.
+TEST_F(Cli, FacesOfMixedDepthsRenderAtTheDeepest)
+{
+    const fs::path sample = Sample(1, 16);
+    const fs::path faces = Dir() / "mixed";
+    for (const char* face : {"left", "front", "right", "back", "top"}) {
+        for (const auto& entry : fs::directory_iterator(sample / face)) {
+            CImageBuffer image;
+            ASSERT_TRUE(image.Load(entry.path()));
+            ImageWriteOptions options;
+            options.depth = std::string(face) == "front" ? kDepth16 : kDepth8;
+            fs::create_directories(faces / face);
+            ASSERT_TRUE(image.Save((faces / face / entry.path().stem()).string() + ".png", options));
+        }
+    }
+    for (const char* filter : {"nearest", "bicubic"}) {
+        SCOPED_TRACE(filter);
+        const fs::path out = Dir() / "domes" / filter;
+        const Result result = Run({"cube2dome", "--input", faces.string(), "--in-format", "png", "--out-format", "tif",
+                                   "--output", out.string(), "--size", "32", "--filter", filter});
+        ASSERT_EQ(result.status, 0) << result.err;
+        CImageBuffer dome;
+        ASSERT_TRUE(dome.Load(out / "FullDome_000.tif"));
+        EXPECT_EQ(dome.GetChannelType(), ChannelType::Uint16);
+    }
+}
+
 // Float faces render to float domes, which a video takes at 16 bits.
 TEST_F(Cli, FloatFacesMakeAVideo)
 {
