@@ -38,8 +38,10 @@ TEST(VideoLibrary, LoadedWithTheFirstVideoAndNotBefore)
     ASSERT_TRUE(frame.AllocateForReader(64, 64, 32));
     ASSERT_TRUE(frame.Save(dir / "still.png"));
     ASSERT_TRUE(frame.Save(dir / "still.jpg"));
+#ifndef SKELVANE_VIDEO_LIBRARY_AT_START  // address-sanitizer builds link it in
     EXPECT_FALSE(Loaded("libavcodec"));
     EXPECT_FALSE(Loaded("libskelvane-video"));
+#endif
 
     CVideoEncoder encoder;
     encoder.SetMPEGWidth(64);
