@@ -430,39 +430,37 @@ struct BoxSums<std::uint32_t> {
     }
 };
 
-template <>
-struct BoxSums<Pixel16> {
-    using Sum = std::uint32_t;  // at most 16 x 65535
-    static void Add(Sum* sum, const Pixel16& p)
+// Deep pixels: sums of their own channels, 16-bit means rounded to nearest,
+// float means kept as they come.
+template <typename P, typename S>
+struct DeepBoxSums {
+    using Sum = S;
+    static void Add(Sum* sum, const P& p)
     {
         sum[0] += p.blue;
         sum[1] += p.green;
         sum[2] += p.red;
         sum[3] += p.alpha;
     }
-    static Pixel16 Mean(const Sum* sum, std::uint32_t count)
+    static P Mean(const Sum* sum, std::uint32_t count)
     {
-        auto mean = [&](int c) { return static_cast<std::uint16_t>((sum[c] + count / 2) / count); };
+        using Channel = decltype(P::blue);
+        auto mean = [&](int c) {
+            if constexpr (std::is_floating_point_v<Channel>) {
+                return static_cast<Channel>(sum[c] / count);
+            } else {
+                return static_cast<Channel>((sum[c] + count / 2) / count);
+            }
+        };
         return {mean(0), mean(1), mean(2), mean(3)};
     }
 };
 
 template <>
-struct BoxSums<PixelF> {
-    using Sum = double;
-    static void Add(Sum* sum, const PixelF& p)
-    {
-        sum[0] += p.blue;
-        sum[1] += p.green;
-        sum[2] += p.red;
-        sum[3] += p.alpha;
-    }
-    static PixelF Mean(const Sum* sum, std::uint32_t count)
-    {
-        auto mean = [&](int c) { return static_cast<float>(sum[c] / count); };
-        return {mean(0), mean(1), mean(2), mean(3)};
-    }
-};
+struct BoxSums<Pixel16> : DeepBoxSums<Pixel16, std::uint32_t> {};  // at most 16 x 65535
+
+template <>
+struct BoxSums<PixelF> : DeepBoxSums<PixelF, double> {};
 
 // Dome rows [first, end), each the box average of s x s sub-samples per
 // pixel: the s sub-rows of a row are placed and blended s N at a time, and
