@@ -343,17 +343,19 @@ struct MapFrames {
     std::span<const MapTarget> targets;
 };
 
-// A band of every frame, one frame after the other: a sweep's neighbouring
-// pans read nearly the same panorama lines, which the first frame brings into
-// the cache and the others find there.
+// A band of every frame, each tile row for every frame before the next: a
+// sweep's neighbouring pans read nearly the same panorama lines, a few dozen
+// columns apart, which the first frame brings into the first-level cache and
+// the others find there. Frame after frame over a whole band, the others
+// would find them only further out.
 template <class P>
 void RenderMapRows(const MapFrames<P>& frames, std::int32_t first, std::int32_t end)
 {
-    for (const MapTarget& target : frames.targets) {
-        for (std::int32_t j0 = 0; j0 < frames.outSize; j0 += kTileColumns) {
-            const std::int32_t columns = std::min(kTileColumns, frames.outSize - j0);
-            for (std::int32_t i = first; i < end; ++i) {
-                const PanoMapEntry* entry = frames.map + static_cast<std::size_t>(i) * frames.outSize;
+    for (std::int32_t j0 = 0; j0 < frames.outSize; j0 += kTileColumns) {
+        const std::int32_t columns = std::min(kTileColumns, frames.outSize - j0);
+        for (std::int32_t i = first; i < end; ++i) {
+            const PanoMapEntry* entry = frames.map + static_cast<std::size_t>(i) * frames.outSize;
+            for (const MapTarget& target : frames.targets) {
                 frames.blend(frames.pano, entry + j0, columns, target.shift, frames.period,
                              target.dome->template RowOf<P>(i) + j0);
             }
