@@ -52,6 +52,29 @@ void DiscardRowsOutside(CImageBuffer& face, const PixelRect& used)
     discard(bottom, height);
 }
 
+// The face whose file depth the dome is rendered and written at: the deepest.
+const CImageBuffer& DeepestFace(const CubeFaces& faces)
+{
+    const CImageBuffer* deepest = &faces[Left];
+    for (const CImageBuffer& face : faces) {
+        if (!face.IsEmpty() && !Holds(deepest->FileChannelType(), face.FileChannelType())) {
+            deepest = &face;
+        }
+    }
+    return *deepest;
+}
+
+void ReleaseFaces(CubeFaces& faces)
+{
+    for (CImageBuffer& face : faces) {
+        face.Release();
+    }
+}
+
+// Rows of a dome written a band at a time: a band of an 8192² dome is a
+// megabyte, which stays in the cache from the render to the encoder.
+constexpr std::int32_t kDomeBandRows = 32;
+
 // One frame's faces and its dome: staged as a file, or held for the video.
 struct CubeFrame {
     explicit CubeFrame(int framePosition) : position(framePosition) {}
@@ -87,7 +110,13 @@ private:
         return OutputPathWithSuffix(m_folder, m_job.outputPrefix, FrameIndex(position), m_job.serialDigits,
                                     m_job.outputFormat, 0);
     }
+    std::string LoadFrameFaces(CubeFrame& frame);
+    std::string NotRendered(const CubeFrame& frame) const;
     std::string RenderDome(CubeFrame& frame);
+    // Whether the frame's dome can go to its file a band of rows at a time,
+    // rendered as the encoder takes the rows, instead of as a whole image.
+    bool WritesInBands(const CubeFrame& frame) const;
+    FrameStepResult StageInBands(CubeFrame& frame);
     FrameStepResult Produce(CubeFrame& frame);
     FrameStepResult Publish(CubeFrame& frame);
     JobOutcome RunPipeline(std::unique_ptr<CubeFrame> first);
@@ -183,35 +212,63 @@ std::string Cube2DomeRun::CheckFaceSizes(int position, const CubeFaces& faces) c
     return {};
 }
 
+std::string Cube2DomeRun::LoadFrameFaces(CubeFrame& frame)
+{
+    if (frame.loaded) {
+        return {};
+    }
+    if (std::string failure = LoadFaces(frame.position, frame.faces); !failure.empty()) {
+        return failure;
+    }
+    if (std::string failure = CheckFaceSizes(frame.position, frame.faces); !failure.empty()) {
+        return failure;
+    }
+    frame.loaded = true;
+    return {};
+}
+
+std::string Cube2DomeRun::NotRendered(const CubeFrame& frame) const
+{
+    return "Frame " + std::to_string(FrameIndex(frame.position) + 1) + " could not be rendered.";
+}
+
 std::string Cube2DomeRun::RenderDome(CubeFrame& frame)
 {
-    if (!frame.loaded) {
-        if (std::string failure = LoadFaces(frame.position, frame.faces); !failure.empty()) {
-            return failure;
-        }
-        if (std::string failure = CheckFaceSizes(frame.position, frame.faces); !failure.empty()) {
-            return failure;
-        }
+    if (std::string failure = LoadFrameFaces(frame); !failure.empty()) {
+        return failure;
     }
     frame.dome = m_samplerReady  ? m_sampler.Render(frame.faces, m_context.Reporter())
                  : m_gatherReady ? m_gather.Render(frame.faces, m_context.Reporter())
                                  : m_projector.RenderCubeDome(frame.faces, m_faceSize, m_map.get(), m_job.outputSize);
     if (frame.dome) {
-        // The file depth of the deepest face, which the dome was rendered at.
-        const CImageBuffer* deepest = &frame.faces[Left];
-        for (const CImageBuffer& face : frame.faces) {
-            if (!face.IsEmpty() && !Holds(deepest->FileChannelType(), face.FileChannelType())) {
-                deepest = &face;
-            }
-        }
-        frame.dome->TakeDescriptionFrom(*deepest);
+        frame.dome->TakeDescriptionFrom(DeepestFace(frame.faces));
     }
-    for (CImageBuffer& face : frame.faces) {
-        face.Release();
-    }
+    ReleaseFaces(frame.faces);
     if (!frame.dome) {
-        return "Frame " + std::to_string(FrameIndex(frame.position) + 1) + " could not be rendered.";
+        return NotRendered(frame);
     }
+    return {};
+}
+
+bool Cube2DomeRun::WritesInBands(const CubeFrame& frame) const
+{
+    return m_gatherReady && EncodesInBands("frame." + m_job.outputFormat, m_job.writeOptions,
+                                           CubeFacesChannelType(frame.faces),
+                                           DeepestFace(frame.faces).FileChannelType());
+}
+
+FrameStepResult Cube2DomeRun::StageInBands(CubeFrame& frame)
+{
+    std::unique_ptr<CBandedImage> dome = m_gather.RenderInBands(frame.faces, kDomeBandRows, m_context.Reporter());
+    if (!dome) {
+        ReleaseFaces(frame.faces);
+        return NotRendered(frame);
+    }
+    dome->SetFileChannelType(DeepestFace(frame.faces).FileChannelType());
+    m_context.Checkpoint();
+    frame.file.Stage(*dome, m_stagingFolder, m_job.outputFormat, m_job.writeOptions, frame.stageError);
+    dome.reset();
+    ReleaseFaces(frame.faces);
     return {};
 }
 
@@ -219,6 +276,12 @@ FrameStepResult Cube2DomeRun::Produce(CubeFrame& frame)
 {
     if (m_job.skipExisting && FileExists(PlainPath(frame.position))) {
         return FrameStepResult::LeftAlone();
+    }
+    if (std::string failure = LoadFrameFaces(frame); !failure.empty()) {
+        return failure;
+    }
+    if (WritesInBands(frame)) {
+        return StageInBands(frame);
     }
     if (std::string failure = RenderDome(frame); !failure.empty()) {
         return failure;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/image/BandedImage.h"
 #include "engine/image/DepthConversion.h"
 #include "engine/image/ImageBuffer.h"
 
@@ -74,6 +75,12 @@ struct ImageCodec {
     // why it failed.
     using Encode = bool (*)(CImageBuffer& image, const ImageWriteOptions& options, std::vector<std::uint8_t>& out,
                             std::string& reason);
+    // Encode for a picture taken a band of rows at a time (BandedImage.h),
+    // the same bytes encode writes for the whole image; for formats whose
+    // writer takes rows from the top down and that write no colour
+    // description, which such a picture does not carry.
+    using EncodeRows = bool (*)(CBandedImage& image, const ImageWriteOptions& options,
+                                std::vector<std::uint8_t>& out, std::string& reason);
 
     std::string_view name;  // "JPEG", for file dialogs and messages
     // Lower case, without the dot. The first is the format's short name in
@@ -83,6 +90,7 @@ struct ImageCodec {
     PixelSupport writes;
     Decode decode = nullptr;
     Encode encode = nullptr;
+    EncodeRows encodeRows = nullptr;  // null: only whole images
     // A saved image reads back exactly, within the depths and alpha written.
     bool lossless = true;
     // A file that cannot be read empties the image all the same, where other

@@ -58,4 +58,16 @@ bool EncodeImageFile(CImageBuffer& image, const std::filesystem::path& path, con
 bool EncodeImageFile(CImageBuffer& image, const std::filesystem::path& path, std::vector<std::uint8_t>& out,
                      std::string* reason = nullptr);
 
+// Whether the format of `path` writes pictures taken a band of rows at a time
+// (EncodeImageRows) with `options`, for pictures of channel type `type` read
+// from files at `fileType`: such a picture is written at its own channel
+// type, never converted.
+bool EncodesInBands(const std::filesystem::path& path, const ImageWriteOptions& options, ChannelType type,
+                    ChannelType fileType);
+
+// EncodeImageFile for a picture made a band at a time, where EncodesInBands
+// says the format can: the bytes EncodeImageFile gives for the whole picture.
+bool EncodeImageRows(CBandedImage& image, const std::filesystem::path& path, const ImageWriteOptions& options,
+                     std::vector<std::uint8_t>& out, std::string* reason = nullptr);
+
 }  // namespace skelvane

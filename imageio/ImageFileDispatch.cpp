@@ -68,31 +68,53 @@ ChannelType ImageTypeFor(const ImageCodec& codec, SampleDepth depth)
     return depth == kDepth16 && !codec.deepAsFloat ? ChannelType::Uint16 : ChannelType::Float;
 }
 
+// The options a codec is called with, for pictures read at `fileType`: the
+// depth and compression that "default" stands for filled in.
+ImageWriteOptions ResolvedOptions(const ImageCodec& codec, const ImageWriteOptions& options, ChannelType fileType)
+{
+    ImageWriteOptions resolved = options;
+    resolved.depth = options.depth.value_or(DefaultFileDepth(codec, fileType));
+    if (resolved.compression == FileCompression::Default && !codec.compressions.empty()) {
+        resolved.compression = codec.compressions.front();
+    }
+    return resolved;
+}
+
+// The writable codec of `path` for `options`, or null with the reason.
+const ImageCodec* WritingCodec(const std::filesystem::path& path, const ImageWriteOptions& options, std::string* reason)
+{
+    const ImageCodec* codec = ImageCodecForPath(path);
+    if (!codec || !codec->CanWrite()) {
+        Fail(reason, UnsupportedFormatReason(path, CodecUse::Write));
+        return nullptr;
+    }
+    if (std::string problem = UnsupportedWriteOptionsReason(*codec, options); !problem.empty()) {
+        Fail(reason, std::move(problem));
+        return nullptr;
+    }
+    return codec;
+}
+
+std::string CannotEncodeReason(const std::filesystem::path& path)
+{
+    return "the image cannot be encoded as a " + path.extension().string() + " file";
+}
+
 }  // namespace
 
 bool EncodeImageFile(CImageBuffer& image, const std::filesystem::path& path, const ImageWriteOptions& options,
                      std::vector<std::uint8_t>& out, std::string* reason)
 {
-    const ImageCodec* codec = ImageCodecForPath(path);
-    if (!codec || !codec->CanWrite()) {
-        return Fail(reason, UnsupportedFormatReason(path, CodecUse::Write));
-    }
-    if (std::string problem = UnsupportedWriteOptionsReason(*codec, options); !problem.empty()) {
-        return Fail(reason, std::move(problem));
+    const ImageCodec* codec = WritingCodec(path, options, reason);
+    if (!codec) {
+        return false;
     }
     std::string why;
-    const auto cannotEncode = [&] {
-        return Fail(reason,
-                    why.empty() ? "the image cannot be encoded as a " + path.extension().string() + " file" : why);
-    };
+    const auto cannotEncode = [&] { return Fail(reason, why.empty() ? CannotEncodeReason(path) : why); };
     if (image.IsEmpty()) {
         return cannotEncode();
     }
-    ImageWriteOptions resolved = options;
-    resolved.depth = options.depth.value_or(DefaultFileDepth(*codec, image.FileChannelType()));
-    if (resolved.compression == FileCompression::Default && !codec->compressions.empty()) {
-        resolved.compression = codec->compressions.front();
-    }
+    const ImageWriteOptions resolved = ResolvedOptions(*codec, options, image.FileChannelType());
     const ChannelType wanted = ImageTypeFor(*codec, *resolved.depth);
     if (image.GetChannelType() == wanted) {
         return codec->encode(image, resolved, out, why) || cannotEncode();
@@ -102,6 +124,30 @@ bool EncodeImageFile(CImageBuffer& image, const std::filesystem::path& path, con
         return cannotEncode();
     }
     return codec->encode(converted, resolved, out, why) || cannotEncode();
+}
+
+bool EncodesInBands(const std::filesystem::path& path, const ImageWriteOptions& options, ChannelType type,
+                    ChannelType fileType)
+{
+    const ImageCodec* codec = WritingCodec(path, options, nullptr);
+    return codec && codec->encodeRows &&
+           ImageTypeFor(*codec, *ResolvedOptions(*codec, options, fileType).depth) == type;
+}
+
+bool EncodeImageRows(CBandedImage& image, const std::filesystem::path& path, const ImageWriteOptions& options,
+                     std::vector<std::uint8_t>& out, std::string* reason)
+{
+    const ImageCodec* codec = WritingCodec(path, options, reason);
+    if (!codec) {
+        return false;
+    }
+    const ImageWriteOptions resolved = ResolvedOptions(*codec, options, image.FileChannelType());
+    std::string why;
+    if (codec->encodeRows && image.GetChannelType() == ImageTypeFor(*codec, *resolved.depth) &&
+        codec->encodeRows(image, resolved, out, why)) {
+        return true;
+    }
+    return Fail(reason, why.empty() ? CannotEncodeReason(path) : why);
 }
 
 bool CImageBuffer::Save(const std::filesystem::path& path, std::string* reason)

@@ -373,16 +373,57 @@ bool ReadJpegScanlines(jpeg_decompress_struct& cinfo, JpegErrorManager& errors, 
     return true;
 }
 
+// Hands the encoder a whole image's rows, and drops their alpha, which does
+// not survive the file, while they are in cache.
+class ImageRowFeed {
+public:
+    explicit ImageRowFeed(CImageBuffer& image) : m_image(image) {}
+    JDIMENSION MostRows() const { return kRowBatch; }
+    void Take(JDIMENSION first, JDIMENSION count, JSAMPROW* rows)
+    {
+        for (JDIMENSION i = 0; i < count; ++i) {
+            rows[i] = m_image.Row(static_cast<std::int32_t>(first + i));
+        }
+    }
+    void Written(JSAMPROW* rows, JDIMENSION count)
+    {
+        for (JDIMENSION i = 0; i < count; ++i) {
+            MakeOpaque(reinterpret_cast<std::uint32_t*>(rows[i]), m_image.GetWidth());
+        }
+    }
+
+private:
+    CImageBuffer& m_image;
+};
+
+// Hands the encoder the rows of a picture made band by band; a band lives
+// only until the encoder has taken it, so its alpha is left as it is.
+class BandRowFeed {
+public:
+    explicit BandRowFeed(CBandedImage& image) : m_image(image) {}
+    JDIMENSION MostRows() const { return static_cast<JDIMENSION>(std::min(kRowBatch, m_image.BandRows())); }
+    void Take(JDIMENSION first, JDIMENSION count, JSAMPROW* rows)
+    {
+        m_image.Rows(static_cast<std::int32_t>(first), static_cast<std::int32_t>(count), rows);
+    }
+    void Written(JSAMPROW*, JDIMENSION) {}
+
+private:
+    CBandedImage& m_image;
+};
+
+template <class Feed>
 bool WriteJpegScanlines(jpeg_compress_struct& cinfo, JpegErrorManager& errors, JpegMemoryDestination& destination,
-                        std::vector<std::uint8_t>& out, CImageBuffer& image, int quality)
+                        std::vector<std::uint8_t>& out, std::int32_t width, std::int32_t height, int quality,
+                        Feed& feed)
 {
     if (setjmp(errors.jump)) {
         return false;
     }
     jpeg_create_compress(&cinfo);
     SetJpegMemoryDestination(&cinfo, destination, out);
-    cinfo.image_width = static_cast<JDIMENSION>(image.GetWidth());
-    cinfo.image_height = static_cast<JDIMENSION>(image.GetHeight());
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
     cinfo.input_components = 4;
     cinfo.in_color_space = JCS_EXT_BGRX;
     jpeg_set_defaults(&cinfo);
@@ -391,17 +432,44 @@ bool WriteJpegScanlines(jpeg_compress_struct& cinfo, JpegErrorManager& errors, J
     JSAMPROW rows[kRowBatch];
     while (cinfo.next_scanline < cinfo.image_height) {
         const JDIMENSION first = cinfo.next_scanline;
-        const JDIMENSION count = std::min<JDIMENSION>(kRowBatch, cinfo.image_height - first);
-        for (JDIMENSION i = 0; i < count; ++i) {
-            rows[i] = image.Row(static_cast<std::int32_t>(first + i));
-        }
+        const JDIMENSION count = std::min<JDIMENSION>(feed.MostRows(), cinfo.image_height - first);
+        feed.Take(first, count, rows);
         jpeg_write_scanlines(&cinfo, rows, count);
-        // Alpha does not survive the file; drop it while the rows are in cache.
-        for (JDIMENSION i = 0; i < count; ++i) {
-            MakeOpaque(reinterpret_cast<std::uint32_t*>(rows[i]), image.GetWidth());
-        }
+        feed.Written(rows, count);
     }
     jpeg_finish_compress(&cinfo);
+    return true;
+}
+
+// Encodes the rows `feed` gives; false, with the reason, on a library error.
+template <class Feed>
+bool EncodeJpegFeed(Feed& feed, std::int32_t width, std::int32_t height, int quality, std::vector<std::uint8_t>& out,
+                    std::string* error)
+{
+    // No room is reserved up front: a generous guess would be fresh memory
+    // whose pages cost more to fault in than the vector's few regrowths.
+    const std::size_t start = out.size();
+    JpegErrorManager errors;
+    InitErrorManager(errors);
+    jpeg_compress_struct cinfo{};
+    cinfo.err = &errors.pub;
+    JpegMemoryDestination destination{};
+    bool written;
+    {
+        CompressGuard guard{cinfo};
+        written = WriteJpegScanlines(cinfo, errors, destination, out, width, height, quality, feed);
+    }
+    if (!written) {
+        out.resize(start);
+        if (destination.outOfMemory) {
+            throw std::bad_alloc();
+        }
+        const std::string reason = ErrorReason(errors);
+        if (error) {
+            *error = reason;
+        }
+        return false;
+    }
     return true;
 }
 
@@ -472,31 +540,17 @@ bool EncodeJpeg(CImageBuffer& image, int quality, std::vector<std::uint8_t>& out
     if (image.IsEmpty() || image.GetBitCount() != 32) {
         return false;
     }
-    // No room is reserved up front: a generous guess would be fresh memory
-    // whose pages cost more to fault in than the vector's few regrowths.
-    const std::size_t start = out.size();
-    JpegErrorManager errors;
-    InitErrorManager(errors);
-    jpeg_compress_struct cinfo{};
-    cinfo.err = &errors.pub;
-    JpegMemoryDestination destination{};
-    bool written;
-    {
-        CompressGuard guard{cinfo};
-        written = WriteJpegScanlines(cinfo, errors, destination, out, image, quality);
-    }
-    if (!written) {
-        out.resize(start);
-        if (destination.outOfMemory) {
-            throw std::bad_alloc();
-        }
-        const std::string reason = ErrorReason(errors);
-        if (error) {
-            *error = reason;
-        }
+    ImageRowFeed feed(image);
+    return EncodeJpegFeed(feed, image.GetWidth(), image.GetHeight(), quality, out, error) && image.ConvertTo32();
+}
+
+bool EncodeJpegRows(CBandedImage& image, int quality, std::vector<std::uint8_t>& out, std::string* error)
+{
+    if (image.GetBitCount() != 32) {
         return false;
     }
-    return image.ConvertTo32();
+    BandRowFeed feed(image);
+    return EncodeJpegFeed(feed, image.GetWidth(), image.GetHeight(), quality, out, error);
 }
 
 namespace {
@@ -514,6 +568,12 @@ bool EncodeJpegFile(CImageBuffer& image, const ImageWriteOptions&, std::vector<s
     return EncodeJpeg(image, 100, out, &reason);
 }
 
+bool EncodeJpegRowsFile(CBandedImage& image, const ImageWriteOptions&, std::vector<std::uint8_t>& out,
+                        std::string& reason)
+{
+    return EncodeJpegRows(image, 100, out, &reason);
+}
+
 constexpr std::string_view kJpegExtensions[] = {"jpg", "jpeg"};
 
 }  // namespace
@@ -525,6 +585,7 @@ const ImageCodec kJpegCodec{
     .writes = {kDepth8, false},
     .decode = DecodeJpegFile,
     .encode = EncodeJpegFile,
+    .encodeRows = EncodeJpegRowsFile,
     .lossless = false,
 };
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/image/BandedImage.h"
 #include "engine/image/ImageBuffer.h"
 #include "imageio/ImageCodec.h"
 
@@ -52,5 +53,9 @@ inline constexpr int kMaxJpegScans = 1000;
 // buffer other than a non-empty 32-bit one gives false; a library error too,
 // with its message in `error`.
 bool EncodeJpeg(CImageBuffer& image, int quality, std::vector<std::uint8_t>& out, std::string* error = nullptr);
+
+// EncodeJpeg for a 32-bit picture made a band at a time: the same bytes,
+// with no more than a band of it in memory at once.
+bool EncodeJpegRows(CBandedImage& image, int quality, std::vector<std::uint8_t>& out, std::string* error = nullptr);
 
 }  // namespace skelvane

@@ -78,6 +78,23 @@ CStagedImageFile::~CStagedImageFile()
     Discard();
 }
 
+template <class Encode>
+bool CStagedImageFile::StageEncoded(const fs::path& folder, std::string_view extension, std::string& error,
+                                    Encode&& encode)
+{
+    Discard();
+    // The codec is the one a file of that extension gets.
+    MappedOutput output(folder / ("skelvane-stage." + std::string(extension)));
+    if (!encode("frame." + std::string(extension), output.Bytes())) {
+        return false;
+    }
+    if (!output.CommitStaged(m_staged)) {
+        error = output.Error();
+        return false;
+    }
+    return true;
+}
+
 bool CStagedImageFile::Stage(CImageBuffer& image, const fs::path& folder, std::string_view extension,
                              std::string& error)
 {
@@ -87,17 +104,17 @@ bool CStagedImageFile::Stage(CImageBuffer& image, const fs::path& folder, std::s
 bool CStagedImageFile::Stage(CImageBuffer& image, const fs::path& folder, std::string_view extension,
                              const ImageWriteOptions& options, std::string& error)
 {
-    Discard();
-    // The codec is the one a file of that extension gets.
-    MappedOutput output(folder / ("skelvane-stage." + std::string(extension)));
-    if (!EncodeImageFile(image, "frame." + std::string(extension), options, output.Bytes(), &error)) {
-        return false;
-    }
-    if (!output.CommitStaged(m_staged)) {
-        error = output.Error();
-        return false;
-    }
-    return true;
+    return StageEncoded(folder, extension, error, [&](const fs::path& name, std::vector<std::uint8_t>& bytes) {
+        return EncodeImageFile(image, name, options, bytes, &error);
+    });
+}
+
+bool CStagedImageFile::Stage(CBandedImage& image, const fs::path& folder, std::string_view extension,
+                             const ImageWriteOptions& options, std::string& error)
+{
+    return StageEncoded(folder, extension, error, [&](const fs::path& name, std::vector<std::uint8_t>& bytes) {
+        return EncodeImageRows(image, name, options, bytes, &error);
+    });
 }
 
 CStagedImageFile::PublishResult CStagedImageFile::Publish(const fs::path& target, std::string& error)

@@ -38,6 +38,10 @@ public:
     // The same at the depth, dither and compression of `options`.
     bool Stage(CImageBuffer& image, const std::filesystem::path& folder, std::string_view extension,
                const ImageWriteOptions& options, std::string& error);
+    // The same for a picture made a band at a time, in a format that
+    // EncodesInBands (ImageCodecRegistry.h).
+    bool Stage(CBandedImage& image, const std::filesystem::path& folder, std::string_view extension,
+               const ImageWriteOptions& options, std::string& error);
     bool IsStaged() const { return m_staged.Exists(); }
 
     // Names the staged file `target`. NameTaken leaves it staged for another
@@ -52,6 +56,10 @@ public:
     void Discard();
 
 private:
+    template <class Encode>
+    bool StageEncoded(const std::filesystem::path& folder, std::string_view extension, std::string& error,
+                      Encode&& encode);
+
     CStagingEntry m_staged;
 };
 

@@ -187,47 +187,81 @@ bool CFaceGatherMap::Accepts(const CubeFaces& faces) const
     return true;
 }
 
+void CFaceGatherMap::RenderRows(const CubeFaces& faces, std::int32_t first, std::int32_t end, CImageBuffer& target,
+                                std::int32_t targetFirst) const
+{
+    static_assert(kFaceShift == kPackedSourceShift);
+    WithPixelType(target.GetChannelType(), [&]<class P>(P*) {
+        static constexpr P kOpaqueBlack = OpaqueBlackPixel<P>();
+        static constexpr P kTransparentBlack{};
+        // Per "face" 0..7: where its pixels start and which offsets are real.
+        // An empty face and the outside word read one fixed pixel. The loops
+        // take a target row for a row of words: the words start where the
+        // dome's row `first` lands on the target's row `targetFirst`.
+        const std::uint32_t* words =
+            m_words.get() + (static_cast<std::ptrdiff_t>(first) - targetFirst) * static_cast<std::ptrdiff_t>(m_outSize);
+        PackedFrameOf<P> frame{words, m_outSize, {}, {}, &target};
+        for (int k = 0; k < 8; ++k) {
+            const bool usable = k < kCubeFaceCount && !faces[k].IsEmpty();
+            frame.base[k] = usable ? reinterpret_cast<const P*>(faces[k].Bits())
+                                   : (k == 7 ? &kTransparentBlack : &kOpaqueBlack);
+            frame.mask[k] = usable ? kOffsetMask : 0;
+        }
+        const std::int32_t targetEnd = targetFirst + (end - first);
+        if constexpr (std::is_same_v<P, std::uint32_t>) {
+            m_rows(frame, targetFirst, targetEnd);
+        } else {
+            // Deep pixels are copied whole, a pixel at a time: the faces'
+            // decoding, not this copy, is what a deep frame waits for.
+            for (std::int32_t i = targetFirst; i < targetEnd; ++i) {
+                PackedPixels(frame, i, 0, m_outSize);
+            }
+        }
+    });
+}
+
+void CFaceGatherMap::ReportOverflows(CMessageReporter& reporter) const
+{
+    if (m_overflowW) {
+        reporter.ShowMessage("Overflow-w");
+    }
+    if (m_overflowH) {
+        reporter.ShowMessage("Overflow-h");
+    }
+}
+
 std::unique_ptr<CImageBuffer> CFaceGatherMap::Render(const CubeFaces& faces, CMessageReporter& reporter) const
 {
     if (!Accepts(faces)) {
         return nullptr;  // the offsets would not fit these faces
     }
-    static_assert(kFaceShift == kPackedSourceShift);
     try {
-        const ChannelType type = CubeFacesChannelType(faces);
         auto dome = std::make_unique<CImageBuffer>();
-        dome->Create(m_outSize, m_outSize, type, BlockContents::Unspecified);
-        WithPixelType(type, [&]<class P>(P*) {
-            static constexpr P kOpaqueBlack = OpaqueBlackPixel<P>();
-            static constexpr P kTransparentBlack{};
-            // Per "face" 0..7: where its pixels start and which offsets are
-            // real. An empty face and the outside word read one fixed pixel.
-            PackedFrameOf<P> frame{m_words.get(), m_outSize, {}, {}, dome.get()};
-            for (int k = 0; k < 8; ++k) {
-                const bool usable = k < kCubeFaceCount && !faces[k].IsEmpty();
-                frame.base[k] = usable ? reinterpret_cast<const P*>(faces[k].Bits())
-                                       : (k == 7 ? &kTransparentBlack : &kOpaqueBlack);
-                frame.mask[k] = usable ? kOffsetMask : 0;
-            }
-            if constexpr (std::is_same_v<P, std::uint32_t>) {
-                ForEachRowBand(m_outSize, m_outSize, kCubeRowsPerBand,
-                               [&](std::int32_t first, std::int32_t end) { m_rows(frame, first, end); });
-            } else {
-                // Deep pixels are copied whole, a pixel at a time: the faces'
-                // decoding, not this copy, is what a deep frame waits for.
-                ForEachRowBand(m_outSize, m_outSize, kCubeRowsPerBand, [&](std::int32_t first, std::int32_t end) {
-                    for (std::int32_t i = first; i < end; ++i) {
-                        PackedPixels(frame, i, 0, m_outSize);
-                    }
-                });
-            }
+        dome->Create(m_outSize, m_outSize, CubeFacesChannelType(faces), BlockContents::Unspecified);
+        ForEachRowBand(m_outSize, m_outSize, kCubeRowsPerBand, [&](std::int32_t first, std::int32_t end) {
+            RenderRows(faces, first, end, *dome, first);
         });
-        if (m_overflowW) {
-            reporter.ShowMessage("Overflow-w");
-        }
-        if (m_overflowH) {
-            reporter.ShowMessage("Overflow-h");
-        }
+        ReportOverflows(reporter);
+        return dome;
+    } catch (const std::bad_alloc&) {
+        reporter.ShowMessage(kOutOfMemoryText);
+    }
+    return nullptr;
+}
+
+std::unique_ptr<CBandedImage> CFaceGatherMap::RenderInBands(const CubeFaces& faces, std::int32_t bandRows,
+                                                            CMessageReporter& reporter) const
+{
+    if (!Accepts(faces)) {
+        return nullptr;
+    }
+    try {
+        auto dome = std::make_unique<CBandedImage>(
+            m_outSize, m_outSize, CubeFacesChannelType(faces), bandRows,
+            [this, &faces](std::int32_t first, std::int32_t end, CImageBuffer& band) {
+                RenderRows(faces, first, end, band, 0);
+            });
+        ReportOverflows(reporter);
         return dome;
     } catch (const std::bad_alloc&) {
         reporter.ShowMessage(kOutOfMemoryText);

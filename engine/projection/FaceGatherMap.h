@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/image/BandedImage.h"
 #include "engine/projection/CubeDomeProjector.h"
 #include "engine/projection/CubeDomeRows.h"
 #include "engine/jobs/MessageReporter.h"
@@ -52,6 +53,12 @@ public:
     // null for faces it does not accept, and when out of memory (reported).
     std::unique_ptr<CImageBuffer> Render(const CubeFaces& faces, CMessageReporter& reporter) const;
 
+    // The same dome made `bandRows` rows at a time as a writer takes its rows
+    // (BandedImage.h), pixel for pixel Render's; null where Render gives
+    // null. The faces must outlive it.
+    std::unique_ptr<CBandedImage> RenderInBands(const CubeFaces& faces, std::int32_t bandRows,
+                                                CMessageReporter& reporter) const;
+
     // The smallest rectangle of face `face` (a CubeFace) holding every pixel
     // Render reads from it, in picture rows from the top; empty for a face it
     // never reads and when there is no map.
@@ -60,6 +67,11 @@ public:
 private:
     bool Allocate(std::int32_t faceSize, std::int32_t outSize);
     void FindUsedRects();
+    // Rows [first, end) of the dome of `faces` into `target`, from its row
+    // `targetFirst` on.
+    void RenderRows(const CubeFaces& faces, std::int32_t first, std::int32_t end, CImageBuffer& target,
+                    std::int32_t targetFirst) const;
+    void ReportOverflows(CMessageReporter& reporter) const;
 
     struct FreeWords {
         void operator()(std::uint32_t* words) const;

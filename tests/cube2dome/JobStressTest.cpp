@@ -1,7 +1,8 @@
 // Random Pause / Continue / Stop sequences against running Cube2Dome jobs
 // (support/JobStress.h): besides ending as every job must, each leaves on
 // disk exactly the frames it reported, each the file an undisturbed job
-// writes, and no temporary file.
+// writes, and no temporary file. Every other job writes JPEG files, whose
+// domes are rendered band by band while they are encoded.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,12 +19,13 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr std::int32_t kFace = 4;
-constexpr std::int32_t kDome = 8;
+constexpr std::int32_t kDome = 40;  // two bands of a JPEG dome
 constexpr int kFrames = 8;
+constexpr const char* kFormats[] = {"bmp", "jpg"};
 
-std::string DomeName(int position)
+std::string DomeName(int position, const std::string& format)
 {
-    return "FullDome_00" + std::to_string(position) + ".bmp";
+    return "FullDome_00" + std::to_string(position) + "." + format;
 }
 
 TEST(JobStress, RandomPauseContinueStopAgainstCubeJobs)
@@ -47,16 +49,17 @@ TEST(JobStress, RandomPauseContinueStopAgainstCubeJobs)
     ASSERT_EQ(settings.ValidateSettings(), std::nullopt);
     CCube2DomeJob job = MakeCube2DomeJob(settings, 180, 15.0f);
 
-    {
+    std::vector<std::vector<std::uint8_t>> reference[2];
+    for (int f = 0; f < 2; ++f) {
+        job.outputFormat = kFormats[f];
         test::StressObserver observer;
         CJobControl control(CJobControl::Options{1, false});
         ASSERT_TRUE(BeginCube2DomeJob(control, job, observer, observer));
         ASSERT_TRUE(control.WaitForEnd(60s));
         ASSERT_EQ(observer.Snapshot().end, JobEnd::Finished) << observer.Snapshot().reason;
-    }
-    std::vector<std::vector<std::uint8_t>> reference;
-    for (int i = 0; i < kFrames; ++i) {
-        reference.push_back(test::ReadFileBytes(dir / "reference" / DomeName(i)));
+        for (int i = 0; i < kFrames; ++i) {
+            reference[f].push_back(test::ReadFileBytes(dir / "reference" / DomeName(i, kFormats[f])));
+        }
     }
 
     test::StressRun run;
@@ -66,6 +69,8 @@ TEST(JobStress, RandomPauseContinueStopAgainstCubeJobs)
         fs::create_directories(job.saveDir);
         job.fromFrame = 1;
         job.toFrame = 1 + static_cast<int>(run.Random()() % kFrames);
+        const int format = index % 2;
+        job.outputFormat = kFormats[format];
 
         test::StressObserver observer;
         CJobControl control(CJobControl::Options{1 + static_cast<int>(run.Random()() % 2), false});
@@ -83,8 +88,8 @@ TEST(JobStress, RandomPauseContinueStopAgainstCubeJobs)
         const auto reported = record.progress.size();
         ASSERT_EQ(names.size(), reported);
         for (std::size_t i = 0; i < reported; ++i) {
-            ASSERT_EQ(names[i], DomeName(static_cast<int>(i)));
-            ASSERT_EQ(test::ReadFileBytes(fs::path(job.saveDir) / names[i]), reference[i]) << names[i];
+            ASSERT_EQ(names[i], DomeName(static_cast<int>(i), kFormats[format]));
+            ASSERT_EQ(test::ReadFileBytes(fs::path(job.saveDir) / names[i]), reference[format][i]) << names[i];
         }
         fs::remove_all(job.saveDir);
     }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,40 @@ TEST(ImageCodecRegistry, FormatsWithoutCodecTouchNothing)
     EXPECT_NE(reason.find("can be read"), std::string::npos) << reason;
     ASSERT_FALSE(image.IsEmpty());
     EXPECT_EQ(image.GetPixel(2, 1), test::PatternPixel(2, 1));
+}
+
+// Only a format whose writer takes rows, asked for the depth the picture
+// already has, writes pictures made in bands; a picture that would need
+// converting goes whole.
+TEST(ImageCodecRegistry, PicturesMadeInBandsGoToFormatsThatWriteRowsAtTheirOwnDepth)
+{
+    ImageWriteOptions sixteenBits;
+    sixteenBits.depth = kDepth16;
+    struct Case {
+        const char* name;
+        ImageWriteOptions options;
+        ChannelType type, fileType;
+        bool inBands;
+    };
+    for (const Case& c : {Case{"dome.jpg", {}, ChannelType::Uint8, ChannelType::Uint8, true},
+                          Case{"dome.JPEG", {}, ChannelType::Uint8, ChannelType::Uint16, true},
+                          Case{"dome.jpg", {}, ChannelType::Uint16, ChannelType::Uint16, false},
+                          Case{"dome.jpg", sixteenBits, ChannelType::Uint8, ChannelType::Uint8, false},
+                          Case{"dome.png", {}, ChannelType::Uint8, ChannelType::Uint8, false},
+                          Case{"dome.gif", {}, ChannelType::Uint8, ChannelType::Uint8, false}}) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(EncodesInBands(c.name, c.options, c.type, c.fileType), c.inBands);
+        CBandedImage picture(6, 5, c.type, 2, [](std::int32_t first, std::int32_t end, CImageBuffer& band) {
+            for (std::int32_t y = first; y < end; ++y) {
+                std::fill_n(band.Row(y - first), band.Stride(), static_cast<std::uint8_t>(y * 40));
+            }
+        });
+        picture.SetFileChannelType(c.fileType);
+        std::vector<std::uint8_t> bytes;
+        std::string reason;
+        EXPECT_EQ(EncodeImageRows(picture, c.name, c.options, bytes, &reason), c.inBands) << reason;
+        EXPECT_EQ(reason.empty(), c.inBands) << reason;
+    }
 }
 
 }  // namespace

@@ -167,6 +167,41 @@ TEST(JpegCodec, EncodesTheSameFileAsRgbRows)
     }
 }
 
+// A picture made a band at a time and fed to the encoder as it goes gives the
+// file of the whole image: bands of one row, of fewer rows than the encoder
+// takes at once, of rows that straddle its batches, and taller than the
+// picture; alpha still does not matter.
+TEST(JpegCodec, PicturesMadeInBandsEncodeToTheFileOfTheWholeImage)
+{
+    for (const auto& [width, height] : {std::pair{53, 70}, std::pair{1, 1}, std::pair{250, 3}}) {
+        CImageBuffer image = test::MakePatternImage(width, height, 5);
+        for (std::int32_t y = 0; y < height; ++y) {
+            image.Row(y)[3] = static_cast<std::uint8_t>(y * 29);
+        }
+        for (const std::int32_t bandRows : {1, 5, 16, 24, height + 3}) {
+            SCOPED_TRACE(testing::Message() << width << "x" << height << ", bands of " << bandRows);
+            CBandedImage banded(width, height, ChannelType::Uint8, bandRows,
+                                [&](std::int32_t first, std::int32_t end, CImageBuffer& band) {
+                                    for (std::int32_t y = first; y < end; ++y) {
+                                        std::memcpy(band.Row(y - first), image.Row(y),
+                                                    static_cast<std::size_t>(image.Stride()));
+                                    }
+                                });
+            std::vector<std::uint8_t> fromBands;
+            ASSERT_TRUE(EncodeJpegRows(banded, 100, fromBands));
+            CImageBuffer copy;
+            ASSERT_TRUE(copy.CopyFrom(image));
+            std::vector<std::uint8_t> whole;
+            ASSERT_TRUE(EncodeJpeg(copy, 100, whole));
+            EXPECT_EQ(fromBands, whole);
+        }
+    }
+    CBandedImage deep(4, 4, ChannelType::Uint16, 4, [](std::int32_t, std::int32_t, CImageBuffer&) {});
+    std::vector<std::uint8_t> out;
+    EXPECT_FALSE(EncodeJpegRows(deep, 100, out));
+    EXPECT_TRUE(out.empty());
+}
+
 TEST(JpegCodec, DecodesTheSamePixelsAsRgbRows)
 {
     std::vector<std::vector<std::uint8_t>> files;

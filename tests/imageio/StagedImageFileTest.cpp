@@ -139,5 +139,28 @@ TEST(StagedImageFile, NeverReplacesAnEarlierImage)
     EXPECT_EQ(EntriesIn(dir.Path()), 1u);
 }
 
+// A dome made in bands is staged as the file of the whole dome, and published
+// like any other.
+TEST(StagedImageFile, APictureMadeInBandsStagesTheFileOfTheWholeImage)
+{
+    test::TempDir dir;
+    CImageBuffer image = test::MakePatternImage(19, 40, 4);
+    CBandedImage banded(19, 40, ChannelType::Uint8, 16, [&](std::int32_t first, std::int32_t end, CImageBuffer& band) {
+        for (std::int32_t y = first; y < end; ++y) {
+            std::copy_n(image.Row(y), image.Stride(), band.Row(y - first));
+        }
+    });
+    std::string error;
+    CStagedImageFile staged;
+    ASSERT_TRUE(staged.Stage(banded, dir.Path(), "jpg", ImageWriteOptions{}, error)) << error;
+    ASSERT_EQ(staged.Publish(dir / "banded.jpg", error), CStagedImageFile::PublishResult::Published);
+    ASSERT_TRUE(image.Save(dir / "whole.jpg"));
+    EXPECT_EQ(test::ReadFileBytes(dir / "banded.jpg"), test::ReadFileBytes(dir / "whole.jpg"));
+    EXPECT_FALSE(staged.Stage(banded, dir.Path(), "png", ImageWriteOptions{}, error));
+    EXPECT_FALSE(staged.IsStaged());
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(EntriesIn(dir.Path()), 2u);
+}
+
 }  // namespace
 }  // namespace skelvane
