@@ -327,20 +327,29 @@ PanoRowLoopOf<P> ChooseRowLoop()
     }
 }
 
-// One frame of a map render: the columns its pan adds, and its dome.
-struct MapTarget {
-    float shift;
-    CImageBuffer* dome;
-};
+// The frames loop for pixels of type P.
+template <class P>
+PanoFramesRowLoopOf<P> ChooseFramesRowLoop()
+{
+    if constexpr (std::is_same_v<P, Pixel16>) {
+        return ChoosePanoFramesRow16Loop();
+    } else if constexpr (std::is_same_v<P, PixelF>) {
+        return ChoosePanoFramesRowFloatLoop();
+    } else {
+        return ChoosePanoFramesRowLoop();
+    }
+}
 
+// The frames of a map render: per frame the columns its pan adds, and its dome.
 template <class P>
 struct MapFrames {
     const CImageBuffer& pano;
     const PanoMapEntry* map;
     std::int32_t outSize;
     float period;
-    PanoRowLoopOf<P> blend;
-    std::span<const MapTarget> targets;
+    PanoFramesRowLoopOf<P> blend;
+    std::span<const float> shifts;
+    std::span<CImageBuffer* const> domes;
 };
 
 // A band of every frame, each tile row for every frame before the next: a
@@ -351,13 +360,18 @@ struct MapFrames {
 template <class P>
 void RenderMapRows(const MapFrames<P>& frames, std::int32_t first, std::int32_t end)
 {
+    const auto count = static_cast<std::int32_t>(frames.shifts.size());
     for (std::int32_t j0 = 0; j0 < frames.outSize; j0 += kTileColumns) {
         const std::int32_t columns = std::min(kTileColumns, frames.outSize - j0);
         for (std::int32_t i = first; i < end; ++i) {
-            const PanoMapEntry* entry = frames.map + static_cast<std::size_t>(i) * frames.outSize;
-            for (const MapTarget& target : frames.targets) {
-                frames.blend(frames.pano, entry + j0, columns, target.shift, frames.period,
-                             target.dome->template RowOf<P>(i) + j0);
+            const PanoMapEntry* entry = frames.map + static_cast<std::size_t>(i) * frames.outSize + j0;
+            for (std::int32_t f0 = 0; f0 < count; f0 += kMaxPanoRowFrames) {
+                const std::int32_t some = std::min(kMaxPanoRowFrames, count - f0);
+                P* rows[kMaxPanoRowFrames];
+                for (std::int32_t f = 0; f < some; ++f) {
+                    rows[f] = frames.domes[static_cast<std::size_t>(f0 + f)]->template RowOf<P>(i) + j0;
+                }
+                frames.blend(frames.pano, entry, columns, frames.shifts.data() + f0, some, frames.period, rows);
             }
         }
     }
@@ -560,13 +574,12 @@ std::vector<std::unique_ptr<CImageBuffer>> RenderFromMap(CMessageReporter& repor
 {
     return ReportRenderFailures(reporter, [&] {
         std::vector<std::unique_ptr<CImageBuffer>> domes;
-        std::vector<MapTarget> targets;
-        for (const float shift : shifts) {
-            auto& dome = domes.emplace_back(MakeDome(pano, outSize));
-            targets.push_back({shift, dome.get()});
+        std::vector<CImageBuffer*> targets;
+        for (std::size_t f = 0; f < shifts.size(); ++f) {
+            targets.push_back(domes.emplace_back(MakeDome(pano, outSize)).get());
         }
         WithPixelType(pano.GetChannelType(), [&]<class P>(P*) {
-            const MapFrames<P> frames{pano, map, outSize, period, ChooseRowLoop<P>(), targets};
+            const MapFrames<P> frames{pano, map, outSize, period, ChooseFramesRowLoop<P>(), shifts, targets};
             // Bands as tall as one frame's would be: the frames share a band's
             // panorama lines, and shorter bands would read more lines twice.
             ForEachRowBand(outSize, outSize,

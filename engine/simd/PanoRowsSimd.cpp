@@ -269,14 +269,20 @@ HWY_INLINE std::uint64_t LaneBits(MF mask)
     return bits;
 }
 
-// kLanes consecutive dome pixels; the lanes the estimate cannot take go
-// through the one-pixel blend.
-HWY_INLINE void BlendLanes(const CImageBuffer& pano, const WideView& view, const PanoMapEntry* entries, float shift,
-                           float period, std::uint32_t* out)
+// What the frames of kLanes consecutive entries share: their columns before
+// the shift and all that depends on their rows alone.
+struct LaneRows {
+    VF x;
+    MF outside;  // transparent black in every frame
+    MF fast;     // lanes whose 4 x 4 rows lie inside the panorama
+    CubicWeights wy;
+    VI rowIndex;  // of the neighbourhood's top row
+};
+
+HWY_INLINE LaneRows PlaceRows(const CImageBuffer& pano, const WideView& view, const PanoMapEntry* entries)
 {
     const DF df;
     const DI di;
-    const DU du;
     VF x;
     VF y;
     hn::LoadInterleaved2(df, reinterpret_cast<const float*>(entries), x, y);
@@ -286,38 +292,44 @@ HWY_INLINE void BlendLanes(const CImageBuffer& pano, const WideView& view, const
     const VF marker = hn::Set(df, kPanoOutside);
     const MF outside = hn::Or(hn::Or(hn::Not(hn::IsFinite(x)), hn::Not(hn::IsFinite(y))),
                               hn::And(hn::Eq(x, marker), hn::Eq(y, marker)));
-    MF fast = hn::Not(outside);
+    // Whole parts of at least 1 make the float fractions exact; the 4 x 4
+    // neighbourhood must lie inside the panorama (no edge clamping).
+    const VF floorY = hn::Floor(y);
+    const MF fast = hn::AndNot(outside, hn::And(hn::Ge(floorY, hn::Set(df, 1.0f)),
+                                                hn::Le(floorY, hn::Set(df, static_cast<float>(pano.GetHeight() - 3)))));
+    const VI rowIndex = hn::Mul(hn::Add(hn::ConvertTo(di, floorY), hn::Set(di, -1)), hn::Set(di, view.strideWords));
+    return {x, outside, fast, CubicWeights(hn::Sub(y, floorY)), rowIndex};
+}
+
+// kLanes consecutive dome pixels of the frame shifted by `shift`; the lanes
+// the estimate cannot take go through the one-pixel blend.
+HWY_INLINE void BlendLanes(const CImageBuffer& pano, const WideView& view, const PanoMapEntry* entries,
+                           const LaneRows& rows, float shift, float period, std::uint32_t* out)
+{
+    const DF df;
+    const DI di;
+    const DU du;
 
     // The projector's wrap for columns up to three periods (one or two
     // subtractions, as it does them); the others take the one-pixel blend.
     const VF periods = hn::Set(df, period);
-    const VF column = hn::Add(x, hn::Set(df, shift));
+    const VF column = hn::Add(rows.x, hn::Set(df, shift));
     const MF above = hn::Gt(column, periods);
     const VF once = hn::Sub(column, periods);
     const MF twiceAbove = hn::And(above, hn::Gt(once, periods));
     const VF twice = hn::Sub(once, periods);
-    fast = hn::AndNot(hn::And(twiceAbove, hn::Gt(twice, periods)), fast);
+    MF fast = hn::AndNot(hn::And(twiceAbove, hn::Gt(twice, periods)), rows.fast);
     fast = hn::And(fast, hn::Ge(column, hn::Zero(df)));
     const VF xs = hn::IfThenElse(twiceAbove, twice, hn::IfThenElse(above, once, column));
 
-    // Whole parts of at least 1 make the float fractions exact; the 4 x 4
-    // neighbourhood must lie inside the panorama (no edge clamping).
     const VF floorX = hn::Floor(xs);
-    const VF floorY = hn::Floor(y);
-    const VF one = hn::Set(df, 1.0f);
-    fast = hn::And(fast, hn::And(hn::Ge(floorX, one),
+    fast = hn::And(fast, hn::And(hn::Ge(floorX, hn::Set(df, 1.0f)),
                                  hn::Le(floorX, hn::Set(df, static_cast<float>(pano.GetWidth() - 3)))));
-    fast = hn::And(fast, hn::And(hn::Ge(floorY, one),
-                                 hn::Le(floorY, hn::Set(df, static_cast<float>(pano.GetHeight() - 3)))));
 
     VU pixels = hn::Zero(du);
     if (!hn::AllFalse(df, fast)) {
         const CubicWeights wx(hn::Sub(xs, floorX));
-        const CubicWeights wy(hn::Sub(y, floorY));
-        const VI minusOne = hn::Set(di, -1);
-        const VI index =
-            hn::Add(hn::Mul(hn::Add(hn::ConvertTo(di, floorY), minusOne), hn::Set(di, view.strideWords)),
-                    hn::Add(hn::ConvertTo(di, floorX), minusOne));
+        const VI index = hn::Add(rows.rowIndex, hn::Add(hn::ConvertTo(di, floorX), hn::Set(di, -1)));
         // Lanes left to the one-pixel blend read the panorama's first pixels.
         alignas(64) std::int32_t offsets[kLanes];
         hn::Store(hn::IfThenElseZero(hn::RebindMask(di, fast), index), di, offsets);
@@ -325,14 +337,14 @@ HWY_INLINE void BlendLanes(const CImageBuffer& pano, const WideView& view, const
         for (int k = 0; k < 4; ++k) {
             VU taps[4];
             LoadTaps(view.origin + static_cast<std::ptrdiff_t>(k) * view.strideWords, offsets, taps);
-            VF rows[3] = {hn::Zero(df), hn::Zero(df), hn::Zero(df)};
+            VF sums[3] = {hn::Zero(df), hn::Zero(df), hn::Zero(df)};
             for (int c = 0; c < 4; ++c) {
                 for (int ch = 0; ch < 3; ++ch) {
-                    rows[ch] = hn::MulAdd(wx.w[c], Channel(taps[c], ch), rows[ch]);
+                    sums[ch] = hn::MulAdd(wx.w[c], Channel(taps[c], ch), sums[ch]);
                 }
             }
             for (int ch = 0; ch < 3; ++ch) {
-                totals[ch] = hn::MulAdd(wy.w[k], rows[ch], totals[ch]);
+                totals[ch] = hn::MulAdd(rows.wy.w[k], sums[ch], totals[ch]);
             }
         }
         const VU rounded = RoundChannels(totals, fast);
@@ -341,7 +353,7 @@ HWY_INLINE void BlendLanes(const CImageBuffer& pano, const WideView& view, const
     // Every lane is stored; those of the one-pixel blend are written over below.
     hn::StoreU(pixels, du, out);
 
-    for (std::uint64_t rest = LaneBits(hn::Not(hn::Or(fast, outside))); rest; rest &= rest - 1) {
+    for (std::uint64_t rest = LaneBits(hn::Not(hn::Or(fast, rows.outside))); rest; rest &= rest - 1) {
         const int lane = __builtin_ctzll(rest);
         BlendOne(pano, entries[lane], shift, period, out + lane);
     }
@@ -458,21 +470,62 @@ void BlendPanoRowFloat(const CImageBuffer& pano, const PanoMapEntry* entries, st
     BlendDeepRow(pano, entries, count, shift, period, out);
 }
 
-void BlendPanoRow(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count, float shift,
-                  float period, std::uint32_t* out)
+void BlendPanoFramesRow16(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count,
+                          const float* shifts, std::int32_t frames, float period, Pixel16* const* out)
+{
+    for (std::int32_t f = 0; f < frames; ++f) {
+        BlendDeepRow(pano, entries, count, shifts[f], period, out[f]);
+    }
+}
+
+void BlendPanoFramesRowFloat(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count,
+                             const float* shifts, std::int32_t frames, float period, PixelF* const* out)
+{
+    for (std::int32_t f = 0; f < frames; ++f) {
+        BlendDeepRow(pano, entries, count, shifts[f], period, out[f]);
+    }
+}
+
+// Count is std::int32_t, or a constant for the one-frame loop of every other
+// render, which then keeps to its registers as it did before frames shared
+// their rows.
+template <class Count>
+HWY_INLINE void BlendFramesRow(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count,
+                               const float* shifts, Count frames, float period, std::uint32_t* const* out)
 {
     std::int32_t j = 0;
 #if SKELVANE_SIMD_HAS_VECTORS
     const WideView view = MakeWideView(pano);
     if (view.usable) {
         for (; j + static_cast<std::int32_t>(kLanes) <= count; j += kLanes) {
-            BlendLanes(pano, view, entries + j, shift, period, out + j);
+            const LaneRows rows = PlaceRows(pano, view, entries + j);
+            for (std::int32_t f = 0; f < frames; ++f) {
+                BlendLanes(pano, view, entries + j, rows, shifts[f], period, out[f] + j);
+            }
         }
     }
 #endif
-    for (; j < count; ++j) {
-        BlendOne(pano, entries[j], shift, period, out + j);
+    for (std::int32_t f = 0; f < frames; ++f) {
+        for (std::int32_t k = j; k < count; ++k) {
+            BlendOne(pano, entries[k], shifts[f], period, out[f] + k);
+        }
     }
+}
+
+void BlendPanoFramesRow(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count,
+                        const float* shifts, std::int32_t frames, float period, std::uint32_t* const* out)
+{
+    if (frames == 1) {
+        BlendFramesRow(pano, entries, count, shifts, std::integral_constant<std::int32_t, 1>(), period, out);
+    } else {
+        BlendFramesRow(pano, entries, count, shifts, frames, period, out);
+    }
+}
+
+void BlendPanoRow(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count, float shift,
+                  float period, std::uint32_t* out)
+{
+    BlendFramesRow(pano, entries, count, &shift, std::integral_constant<std::int32_t, 1>(), period, &out);
 }
 
 }  // namespace HWY_NAMESPACE
@@ -485,6 +538,9 @@ namespace skelvane {
 HWY_EXPORT(BlendPanoRow);
 HWY_EXPORT(BlendPanoRow16);
 HWY_EXPORT(BlendPanoRowFloat);
+HWY_EXPORT(BlendPanoFramesRow);
+HWY_EXPORT(BlendPanoFramesRow16);
+HWY_EXPORT(BlendPanoFramesRowFloat);
 
 PanoRowLoop ChoosePanoRowLoop()
 {
@@ -499,6 +555,21 @@ PanoRowLoopOf<Pixel16> ChoosePanoRow16Loop()
 PanoRowLoopOf<PixelF> ChoosePanoRowFloatLoop()
 {
     return SKELVANE_CHOOSE_LOOP(BlendPanoRowFloat);
+}
+
+PanoFramesRowLoopOf<std::uint32_t> ChoosePanoFramesRowLoop()
+{
+    return SKELVANE_CHOOSE_LOOP(BlendPanoFramesRow);
+}
+
+PanoFramesRowLoopOf<Pixel16> ChoosePanoFramesRow16Loop()
+{
+    return SKELVANE_CHOOSE_LOOP(BlendPanoFramesRow16);
+}
+
+PanoFramesRowLoopOf<PixelF> ChoosePanoFramesRowFloatLoop()
+{
+    return SKELVANE_CHOOSE_LOOP(BlendPanoFramesRowFloat);
 }
 
 }  // namespace skelvane

@@ -258,19 +258,24 @@ TEST(PanoDeepRender, EveryInstructionSetGivesTheOnePixelBlend)
     }
 }
 
-// A sharp frame is the still image at its pan, bit for bit, at every depth.
+// A sharp frame is the still image at its pan, bit for bit, at every depth,
+// rendered alone or together with the others.
 TEST(PanoDeepRender, SharpFramesAreTheStillImagesAtEveryDepth)
 {
     CPanoDomeProjector projector;
+    const std::vector<float> pans = {-180.0f, -3.25f, 90.0f, 725.5f};
     for (const ChannelType type : {ChannelType::Uint16, ChannelType::Float}) {
         const CImageBuffer pano = test::MakeDeepPattern(120, 61, type, false, 7);
         const PanoMap map = projector.BuildPanoDomeSharpMap(120, 61, 33, 250, 50.0f);
-        for (const float pan : {-180.0f, -3.25f, 90.0f, 725.5f}) {
-            SCOPED_TRACE(::testing::Message() << ChannelTypeName(type) << ", pan " << pan);
-            const auto still = projector.RenderPanoDomeDirect(pano, 33, 250, 50.0f, pan);
-            const auto frame = projector.RenderPanoDomeSharp(pano, map.get(), 33, pan);
-            ASSERT_TRUE(still && frame);
+        const auto together = projector.RenderPanoDomeSharpFrames(pano, map.get(), 33, pans);
+        ASSERT_EQ(together.size(), pans.size());
+        for (std::size_t k = 0; k < pans.size(); ++k) {
+            SCOPED_TRACE(::testing::Message() << ChannelTypeName(type) << ", pan " << pans[k]);
+            const auto still = projector.RenderPanoDomeDirect(pano, 33, 250, 50.0f, pans[k]);
+            const auto frame = projector.RenderPanoDomeSharp(pano, map.get(), 33, pans[k]);
+            ASSERT_TRUE(still && frame && together[k]);
             EXPECT_TRUE(test::SamePixels(*still, *frame));
+            EXPECT_TRUE(test::SamePixels(*still, *together[k]));
         }
     }
 }

@@ -490,27 +490,37 @@ TEST_F(PanoProjector, SharpFramesAreTheDirectRenderBitForBit)
 }
 
 // Frames rendered together are the frames rendered alone, for groups of every
-// size a sweep makes and for pans far apart, on a small dome and on one large
-// enough to be rendered in bands on every core. A group with a pan that
+// size a sweep makes, for pans far apart and for groups larger than the row
+// loop takes at once (eight, and ten: eight and two), with every row loop, on
+// a small dome and on one large enough to be rendered in bands on every core
+// (neither a whole number of vectors or tiles wide). A group with a pan that
 // cannot be rendered renders nothing.
 TEST_F(PanoProjector, SharpFramesRenderedTogetherAreEachFrameRenderedAlone)
 {
     const CImageBuffer pano = RandomPanorama(700, 350, 5);
-    const std::vector<std::vector<float>> groups = {
+    std::vector<std::vector<float>> groups = {
         {0.0f}, {-180.0f, -177.12f}, {90.0f, 92.88f, 95.76f}, {170.0f, 175.0f, 180.0f, 185.0f}, {-3.0f, 120.0f}};
+    for (const std::size_t size : {8u, 10u}) {
+        std::vector<float>& pans = groups.emplace_back();
+        for (std::size_t k = 0; k < size; ++k) {
+            pans.push_back(160.0f + 2.88f * static_cast<float>(k));
+        }
+    }
     for (const std::int32_t n : {31, 300}) {
         const PanoMap map = projector.BuildPanoDomeSharpMap(700, 350, n, 180, 60.0f);
         ASSERT_TRUE(map);
-        for (const std::vector<float>& pans : groups) {
-            const auto frames = projector.RenderPanoDomeSharpFrames(pano, map.get(), n, pans);
-            ASSERT_EQ(frames.size(), pans.size());
-            for (std::size_t k = 0; k < pans.size(); ++k) {
-                const auto alone = projector.RenderPanoDomeSharp(pano, map.get(), n, pans[k]);
-                ASSERT_TRUE(frames[k] && alone);
-                EXPECT_EQ(test::PixelsOf(*frames[k]), test::PixelsOf(*alone))
-                    << "n " << n << ", frame " << k << " of " << pans.size() << " at " << pans[k];
+        WithEachPixelLoop([&] {
+            for (const std::vector<float>& pans : groups) {
+                const auto frames = projector.RenderPanoDomeSharpFrames(pano, map.get(), n, pans);
+                ASSERT_EQ(frames.size(), pans.size());
+                for (std::size_t k = 0; k < pans.size(); ++k) {
+                    const auto alone = projector.RenderPanoDomeSharp(pano, map.get(), n, pans[k]);
+                    ASSERT_TRUE(frames[k] && alone);
+                    EXPECT_EQ(test::PixelsOf(*frames[k]), test::PixelsOf(*alone))
+                        << "n " << n << ", frame " << k << " of " << pans.size() << " at " << pans[k];
+                }
             }
-        }
+        });
         EXPECT_TRUE(projector.RenderPanoDomeSharpFrames(pano, map.get(), n, {}).empty());
         const std::vector<float> unrenderable = {0.0f, std::numeric_limits<float>::quiet_NaN()};
         EXPECT_TRUE(projector.RenderPanoDomeSharpFrames(pano, map.get(), n, unrenderable).empty());
