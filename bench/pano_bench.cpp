@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/image/DepthConversion.h"
 #include "engine/image/ImageBuffer.h"
 #include "engine/projection/PanoDomeProjector.h"
 #include "engine/simd/SimdTargets.h"
@@ -130,6 +131,23 @@ void BM_RenderPanoDome(benchmark::State& state)
     state.SetLabel(simd::ActiveTargetName());
 }
 
+// Frames of a sweep from a float panorama (the 8-bit one widened), as a
+// half-float OpenEXR sweep renders them.
+void BM_RenderPanoDomeFloat(benchmark::State& state)
+{
+    const auto [w, h] = PanoSize(state);
+    CImageBuffer pano;
+    pano.CopyFrom(Panorama(w, h));
+    ConvertChannelType(pano, ChannelType::Float);
+    CPanoDomeProjector projector;
+    RenderSweepFrames(state, [&](const CImageBuffer&, const PanoMapEntry* map, std::int32_t outSize, float pan) {
+        return projector.RenderPanoDome(pano, map, outSize, pan);
+    });
+    const std::int64_t pixels = state.range(0) * state.range(0);
+    ReportMemoryFloor(state, pixels * static_cast<std::int64_t>(sizeof(PanoMapEntry) + sizeof(PixelF)));
+    state.SetLabel(simd::ActiveTargetName());
+}
+
 // A sharp sweep's frames: the direct render's pictures from one map.
 void BM_RenderPanoDomeSharp(benchmark::State& state)
 {
@@ -199,6 +217,7 @@ void Sizes(benchmark::internal::Benchmark* b)
 
 BENCHMARK(BM_BuildPanoDomeMap)->Apply(Sizes);
 BENCHMARK(BM_RenderPanoDome)->Apply(Sizes);
+BENCHMARK(BM_RenderPanoDomeFloat)->Apply(Sizes);
 BENCHMARK(BM_RenderPanoDomeSharp)->Apply(Sizes);
 BENCHMARK(BM_RenderPanoDomeSharpFrames)
     ->ArgNames({"N", "pano2NxN", "frames"})

@@ -352,6 +352,18 @@ struct MapFrames {
     std::span<CImageBuffer* const> domes;
 };
 
+// Asks for the cache lines of `count` map entries: a tile's entries lie a
+// whole map row apart from the previous row's, where the processor's own
+// prefetching does not look, and each row's blend would wait for its first
+// entries.
+inline void FetchEntries(const PanoMapEntry* entries, std::int32_t count)
+{
+    constexpr std::int32_t kPerLine = 64 / sizeof(PanoMapEntry);
+    for (std::int32_t k = 0; k < count; k += kPerLine) {
+        __builtin_prefetch(entries + k);
+    }
+}
+
 // A band of every frame, each tile row for every frame before the next: a
 // sweep's neighbouring pans read nearly the same panorama lines, a few dozen
 // columns apart, which the first frame brings into the first-level cache and
@@ -365,6 +377,9 @@ void RenderMapRows(const MapFrames<P>& frames, std::int32_t first, std::int32_t 
         const std::int32_t columns = std::min(kTileColumns, frames.outSize - j0);
         for (std::int32_t i = first; i < end; ++i) {
             const PanoMapEntry* entry = frames.map + static_cast<std::size_t>(i) * frames.outSize + j0;
+            if (i + 1 < end) {
+                FetchEntries(entry + frames.outSize, columns);
+            }
             for (std::int32_t f0 = 0; f0 < count; f0 += kMaxPanoRowFrames) {
                 const std::int32_t some = std::min(kMaxPanoRowFrames, count - f0);
                 P* rows[kMaxPanoRowFrames];

@@ -16,12 +16,8 @@
 //    doubles.
 // Where there are no vectors every pixel takes the one-pixel blend.
 //
-// Deep panoramas (16-bit and float samples) have a loop of their own, one
-// pixel at a time with its channels in the lanes of vectors of doubles: the
-// one-pixel blend's operations in its order, lane by lane, so every target
-// gives the same pixels as BlendDeepPanoTaps. No single-precision estimate
-// here: a 16-bit total needs more than a float's 24 bits to round right, and
-// the loop's share of a deep sweep is small beside the codecs'.
+// Deep panoramas (16-bit and float samples) have a loop of their own
+// (engine/simd/DeepPanoRowsSimd.cpp).
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "engine/simd/PanoRowsSimd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -360,131 +356,7 @@ HWY_INLINE void BlendLanes(const CImageBuffer& pano, const WideView& view, const
 }
 #endif
 
-// ---- deep pixels ----
-
-// The samples from `samples` on as doubles, one a lane of d.
-template <class D>
-HWY_INLINE hn::Vec<D> DeepSamples(D d, const std::uint16_t* samples)
-{
-    const auto words = hn::LoadU(hn::Rebind<std::uint16_t, D>(), samples);
-    return hn::PromoteTo(d, hn::PromoteTo(hn::Rebind<std::int32_t, D>(), words));
-}
-
-template <class D>
-HWY_INLINE hn::Vec<D> DeepSamples(D d, const float* samples)
-{
-    return hn::PromoteTo(d, hn::LoadU(hn::Rebind<float, D>(), samples));
-}
-
-// Channel totals rounded as PanoChannel16 and PanoChannelFloat round them.
-template <class D>
-HWY_INLINE void StoreDeepChannels(D d, hn::Vec<D> totals, std::uint16_t* out)
-{
-    // Truncation toward zero, then saturation into 0..65535, which is the clamp.
-    const auto whole = hn::DemoteTo(hn::Rebind<std::int32_t, D>(), hn::Add(totals, hn::Set(d, 0.5)));
-    hn::StoreU(hn::DemoteTo(hn::Rebind<std::uint16_t, D>(), whole), hn::Rebind<std::uint16_t, D>(), out);
-}
-
-template <class D>
-HWY_INLINE void StoreDeepChannels(D d, hn::Vec<D> totals, float* out)
-{
-    const auto positive = hn::IfThenElseZero(hn::Gt(totals, hn::Zero(d)), totals);
-    hn::StoreU(hn::DemoteTo(hn::Rebind<float, D>(), positive), hn::Rebind<float, D>(), out);
-}
-
-// BlendDeepPanoTaps with the channels in lanes: as many at once as a vector
-// of doubles holds (four from 256 bits on), the alpha lane's sum thrown away.
-template <class P>
-HWY_INLINE P BlendDeepExact(const PanoTapsOf<P>& taps)
-{
-    using Sample = PanoSample<P>;
-    const hn::CappedTag<double, 4> d;
-    const std::size_t lanes = hn::Lanes(d);
-    decltype(hn::Zero(d)) wc[4];
-    decltype(hn::Zero(d)) wr[4];
-#if SKELVANE_SIMD_HAS_VECTORS && HWY_MAX_BYTES >= 32
-    SpreadWeights(taps.fx, taps.fy, wc, wr);
-#else
-    const PanoWeights w = PanoWeightsOf(taps.fx, taps.fy);
-    for (int c = 0; c < 4; ++c) {
-        wc[c] = hn::Set(d, w.columns[c]);
-        wr[c] = hn::Set(d, w.rows[c]);
-    }
-#endif
-    P pixel;
-    auto* out = reinterpret_cast<Sample*>(&pixel);
-    for (std::size_t first = 0; first < 4; first += lanes) {
-        auto total = hn::Zero(d);
-        for (int k = 0; k < 4; ++k) {
-            const auto* row = reinterpret_cast<const Sample*>(taps.rows[k]) + first;
-            auto rowSum = hn::Mul(DeepSamples(d, row + 4 * taps.columns[0]), wc[0]);
-            rowSum = hn::Add(rowSum, hn::Mul(DeepSamples(d, row + 4 * taps.columns[1]), wc[1]));
-            rowSum = hn::Add(rowSum, hn::Mul(DeepSamples(d, row + 4 * taps.columns[2]), wc[2]));
-            rowSum = hn::Add(rowSum, hn::Mul(DeepSamples(d, row + 4 * taps.columns[3]), wc[3]));
-            total = hn::Add(total, hn::Mul(rowSum, wr[k]));
-        }
-        StoreDeepChannels(d, total, out + first);
-    }
-    if constexpr (std::is_same_v<P, Pixel16>) {
-        pixel.alpha = 65535;
-    } else {
-        pixel.alpha = 1.0f;
-    }
-    return pixel;
-}
-
-// BlendOne for a deep pixel: outside and non-finite entries all zeros.
-template <class P>
-HWY_INLINE void BlendDeepOne(const CImageBuffer& pano, const PanoMapEntry& e, float shift, float period, P* out)
-{
-    const float column = e.x + shift;
-    if (ShowsOutside(e, column)) {
-        *out = P{};
-        return;
-    }
-    PanoTapsOf<P> taps;
-    LocatePanoTaps(pano, pano_geometry::WrapColumn(column, period), e.y, taps);
-    *out = BlendDeepExact(taps);
-}
-
-template <class P>
-HWY_INLINE void BlendDeepRow(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count, float shift,
-                             float period, P* out)
-{
-    for (std::int32_t j = 0; j < count; ++j) {
-        BlendDeepOne(pano, entries[j], shift, period, out + j);
-    }
-}
-
 }  // namespace
-
-void BlendPanoRow16(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count, float shift,
-                    float period, Pixel16* out)
-{
-    BlendDeepRow(pano, entries, count, shift, period, out);
-}
-
-void BlendPanoRowFloat(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count, float shift,
-                       float period, PixelF* out)
-{
-    BlendDeepRow(pano, entries, count, shift, period, out);
-}
-
-void BlendPanoFramesRow16(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count,
-                          const float* shifts, std::int32_t frames, float period, Pixel16* const* out)
-{
-    for (std::int32_t f = 0; f < frames; ++f) {
-        BlendDeepRow(pano, entries, count, shifts[f], period, out[f]);
-    }
-}
-
-void BlendPanoFramesRowFloat(const CImageBuffer& pano, const PanoMapEntry* entries, std::int32_t count,
-                             const float* shifts, std::int32_t frames, float period, PixelF* const* out)
-{
-    for (std::int32_t f = 0; f < frames; ++f) {
-        BlendDeepRow(pano, entries, count, shifts[f], period, out[f]);
-    }
-}
 
 // Count is std::int32_t, or a constant for the one-frame loop of every other
 // render, which then keeps to its registers as it did before frames shared
@@ -536,40 +408,16 @@ HWY_AFTER_NAMESPACE();
 namespace skelvane {
 
 HWY_EXPORT(BlendPanoRow);
-HWY_EXPORT(BlendPanoRow16);
-HWY_EXPORT(BlendPanoRowFloat);
 HWY_EXPORT(BlendPanoFramesRow);
-HWY_EXPORT(BlendPanoFramesRow16);
-HWY_EXPORT(BlendPanoFramesRowFloat);
 
 PanoRowLoop ChoosePanoRowLoop()
 {
     return SKELVANE_CHOOSE_LOOP(BlendPanoRow);
 }
 
-PanoRowLoopOf<Pixel16> ChoosePanoRow16Loop()
-{
-    return SKELVANE_CHOOSE_LOOP(BlendPanoRow16);
-}
-
-PanoRowLoopOf<PixelF> ChoosePanoRowFloatLoop()
-{
-    return SKELVANE_CHOOSE_LOOP(BlendPanoRowFloat);
-}
-
 PanoFramesRowLoopOf<std::uint32_t> ChoosePanoFramesRowLoop()
 {
     return SKELVANE_CHOOSE_LOOP(BlendPanoFramesRow);
-}
-
-PanoFramesRowLoopOf<Pixel16> ChoosePanoFramesRow16Loop()
-{
-    return SKELVANE_CHOOSE_LOOP(BlendPanoFramesRow16);
-}
-
-PanoFramesRowLoopOf<PixelF> ChoosePanoFramesRowFloatLoop()
-{
-    return SKELVANE_CHOOSE_LOOP(BlendPanoFramesRowFloat);
 }
 
 }  // namespace skelvane

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,6 +16,7 @@
 #include "engine/image/ImageBuffer.h"
 #include "engine/projection/PanoDomeProjector.h"
 #include "engine/projection/PanoTaps.h"
+#include "engine/simd/PanoRowsSimd.h"
 #include "support/DeepImages.h"
 #include "support/EachSimdTarget.h"
 #include "support/TestImages.h"
@@ -276,6 +280,139 @@ TEST(PanoDeepRender, SharpFramesAreTheStillImagesAtEveryDepth)
             ASSERT_TRUE(still && frame && together[k]);
             EXPECT_TRUE(test::SamePixels(*still, *frame));
             EXPECT_TRUE(test::SamePixels(*still, *together[k]));
+        }
+    }
+}
+
+// Samples for the vector loops' test: each case fills a panorama's blue,
+// green and red samples from a generator.
+struct SampleCase {
+    const char* name;
+    ChannelType type;
+    std::function<double(std::mt19937&)> sample;
+};
+
+// A float between 2^low and 2^high with a random mantissa.
+double RandomFloat(std::mt19937& random, int low, int high)
+{
+    const auto mantissa = static_cast<float>(1.0 + std::uniform_real_distribution<double>(0.0, 1.0)(random));
+    return std::ldexp(mantissa, std::uniform_int_distribution<int>(low, high)(random));
+}
+
+// Map entries for the test below, 256 of them in a panorama of this size:
+// most inside, at fractions 0 and 1/2 (where totals of neighbouring samples
+// fall exactly on a rounding step), 1/4 and random ones; some near each edge,
+// outside the disc, not finite, or a period or two beyond the seam.
+std::vector<PanoMapEntry> TestEntries(std::int32_t width, std::int32_t height, std::mt19937& random)
+{
+    auto within = [&](float low, float high) { return std::uniform_real_distribution<float>(low, high)(random); };
+    auto whole = [&](std::int32_t low, std::int32_t high) {
+        return static_cast<float>(std::uniform_int_distribution<std::int32_t>(low, high)(random));
+    };
+    const float fractions[] = {0.0f, 0.5f, 0.25f};
+    std::vector<PanoMapEntry> entries;
+    for (int n = 0; n < 256; ++n) {
+        const float x = whole(1, width - 4);
+        const float y = whole(1, height - 4);
+        switch (n % 8) {
+        case 0:
+        case 1:
+        case 2:
+            entries.push_back({x + fractions[n % 8 == 2 ? random() % 3 : 1], y + fractions[random() % 2]});
+            break;
+        case 3:
+            entries.push_back({x + within(0, 1), y + within(0, 1)});
+            break;
+        case 4:
+            entries.push_back({random() % 2 ? within(0, 1.5f) : within(width - 3.5f, width - 1.0f), y + 0.5f});
+            break;
+        case 5:
+            entries.push_back({x + 0.5f, random() % 2 ? within(-2, 1.5f) : within(height - 3.5f, height + 1.0f)});
+            break;
+        case 6:
+            entries.push_back({kPanoOutside, kPanoOutside});
+            break;
+        default:
+            entries.push_back(random() % 2 ? PanoMapEntry{x + width * (1.0f + whole(0, 2)), y + 0.5f}
+                                           : PanoMapEntry{random() % 2 ? NAN : INFINITY, y});
+        }
+    }
+    return entries;
+}
+
+// The deep row loops blend several pixels at once; each pixel must still be
+// the one-pixel blend's (PanoTaps.h), bit for bit, on every instruction set
+// and whatever the samples: 16-bit totals exactly on and beside a rounding
+// step and beyond the range, double totals exactly between two floats or
+// near them, light far above white, totals beyond the largest float, and
+// samples that are infinite or not a number.
+TEST(PanoDeepRender, VectorLoopsGiveTheOnePixelBlendForEverySample)
+{
+    const double kSpecials[] = {INFINITY, -INFINITY, NAN, -NAN, 3.0e38, -3.0e38, 1.0e-40, -0.0, 65504.0, -1.5};
+    const std::vector<SampleCase> cases = {
+        // At a fraction of 1/2, two levels a and two levels a + 1 give a + 1/2.
+        {"16-bit neighbouring levels", ChannelType::Uint16,
+         [](std::mt19937& r) { return 1000.0 + static_cast<double>(r() % 2); }},
+        {"16-bit black and white", ChannelType::Uint16, [](std::mt19937& r) { return r() % 2 ? 65535.0 : 0.0; }},
+        {"16-bit levels", ChannelType::Uint16, [](std::mt19937& r) { return static_cast<double>(r() % 65536); }},
+        // Likewise two neighbouring floats give the value halfway between them.
+        {"neighbouring floats", ChannelType::Float,
+         [](std::mt19937& r) { return r() % 2 ? 0.7f : std::nextafter(0.7f, 1.0f); }},
+        {"float mantissas", ChannelType::Float, [](std::mt19937& r) { return RandomFloat(r, -3, 1); }},
+        {"float far above white", ChannelType::Float, [](std::mt19937& r) { return RandomFloat(r, -40, 126); }},
+        {"float specials", ChannelType::Float,
+         [&](std::mt19937& r) {
+             return r() % 16 == 0 ? kSpecials[r() % std::size(kSpecials)] : RandomFloat(r, -8, 4);
+         }},
+    };
+    constexpr std::int32_t kWidth = 70;
+    constexpr std::int32_t kHeight = 36;
+    for (const SampleCase& sampleCase : cases) {
+        std::mt19937 random(11);
+        CImageBuffer pano;
+        ASSERT_TRUE(pano.Create(kWidth, kHeight, sampleCase.type));
+        for (std::int32_t y = 0; y < kHeight; ++y) {
+            for (std::int32_t x = 0; x < kWidth; ++x) {
+                auto s = [&] { return sampleCase.sample(random); };
+                if (sampleCase.type == ChannelType::Uint16) {
+                    auto level = [](double v) { return static_cast<std::uint16_t>(v); };
+                    pano.Row16(y)[x] = {level(s()), level(s()), level(s()), 65535};
+                } else {
+                    auto value = [](double v) { return static_cast<float>(v); };
+                    pano.RowF(y)[x] = {value(s()), value(s()), value(s()), 1.0f};
+                }
+            }
+        }
+        const std::vector<PanoMapEntry> entries = TestEntries(kWidth, kHeight, random);
+        const auto count = static_cast<std::int32_t>(entries.size());
+        for (const float shift : {0.0f, 3.0f * kWidth}) {
+            test::ForEachSimdTarget([&](const char* target) {
+                SCOPED_TRACE(::testing::Message() << target << ", " << sampleCase.name << ", shift " << shift);
+                auto check = [&]<class P>(PanoRowLoopOf<P> loop) {
+                    std::vector<P> row(entries.size());
+                    loop(pano, entries.data(), count, shift, kWidth, row.data());
+                    int failures = 0;
+                    for (std::int32_t k = 0; k < count && failures < 5; ++k) {
+                        const PanoMapEntry& e = entries[k];
+                        const float column = e.x + shift;
+                        P expected{};
+                        if (!(e.x == kPanoOutside && e.y == kPanoOutside) && std::isfinite(column)) {
+                            PanoTapsOf<P> taps;
+                            LocatePanoTaps(pano, pano_geometry::WrapColumn(column, kWidth), e.y, taps);
+                            expected = BlendDeepPanoTaps(taps);
+                        }
+                        if (std::memcmp(&expected, &row[k], sizeof expected) != 0) {
+                            ADD_FAILURE() << "entry " << k << " at (" << e.x << ", " << e.y << ")";
+                            ++failures;
+                        }
+                    }
+                };
+                if (sampleCase.type == ChannelType::Uint16) {
+                    check(ChoosePanoRow16Loop());
+                } else {
+                    check(ChoosePanoRowFloatLoop());
+                }
+            });
         }
     }
 }
