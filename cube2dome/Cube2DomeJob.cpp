@@ -415,7 +415,9 @@ JobOutcome Cube2DomeRun::Run()
 JobOutcome Cube2DomeRun::RunPipeline(std::unique_ptr<CubeFrame> first)
 {
     // One frame more than threads, fewer for large domes; each costs its faces
-    // and its dome in memory.
+    // and its dome in memory. Domes written in bands are not held, but faces
+    // usually grow with the dome: two frames of the 4096² faces of an 8192²
+    // dome hold half a gigabyte.
     const std::int64_t domeBytes = std::int64_t{BitCountOf(CubeFacesChannelType(first->faces)) / 8} *
                                    m_job.outputSize * m_job.outputSize;
     const FramePipelineOptions options{m_total, FramesInFlight(m_context.Concurrency(), 1, domeBytes)};
