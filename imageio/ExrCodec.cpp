@@ -46,7 +46,9 @@
 
 #include <Imath/half.h>
 
+#include "engine/image/PixelBlock.h"
 #include "engine/jobs/ParallelRows.h"
+#include "engine/simd/HalfFloatsSimd.h"
 #include "imageio/DecoderSupport.h"
 
 namespace skelvane {
@@ -368,19 +370,21 @@ Imf::Header HeaderFor(const CImageBuffer& image, bool halfFloats, FileCompressio
 
 // The picture's samples as half floats, interleaved blue, green, red, alpha
 // in the image's own row order: the library converts types when it reads,
-// never when it writes.
-std::vector<half> HalfSamplesOf(const CImageBuffer& image)
+// never when it writes. The block comes from the pixel blocks' cache, as a
+// sweep writes a dome of the same size every frame.
+PixelBlock HalfSamplesOf(const CImageBuffer& image)
 {
     const std::int32_t width = image.GetWidth();
     const std::int32_t height = image.GetHeight();
-    std::vector<half> samples(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+    const std::size_t rowSamples = static_cast<std::size_t>(width) * 4;
+    PixelBlock samples = AllocatePixelBlock(static_cast<std::int64_t>(rowSamples * height * sizeof(half)),
+                                            BlockContents::Unspecified);
+    const HalfFloatsLoop convert = ChooseHalfFloatsLoop();
+    auto* halves = reinterpret_cast<std::uint16_t*>(samples.get());
     ForEachRowBand(height, width, [&](std::int32_t firstRow, std::int32_t endRow) {
         for (std::int32_t y = firstRow; y < endRow; ++y) {
-            const auto* in = reinterpret_cast<const float*>(image.RowF(y));
-            half* out = samples.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 4;
-            for (std::int32_t i = 0; i < width * 4; ++i) {
-                out[i] = half(in[i]);
-            }
+            convert(reinterpret_cast<const float*>(image.RowF(y)), rowSamples,
+                    halves + static_cast<std::size_t>(y) * rowSamples);
         }
     });
     return samples;
@@ -397,13 +401,13 @@ void WriteExr(const CImageBuffer& image, bool halfFloats, FileCompression compre
     }
     // Pixel (x, y) lies at origin + x xStride + y yStride, for floats in the
     // image's rows, for halves in a copy of them top row first.
-    std::vector<half> halves;
+    PixelBlock halves;
     char* origin = const_cast<char*>(reinterpret_cast<const char*>(image.RowF(0)));
     std::size_t xStride = sizeof(PixelF);
     auto yStride = static_cast<std::size_t>(image.Row(h > 1 ? 1 : 0) - image.Row(0));
     if (halfFloats) {
         halves = HalfSamplesOf(image);
-        origin = reinterpret_cast<char*>(halves.data());
+        origin = reinterpret_cast<char*>(halves.get());
         xStride = 4 * sizeof(half);
         yStride = xStride * static_cast<std::size_t>(image.GetWidth());
     }
