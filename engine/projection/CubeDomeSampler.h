@@ -94,6 +94,16 @@ public:
 
     const CubeSampleView& View() const { return m_view; }
 
+    // A plan at s = 1 with bilinear or bicubic also keeps where every pixel's
+    // taps lie, so that frames skip the projection, when that table takes no
+    // more than this many bytes (about 12 a pixel of the circle: 152 MiB for
+    // a 4096² dome); larger domes, and budgets of 0, project every frame.
+    // Either way the pixels are the same. Takes effect at the next Plan.
+    static constexpr std::int64_t kDefaultTapTableBudget = std::int64_t{256} << 20;
+    void SetTapTableBudget(std::int64_t bytes) { m_tapBudget = bytes; }
+    // The bytes of the table the plan keeps, 0 for none.
+    std::int64_t TapTableBytes() const;
+
 private:
     // A texel beyond a face's edges and where it is read: the 2 x 2 texels
     // from (sourceX, sourceY) of face `source`, blended with the fractions.
@@ -109,6 +119,8 @@ private:
     };
 
     void PlanBorders();
+    void PlanTapTable();
+    void PlanTapPrefetch();
     template <class Texel>
     void PrepareAs(const CubeFaces& faces, ChannelType dome, PixelBlock& storage,
                    CubeSampleSourcesOf<Texel>& sources) const;
@@ -119,6 +131,12 @@ private:
     std::array<PixelRect, kCubeFaceCount> m_held{};
     std::array<PixelRect, kCubeFaceCount> m_used{};
     std::vector<BorderTexel> m_borders;
+    std::int64_t m_tapBudget = kDefaultTapTableBudget;
+    std::vector<CubeTapRow> m_tapRows;  // empty without a table
+    // Shared by copies of the plan, which never change it.
+    std::shared_ptr<CubeTapBlock[]> m_tapBlocks;
+    std::int64_t m_tapBlockCount = 0;
+    std::array<std::int32_t, 8> m_tapRowsAhead{};
 };
 
 }  // namespace skelvane

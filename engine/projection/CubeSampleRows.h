@@ -106,6 +106,50 @@ struct CubeSampleReach {
     bool Reads(int face) const { return lowX[face] <= highX[face]; }
 };
 
+// Where a view at s = 1 reads every dome pixel, as the loops above compute it
+// from the projection, kept so that the frames of a job read it instead of
+// projecting again: per pixel the tap window's first texel, clamped as the
+// loops clamp it, and the position's distance from it along x and y. Rows hold
+// the blocks of kCubeTapBlock pixels that meet the circle; the rest of a row
+// lies outside it and is transparent black.
+inline constexpr std::int32_t kCubeTapBlock = 16;  // a whole number of vectors on every target
+
+// Bits 31..29: the face, 7 outside the circle; bits 28..0: the window's first
+// texel counted from the first texel the face holds, row by row at the pitch
+// it is held at (CubeSampleSourcesOf).
+inline constexpr int kCubeTapFaceShift = 29;
+inline constexpr std::uint32_t kCubeTapOffsetMask = (1u << kCubeTapFaceShift) - 1;
+inline constexpr std::uint32_t kCubeTapOutside = 7u << kCubeTapFaceShift;
+
+struct alignas(64) CubeTapBlock {
+    std::uint32_t window[kCubeTapBlock];
+    float fractionX[kCubeTapBlock];
+    float fractionY[kCubeTapBlock];
+};
+
+struct CubeTapRow {
+    std::int64_t start;  // index of the row's first block in the table
+    std::int32_t first;  // its first and end block columns (pixel / kCubeTapBlock)
+    std::int32_t end;
+};
+
+// The texels a view holds of each face, as the loops clamp windows into them.
+struct CubeHeldFaces {
+    std::int32_t left[6];
+    std::int32_t top[6];
+    std::int32_t pitch[6];
+    std::int32_t highX[6];
+    std::int32_t highY[6];
+};
+
+struct CubeTapTableView {
+    const CubeTapRow* rows;  // one per dome row
+    const CubeTapBlock* blocks;
+    // Per face, how many of its rows further down the dome's next rows read
+    // (negative where they read upwards), for prefetching; 0 for 6 and 7.
+    std::int32_t rowsAhead[8];
+};
+
 // Dome rows [first, end).
 using CubeSampleRowLoop = void (*)(const CubeSampleView& view, const CubeSampleSources& sources, CImageBuffer& dome,
                                    std::int32_t first, std::int32_t end);
@@ -114,6 +158,22 @@ using CubeSampleRowLoop = void (*)(const CubeSampleView& view, const CubeSampleS
 // rounded to the nearest level, a float dome the average itself.
 using CubeDeepSampleRowLoop = void (*)(const CubeSampleView& view, const CubeDeepSampleSources& sources,
                                        CImageBuffer& dome, std::int32_t first, std::int32_t end);
+// The same from a tap table of the view, which must be at s = 1 and the
+// filter bilinear or bicubic: pixel for pixel what the loops above give.
+using CubeTapSampleRowLoop = void (*)(const CubeSampleView& view, const CubeTapTableView& table,
+                                      const CubeSampleSources& sources, CImageBuffer& dome, std::int32_t first,
+                                      std::int32_t end);
+using CubeDeepTapSampleRowLoop = void (*)(const CubeSampleView& view, const CubeTapTableView& table,
+                                          const CubeDeepSampleSources& sources, CImageBuffer& dome,
+                                          std::int32_t first, std::int32_t end);
+// Building a tap table over dome rows [first, end): first the span of blocks
+// of each row that meet the circle (rows[i].first and end), then, once the
+// rows have their starts, the blocks.
+using CubeTapSpanRowLoop = void (*)(const CubeSampleView& view, std::int32_t first, std::int32_t end,
+                                    CubeTapRow* rows);
+using CubeTapFillRowLoop = void (*)(const CubeSampleView& view, const CubeHeldFaces& held, std::int32_t first,
+                                    std::int32_t end, const CubeTapRow* rows, CubeTapBlock* blocks);
+
 // The dry run over dome rows [first, end), added to `reach`.
 using CubeReachRowLoop = void (*)(const CubeSampleView& view, std::int32_t first, std::int32_t end,
                                   CubeSampleReach& reach);

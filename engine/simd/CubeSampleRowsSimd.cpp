@@ -11,6 +11,7 @@
 #include <hwy/highway.h>
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -45,13 +46,18 @@ struct Located {
     MF inside;
 };
 
+HWY_INLINE VF DistanceSquared(VF dx, VF dySquared)
+{
+    return hn::Add(hn::Mul(dx, dx), dySquared);
+}
+
 // Steps 1 to 3 for sub-samples dx face units right of the centre on the row
 // dy below it.
 HWY_INLINE Located Locate(const CubeSampleView& view, VF dx, VF dy, VF dySquared)
 {
     const DF df;
     const DI di;
-    const VF distanceSquared = hn::Add(hn::Mul(dx, dx), dySquared);
+    const VF distanceSquared = DistanceSquared(dx, dySquared);
     const VF t = hn::Mul(hn::Set(df, view.thetaSquaredPerUnit), distanceSquared);
     const VF across = hn::Mul(hn::Set(df, view.reach), SinOverRoot(t));
     const VF R = hn::Set(df, view.halfFace);
@@ -277,18 +283,15 @@ HWY_INLINE void CubicWeights(VF f, VF w[4])
     w[3] = hn::Mul(hn::Mul(hn::Sub(hn::Mul(half, f), half), f), f);
 }
 
-// Step 4: the filtered colour of each lane's sub-sample, per channel. Bicubic
-// ringing is clamped to 0 .. ceiling[c].
+// Step 4 from the windows: the filtered colour of each lane's sub-sample, per
+// channel, from the taps whose first texel is at `window` in the block, the
+// position lying fromX and fromY beyond that texel. Bicubic ringing is
+// clamped to 0 .. ceiling[c].
 template <CubeFilter kFilter, class Taps>
-HWY_INLINE void Sample(const Located& at, const FaceTables& tables, const Taps& taps, const VF ceiling[4],
-                       VF out[4])
+HWY_INLINE void Filter(const Taps& taps, VI window, VI pitch, VF fromX, VF fromY, const VF ceiling[4], VF out[4])
 {
     const DF df;
     const DI di;
-    const VF firstX = WindowStart<kFilter>(at.u);
-    const VF firstY = WindowStart<kFilter>(at.v);
-    VI pitch;
-    const VI window = tables.Window(at.face, firstX, firstY, pitch);
     alignas(64) std::int32_t index[kLanes];
     hn::Store(window, di, index);
     if constexpr (kFilter == CubeFilter::Nearest) {
@@ -298,19 +301,17 @@ HWY_INLINE void Sample(const Located& at, const FaceTables& tables, const Taps& 
         alignas(64) std::int32_t pitches[kLanes];
         hn::Store(pitch, di, pitches);
         if constexpr (kFilter == CubeFilter::Bilinear) {
-            const VF fx = hn::Sub(at.u, firstX);
-            const VF fy = hn::Sub(at.v, firstY);
             VF square[4][4];
             taps.Square(index, pitches, square);
             for (int c = 0; c < 4; ++c) {
-                out[c] = Lerp(Lerp(square[0][c], square[1][c], fx), Lerp(square[2][c], square[3][c], fx), fy);
+                out[c] = Lerp(Lerp(square[0][c], square[1][c], fromX), Lerp(square[2][c], square[3][c], fromX), fromY);
             }
         } else {
             const VF one = hn::Set(df, 1.0f);
             VF wx[4];
             VF wy[4];
-            CubicWeights(hn::Sub(hn::Sub(at.u, firstX), one), wx);
-            CubicWeights(hn::Sub(hn::Sub(at.v, firstY), one), wy);
+            CubicWeights(hn::Sub(fromX, one), wx);
+            CubicWeights(hn::Sub(fromY, one), wy);
             for (int r = 0; r < 4; ++r) {
                 VF row4[4][4];
                 taps.Row(index, pitches, r, row4);
@@ -329,6 +330,18 @@ HWY_INLINE void Sample(const Located& at, const FaceTables& tables, const Taps& 
             }
         }
     }
+}
+
+// Step 4 for located sub-samples.
+template <CubeFilter kFilter, class Taps>
+HWY_INLINE void Sample(const Located& at, const FaceTables& tables, const Taps& taps, const VF ceiling[4],
+                       VF out[4])
+{
+    const VF firstX = WindowStart<kFilter>(at.u);
+    const VF firstY = WindowStart<kFilter>(at.v);
+    VI pitch;
+    const VI window = tables.Window(at.face, firstX, firstY, pitch);
+    Filter<kFilter>(taps, window, pitch, hn::Sub(at.u, firstX), hn::Sub(at.v, firstY), ceiling, out);
 }
 
 // The rows' offsets of the sub-samples from the centre, in face units, and
@@ -495,6 +508,188 @@ void SampleRowsOf(const CubeSampleView& view, const CubeSampleSourcesOf<Texel>& 
     }
 }
 
+// Where a tap table's windows lie in the block: per face the block index of
+// the first texel it holds, the furthest a window may start from it (0 for a
+// face read from the one-colour patch, whatever the table says), and its
+// pitch.
+struct TapTables {
+    template <class Texel>
+    static std::array<std::int32_t, 8> Starts(const CubeSampleSourcesOf<Texel>& sources)
+    {
+        std::array<std::int32_t, 8> start{};
+        for (int k = 0; k < 8; ++k) {
+            start[k] = static_cast<std::int32_t>(sources.origin[k] + std::int64_t{sources.lowY[k]} * sources.pitch[k] +
+                                                 sources.lowX[k]);
+        }
+        return start;
+    }
+    template <class Texel>
+    static std::array<std::int32_t, 8> Limits(const CubeSampleSourcesOf<Texel>& sources)
+    {
+        std::array<std::int32_t, 8> limit{};
+        for (int k = 0; k < 8; ++k) {
+            limit[k] = static_cast<std::int32_t>(std::int64_t{sources.highY[k] - sources.lowY[k]} * sources.pitch[k] +
+                                                 (sources.highX[k] - sources.lowX[k]));
+        }
+        return limit;
+    }
+
+    template <class Texel>
+    explicit TapTables(const CubeSampleSourcesOf<Texel>& sources)
+        : start(Starts(sources).data()), limit(Limits(sources).data()), pitch(sources.pitch)
+    {
+    }
+
+    Table8 start;
+    Table8 limit;
+    Table8 pitch;
+};
+
+// The loops above with the windows and fractions of s = 1 from a tap table.
+template <CubeFilter kFilter, class Taps, class Pixels, class Texel>
+void SampleTapRowsWith(const CubeSampleView& view, const CubeTapTableView& table,
+                       const CubeSampleSourcesOf<Texel>& sources, const Pixels& pixels, std::int32_t first,
+                       std::int32_t end)
+{
+    const DF df;
+    const DI di;
+    const DU du;
+    const TapTables tables(sources);
+    const Taps taps{sources.texels};
+    const VF ceiling[4] = {Pixels::Ceiling(0), Pixels::Ceiling(1), Pixels::Ceiling(2), Pixels::Ceiling(3)};
+    const VF inverseCount = hn::Set(df, view.inverseCount);
+    const VF outside[4] = {hn::Zero(df), hn::Zero(df), hn::Zero(df), hn::Zero(df)};
+    const std::int32_t width = view.outSize;
+    for (std::int32_t i = first; i < end; ++i) {
+        const CubeTapRow& row = table.rows[i];
+        for (std::int32_t j = 0; j < width; j += static_cast<std::int32_t>(kLanes)) {
+            const std::int32_t column = j / kCubeTapBlock;
+            if (column < row.first || column >= row.end) {
+                pixels.Write(i, j, width, outside, inverseCount);
+                continue;
+            }
+            const CubeTapBlock& block = table.blocks[row.start + (column - row.first)];
+            const std::size_t lane = static_cast<std::size_t>(j % kCubeTapBlock);
+            const VU word = hn::Load(du, block.window + lane);
+            const VI face = hn::BitCast(di, hn::ShiftRight<kCubeTapFaceShift>(word));
+            const VI offset = hn::BitCast(di, hn::And(word, hn::Set(du, kCubeTapOffsetMask)));
+            const VI window = hn::Add(tables.start.Lookup(face), hn::Min(offset, tables.limit.Lookup(face)));
+            const VI pitch = tables.pitch.Lookup(face);
+            if (lane == 0) {
+                // The lines that the rows a few below will read, fetched
+                // while this one renders: taps follow curves across the faces
+                // that the processor's own prefetching does not, and the
+                // faces of a frame are larger than its caches.
+                for (std::size_t e : {std::size_t{0}, kLanes - 1}) {
+                    const auto k = static_cast<std::size_t>(hn::ExtractLane(face, e));
+                    const std::ptrdiff_t step = std::ptrdiff_t{table.rowsAhead[k]} * hn::ExtractLane(pitch, e);
+                    const auto at = reinterpret_cast<std::uintptr_t>(sources.texels + hn::ExtractLane(window, e));
+                    __builtin_prefetch(
+                        reinterpret_cast<const void*>(at + static_cast<std::uintptr_t>(step) * sizeof(Texel)));
+                }
+            }
+            VF colour[4];
+            Filter<kFilter>(taps, window, pitch, hn::Load(df, block.fractionX + lane),
+                            hn::Load(df, block.fractionY + lane), ceiling, colour);
+            const MF inside = hn::RebindMask(df, hn::Ne(face, hn::Set(di, kCubeTapOutside >> kCubeTapFaceShift)));
+            VF sum[4];
+            for (int c = 0; c < 4; ++c) {
+                sum[c] = hn::Add(hn::Zero(df), hn::IfThenElseZero(inside, colour[c]));
+            }
+            pixels.Write(i, j, width, sum, inverseCount);
+        }
+    }
+}
+
+template <class Taps, class Pixels, class Texel>
+void SampleTapRowsOf(const CubeSampleView& view, const CubeTapTableView& table,
+                     const CubeSampleSourcesOf<Texel>& sources, const Pixels& pixels, std::int32_t first,
+                     std::int32_t end)
+{
+    if (view.filter == CubeFilter::Bicubic) {
+        SampleTapRowsWith<CubeFilter::Bicubic, Taps>(view, table, sources, pixels, first, end);
+    } else {
+        SampleTapRowsWith<CubeFilter::Bilinear, Taps>(view, table, sources, pixels, first, end);
+    }
+}
+
+void FindCubeTapSpans(const CubeSampleView& view, std::int32_t first, std::int32_t end, CubeTapRow* rows)
+{
+    const DI di;
+    const std::int32_t width = view.outSize;
+    const VF radiusSquared = hn::Set(DF(), view.radiusSquared);
+    for (std::int32_t i = first; i < end; ++i) {
+        const SubRows sub(view, i);
+        std::int32_t low = std::numeric_limits<std::int32_t>::max();
+        std::int32_t high = -1;
+        for (std::int32_t j = 0; j < width; j += static_cast<std::int32_t>(kLanes)) {
+            const auto inRow = hn::FirstN(di, static_cast<std::size_t>(width - j));
+            const auto inside = hn::RebindMask(di, hn::Le(DistanceSquared(SubColumn(view, j, 0), sub.dySquared[0]),
+                                                          radiusSquared));
+            if (!hn::AllFalse(di, hn::And(inRow, inside))) {
+                low = std::min(low, j / kCubeTapBlock);
+                high = std::max(high, j / kCubeTapBlock);
+            }
+        }
+        rows[i] = high < 0 ? CubeTapRow{0, 0, 0} : CubeTapRow{0, low, high + 1};
+    }
+}
+
+template <CubeFilter kFilter>
+void FillTapRowsWith(const CubeSampleView& view, const CubeHeldFaces& held, std::int32_t first, std::int32_t end,
+                     const CubeTapRow* rows, CubeTapBlock* blocks)
+{
+    const DF df;
+    const DI di;
+    const DU du;
+    // Entries 6 and 7 are never looked up by a face.
+    auto table = [](const std::int32_t (&perFace)[6]) {
+        std::int32_t entries[8] = {};
+        std::copy(perFace, perFace + 6, entries);
+        return Table8(entries);
+    };
+    const Table8 left = table(held.left);
+    const Table8 top = table(held.top);
+    const Table8 pitch = table(held.pitch);
+    const Table8 highX = table(held.highX);
+    const Table8 highY = table(held.highY);
+    for (std::int32_t i = first; i < end; ++i) {
+        const SubRows sub(view, i);
+        const CubeTapRow& row = rows[i];
+        for (std::int32_t column = row.first; column < row.end; ++column) {
+            CubeTapBlock& block = blocks[row.start + (column - row.first)];
+            for (std::size_t lane = 0; lane < static_cast<std::size_t>(kCubeTapBlock); lane += kLanes) {
+                const std::int32_t j = column * kCubeTapBlock + static_cast<std::int32_t>(lane);
+                const Located at = Locate(view, SubColumn(view, j, 0), sub.dy[0], sub.dySquared[0]);
+                const VF firstX = WindowStart<kFilter>(at.u);
+                const VF firstY = WindowStart<kFilter>(at.v);
+                const VI faceLeft = left.Lookup(at.face);
+                const VI faceTop = top.Lookup(at.face);
+                const VI x = hn::Min(hn::Max(hn::ConvertTo(di, firstX), faceLeft), highX.Lookup(at.face));
+                const VI y = hn::Min(hn::Max(hn::ConvertTo(di, firstY), faceTop), highY.Lookup(at.face));
+                const VI offset =
+                    hn::Add(hn::Mul(hn::Sub(y, faceTop), pitch.Lookup(at.face)), hn::Sub(x, faceLeft));
+                const VU word = hn::Or(hn::ShiftLeft<kCubeTapFaceShift>(hn::BitCast(du, at.face)),
+                                       hn::BitCast(du, offset));
+                hn::Store(hn::IfThenElse(hn::RebindMask(du, at.inside), word, hn::Set(du, kCubeTapOutside)), du,
+                          block.window + lane);
+                hn::Store(hn::Sub(at.u, firstX), df, block.fractionX + lane);
+                hn::Store(hn::Sub(at.v, firstY), df, block.fractionY + lane);
+            }
+        }
+    }
+}
+
+void FillCubeTapTable(const CubeSampleView& view, const CubeHeldFaces& held, std::int32_t first, std::int32_t end,
+                      const CubeTapRow* rows, CubeTapBlock* blocks)
+{
+    if (view.filter == CubeFilter::Bicubic) {
+        FillTapRowsWith<CubeFilter::Bicubic>(view, held, first, end, rows, blocks);
+    } else {
+        FillTapRowsWith<CubeFilter::Bilinear>(view, held, first, end, rows, blocks);
+    }
+}
+
 template <CubeFilter kFilter>
 void ReachRowsWith(const CubeSampleView& view, std::int32_t first, std::int32_t end, CubeSampleReach& reach)
 {
@@ -556,6 +751,23 @@ void SampleDeepCubeRows(const CubeSampleView& view, const CubeDeepSampleSources&
     }
 }
 
+void SampleCubeTapRows(const CubeSampleView& view, const CubeTapTableView& table, const CubeSampleSources& sources,
+                       CImageBuffer& dome, std::int32_t first, std::int32_t end)
+{
+    SampleTapRowsOf<WordTaps>(view, table, sources, WordPixels(dome), first, end);
+}
+
+void SampleDeepCubeTapRows(const CubeSampleView& view, const CubeTapTableView& table,
+                           const CubeDeepSampleSources& sources, CImageBuffer& dome, std::int32_t first,
+                           std::int32_t end)
+{
+    if (dome.GetChannelType() == ChannelType::Float) {
+        SampleTapRowsOf<DeepTaps>(view, table, sources, PixelFPixels(dome), first, end);
+    } else {
+        SampleTapRowsOf<DeepTaps>(view, table, sources, Pixel16Pixels(dome), first, end);
+    }
+}
+
 void FindCubeReach(const CubeSampleView& view, std::int32_t first, std::int32_t end, CubeSampleReach& reach)
 {
     switch (view.filter) {
@@ -578,6 +790,10 @@ namespace skelvane {
 HWY_EXPORT(SampleCubeRows);
 HWY_EXPORT(SampleDeepCubeRows);
 HWY_EXPORT(FindCubeReach);
+HWY_EXPORT(SampleCubeTapRows);
+HWY_EXPORT(SampleDeepCubeTapRows);
+HWY_EXPORT(FindCubeTapSpans);
+HWY_EXPORT(FillCubeTapTable);
 
 CubeSampleRowLoop ChooseCubeSampleRowLoop()
 {
@@ -592,6 +808,26 @@ CubeDeepSampleRowLoop ChooseCubeDeepSampleRowLoop()
 CubeReachRowLoop ChooseCubeReachRowLoop()
 {
     return SKELVANE_CHOOSE_LOOP(FindCubeReach);
+}
+
+CubeTapSampleRowLoop ChooseCubeTapSampleRowLoop()
+{
+    return SKELVANE_CHOOSE_LOOP(SampleCubeTapRows);
+}
+
+CubeDeepTapSampleRowLoop ChooseCubeDeepTapSampleRowLoop()
+{
+    return SKELVANE_CHOOSE_LOOP(SampleDeepCubeTapRows);
+}
+
+CubeTapSpanRowLoop ChooseCubeTapSpanRowLoop()
+{
+    return SKELVANE_CHOOSE_LOOP(FindCubeTapSpans);
+}
+
+CubeTapFillRowLoop ChooseCubeTapFillRowLoop()
+{
+    return SKELVANE_CHOOSE_LOOP(FillCubeTapTable);
 }
 
 }  // namespace skelvane

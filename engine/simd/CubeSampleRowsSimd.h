@@ -10,5 +10,9 @@ namespace skelvane {
 CubeSampleRowLoop ChooseCubeSampleRowLoop();
 CubeDeepSampleRowLoop ChooseCubeDeepSampleRowLoop();
 CubeReachRowLoop ChooseCubeReachRowLoop();
+CubeTapSampleRowLoop ChooseCubeTapSampleRowLoop();
+CubeDeepTapSampleRowLoop ChooseCubeDeepTapSampleRowLoop();
+CubeTapSpanRowLoop ChooseCubeTapSpanRowLoop();
+CubeTapFillRowLoop ChooseCubeTapFillRowLoop();
 
 }  // namespace skelvane

@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "engine/image/DepthConversion.h"
 #include "engine/projection/CubeDomeSampler.h"
 #include "engine/projection/CubeDomeView.h"
 #include "support/EachSimdTarget.h"
@@ -301,6 +303,93 @@ TEST(CubeDomeSampler, EveryInstructionSetGivesTheSamePixels)
                 }
             });
         }
+    }
+}
+
+// The bytes of every row, padding left out.
+std::vector<std::uint8_t> RowBytesOf(const CImageBuffer& image)
+{
+    const std::size_t width = static_cast<std::size_t>(image.GetWidth()) * (image.GetBitCount() / 8);
+    std::vector<std::uint8_t> bytes;
+    for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
+        bytes.insert(bytes.end(), image.Row(y), image.Row(y) + width);
+    }
+    return bytes;
+}
+
+TEST(CubeDomeSampler, TheTapTableGivesThePixelsOfTheProjection)
+{
+    // Frames at s = 1 read their taps from the plan's table; a plan without
+    // one projects every pixel. Both must agree to the byte wherever taps
+    // cross an edge or corner into a border, at every depth and on every
+    // instruction set, with domes whose sides are no multiple of a vector or
+    // of the table's blocks, and faces of pixels unlike their neighbours, so
+    // that a tap one texel off shows.
+    struct View {
+        std::int32_t faceSize;
+        std::int32_t outSize;
+        std::int32_t fov;
+        float tilt;
+        float pan;
+        bool bottom;
+    };
+    const View views[] = {
+        {16, 160, 360, 0.0f, 0.0f, true},       // the whole sphere: all 12 edges and 8 corners
+        {23, 77, 360, 37.5f, -21.0f, false},    // the same turned, without a bottom face
+        {24, 37, 220, 50.0f, 33.0f, true},      // past the horizon, tilted and panned
+        {31, 45, 180, 90.0f, 0.0f, true},       // straight up: the top face's corners at the rim
+        {17, 203, 180, 60.0f, 45.0f, false},    // the dome far finer than the faces
+        {40, 19, 250, -30.0f, 170.0f, true},    // and far coarser, looking back and down
+    };
+    RecordingReporter reporter;
+    for (const View& view : views) {
+        for (ChannelType type : {ChannelType::Uint8, ChannelType::Uint16, ChannelType::Float}) {
+            CubeFaces faces;
+            for (int k = 0; k < kCubeFaceCount; ++k) {
+                if (k != Bottom || view.bottom) {
+                    faces[k] = test::MakePatternImage(view.faceSize, view.faceSize, static_cast<std::uint32_t>(k + 3));
+                    ASSERT_TRUE(type == ChannelType::Uint8 || ConvertChannelType(faces[k], type));
+                }
+            }
+            for (CubeFilter filter : {CubeFilter::Bilinear, CubeFilter::Bicubic}) {
+                test::ForEachSimdTarget([&](const char* target) {
+                    SCOPED_TRACE(std::to_string(view.faceSize) + " to " + std::to_string(view.outSize) + ", fov " +
+                                 std::to_string(view.fov) + ", " + std::string(CubeFilterName(filter)) + ", " +
+                                 std::to_string(BitCountOf(type)) + " bits on " + target);
+                    CCubeDomeSampler tabled;
+                    CCubeDomeSampler projected;
+                    projected.SetTapTableBudget(0);
+                    const CubeSampling sampling{filter, 1};
+                    ASSERT_TRUE(tabled.Plan(view.faceSize, view.outSize, view.fov, view.tilt, view.pan, sampling));
+                    ASSERT_TRUE(projected.Plan(view.faceSize, view.outSize, view.fov, view.tilt, view.pan, sampling));
+                    ASSERT_GT(tabled.TapTableBytes(), 0);
+                    ASSERT_EQ(projected.TapTableBytes(), 0);
+                    const auto fromTable = tabled.Render(faces, reporter);
+                    const auto fromProjection = projected.Render(faces, reporter);
+                    ASSERT_TRUE(fromTable && fromProjection);
+                    ASSERT_EQ(fromTable->GetChannelType(), type);
+                    EXPECT_EQ(RowBytesOf(*fromTable), RowBytesOf(*fromProjection));
+                });
+            }
+        }
+    }
+}
+
+TEST(CubeDomeSampler, TheTapTableKeepsToItsBudget)
+{
+    CCubeDomeSampler sampler;
+    ASSERT_TRUE(sampler.Plan(64, 256, 180, 0.0f, 0.0f, {CubeFilter::Bilinear, 1}));
+    const std::int64_t bytes = sampler.TapTableBytes();
+    // About 12 bytes a pixel of the circle, in blocks of whole vectors.
+    EXPECT_GT(bytes, 12 * 256 * 256 * 3 / 4);
+    EXPECT_LT(bytes, 12 * 256 * 256);
+    sampler.SetTapTableBudget(bytes - 1);
+    ASSERT_TRUE(sampler.Plan(64, 256, 180, 0.0f, 0.0f, {CubeFilter::Bilinear, 1}));
+    EXPECT_EQ(sampler.TapTableBytes(), 0) << "over the budget: frames project";
+    sampler.SetTapTableBudget(bytes);
+    for (CubeSampling sampling : {CubeSampling{CubeFilter::Bilinear, 2}, CubeSampling{CubeFilter::Nearest, 1}}) {
+        ASSERT_TRUE(sampler.Plan(64, 256, 180, 0.0f, 0.0f, sampling));
+        EXPECT_EQ(sampler.TapTableBytes(), 0) << "only s = 1 with a filter keeps a table";
     }
 }
 
