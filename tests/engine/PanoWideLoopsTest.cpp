@@ -128,6 +128,17 @@ TEST_P(PanoWideLoops, ForeignMapEntriesAsInDoublePrecision)
         SCOPED_TRACE(pan);
         ExpectSamePixels([&] { return projector.RenderPanoDome(pano, map.get(), 4, pan); });
     }
+    // The same kinds strewn over a dome of several tiles and row bands, where
+    // the render looks ahead at entries to fetch their panorama lines early.
+    constexpr std::int32_t kLarge = 300;
+    auto large = std::make_unique<PanoMapEntry[]>(kLarge * kLarge);
+    for (std::int32_t k = 0; k < kLarge * kLarge; ++k) {
+        large[k] = entries[static_cast<std::size_t>(k % 17 % 16)];
+    }
+    for (const float pan : {-180.0f, 12.0f, 300.0f}) {
+        SCOPED_TRACE(pan);
+        ExpectSamePixels([&] { return projector.RenderPanoDome(pano, large.get(), kLarge, pan); });
+    }
 }
 
 }  // namespace
