@@ -211,6 +211,21 @@ struct CubicWeights {
     }
 };
 
+// Truncation toward zero of values known to fit in 32 bits. Highway's
+// ConvertTo also saturates values that do not fit, which costs four more
+// instructions a vector on x86; here every lane that could overflow is masked
+// out afterwards.
+HWY_INLINE VI TruncateInRange(VF v)
+{
+#if HWY_TARGET == HWY_AVX2
+    return VI{_mm256_cvttps_epi32(v.raw)};
+#elif HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+    return VI{_mm512_cvttps_epi32(v.raw)};
+#else
+    return hn::ConvertTo(DI(), v);
+#endif
+}
+
 // Byte `channel` of every lane as a float.
 HWY_INLINE VF Channel(VU pixels, int channel)
 {
@@ -247,7 +262,7 @@ HWY_INLINE VU RoundChannels(const VF totals[3], MF& fast)
         const VF t = hn::Add(totals[c], hn::Set(df, 0.5f));
         const VF distance = hn::Abs(hn::Sub(t, hn::Round(t)));
         fast = hn::And(fast, hn::Ge(distance, hn::Set(df, kAmbiguity)));
-        const VI channel = hn::Min(hn::Max(hn::ConvertTo(di, t), hn::Zero(di)), hn::Set(di, 255));
+        const VI channel = hn::Min(hn::Max(TruncateInRange(t), hn::Zero(di)), hn::Set(di, 255));
         packed = hn::Or(packed, hn::ShiftLeftSame(hn::BitCast(du, channel), 8 * c));
     }
     return packed;
@@ -293,7 +308,7 @@ HWY_INLINE LaneRows PlaceRows(const CImageBuffer& pano, const WideView& view, co
     const VF floorY = hn::Floor(y);
     const MF fast = hn::AndNot(outside, hn::And(hn::Ge(floorY, hn::Set(df, 1.0f)),
                                                 hn::Le(floorY, hn::Set(df, static_cast<float>(pano.GetHeight() - 3)))));
-    const VI rowIndex = hn::Mul(hn::Add(hn::ConvertTo(di, floorY), hn::Set(di, -1)), hn::Set(di, view.strideWords));
+    const VI rowIndex = hn::Mul(hn::Add(TruncateInRange(floorY), hn::Set(di, -1)), hn::Set(di, view.strideWords));
     return {x, outside, fast, CubicWeights(hn::Sub(y, floorY)), rowIndex};
 }
 
@@ -325,7 +340,7 @@ HWY_INLINE void BlendLanes(const CImageBuffer& pano, const WideView& view, const
     VU pixels = hn::Zero(du);
     if (!hn::AllFalse(df, fast)) {
         const CubicWeights wx(hn::Sub(xs, floorX));
-        const VI index = hn::Add(rows.rowIndex, hn::Add(hn::ConvertTo(di, floorX), hn::Set(di, -1)));
+        const VI index = hn::Add(rows.rowIndex, hn::Add(TruncateInRange(floorX), hn::Set(di, -1)));
         // Lanes left to the one-pixel blend read the panorama's first pixels.
         alignas(64) std::int32_t offsets[kLanes];
         hn::Store(hn::IfThenElseZero(hn::RebindMask(di, fast), index), di, offsets);
