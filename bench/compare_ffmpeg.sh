@@ -19,7 +19,9 @@
 #      steps, tilt 60) written as JPEG files. ffmpeg at its best: the
 #      panorama decoded and scaled to 4096x2048 once, repeated by `loop`,
 #      swept by `scroll` in front of one fixed v360, in yuv420p (its cheapest
-#      format for v360), mjpeg at its best quality.
+#      format for v360), mjpeg at its best quality. Also prints the codec
+#      floor: libjpeg-turbo alone decoding the panorama once and encoding
+#      every dome over all cores.
 #   d  pano video: the same sweep into one H.264 .mov. Quality is matched by
 #      giving both the same encoder and parameters: libx264, preset medium,
 #      CRF 12 (our quality 1), a key frame every 24 frames and no scene cuts,
@@ -152,11 +154,28 @@ cube_ours() {
     --size $3 --fov 180 --tilt 0 --pan 0${4:+ $4}"
 }
 
+# codec_floor NAME FRAMES FACES: after case NAME's runs, the median of as
+# many runs of bench_codec_floor (libjpeg-turbo alone decoding every face in
+# FACES and encoding FRAMES domes over all cores), beside ours and ffmpeg's
+# medians. The floor encodes a real dome of ours, so that the encoder sees
+# the same detail.
+codec_floor() {
+  local name=$1 frames=$2 faces=$3 floors=() r
+  for ((r = 1; r <= runs; ++r)); do
+    rm -rf "$work/floor"
+    floors+=("$("$floor" "$faces" "$frames" "$(ls -d "$work/$name-ours"/* | head -1)" "$work/floor" "$threads" 100 2>/dev/null)")
+  done
+  rm -rf "$work/floor"
+  printf '%s\n' "${floors[@]}" | median | awk -v o="$(column_median "$work/ours.log" 1)" -v n="$name codec floor" \
+    -v t="$(column_median "$work/theirs.log" 1)" -v f="$frames" '{
+    printf "%-22s %7.2f s (%.3f s/frame): ours at %.2fx the floor, ffmpeg at %.2fx\n", n, $1, $1 / f, o / $1, t / $1 }'
+}
+
 # cube_case NAME FACES DOME [FILTER]: 24 frames of the six faces in FACES to
 # DOME^2 JPEG domes, then the codec floor; with FILTER (bilinear or bicubic)
 # ours filters and ffmpeg interpolates to match, and no floor follows.
 cube_case() {
-  local name=$1 in=$2 dome=$3 filter=${4:-} interp=near floors=()
+  local name=$1 in=$2 dome=$3 filter=${4:-} interp=near
   case $filter in
     bilinear) interp=linear ;;
     bicubic) interp=cubic ;;
@@ -172,16 +191,7 @@ cube_case() {
   compare "$name cube 24 frames" 24 "$ours" "$theirs" "rm -rf '$work/$name-ours' '$work/$name-ffmpeg'"
   [[ $(ls "$work/$name-ours" | wc -l) -eq 24 ]] || { echo "case $name: ours did not write 24 domes" >&2; exit 1; }
   [[ -z "${PEER:-}" && -z "$filter" ]] || return 0
-  # The floor encodes a real dome, so that the encoder sees the same detail.
-  for ((r = 1; r <= runs; ++r)); do
-    rm -rf "$work/floor"
-    floors+=("$("$floor" "$in" 24 "$(ls -d "$work/$name-ours"/* | head -1)" "$work/floor" "$threads" 100 2>/dev/null)")
-  done
-  rm -rf "$work/floor"
-  local ours_wall
-  ours_wall=$(column_median "$work/ours.log" 1)
-  printf '%s\n' "${floors[@]}" | median | awk -v o="$ours_wall" -v n="$name codec floor" '{
-    printf "%-22s %7.2f s (%.3f s/frame): ours at %.2fx the floor\n", n, $1, $1 / 24, o / $1 }'
+  codec_floor "$name" 24 "$in"
 }
 
 case_a() { cube_case a "$inputs/faces" 4096; }
@@ -238,6 +248,12 @@ case_c() {
     -vf '$(sweep_filter)' -c:v mjpeg -qmin 1 -q:v 1 -pix_fmt yuvj420p -start_number 0 '$work/c-ffmpeg/%04d.jpg'"
   compare "c pano frames 125" 125 "$ours" "$theirs" "rm -rf '$work/c-ours' '$work/c-ffmpeg'"
   [[ $(ls "$work/c-ours" | wc -l) -eq 125 ]] || { echo "case c: ours did not write 125 frames" >&2; exit 1; }
+  [[ -z "${PEER:-}" ]] || return 0
+  # The floor decodes the panorama once, as a cube's only face.
+  local word faces="$work/c-faces"
+  for word in left front right back top bottom; do mkdir -p "$faces/$word"; done
+  ln -sf "$pano" "$faces/left/L00001.jpg"
+  codec_floor c 125 "$faces"
 }
 
 case_e() {
