@@ -56,18 +56,6 @@ HWY_INLINE void PrefetchAhead(const void* at, std::size_t bytes)
     hwy::Prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(at) + bytes));
 }
 
-// The lanes of a mask as bits, lane k in bit k.
-HWY_INLINE unsigned LaneBits(MI mask)
-{
-    std::uint8_t bytes[8] = {};
-    hn::StoreMaskBits(DI(), mask, bytes);
-    unsigned bits = 0;
-    for (int k = 0; k < (kLanes + 7) / 8; ++k) {
-        bits |= unsigned{bytes[k]} << (8 * k);
-    }
-    return bits;
-}
-
 // The larger of a and b (the smaller for kSmaller), and b where a is NaN, as
 // x86's maximum and minimum give them.
 template <bool kSmaller>
@@ -179,7 +167,8 @@ public:
         plan.index = hn::Add(hn::Mul(rowsUp, m_pitch.Lookup(face)), x);
         plan.source = face;
         const VF outside = hn::Set(df, kOutsideCircle);
-        plan.read = ~LaneBits(hn::RebindMask(di, hn::And(hn::Eq(u, outside), hn::Eq(v, outside)))) & kAllLanes;
+        const auto outsideLanes = hn::RebindMask(di, hn::And(hn::Eq(u, outside), hn::Eq(v, outside)));
+        plan.read = static_cast<unsigned>(~LaneBits(DI(), outsideLanes) & kAllLanes);
         return true;
     }
 
@@ -402,7 +391,7 @@ private:
                 Prefetch(*pending, pendingLanes);
             }
             pending = &block;
-            pendingLanes = plan.read & LaneBits(fresh);
+            pendingLanes = plan.read & static_cast<unsigned>(LaneBits(DI(), fresh));
         }
         if (pendingLanes) {
             Prefetch(*pending, pendingLanes);

@@ -187,18 +187,6 @@ HWY_INLINE void BlendInside(const DeepView<P>& view, const PanoSample<P>* corner
     samples[3] = std::is_same_v<P, Pixel16> ? PanoSample<P>(65535) : PanoSample<P>(1);
 }
 
-// The lanes of a mask as bits, lane k in bit k.
-HWY_INLINE std::uint64_t LaneBits(MF mask)
-{
-    std::uint8_t bytes[8] = {};
-    hn::StoreMaskBits(DF(), mask, bytes);
-    std::uint64_t bits = 0;
-    for (std::size_t k = 0; k < (kLanes + 7) / 8; ++k) {
-        bits |= std::uint64_t{bytes[k]} << (8 * k);
-    }
-    return bits;
-}
-
 // What the vectors work out for kLanes consecutive dome pixels before any of
 // them is blended.
 struct LanePlan {
@@ -247,9 +235,9 @@ HWY_INLINE void PlanLanes(const CImageBuffer& pano, const DeepView<P>& view, con
     fast = hn::And(fast, hn::And(hn::Ge(floorY, one),
                                  hn::Le(floorY, hn::Set(df, static_cast<float>(pano.GetHeight() - 3)))));
 
-    plan.inside = LaneBits(fast);
-    plan.outside = LaneBits(outside);
-    plan.others = LaneBits(hn::Not(hn::Or(fast, outside)));
+    plan.inside = LaneBits(DF(), fast);
+    plan.outside = LaneBits(DF(), outside);
+    plan.others = LaneBits(DF(), hn::Not(hn::Or(fast, outside)));
     if (!plan.inside) {
         return;
     }

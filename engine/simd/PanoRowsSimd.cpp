@@ -268,18 +268,6 @@ HWY_INLINE VU RoundChannels(const VF totals[3], MF& fast)
     return packed;
 }
 
-// The lanes of a mask as bits, lane k in bit k.
-HWY_INLINE std::uint64_t LaneBits(MF mask)
-{
-    std::uint8_t bytes[8] = {};
-    hn::StoreMaskBits(DF(), mask, bytes);
-    std::uint64_t bits = 0;
-    for (std::size_t k = 0; k < (kLanes + 7) / 8; ++k) {
-        bits |= std::uint64_t{bytes[k]} << (8 * k);
-    }
-    return bits;
-}
-
 // What the frames of kLanes consecutive entries share: their columns before
 // the shift and all that depends on their rows alone.
 struct LaneRows {
@@ -364,7 +352,7 @@ HWY_INLINE void BlendLanes(const CImageBuffer& pano, const WideView& view, const
     // Every lane is stored; those of the one-pixel blend are written over below.
     hn::StoreU(pixels, du, out);
 
-    for (std::uint64_t rest = LaneBits(hn::Not(hn::Or(fast, rows.outside))); rest; rest &= rest - 1) {
+    for (std::uint64_t rest = LaneBits(DF(), hn::Not(hn::Or(fast, rows.outside))); rest; rest &= rest - 1) {
         const int lane = __builtin_ctzll(rest);
         BlendOne(pano, entries[lane], shift, period, out + lane);
     }

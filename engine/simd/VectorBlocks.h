@@ -77,6 +77,21 @@ HWY_INLINE void TransposeQuads(D d, const Quad& quad, hn::VFromD<D> quads[4])
 }
 #endif
 
+// The lanes of a mask as bits, lane k in bit k: the loops walk the lanes a
+// vector leaves to the one-pixel code by their set bits.
+template <class D>
+HWY_INLINE std::uint64_t LaneBits(D d, hn::Mask<D> mask)
+{
+    static_assert(hn::MaxLanes(D()) <= 64, "one bit a lane in 64 bits");
+    std::uint8_t bytes[8] = {};
+    hn::StoreMaskBits(d, mask, bytes);
+    std::uint64_t bits = 0;
+    for (std::size_t k = 0; k < (hn::MaxLanes(d) + 7) / 8; ++k) {
+        bits |= std::uint64_t{bytes[k]} << (8 * k);
+    }
+    return bits;
+}
+
 // A vector of 32-bit values, lane k value(k), built in registers: read back
 // from stores, the vector would wait for them to reach the cache (Zen 3 spent
 // a third of the packed render there).
