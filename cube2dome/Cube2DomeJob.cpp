@@ -252,19 +252,34 @@ std::string Cube2DomeRun::RenderDome(CubeFrame& frame)
 
 bool Cube2DomeRun::WritesInBands(const CubeFrame& frame) const
 {
-    return m_gatherReady && EncodesInBands("frame." + m_job.outputFormat, m_job.writeOptions,
-                                           CubeFacesChannelType(frame.faces),
-                                           DeepestFace(frame.faces).FileChannelType());
+    return (m_samplerReady || m_gatherReady) &&
+           EncodesInBands("frame." + m_job.outputFormat, m_job.writeOptions, CubeFacesChannelType(frame.faces),
+                          DeepestFace(frame.faces).FileChannelType());
 }
 
 FrameStepResult Cube2DomeRun::StageInBands(CubeFrame& frame)
 {
-    std::unique_ptr<CBandedImage> dome = m_gather.RenderInBands(frame.faces, kDomeBandRows, m_context.Reporter());
+    const ChannelType fileType = DeepestFace(frame.faces).FileChannelType();
+    // The sampler reads its own copy of the faces, which lets them go before
+    // the dome is written.
+    CSampledFaces sampled;
+    std::unique_ptr<CBandedImage> dome;
+    if (m_samplerReady) {
+        try {
+            sampled = m_sampler.Prepare(frame.faces);
+        } catch (const std::bad_alloc&) {
+            m_context.Reporter().ShowMessage(kOutOfMemoryText);
+        }
+        ReleaseFaces(frame.faces);
+        dome = m_sampler.RenderInBands(sampled, kDomeBandRows, m_context.Reporter());
+    } else {
+        dome = m_gather.RenderInBands(frame.faces, kDomeBandRows, m_context.Reporter());
+    }
     if (!dome) {
         ReleaseFaces(frame.faces);
         return NotRendered(frame);
     }
-    dome->SetFileChannelType(DeepestFace(frame.faces).FileChannelType());
+    dome->SetFileChannelType(fileType);
     m_context.Checkpoint();
     frame.file.Stage(*dome, m_stagingFolder, m_job.outputFormat, m_job.writeOptions, frame.stageError);
     dome.reset();

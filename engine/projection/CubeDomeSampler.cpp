@@ -485,6 +485,34 @@ void CCubeDomeSampler::PrepareAs(const CubeFaces& faces, ChannelType dome, Pixel
     }
 }
 
+CCubeDomeSampler::RowRender CCubeDomeSampler::RowsOf(const CSampledFaces& faces) const
+{
+    if (!m_tapRows.empty()) {
+        CubeTapTableView table{m_tapRows.data(), m_tapBlocks.get(), {}};
+        std::copy(m_tapRowsAhead.begin(), m_tapRowsAhead.end(), table.rowsAhead);
+        if (faces.Type() == ChannelType::Uint8) {
+            return [this, &faces, table, rows = ChooseCubeTapSampleRowLoop()](
+                       std::int32_t first, std::int32_t end, CImageBuffer& target, std::int32_t targetFirst) {
+                rows(m_view, table, faces.Sources(), target, first, end, targetFirst);
+            };
+        }
+        return [this, &faces, table, rows = ChooseCubeDeepTapSampleRowLoop()](
+                   std::int32_t first, std::int32_t end, CImageBuffer& target, std::int32_t targetFirst) {
+            rows(m_view, table, faces.DeepSources(), target, first, end, targetFirst);
+        };
+    }
+    if (faces.Type() == ChannelType::Uint8) {
+        return [this, &faces, rows = ChooseCubeSampleRowLoop()](std::int32_t first, std::int32_t end,
+                                                                 CImageBuffer& target, std::int32_t targetFirst) {
+            rows(m_view, faces.Sources(), target, first, end, targetFirst);
+        };
+    }
+    return [this, &faces, rows = ChooseCubeDeepSampleRowLoop()](std::int32_t first, std::int32_t end,
+                                                                 CImageBuffer& target, std::int32_t targetFirst) {
+        rows(m_view, faces.DeepSources(), target, first, end, targetFirst);
+    };
+}
+
 std::unique_ptr<CImageBuffer> CCubeDomeSampler::Render(const CSampledFaces& faces, CMessageReporter& reporter) const
 {
     if (!m_planned || !faces.m_block) {
@@ -495,30 +523,25 @@ std::unique_ptr<CImageBuffer> CCubeDomeSampler::Render(const CSampledFaces& face
         // Every pixel is written.
         dome->Create(m_view.outSize, m_view.outSize, faces.Type(), BlockContents::Unspecified);
         const int s = m_view.supersample;
-        const std::int64_t work = std::int64_t{m_view.outSize} * s * s;
-        CubeTapTableView table{m_tapRows.data(), m_tapBlocks.get(), {}};
-        std::copy(m_tapRowsAhead.begin(), m_tapRowsAhead.end(), table.rowsAhead);
-        if (!m_tapRows.empty() && faces.Type() == ChannelType::Uint8) {
-            const CubeTapSampleRowLoop rows = ChooseCubeTapSampleRowLoop();
-            ForEachRowBand(m_view.outSize, work, [&](std::int32_t first, std::int32_t end) {
-                rows(m_view, table, faces.Sources(), *dome, first, end);
-            });
-        } else if (!m_tapRows.empty()) {
-            const CubeDeepTapSampleRowLoop rows = ChooseCubeDeepTapSampleRowLoop();
-            ForEachRowBand(m_view.outSize, work, [&](std::int32_t first, std::int32_t end) {
-                rows(m_view, table, faces.DeepSources(), *dome, first, end);
-            });
-        } else if (faces.Type() == ChannelType::Uint8) {
-            const CubeSampleRowLoop rows = ChooseCubeSampleRowLoop();
-            ForEachRowBand(m_view.outSize, work,
-                           [&](std::int32_t first, std::int32_t end) { rows(m_view, faces.Sources(), *dome, first, end); });
-        } else {
-            const CubeDeepSampleRowLoop rows = ChooseCubeDeepSampleRowLoop();
-            ForEachRowBand(m_view.outSize, work, [&](std::int32_t first, std::int32_t end) {
-                rows(m_view, faces.DeepSources(), *dome, first, end);
-            });
-        }
+        const RowRender rows = RowsOf(faces);
+        ForEachRowBand(m_view.outSize, std::int64_t{m_view.outSize} * s * s,
+                       [&](std::int32_t first, std::int32_t end) { rows(first, end, *dome, first); });
         return dome;
+    });
+}
+
+std::unique_ptr<CBandedImage> CCubeDomeSampler::RenderInBands(const CSampledFaces& faces, std::int32_t bandRows,
+                                                              CMessageReporter& reporter) const
+{
+    if (!m_planned || !faces.m_block) {
+        return nullptr;
+    }
+    return ReportRenderFailures(reporter, [&] {
+        return std::make_unique<CBandedImage>(
+            m_view.outSize, m_view.outSize, faces.Type(), bandRows,
+            [rows = RowsOf(faces)](std::int32_t first, std::int32_t end, CImageBuffer& band) {
+                rows(first, end, band, 0);
+            });
     });
 }
 

@@ -28,11 +28,13 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
 
+#include "engine/image/BandedImage.h"
 #include "engine/image/ImageBuffer.h"
 #include "engine/jobs/MessageReporter.h"
 #include "engine/projection/CubeDomeProjector.h"
@@ -91,6 +93,12 @@ public:
     // memory (reported).
     std::unique_ptr<CImageBuffer> Render(const CSampledFaces& faces, CMessageReporter& reporter) const;
     std::unique_ptr<CImageBuffer> Render(const CubeFaces& faces, CMessageReporter& reporter) const;
+    // The same dome made `bandRows` rows at a time as a writer takes its rows
+    // (BandedImage.h), pixel for pixel Render's; null where Render gives
+    // null. The sampled faces must outlive it; the faces they were prepared
+    // from need not.
+    std::unique_ptr<CBandedImage> RenderInBands(const CSampledFaces& faces, std::int32_t bandRows,
+                                                CMessageReporter& reporter) const;
 
     const CubeSampleView& View() const { return m_view; }
 
@@ -121,6 +129,12 @@ private:
     void PlanBorders();
     void PlanTapTable();
     void PlanTapPrefetch();
+    // Renders dome rows [first, end) of `faces` into `target`, from its row
+    // `targetFirst` on, with the loop chosen once for the instruction sets
+    // usable when it is made. It refers to the faces and to this plan.
+    using RowRender = std::function<void(std::int32_t first, std::int32_t end, CImageBuffer& target,
+                                         std::int32_t targetFirst)>;
+    RowRender RowsOf(const CSampledFaces& faces) const;
     template <class Texel>
     void PrepareAs(const CubeFaces& faces, ChannelType dome, PixelBlock& storage,
                    CubeSampleSourcesOf<Texel>& sources) const;

@@ -150,22 +150,24 @@ struct CubeTapTableView {
     std::int32_t rowsAhead[8];
 };
 
-// Dome rows [first, end).
+// Dome rows [first, end), written to rows [targetFirst, targetFirst + end -
+// first) of `dome`: the whole dome (targetFirst = first), or a band of it.
 using CubeSampleRowLoop = void (*)(const CubeSampleView& view, const CubeSampleSources& sources, CImageBuffer& dome,
-                                   std::int32_t first, std::int32_t end);
+                                   std::int32_t first, std::int32_t end, std::int32_t targetFirst);
 // Dome rows [first, end) of a 16-bit or float dome. Each sub-sample is
 // filtered as in the 8-bit loop, in floats; a 16-bit dome gets the average
 // rounded to the nearest level, a float dome the average itself.
 using CubeDeepSampleRowLoop = void (*)(const CubeSampleView& view, const CubeDeepSampleSources& sources,
-                                       CImageBuffer& dome, std::int32_t first, std::int32_t end);
+                                       CImageBuffer& dome, std::int32_t first, std::int32_t end,
+                                       std::int32_t targetFirst);
 // The same from a tap table of the view, which must be at s = 1 and the
 // filter bilinear or bicubic: pixel for pixel what the loops above give.
 using CubeTapSampleRowLoop = void (*)(const CubeSampleView& view, const CubeTapTableView& table,
                                       const CubeSampleSources& sources, CImageBuffer& dome, std::int32_t first,
-                                      std::int32_t end);
+                                      std::int32_t end, std::int32_t targetFirst);
 using CubeDeepTapSampleRowLoop = void (*)(const CubeSampleView& view, const CubeTapTableView& table,
                                           const CubeDeepSampleSources& sources, CImageBuffer& dome,
-                                          std::int32_t first, std::int32_t end);
+                                          std::int32_t first, std::int32_t end, std::int32_t targetFirst);
 // Building a tap table over dome rows [first, end): first the span of blocks
 // of each row that meet the circle (rows[i].first and end), then, once the
 // rows have their starts, the blocks.

@@ -381,14 +381,14 @@ HWY_INLINE VU PackChannel(VF sum, VF inverseCount)
 
 // Pixels j .. j + kLanes - 1 of an 8-bit dome row from their sub-sample sums.
 struct WordPixels {
-    explicit WordPixels(CImageBuffer& dome) : m_dome(dome) {}
+    WordPixels(CImageBuffer& dome, std::int32_t rowShift) : m_dome(dome), m_rowShift(rowShift) {}
 
     static VF Ceiling(int) { return hn::Set(DF(), 255.0f); }
 
     HWY_INLINE void Write(std::int32_t row, std::int32_t j, std::int32_t width, const VF sum[4], VF inverseCount) const
     {
         const DU du;
-        std::uint32_t* out = m_dome.Row32(row);
+        std::uint32_t* out = m_dome.Row32(row - m_rowShift);
         const VU pixels = hn::Or(hn::Or(PackChannel<0>(sum[0], inverseCount), PackChannel<1>(sum[1], inverseCount)),
                                  hn::Or(PackChannel<2>(sum[2], inverseCount), PackChannel<3>(sum[3], inverseCount)));
         if (j + static_cast<std::int32_t>(kLanes) <= width) {
@@ -401,12 +401,13 @@ struct WordPixels {
     }
 
     CImageBuffer& m_dome;
+    std::int32_t m_rowShift;  // the picture row minus the row of m_dome it goes to
 };
 
 // The same for a 16-bit dome: averages rounded to the nearest level and
 // clamped, channels interleaved into pixels.
 struct Pixel16Pixels {
-    explicit Pixel16Pixels(CImageBuffer& dome) : m_dome(dome) {}
+    Pixel16Pixels(CImageBuffer& dome, std::int32_t rowShift) : m_dome(dome), m_rowShift(rowShift) {}
 
     static VF Ceiling(int) { return hn::Set(DF(), 65535.0f); }
 
@@ -420,7 +421,7 @@ struct Pixel16Pixels {
             const VI level = hn::ConvertTo(di, hn::Add(hn::Mul(sum[c], inverseCount), hn::Set(df, 0.5f)));
             channel[c] = hn::DemoteTo(d16, hn::Min(hn::Max(level, hn::Zero(di)), hn::Set(di, 65535)));
         }
-        auto* out = reinterpret_cast<std::uint16_t*>(m_dome.Row16(row) + j);
+        auto* out = reinterpret_cast<std::uint16_t*>(m_dome.Row16(row - m_rowShift) + j);
         if (j + static_cast<std::int32_t>(kLanes) <= width) {
             hn::StoreInterleaved4(channel[0], channel[1], channel[2], channel[3], d16, out);
         } else {
@@ -431,11 +432,12 @@ struct Pixel16Pixels {
     }
 
     CImageBuffer& m_dome;
+    std::int32_t m_rowShift;  // the picture row minus the row of m_dome it goes to
 };
 
 // The same for a float dome: the averages as they are.
 struct PixelFPixels {
-    explicit PixelFPixels(CImageBuffer& dome) : m_dome(dome) {}
+    PixelFPixels(CImageBuffer& dome, std::int32_t rowShift) : m_dome(dome), m_rowShift(rowShift) {}
 
     // Colour may exceed 1 where the faces do; coverage may not.
     static VF Ceiling(int channel)
@@ -450,7 +452,7 @@ struct PixelFPixels {
         for (int c = 0; c < 4; ++c) {
             channel[c] = hn::Mul(sum[c], inverseCount);
         }
-        float* out = &m_dome.RowF(row)[j].blue;
+        float* out = &m_dome.RowF(row - m_rowShift)[j].blue;
         if (j + static_cast<std::int32_t>(kLanes) <= width) {
             hn::StoreInterleaved4(channel[0], channel[1], channel[2], channel[3], df, out);
         } else {
@@ -461,6 +463,7 @@ struct PixelFPixels {
     }
 
     CImageBuffer& m_dome;
+    std::int32_t m_rowShift;  // the picture row minus the row of m_dome it goes to
 };
 
 template <CubeFilter kFilter, class Taps, class Pixels, class Texel>
@@ -736,35 +739,35 @@ void ReachRowsWith(const CubeSampleView& view, std::int32_t first, std::int32_t 
 }  // namespace
 
 void SampleCubeRows(const CubeSampleView& view, const CubeSampleSources& sources, CImageBuffer& dome,
-                    std::int32_t first, std::int32_t end)
+                    std::int32_t first, std::int32_t end, std::int32_t targetFirst)
 {
-    SampleRowsOf<WordTaps>(view, sources, WordPixels(dome), first, end);
+    SampleRowsOf<WordTaps>(view, sources, WordPixels(dome, first - targetFirst), first, end);
 }
 
 void SampleDeepCubeRows(const CubeSampleView& view, const CubeDeepSampleSources& sources, CImageBuffer& dome,
-                        std::int32_t first, std::int32_t end)
+                        std::int32_t first, std::int32_t end, std::int32_t targetFirst)
 {
     if (dome.GetChannelType() == ChannelType::Float) {
-        SampleRowsOf<DeepTaps>(view, sources, PixelFPixels(dome), first, end);
+        SampleRowsOf<DeepTaps>(view, sources, PixelFPixels(dome, first - targetFirst), first, end);
     } else {
-        SampleRowsOf<DeepTaps>(view, sources, Pixel16Pixels(dome), first, end);
+        SampleRowsOf<DeepTaps>(view, sources, Pixel16Pixels(dome, first - targetFirst), first, end);
     }
 }
 
 void SampleCubeTapRows(const CubeSampleView& view, const CubeTapTableView& table, const CubeSampleSources& sources,
-                       CImageBuffer& dome, std::int32_t first, std::int32_t end)
+                       CImageBuffer& dome, std::int32_t first, std::int32_t end, std::int32_t targetFirst)
 {
-    SampleTapRowsOf<WordTaps>(view, table, sources, WordPixels(dome), first, end);
+    SampleTapRowsOf<WordTaps>(view, table, sources, WordPixels(dome, first - targetFirst), first, end);
 }
 
 void SampleDeepCubeTapRows(const CubeSampleView& view, const CubeTapTableView& table,
                            const CubeDeepSampleSources& sources, CImageBuffer& dome, std::int32_t first,
-                           std::int32_t end)
+                           std::int32_t end, std::int32_t targetFirst)
 {
     if (dome.GetChannelType() == ChannelType::Float) {
-        SampleTapRowsOf<DeepTaps>(view, table, sources, PixelFPixels(dome), first, end);
+        SampleTapRowsOf<DeepTaps>(view, table, sources, PixelFPixels(dome, first - targetFirst), first, end);
     } else {
-        SampleTapRowsOf<DeepTaps>(view, table, sources, Pixel16Pixels(dome), first, end);
+        SampleTapRowsOf<DeepTaps>(view, table, sources, Pixel16Pixels(dome, first - targetFirst), first, end);
     }
 }
 

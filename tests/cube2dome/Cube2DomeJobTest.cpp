@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "cube2dome/Cube2DomeJob.h"
+#include "engine/projection/CubeDomeSampler.h"
 #include "engine/projection/FaceGatherMap.h"
 #include "imageio/ImageCodecRegistry.h"
 #include "pano2dome/VideoEncoder.h"
@@ -191,39 +192,54 @@ TEST_F(Cube2DomeJobTest, OverlappedFramesGiveTheFilesOfOneFrameAtATime)
 }
 
 // JPEG domes are rendered a band at a time as the encoder takes their rows;
-// each file is the one the whole dome gives, with one frame or several at
-// once, on a dome of several bands and a last short one.
+// each file is the one the whole dome gives, plain or filtered and
+// supersampled, with one frame or several at once, on a dome of several bands
+// and a last short one.
 TEST_F(Cube2DomeJobTest, JpegDomesAreTheFilesOfTheirWholeDomes)
 {
     CCube2DomeJob job = Job(3);
     job.outputFormat = "jpg";
     job.outputSize = 75;
-    std::vector<std::vector<std::uint8_t>> expected;
-    for (int frame = 1; frame <= 3; ++frame) {
-        CubeFaces faces;
-        for (int k = 0; k < job.faceCount; ++k) {
-            faces[k] = test::MakePatternImage(kFace, kFace, Seed(k, frame));
-        }
-        CCubeDomeProjector projector;
-        const FaceMap map = projector.BuildCubeDomeMap(kFace, job.outputSize, job.fov, job.verticalAngle,
-                                                       job.horizontalAngle);
-        const auto dome = projector.RenderCubeDome(faces, kFace, map.get(), job.outputSize);
-        ASSERT_TRUE(dome);
-        ASSERT_TRUE(EncodeImageFile(*dome, "dome.jpg", expected.emplace_back()));
-    }
-    for (const int threads : {1, 2}) {
-        SCOPED_TRACE(testing::Message() << threads << " threads");
-        fs::remove_all(m_out);
-        fs::create_directories(m_out);
-        observer.Reset();
-        Run(job, threads);
-        EXPECT_EQ(observer.end, JobEnd::Finished) << observer.reason;
-        ASSERT_EQ(FilesIn(m_out),
-                  (std::vector<std::string>{"FullDome_000.jpg", "FullDome_001.jpg", "FullDome_002.jpg"}));
+    for (const CubeSampling sampling : {CubeSampling{}, CubeSampling{CubeFilter::Bilinear, 1},
+                                        CubeSampling{CubeFilter::Bicubic, 2}}) {
+        SCOPED_TRACE(std::string(CubeFilterName(sampling.filter)) + " s " + std::to_string(sampling.supersample));
+        job.sampling = sampling;
+        std::vector<std::vector<std::uint8_t>> expected;
         for (int frame = 1; frame <= 3; ++frame) {
-            EXPECT_EQ(test::ReadFileBytes(m_out / ("FullDome_00" + std::to_string(frame - 1) + ".jpg")),
-                      expected[static_cast<std::size_t>(frame - 1)])
-                << "frame " << frame;
+            CubeFaces faces;
+            for (int k = 0; k < job.faceCount; ++k) {
+                faces[k] = test::MakePatternImage(kFace, kFace, Seed(k, frame));
+            }
+            std::unique_ptr<CImageBuffer> dome;
+            if (sampling.IsPlain()) {
+                CCubeDomeProjector projector;
+                const FaceMap map = projector.BuildCubeDomeMap(kFace, job.outputSize, job.fov, job.verticalAngle,
+                                                               job.horizontalAngle);
+                dome = projector.RenderCubeDome(faces, kFace, map.get(), job.outputSize);
+            } else {
+                CCubeDomeSampler sampler;
+                ASSERT_TRUE(sampler.Plan(kFace, job.outputSize, job.fov, job.verticalAngle, job.horizontalAngle,
+                                         sampling));
+                dome = sampler.Render(faces, reporter);
+            }
+            ASSERT_TRUE(dome);
+            ASSERT_TRUE(EncodeImageFile(*dome, "dome.jpg", expected.emplace_back()));
+        }
+        for (const int threads : {1, 2}) {
+            SCOPED_TRACE(testing::Message() << threads << " threads");
+            fs::remove_all(m_out);
+            fs::create_directories(m_out);
+            observer.Reset();
+            Run(job, threads);
+            EXPECT_EQ(observer.end, JobEnd::Finished) << observer.reason;
+            EXPECT_EQ(observer.progress, (std::vector<std::int64_t>{0, 1, 2}));
+            ASSERT_EQ(FilesIn(m_out),
+                      (std::vector<std::string>{"FullDome_000.jpg", "FullDome_001.jpg", "FullDome_002.jpg"}));
+            for (int frame = 1; frame <= 3; ++frame) {
+                EXPECT_EQ(test::ReadFileBytes(m_out / ("FullDome_00" + std::to_string(frame - 1) + ".jpg")),
+                          expected[static_cast<std::size_t>(frame - 1)])
+                    << "frame " << frame;
+            }
         }
     }
     EXPECT_TRUE(reporter.messages.empty());

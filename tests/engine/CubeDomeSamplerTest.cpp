@@ -306,17 +306,6 @@ TEST(CubeDomeSampler, EveryInstructionSetGivesTheSamePixels)
     }
 }
 
-// The bytes of every row, padding left out.
-std::vector<std::uint8_t> RowBytesOf(const CImageBuffer& image)
-{
-    const std::size_t width = static_cast<std::size_t>(image.GetWidth()) * (image.GetBitCount() / 8);
-    std::vector<std::uint8_t> bytes;
-    for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
-        bytes.insert(bytes.end(), image.Row(y), image.Row(y) + width);
-    }
-    return bytes;
-}
-
 TEST(CubeDomeSampler, TheTapTableGivesThePixelsOfTheProjection)
 {
     // Frames at s = 1 read their taps from the plan's table; a plan without
@@ -368,11 +357,74 @@ TEST(CubeDomeSampler, TheTapTableGivesThePixelsOfTheProjection)
                     const auto fromProjection = projected.Render(faces, reporter);
                     ASSERT_TRUE(fromTable && fromProjection);
                     ASSERT_EQ(fromTable->GetChannelType(), type);
-                    EXPECT_EQ(RowBytesOf(*fromTable), RowBytesOf(*fromProjection));
+                    EXPECT_EQ(test::RowBytes(*fromTable), test::RowBytes(*fromProjection));
                 });
             }
         }
     }
+}
+
+// Whatever the band, a dome made in bands gives a writer the rows of the whole
+// render: every filter and supersample, from a tap table and by projection, at
+// every depth, with the bottom face missing, on every instruction set; and
+// the faces it was prepared from may go before its rows are taken.
+TEST(CubeDomeSampler, DomesMadeInBandsAreTheWholeRender)
+{
+    constexpr std::int32_t kSize = 20;
+    constexpr std::int32_t kOut = 45;  // no multiple of a vector, of a tap block or of the bands below
+    struct Case {
+        CubeSampling sampling;
+        std::int64_t tapBudget;
+    };
+    const Case cases[] = {
+        {{CubeFilter::Bilinear, 1}, CCubeDomeSampler::kDefaultTapTableBudget},
+        {{CubeFilter::Bicubic, 1}, CCubeDomeSampler::kDefaultTapTableBudget},
+        {{CubeFilter::Bilinear, 1}, 0},
+        {{CubeFilter::Bicubic, 1}, 0},
+        {{CubeFilter::Nearest, 2}, CCubeDomeSampler::kDefaultTapTableBudget},
+        {{CubeFilter::Bilinear, 2}, CCubeDomeSampler::kDefaultTapTableBudget},
+        {{CubeFilter::Bicubic, 3}, CCubeDomeSampler::kDefaultTapTableBudget},
+    };
+    const auto facesOf = [&](ChannelType type) {
+        CubeFaces faces;
+        for (int k = 0; k < kCubeFaceCount; ++k) {
+            if (k != Bottom) {
+                faces[k] = test::MakePatternImage(kSize, kSize, static_cast<std::uint32_t>(k + 5));
+                EXPECT_TRUE(ConvertChannelType(faces[k], type));
+            }
+        }
+        return faces;
+    };
+    RecordingReporter reporter;
+    for (ChannelType type : {ChannelType::Uint8, ChannelType::Uint16, ChannelType::Float}) {
+        const CubeFaces faces = facesOf(type);
+        for (const Case& c : cases) {
+            test::ForEachSimdTarget([&](const char* target) {
+                CCubeDomeSampler sampler;
+                sampler.SetTapTableBudget(c.tapBudget);
+                ASSERT_TRUE(sampler.Plan(kSize, kOut, 220, 40.0f, -25.0f, c.sampling));
+                const auto whole = sampler.Render(faces, reporter);
+                ASSERT_TRUE(whole);
+                const std::vector<std::uint8_t> expected = test::RowBytes(*whole);
+                for (const std::int32_t bandRows : {1, 7, 32, kOut + 5}) {
+                    SCOPED_TRACE(std::string(CubeFilterName(c.sampling.filter)) + " s " +
+                                 std::to_string(c.sampling.supersample) + (c.tapBudget ? ", table" : ", projected") +
+                                 ", " + std::to_string(BitCountOf(type)) + " bits, bands of " +
+                                 std::to_string(bandRows) + " on " + target);
+                    CubeFaces copies = facesOf(type);
+                    const CSampledFaces sampled = sampler.Prepare(copies);
+                    copies = CubeFaces{};
+                    const auto banded = sampler.RenderInBands(sampled, bandRows, reporter);
+                    ASSERT_TRUE(banded);
+                    EXPECT_EQ(banded->GetChannelType(), type);
+                    EXPECT_EQ(banded->BandRows(), std::min(bandRows, kOut));
+                    EXPECT_EQ(test::RowBytes(*banded), expected);
+                }
+            });
+        }
+    }
+    EXPECT_FALSE(CCubeDomeSampler().RenderInBands(CSampledFaces{}, 32, reporter)) << "no plan";
+    EXPECT_TRUE(reporter.messages.empty());
 }
 
 TEST(CubeDomeSampler, TheTapTableKeepsToItsBudget)

@@ -66,34 +66,6 @@ TEST(FaceGatherMap, RendersExactlyWhatTheFaceMapRenders)
     }
 }
 
-// The bytes of every row, top row first, as a writer takes them.
-std::vector<std::uint8_t> RowBytes(const CImageBuffer& image)
-{
-    std::vector<std::uint8_t> bytes;
-    const auto rowBytes = static_cast<std::size_t>(image.GetWidth()) * static_cast<std::size_t>(image.BytesPerPixel());
-    for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
-        bytes.insert(bytes.end(), image.Row(y), image.Row(y) + rowBytes);
-    }
-    return bytes;
-}
-
-std::vector<std::uint8_t> RowBytes(CBandedImage& image)
-{
-    std::vector<std::uint8_t> bytes;
-    const auto rowBytes =
-        static_cast<std::size_t>(image.GetWidth()) * static_cast<std::size_t>(image.GetBitCount() / 8);
-    const std::int32_t batch = std::min(16, image.BandRows());
-    std::vector<std::uint8_t*> rows(static_cast<std::size_t>(batch));
-    for (std::int32_t first = 0; first < image.GetHeight(); first += batch) {
-        const std::int32_t count = std::min(batch, image.GetHeight() - first);
-        image.Rows(first, count, rows.data());
-        for (std::int32_t i = 0; i < count; ++i) {
-            bytes.insert(bytes.end(), rows[static_cast<std::size_t>(i)], rows[static_cast<std::size_t>(i)] + rowBytes);
-        }
-    }
-    return bytes;
-}
-
 // Whatever the band, the rows a writer takes from a dome made in bands are
 // those of the whole render: at every depth, with a face missing, with every
 // instruction set, and for a dome whose whole render uses streaming stores.
@@ -120,14 +92,14 @@ TEST(FaceGatherMap, DomesMadeInBandsAreTheWholeRender)
                 CountingReporter reporter;
                 const auto whole = gather.Render(faces, reporter);
                 ASSERT_TRUE(whole);
-                const std::vector<std::uint8_t> expected = RowBytes(*whole);
+                const std::vector<std::uint8_t> expected = test::RowBytes(*whole);
                 for (const std::int32_t bandRows : {1, 7, 32, view.out + 5}) {
                     SCOPED_TRACE(testing::Message() << view.out << " " << BitCountOf(type) << " bits, bands of "
                                                     << bandRows << ", " << loop);
                     const auto banded = gather.RenderInBands(faces, bandRows, reporter);
                     ASSERT_TRUE(banded);
                     EXPECT_EQ(banded->GetChannelType(), type);
-                    EXPECT_EQ(RowBytes(*banded), expected);
+                    EXPECT_EQ(test::RowBytes(*banded), expected);
                 }
                 EXPECT_TRUE(reporter.messages.empty());
             });
@@ -227,7 +199,7 @@ TEST(FaceGatherMap, ClampsAndReportsPositionsBeyondTheFaceAsTheRendererDoes)
     CountingReporter bandReporter;
     const auto banded = gather.RenderInBands(faces, 8, bandReporter);
     ASSERT_TRUE(banded);
-    EXPECT_EQ(RowBytes(*banded), RowBytes(*reference));
+    EXPECT_EQ(test::RowBytes(*banded), test::RowBytes(*reference));
     EXPECT_EQ(bandReporter.messages, referenceReporter.messages);
 }
 

@@ -1,5 +1,6 @@
 #include "support/TestImages.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -48,6 +49,33 @@ std::vector<std::uint32_t> PixelsOf(const CImageBuffer& image)
         }
     }
     return pixels;
+}
+
+std::vector<std::uint8_t> RowBytes(const CImageBuffer& image)
+{
+    std::vector<std::uint8_t> bytes;
+    const auto rowBytes = static_cast<std::size_t>(image.GetWidth()) * static_cast<std::size_t>(image.BytesPerPixel());
+    for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
+        bytes.insert(bytes.end(), image.Row(y), image.Row(y) + rowBytes);
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> RowBytes(CBandedImage& image)
+{
+    std::vector<std::uint8_t> bytes;
+    const auto rowBytes =
+        static_cast<std::size_t>(image.GetWidth()) * static_cast<std::size_t>(image.GetBitCount() / 8);
+    const std::int32_t batch = std::min(16, image.BandRows());
+    std::vector<std::uint8_t*> rows(static_cast<std::size_t>(batch));
+    for (std::int32_t first = 0; first < image.GetHeight(); first += batch) {
+        const std::int32_t count = std::min(batch, image.GetHeight() - first);
+        image.Rows(first, count, rows.data());
+        for (std::int32_t i = 0; i < count; ++i) {
+            bytes.insert(bytes.end(), rows[static_cast<std::size_t>(i)], rows[static_cast<std::size_t>(i)] + rowBytes);
+        }
+    }
+    return bytes;
 }
 
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path)

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "engine/image/BandedImage.h"
 #include "engine/image/ImageBuffer.h"
 
 namespace skelvane::test {
@@ -21,6 +22,11 @@ CImageBuffer MakeUniformImage(std::int32_t width, std::int32_t height, std::uint
 
 // All pixels of a 32-bit image, top row first.
 std::vector<std::uint32_t> PixelsOf(const CImageBuffer& image);
+
+// The bytes of every row of a picture of any depth, padding left out; for a
+// picture made in bands, as a writer takes them (a few rows at a time).
+std::vector<std::uint8_t> RowBytes(const CImageBuffer& image);
+std::vector<std::uint8_t> RowBytes(CBandedImage& image);
 
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
