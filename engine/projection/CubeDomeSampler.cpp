@@ -539,8 +539,15 @@ std::unique_ptr<CBandedImage> CCubeDomeSampler::RenderInBands(const CSampledFace
     return ReportRenderFailures(reporter, [&] {
         return std::make_unique<CBandedImage>(
             m_view.outSize, m_view.outSize, faces.Type(), bandRows,
-            [rows = RowsOf(faces)](std::int32_t first, std::int32_t end, CImageBuffer& band) {
-                rows(first, end, band, 0);
+            [rows = RowsOf(faces), pixelsPerRow = std::int64_t{m_view.outSize} * m_view.supersample *
+                                                  m_view.supersample](std::int32_t first, std::int32_t end,
+                                                                      CImageBuffer& band) {
+                // A band on all cores, as a whole render is: a still, or a
+                // machine with more cores than frames in flight, would
+                // otherwise render on one.
+                ForEachRowBand(end - first, pixelsPerRow, [&](std::int32_t top, std::int32_t bottom) {
+                    rows(first + top, first + bottom, band, top);
+                });
             });
     });
 }

@@ -259,7 +259,11 @@ std::unique_ptr<CBandedImage> CFaceGatherMap::RenderInBands(const CubeFaces& fac
         auto dome = std::make_unique<CBandedImage>(
             m_outSize, m_outSize, CubeFacesChannelType(faces), bandRows,
             [this, &faces](std::int32_t first, std::int32_t end, CImageBuffer& band) {
-                RenderRows(faces, first, end, band, 0);
+                // A band on all cores: a still, or a machine with more cores
+                // than frames in flight, would otherwise render on one.
+                ForEachRowBand(end - first, m_outSize, [&](std::int32_t top, std::int32_t bottom) {
+                    RenderRows(faces, first + top, first + bottom, band, top);
+                });
             });
         ReportOverflows(reporter);
         return dome;

@@ -423,6 +423,18 @@ TEST(CubeDomeSampler, DomesMadeInBandsAreTheWholeRender)
             });
         }
     }
+    {
+        // Bands wide enough to be shared out among the threads.
+        CCubeDomeSampler sampler;
+        ASSERT_TRUE(sampler.Plan(kSize, 300, 220, 40.0f, -25.0f, {CubeFilter::Bicubic, 4}));
+        CubeFaces copies = facesOf(ChannelType::Uint8);
+        const auto whole = sampler.Render(copies, reporter);
+        ASSERT_TRUE(whole);
+        const CSampledFaces sampled = sampler.Prepare(copies);
+        const auto banded = sampler.RenderInBands(sampled, 32, reporter);
+        ASSERT_TRUE(banded);
+        EXPECT_EQ(test::RowBytes(*banded), test::RowBytes(*whole));
+    }
     EXPECT_FALSE(CCubeDomeSampler().RenderInBands(CSampledFaces{}, 32, reporter)) << "no plan";
     EXPECT_TRUE(reporter.messages.empty());
 }
