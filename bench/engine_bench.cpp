@@ -115,19 +115,29 @@ void BM_RenderCubeDomeGather(benchmark::State& state)
 }
 BENCHMARK(BM_RenderCubeDomeGather)->Arg(1024)->Arg(2048)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The sampler planned for the benchmark's arguments; false (the benchmark
+// skipped) when the plan is refused.
+bool PlanSampler(benchmark::State& state, CCubeDomeSampler& sampler)
+{
+    const auto filter = static_cast<CubeFilter>(state.range(0));
+    const auto s = static_cast<std::int32_t>(state.range(1));
+    const auto outSize = static_cast<std::int32_t>(state.range(2));
+    if (!sampler.Plan(kFaceSize, outSize, 180, 0.0f, 0.0f, {filter, s})) {
+        state.SkipWithError("plan refused");
+        return false;
+    }
+    return true;
+}
+
 // A filtered frame of the batch job at tilt 0, as compare_ffmpeg.sh case h
 // renders it: the faces copied into the sampler's block with their borders
 // (Prepare), then the dome rendered from it. Arguments: filter (1 bilinear,
 // 2 bicubic), supersample, dome side.
 void BM_SampleCubeDome(benchmark::State& state)
 {
-    const auto filter = static_cast<CubeFilter>(state.range(0));
-    const auto s = static_cast<std::int32_t>(state.range(1));
-    const auto outSize = static_cast<std::int32_t>(state.range(2));
     static const CubeFaces faces = MakeFaces(kFaceSize);
     CCubeDomeSampler sampler;
-    if (!sampler.Plan(kFaceSize, outSize, 180, 0.0f, 0.0f, {filter, s})) {
-        state.SkipWithError("plan refused");
+    if (!PlanSampler(state, sampler)) {
         return;
     }
     for (auto _ : state) {
@@ -146,13 +156,9 @@ BENCHMARK(BM_SampleCubeDome)
 // The same render from faces already in the block: the pixel loop alone.
 void BM_SampleCubeDomePrepared(benchmark::State& state)
 {
-    const auto filter = static_cast<CubeFilter>(state.range(0));
-    const auto s = static_cast<std::int32_t>(state.range(1));
-    const auto outSize = static_cast<std::int32_t>(state.range(2));
     static const CubeFaces faces = MakeFaces(kFaceSize);
     CCubeDomeSampler sampler;
-    if (!sampler.Plan(kFaceSize, outSize, 180, 0.0f, 0.0f, {filter, s})) {
-        state.SkipWithError("plan refused");
+    if (!PlanSampler(state, sampler)) {
         return;
     }
     const CSampledFaces sampled = sampler.Prepare(faces);
