@@ -20,6 +20,7 @@
 #include "imageio/PngCodec.h"
 #include "pano2dome/Pano2DomeJob.h"
 #include "pano2dome/PanoTargets.h"
+#include "pano2dome/SharpMapAhead.h"
 #include "pano2dome/VideoEncoder.h"
 
 namespace skelvane::cli {
@@ -77,13 +78,31 @@ bool ParseSweepFrames(const std::string& text, std::int64_t& first, std::int64_t
 
 const std::map<std::string, int> kModes = {{"image", kPanoImage}, {"frames", kPanoFrames}, {"video", kPanoVideo}};
 
+// The dome's side: the one asked for, or as the page proposes it when a
+// panorama is opened; a video's rounded down to even, which its pixel format
+// needs (1155 for a panorama 1024 high would otherwise refuse the default).
+std::int32_t DomeSizeOf(const Pano2DomeOptions& options, std::int32_t panoHeight)
+{
+    if (options.sizeGiven) {
+        return options.size;
+    }
+    const std::int32_t size = PanoOutputSize(panoHeight, options.fov);
+    return options.mode == "video" ? size & ~1 : size;
+}
+
 // The job the options ask for, checked as the page's Begin checks it; the
-// refusal is printed. The panorama is loaded here.
-std::optional<CPano2DomeJob> PreparePano2Dome(const Pano2DomeOptions& options, int& exitStatus)
+// refusal is printed. The panorama is loaded here; a sweep that is to run
+// (`willRun`) and is sharp has its map built meanwhile.
+std::optional<CPano2DomeJob> PreparePano2Dome(const Pano2DomeOptions& options, bool willRun, int& exitStatus)
 {
     exitStatus = kExitBadArguments;
     CPano2DomeJob job;
     job.mode = kModes.at(options.mode);
+    if (willRun && options.sharp && job.mode != kPanoImage && options.supersample == 1) {
+        job.sharpMapAhead = std::make_shared<CSharpMapAhead>(
+            options.input, [&options](std::int32_t panoHeight) { return DomeSizeOf(options, panoHeight); },
+            static_cast<std::int32_t>(options.fov), options.tilt, options.threads);
+    }
     auto panorama = std::make_shared<CImageBuffer>();
     // Why a panorama did not load, for the line under "No input image! ": a
     // farm's log must tell a wrong path from a damaged file.
@@ -100,14 +119,7 @@ std::optional<CPano2DomeJob> PreparePano2Dome(const Pano2DomeOptions& options, i
         job.panorama = std::move(panorama);
     }
     job.fov = options.fov;
-    // As the page proposes it when a panorama is opened; a video's rounded
-    // down to even, which its pixel format needs (1155 for a panorama 1024
-    // high would otherwise refuse the default).
-    job.outputWidth = options.sizeGiven ? options.size
-                                        : (loaded ? PanoOutputSize(job.panorama->GetHeight(), options.fov) : 0);
-    if (!options.sizeGiven && job.mode == kPanoVideo) {
-        job.outputWidth &= ~1;
-    }
+    job.outputWidth = DomeSizeOf(options, loaded ? job.panorama->GetHeight() : 0);
     job.verticalAngle = options.tilt;
     job.horizontalAngle = options.pan;
     job.fromAngle = options.from;
@@ -187,7 +199,7 @@ bool MayWriteTargets(const CPano2DomeJob& job, const Pano2DomeOptions& options)
 int RunPano2Dome(const Pano2DomeOptions& options)
 {
     int refusal = kExitBadArguments;
-    const std::optional<CPano2DomeJob> prepared = PreparePano2Dome(options, refusal);
+    const std::optional<CPano2DomeJob> prepared = PreparePano2Dome(options, true, refusal);
     if (!prepared) {
         return refusal;
     }
@@ -295,7 +307,7 @@ Command AddPano2DomeCommand(CLI::App& app)
             },
             [options, size](int& exitStatus) -> std::optional<farm::CFrameSequence> {
                 options->sizeGiven = size->count() > 0;
-                const std::optional<CPano2DomeJob> job = PreparePano2Dome(*options, exitStatus);
+                const std::optional<CPano2DomeJob> job = PreparePano2Dome(*options, false, exitStatus);
                 if (!job) {
                     return std::nullopt;
                 }

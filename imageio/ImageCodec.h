@@ -82,6 +82,11 @@ struct ImageCodec {
     using EncodeRows = bool (*)(CBandedImage& image, const ImageWriteOptions& options,
                                 std::vector<std::uint8_t>& out, std::string& reason);
 
+    // The picture's size from the file's header alone, given the file's
+    // front (the whole file when short): for a reader that prepares its work
+    // while the picture decodes. Decode still checks the size.
+    using ReadSize = bool (*)(std::span<const std::uint8_t> file, std::int32_t& width, std::int32_t& height);
+
     std::string_view name;  // "JPEG", for file dialogs and messages
     // Lower case, without the dot. The first is the format's short name in
     // choice lists and the extension new files get.
@@ -91,6 +96,7 @@ struct ImageCodec {
     Decode decode = nullptr;
     Encode encode = nullptr;
     EncodeRows encodeRows = nullptr;  // null: only whole images
+    ReadSize readSize = nullptr;      // null: the size is known once decoded
     // A saved image reads back exactly, within the depths and alpha written.
     bool lossless = true;
     // A file that cannot be read empties the image all the same, where other

@@ -40,6 +40,12 @@ std::vector<std::string> FormatChoices(CodecUse use, std::string_view first = {}
 // The names of those formats for a sentence: "BMP, JPEG, PNG or TGA".
 std::string FormatNames(CodecUse use);
 
+// The size of the picture in `path` from its header, for formats whose
+// header is read apart from the pixels (JPEG); false for other formats and
+// for files whose header cannot be read. Load decides whether the file is a
+// picture: a header that reads may still belong to a damaged file.
+bool ReadImageSize(const std::filesystem::path& path, std::int32_t& width, std::int32_t& height);
+
 // Why `path` cannot be read or written as an image because of its name:
 // "a file name ending in .gif is not an image format that can be read (bmp,
 // jpg, png, tga)". Empty when a format can.

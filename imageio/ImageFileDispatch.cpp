@@ -1,11 +1,17 @@
 // Load and Save of CImageBuffer: the registry picks the codec by the file
 // name's extension; the codec works on the whole file in memory.
+#include <fstream>
+#include <vector>
+
 #include "engine/image/ImageBuffer.h"
 #include "imageio/ImageCodecRegistry.h"
 #include "imageio/MappedFile.h"
 
 namespace skelvane {
 namespace {
+
+// Enough for a header with large metadata blocks in front of the picture's size.
+constexpr std::size_t kHeaderBytes = std::size_t{1} << 20;
 
 bool Fail(std::string* reason, std::string why)
 {
@@ -49,6 +55,21 @@ bool CImageBuffer::LoadRegion(const std::filesystem::path& path, const PixelRect
     }
     Release();
     return Fail(reason, why.empty() ? "not a " + std::string(codec->name) + " file that can be read" : why);
+}
+
+bool ReadImageSize(const std::filesystem::path& path, std::int32_t& width, std::int32_t& height)
+{
+    const ImageCodec* codec = ImageCodecForPath(path);
+    if (!codec || !codec->readSize) {
+        return false;
+    }
+    // Headers sit at the front; reading the whole file would double the
+    // load's reading for the sake of a few hundred bytes.
+    std::vector<std::uint8_t> front(kHeaderBytes);
+    std::ifstream file(path, std::ios::binary);
+    file.read(reinterpret_cast<char*>(front.data()), static_cast<std::streamsize>(front.size()));
+    front.resize(static_cast<std::size_t>(file.gcount()));
+    return !front.empty() && codec->readSize(front, width, height);
 }
 
 bool EncodeImageFile(CImageBuffer& image, const std::filesystem::path& path, std::vector<std::uint8_t>& out,

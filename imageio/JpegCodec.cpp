@@ -561,6 +561,23 @@ bool DecodeJpegFile(std::span<const std::uint8_t> file, CImageBuffer& image, con
     return DecodeJpegRegion(file, image, needed, &reason);
 }
 
+bool ReadJpegSize(std::span<const std::uint8_t> file, std::int32_t& width, std::int32_t& height)
+{
+    JpegErrorManager errors;
+    InitErrorManager(errors);
+    jpeg_decompress_struct cinfo{};
+    cinfo.err = &errors.pub;
+    JpegMemorySource source{};
+    jpeg_progress_mgr progress{};
+    DecompressGuard guard{cinfo};
+    if (!ReadJpegHeader(cinfo, errors, source, progress, file)) {
+        return false;
+    }
+    width = static_cast<std::int32_t>(cinfo.output_width);
+    height = static_cast<std::int32_t>(cinfo.output_height);
+    return true;
+}
+
 // Saves are at the best quality.
 bool EncodeJpegFile(CImageBuffer& image, const ImageWriteOptions&, std::vector<std::uint8_t>& out,
                     std::string& reason)
@@ -586,6 +603,7 @@ const ImageCodec kJpegCodec{
     .decode = DecodeJpegFile,
     .encode = EncodeJpegFile,
     .encodeRows = EncodeJpegRowsFile,
+    .readSize = ReadJpegSize,
     .lossless = false,
 };
 

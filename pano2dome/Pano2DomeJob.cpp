@@ -13,6 +13,7 @@
 #include "imageio/FilePaths.h"
 #include "imageio/ImageCodecRegistry.h"
 #include "imageio/StagedImageFile.h"
+#include "pano2dome/SharpMapAhead.h"
 #include "pano2dome/VideoEncoder.h"
 #include "pano2dome/VideoJobOutput.h"
 
@@ -163,9 +164,13 @@ std::string Pano2DomeRun::PrepareMap()
     }
     if (m_job.sharp) {
         m_groupSize = SharpGroupSize(std::int64_t{m_panorama->BytesPerPixel()} * n * n);
-        const CImageBuffer& panorama = *m_panorama;
-        m_map = m_projector.BuildPanoDomeSharpMap(panorama.GetWidth(), panorama.GetHeight(), n, fov,
-                                                  m_job.verticalAngle);
+        const SharpMapKey key{m_panorama->GetWidth(), m_panorama->GetHeight(), n, fov, m_job.verticalAngle};
+        if (m_job.sharpMapAhead) {
+            m_map = m_job.sharpMapAhead->Take(key);
+        }
+        if (!m_map) {
+            m_map = m_projector.BuildPanoDomeSharpMap(key.panoWidth, key.panoHeight, n, fov, key.tilt);
+        }
     } else {
         if (!PrepareWorkingPanorama(*m_panorama, n, m_working)) {
             return "The panorama cannot be resampled to " + std::to_string(2 * n) + " x " + std::to_string(n) +

@@ -53,6 +53,8 @@
 
 namespace skelvane {
 
+class CSharpMapAhead;
+
 namespace pano2dome_text {
 inline constexpr const char* kFinished = "Finished! ";
 inline constexpr const char* kStopped = "User break down the task! ";
@@ -105,6 +107,9 @@ struct CPano2DomeJob {
     bool skipExisting = false;      // frame mode: leave frames whose file exists alone
     bool sharp = false;             // frame and video modes: sample the full panorama as image mode does
     int supersample = 1;            // s x s sub-samples per dome pixel, 1 .. kMaxPanoSupersample
+    // A sharp sweep's map begun while the panorama was read; taken if it was
+    // built for this panorama's size and this dome, else the job builds one.
+    std::shared_ptr<CSharpMapAhead> sharpMapAhead;
 };
 
 // The first reason to refuse the job before it starts, as the page shows it,

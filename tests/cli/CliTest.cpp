@@ -578,31 +578,36 @@ TEST_F(PanoCli, FramesAndVideoOfTheSweep)
     EXPECT_GT(fs::file_size(video), 0u);
 }
 
-// --sharp: each frame is the image of its pan, file for file; a video takes
-// it too, and an image, always sampled so, accepts it unchanged.
+// --sharp: each frame is the image of its pan, file for file (from a JPEG,
+// whose map is built while it decodes, too); a video takes it too, and an
+// image, always sampled so, accepts it unchanged.
 TEST_F(PanoCli, SharpFramesAreTheImagesOfTheirPans)
 {
-    const fs::path frames = Dir() / "frames";
-    const std::vector<std::string> view = {"--size", "21", "--fov", "200", "--tilt", "30"};
-    std::vector<std::string> args = {"pano2dome", "--input", Panorama(), "--output", frames.string(), "--mode",
-                                     "frames", "--duration", "1", "--rate", "3", "--format", "png", "--sharp"};
-    args.insert(args.end(), view.begin(), view.end());
-    const Result made = Run(args);
-    ASSERT_EQ(made.status, 0) << made.err;
-    ASSERT_EQ(FilesIn(frames), (std::vector<std::string>{"0000.png", "0001.png", "0002.png"}));
-    const char* pans[] = {"-180", "-60", "60"};  // 360 degrees in steps of 120
-    for (int k = 0; k < 3; ++k) {
-        for (const bool sharp : {false, true}) {
-            const fs::path still = Dir() / "still.png";
-            args = {"pano2dome", "--input", Panorama(), "--output", still.string(), "--pan", pans[k], "--overwrite"};
-            args.insert(args.end(), view.begin(), view.end());
-            if (sharp) {
-                args.push_back("--sharp");
+    const fs::path jpeg = Dir() / "pano.jpg";
+    ASSERT_TRUE(test::MakePatternImage(64, 32, 5).Save(jpeg));
+    for (const std::string& pano : {Panorama(), jpeg.string()}) {
+        const fs::path frames = Dir() / ("frames-" + fs::path(pano).extension().string().substr(1));
+        const std::vector<std::string> view = {"--size", "21", "--fov", "200", "--tilt", "30"};
+        std::vector<std::string> args = {"pano2dome", "--input", pano, "--output", frames.string(), "--mode",
+                                         "frames", "--duration", "1", "--rate", "3", "--format", "png", "--sharp"};
+        args.insert(args.end(), view.begin(), view.end());
+        const Result made = Run(args);
+        ASSERT_EQ(made.status, 0) << made.err;
+        ASSERT_EQ(FilesIn(frames), (std::vector<std::string>{"0000.png", "0001.png", "0002.png"}));
+        const char* pans[] = {"-180", "-60", "60"};  // 360 degrees in steps of 120
+        for (int k = 0; k < 3; ++k) {
+            for (const bool sharp : {false, true}) {
+                const fs::path still = Dir() / "still.png";
+                args = {"pano2dome", "--input", pano, "--output", still.string(), "--pan", pans[k], "--overwrite"};
+                args.insert(args.end(), view.begin(), view.end());
+                if (sharp) {
+                    args.push_back("--sharp");
+                }
+                const Result result = Run(args);
+                ASSERT_EQ(result.status, 0) << result.err;
+                EXPECT_EQ(test::ReadFileBytes(frames / PanoFrameFileName(k, "png")), test::ReadFileBytes(still))
+                    << pano << ", frame " << k << (sharp ? ", image with --sharp" : "");
             }
-            const Result result = Run(args);
-            ASSERT_EQ(result.status, 0) << result.err;
-            EXPECT_EQ(test::ReadFileBytes(frames / PanoFrameFileName(k, "png")), test::ReadFileBytes(still))
-                << "frame " << k << (sharp ? ", image with --sharp" : "");
         }
     }
 
