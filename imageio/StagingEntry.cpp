@@ -17,6 +17,8 @@
 #include <random>
 #include <system_error>
 
+#include "imageio/WriteBehind.h"
+
 namespace skelvane {
 namespace fs = std::filesystem;
 namespace {
@@ -274,6 +276,7 @@ std::string CStagingEntry::Write(std::span<const std::uint8_t> bytes)
     if (copy < 0 || close(copy) != 0) {
         return std::strerror(errno);
     }
+    WriteBehind(m_path);
     return {};
 }
 
