@@ -9,8 +9,6 @@
 
 #include <tbb/parallel_for.h>
 
-#include "engine/image/PageAdvice.h"
-
 namespace skelvane::bench {
 namespace {
 
@@ -43,11 +41,9 @@ double CopyBandwidth()
         constexpr std::size_t kBytes = std::size_t{256} << 20;
         constexpr std::size_t kChunk = std::size_t{1} << 20;
         constexpr std::size_t kLine = 64;
-        // Backed like the arrays the loops move (maps, faces, domes): with
-        // 4 KiB pages the copy measured from 48 to 82 GB/s from one process
-        // to the next, against 74 to 90 GB/s with these.
-        auto source = MakeLargeArray<std::uint8_t>(kBytes + kLine);
-        auto target = MakeLargeArray<std::uint8_t>(kBytes + kLine);
+        // Backed like the arrays the loops move (maps, faces, domes): small pages.
+        auto source = std::make_unique_for_overwrite<std::uint8_t[]>(kBytes + kLine);
+        auto target = std::make_unique_for_overwrite<std::uint8_t[]>(kBytes + kLine);
         auto aligned = [](std::uint8_t* p) {
             return p + (kLine - reinterpret_cast<std::uintptr_t>(p) % kLine) % kLine;
         };

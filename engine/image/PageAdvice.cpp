@@ -3,12 +3,6 @@
 #include <sys/mman.h>
 
 namespace skelvane {
-namespace {
-
-constexpr std::size_t kAdvisedMinimum = std::size_t{8} << 20;
-
-}  // namespace
-
 PageSpan WholePagesOf(const void* start, std::size_t bytes)
 {
     constexpr std::uintptr_t kPage = 4096;
@@ -16,17 +10,6 @@ PageSpan WholePagesOf(const void* start, std::size_t bytes)
     const auto first = (at + kPage - 1) & ~(kPage - 1);
     const auto end = (at + bytes) & ~(kPage - 1);
     return {reinterpret_cast<void*>(first), end > first ? end - first : 0};
-}
-
-void AdviseHugePages(void* start, std::size_t bytes)
-{
-    if (bytes < kAdvisedMinimum) {
-        return;
-    }
-    const PageSpan pages = WholePagesOf(start, bytes);
-    if (pages.length > 0) {
-        madvise(pages.first, pages.length, MADV_HUGEPAGE);
-    }
 }
 
 void DiscardPages(void* start, std::size_t bytes)

@@ -1,9 +1,15 @@
-// Advice to the kernel on how large arrays are backed.
+// Advice to the kernel on the pages of large arrays.
+//
+// Large arrays (pixel blocks, maps) keep the kernel's small pages. Huge pages
+// save translation misses and faults, but each needs 2 MiB of free memory in
+// one piece, and on a virtual machine that hands its free memory back to the
+// host those pieces are the ones handed back: every huge page is then faulted
+// in again by the host, page by page. Measured on such a machine, jobs ran
+// 1.02 to 1.08x faster and peaked up to 66 MiB lower without them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 namespace skelvane {
 
@@ -15,27 +21,9 @@ struct PageSpan {
 
 PageSpan WholePagesOf(const void* start, std::size_t bytes);
 
-// Large arrays are read in scattered order (a render gathers face pixels from
-// all over six faces) or written once and read in every frame (the maps):
-// with 2 MiB pages the translation caches cover them, and a fresh array takes
-// one fault per 2 MiB instead of one per 4 KiB, which made building a
-// 4096-pixel cube map three times faster. Only advice, given before the first
-// touch: where transparent huge pages are off, nothing changes. Spans below
-// 8 MiB are left alone, as the C library serves those from its heap.
-void AdviseHugePages(void* start, std::size_t bytes);
-
 // Gives the whole pages within [start, start + bytes) back to the system: the
 // span stays mapped and reads as zeros when it is next touched. For memory
 // whose contents nobody will read again.
 void DiscardPages(void* start, std::size_t bytes);
-
-// `count` elements left uninitialised, for a builder that writes every one.
-template <class T>
-std::unique_ptr<T[]> MakeLargeArray(std::size_t count)
-{
-    auto array = std::make_unique_for_overwrite<T[]>(count);
-    AdviseHugePages(array.get(), count * sizeof(T));
-    return array;
-}
 
 }  // namespace skelvane

@@ -156,7 +156,6 @@ PixelBlock AllocatePixelBlock(std::int64_t bytes, BlockContents contents)
     if (!start) {
         throw CAllocationFailure(bytes);
     }
-    AdviseHugePages(start, size + kOverhead);
     return WithHeader(static_cast<std::uint8_t*>(start), size, t_blockUse);
 }
 

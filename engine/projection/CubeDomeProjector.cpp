@@ -3,13 +3,13 @@
 #include <atomic>
 #include <cmath>
 #include <exception>
+#include <memory>
 #include <new>
 #include <type_traits>
 
 #include "engine/projection/CubeDomePixels.h"
 #include "engine/projection/CubeDomeRows.h"
 #include "engine/projection/CubeDomeView.h"
-#include "engine/image/PageAdvice.h"
 #include "engine/jobs/ParallelRows.h"
 #include "engine/simd/CubeDomeRowsSimd.h"
 
@@ -214,7 +214,7 @@ template <class Transform>
 DirectionArray MapDirections(const Direction* directions, std::int32_t outSize, Transform&& transform)
 {
     const std::size_t count = EntryCount(outSize);
-    auto result = MakeLargeArray<Direction>(count);
+    auto result = std::make_unique_for_overwrite<Direction[]>(count);
     ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) {
         const std::size_t stop = static_cast<std::size_t>(end) * outSize;
         for (std::size_t n = static_cast<std::size_t>(first) * outSize; n < stop; ++n) {
@@ -233,7 +233,7 @@ DirectionArray CCubeDomeProjector::BuildFisheyeDirections(std::int32_t faceSize,
         return nullptr;
     }
     return ReportBuildFailures(m_reporter, [&] {
-        auto directions = MakeLargeArray<Direction>(EntryCount(outSize));
+        auto directions = std::make_unique_for_overwrite<Direction[]>(EntryCount(outSize));
         ForEachQuadrantPixel(outSize, [&](std::int32_t i, std::int32_t j, std::size_t self, std::size_t flipX,
                                           std::size_t flipY, std::size_t flipBoth) {
             const Direction d = FisheyeToDirection(i, j, faceSize, outSize, fov);
@@ -282,7 +282,7 @@ FaceMap CCubeDomeProjector::MapDirectionsToFaces(const Direction* directions, st
     }
     const float R = HalfFace(faceSize);
     return ReportBuildFailures(m_reporter, [&] {
-        auto map = MakeLargeArray<FaceMapEntry>(EntryCount(outSize));
+        auto map = std::make_unique_for_overwrite<FaceMapEntry[]>(EntryCount(outSize));
         ForEachRowBand(outSize, outSize, [&](std::int32_t first, std::int32_t end) {
             const std::size_t stop = static_cast<std::size_t>(end) * outSize;
             for (std::size_t n = static_cast<std::size_t>(first) * outSize; n < stop; ++n) {
@@ -301,7 +301,7 @@ FaceMap CCubeDomeProjector::BuildCubeDomeMap(std::int32_t faceSize, std::int32_t
     }
     const CubeView view = MakeCubeView(faceSize, outSize, fov, tilt, pan);
     return ReportBuildFailures(m_reporter, [&] {
-        auto map = MakeLargeArray<FaceMapEntry>(EntryCount(outSize));
+        auto map = std::make_unique_for_overwrite<FaceMapEntry[]>(EntryCount(outSize));
         ForEachViewEntry(view, [&](std::size_t n, const FaceMapEntry& entry) { map[n] = entry; });
         return map;
     });

@@ -4,11 +4,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <type_traits>
 
-#include "engine/image/PageAdvice.h"
 #include "engine/jobs/ParallelRows.h"
 #include "engine/projection/CubeDomeView.h"
 #include "engine/simd/CubeSampleRowsSimd.h"
@@ -290,7 +290,7 @@ void CCubeDomeSampler::PlanTapTable()
             m_tapRows.clear();
             return;
         }
-        m_tapBlocks = MakeLargeArray<CubeTapBlock>(static_cast<std::size_t>(std::max<std::int64_t>(blocks, 1)));
+        m_tapBlocks = std::make_unique_for_overwrite<CubeTapBlock[]>(static_cast<std::size_t>(std::max<std::int64_t>(blocks, 1)));
         m_tapBlockCount = blocks;
     } catch (const std::bad_alloc&) {
         // Frames then project every pixel, as without a table.

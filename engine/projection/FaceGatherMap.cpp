@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <type_traits>
@@ -11,7 +11,6 @@
 #include "engine/projection/CubeDomePixels.h"
 #include "engine/projection/CubeDomeRows.h"
 #include "engine/projection/CubeDomeView.h"
-#include "engine/image/PageAdvice.h"
 #include "engine/jobs/ParallelRows.h"
 #include "engine/simd/CubeDomeRowsSimd.h"
 
@@ -61,11 +60,6 @@ struct FaceBounds {
 
 }  // namespace
 
-void CFaceGatherMap::FreeWords::operator()(std::uint32_t* words) const
-{
-    std::free(words);
-}
-
 bool CFaceGatherMap::Allocate(std::int32_t faceSize, std::int32_t outSize)
 {
     m_words.reset();
@@ -73,17 +67,7 @@ bool CFaceGatherMap::Allocate(std::int32_t faceSize, std::int32_t outSize)
     if (faceSize < 2 || faceSize > kMaxFaceSize || outSize < 1 || outSize > kMaxDomeSize) {
         return false;
     }
-    // Aligned to 2 MiB and advised for huge pages: one fault per 2 MiB while
-    // the map is built, fewer translation misses while frames read it.
-    constexpr std::size_t kHugePage = std::size_t{2} << 20;
-    const std::size_t bytes = static_cast<std::size_t>(outSize) * outSize * sizeof(std::uint32_t);
-    const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-    auto* words = static_cast<std::uint32_t*>(std::aligned_alloc(kHugePage, rounded));
-    if (!words) {
-        throw std::bad_alloc();
-    }
-    AdviseHugePages(words, rounded);
-    m_words.reset(words);
+    m_words = std::make_unique_for_overwrite<std::uint32_t[]>(static_cast<std::size_t>(outSize) * outSize);
     m_faceSize = faceSize;
     m_outSize = outSize;
     m_rows = ChoosePackedRowLoop();

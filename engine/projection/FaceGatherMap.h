@@ -73,10 +73,7 @@ private:
                     std::int32_t targetFirst) const;
     void ReportOverflows(CMessageReporter& reporter) const;
 
-    struct FreeWords {
-        void operator()(std::uint32_t* words) const;
-    };
-    std::unique_ptr<std::uint32_t[], FreeWords> m_words;
+    std::unique_ptr<std::uint32_t[]> m_words;
     std::int32_t m_faceSize = 0;
     std::int32_t m_outSize = 0;
     bool m_overflowW = false;  // RenderCubeDome would report these on every render

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <memory>
 #include <new>
 #include <span>
 #include <type_traits>
 #include <vector>
 
-#include "engine/image/PageAdvice.h"
 #include "engine/jobs/ParallelRows.h"
 #include "engine/projection/PanoTaps.h"
 #include "engine/simd/PanoRowsSimd.h"
@@ -641,7 +641,7 @@ PanoMap BuildMap(CMessageReporter& reporter, std::int32_t panoWidth, std::int32_
     const Fisheye fisheye = FisheyeOf(outSize, fov, TiltOf(tilt));
     const PanoPlacement place{panoWidth, panoHeight, columnBase};
     return ReportBuildFailures(reporter, [&] {
-        auto map = MakeLargeArray<PanoMapEntry>(EntryCount(outSize));
+        auto map = std::make_unique_for_overwrite<PanoMapEntry[]>(EntryCount(outSize));
         // Each band writes its rows and their mirror rows: twice the pixels.
         ForEachRowBand(TopHalfRows(outSize), 2 * std::int64_t{outSize}, [&](std::int32_t first, std::int32_t end) {
             ForEachMirroredEntry(fisheye, place, outSize, first, end,
