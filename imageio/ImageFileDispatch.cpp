@@ -1,8 +1,5 @@
 // Load and Save of CImageBuffer: the registry picks the codec by the file
 // name's extension; the codec works on the whole file in memory.
-#include <fstream>
-#include <vector>
-
 #include "engine/image/ImageBuffer.h"
 #include "imageio/ImageCodecRegistry.h"
 #include "imageio/MappedFile.h"
@@ -10,8 +7,11 @@
 namespace skelvane {
 namespace {
 
-// Enough for a header with large metadata blocks in front of the picture's size.
-constexpr std::size_t kHeaderBytes = std::size_t{1} << 20;
+// Enough for a header with large metadata blocks in front of the picture's
+// size, and for the decoder's check that the data after the header can hold
+// a picture of that size (a bit a block: 4 MiB cover about 37000 x 18500
+// with full colour, 53000 x 26500 with quartered chroma).
+constexpr std::size_t kHeaderBytes = std::size_t{4} << 20;
 
 bool Fail(std::string* reason, std::string why)
 {
@@ -65,11 +65,12 @@ bool ReadImageSize(const std::filesystem::path& path, std::int32_t& width, std::
     }
     // Headers sit at the front; reading the whole file would double the
     // load's reading for the sake of a few hundred bytes.
-    std::vector<std::uint8_t> front(kHeaderBytes);
-    std::ifstream file(path, std::ios::binary);
-    file.read(reinterpret_cast<char*>(front.data()), static_cast<std::streamsize>(front.size()));
-    front.resize(static_cast<std::size_t>(file.gcount()));
-    return !front.empty() && codec->readSize(front, width, height);
+    MappedInput front;
+    try {
+        return front.Open(path, kHeaderBytes) && codec->readSize(front.Data(), width, height);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 bool EncodeImageFile(CImageBuffer& image, const std::filesystem::path& path, std::vector<std::uint8_t>& out,

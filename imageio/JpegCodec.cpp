@@ -303,6 +303,29 @@ bool CheckJpegSize(const jpeg_decompress_struct& cinfo, const JpegMemorySource& 
     return CheckDataCovers(cinfo.output_width, cinfo.output_height, (blocks + 7) / 8, UnreadBytes(source), reason);
 }
 
+// A decompressor over a file in memory, for reading its header and then,
+// perhaps, its pixels; ended however the caller leaves.
+struct JpegReader {
+    JpegErrorManager errors;
+    jpeg_decompress_struct cinfo{};
+    JpegMemorySource source{};
+    jpeg_progress_mgr progress{};
+    DecompressGuard guard{cinfo};
+
+    JpegReader()
+    {
+        InitErrorManager(errors);
+        cinfo.err = &errors.pub;
+    }
+    JpegReader(const JpegReader&) = delete;
+    JpegReader& operator=(const JpegReader&) = delete;
+
+    bool ReadHeader(std::span<const std::uint8_t> data)
+    {
+        return ReadJpegHeader(cinfo, errors, source, progress, data);
+    }
+};
+
 // For a file of several scans this reads them all, into the library's
 // coefficient memory.
 bool StartJpegDecompress(jpeg_decompress_struct& cinfo, JpegErrorManager& errors)
@@ -486,14 +509,11 @@ bool DecodeJpegRegion(std::span<const std::uint8_t> data, CImageBuffer& image, c
     image.Release();
     std::string reason;
     auto fail = [&] { return FailDecode(image, reason, error); };
-    JpegErrorManager errors;
-    InitErrorManager(errors);
-    jpeg_decompress_struct cinfo{};
-    cinfo.err = &errors.pub;
-    JpegMemorySource source{};
-    jpeg_progress_mgr progress{};
-    DecompressGuard guard{cinfo};
-    if (!ReadJpegHeader(cinfo, errors, source, progress, data)) {
+    JpegReader reader;
+    jpeg_decompress_struct& cinfo = reader.cinfo;
+    JpegErrorManager& errors = reader.errors;
+    const JpegMemorySource& source = reader.source;
+    if (!reader.ReadHeader(data)) {
         reason = ErrorReason(errors);
         if (source.ranOut) {
             reason = "cut short before its image data";
@@ -561,20 +581,18 @@ bool DecodeJpegFile(std::span<const std::uint8_t> file, CImageBuffer& image, con
     return DecodeJpegRegion(file, image, needed, &reason);
 }
 
+// The size of a picture the decoder would go on to decode: a header it
+// refuses (a size beyond the limits, or more than the file's data can hold)
+// gives none.
 bool ReadJpegSize(std::span<const std::uint8_t> file, std::int32_t& width, std::int32_t& height)
 {
-    JpegErrorManager errors;
-    InitErrorManager(errors);
-    jpeg_decompress_struct cinfo{};
-    cinfo.err = &errors.pub;
-    JpegMemorySource source{};
-    jpeg_progress_mgr progress{};
-    DecompressGuard guard{cinfo};
-    if (!ReadJpegHeader(cinfo, errors, source, progress, file)) {
+    JpegReader reader;
+    std::string reason;
+    if (!reader.ReadHeader(file) || !CheckJpegSize(reader.cinfo, reader.source, reason)) {
         return false;
     }
-    width = static_cast<std::int32_t>(cinfo.output_width);
-    height = static_cast<std::int32_t>(cinfo.output_height);
+    width = static_cast<std::int32_t>(reader.cinfo.output_width);
+    height = static_cast<std::int32_t>(reader.cinfo.output_height);
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -89,7 +90,7 @@ int OpenRegularFile(const fs::path& path, std::string& error)
     return file;
 }
 
-bool MappedInput::Open(const fs::path& path)
+bool MappedInput::Open(const fs::path& path, std::size_t most)
 {
     m_data.reset();
     m_size = 0;
@@ -111,7 +112,7 @@ bool MappedInput::Open(const fs::path& path)
         m_error = "the file is empty";
         return false;
     }
-    const auto size = static_cast<std::size_t>(status.st_size);
+    const auto size = std::min(static_cast<std::size_t>(status.st_size), most);
     std::unique_ptr<std::uint8_t[]> data;
     try {
         data = std::make_unique_for_overwrite<std::uint8_t[]>(size);

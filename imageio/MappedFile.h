@@ -28,8 +28,9 @@ class MappedInput {
 public:
     // False for a file that is missing, not a regular file, unreadable or
     // empty, with the reason in Error(). Throws CAllocationFailure when the
-    // file's bytes do not fit in memory.
-    bool Open(const std::filesystem::path& path);
+    // file's bytes do not fit in memory. At most `most` bytes are read: the
+    // front of a file whose header is all the caller needs.
+    bool Open(const std::filesystem::path& path, std::size_t most = SIZE_MAX);
     std::span<const std::uint8_t> Data() const { return {m_data.get(), m_size}; }
     const std::string& Error() const { return m_error; }
 

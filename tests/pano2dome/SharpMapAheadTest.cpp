@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <filesystem>
 
 #include "engine/image/ImageBuffer.h"
 #include "engine/projection/PanoDomeProjector.h"
 #include "pano2dome/SharpMapAhead.h"
+#include "support/HostileImages.h"
 #include "support/RecordingReporter.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
@@ -49,9 +52,14 @@ TEST(SharpMapAhead, GivesTheMapOfItsViewOnly)
         CSharpMapAhead ahead(dir / "pano.jpg", size31, key.fov, key.tilt, 0);
         EXPECT_FALSE(ahead.Take(other)) << other.panoWidth << " " << other.outSize << " " << other.fov;
     }
-    // No size before decoding: nothing begun, the job builds its own.
-    for (const char* name : {"pano.bmp", "missing.jpg"}) {
-        CSharpMapAhead ahead(dir / name, size31, key.fov, key.tilt, 0);
+    // No size before decoding, or a file the decoder would refuse (a FIFO,
+    // which must not block, a header claiming more than the file holds):
+    // nothing begun, the job builds its own or fails as it would have.
+    ASSERT_EQ(mkfifo((dir / "fifo.jpg").c_str(), 0600), 0);
+    test::WriteFileBytes(dir / "bomb.jpg", test::JpegClaiming(30000, 15000));
+    for (const char* name : {"pano.bmp", "missing.jpg", "fifo.jpg", "bomb.jpg"}) {
+        CSharpMapAhead ahead(dir / name, [](std::int32_t height) { return height; }, key.fov, key.tilt, 0);
+        EXPECT_FALSE(ahead.Take({30000, 15000, 15000, 200, 30.0f})) << name;
         EXPECT_FALSE(ahead.Take(key)) << name;
     }
     CSharpMapAhead unmappable(dir / "pano.jpg", [](std::int32_t) { return 1; }, key.fov, key.tilt, 0);
