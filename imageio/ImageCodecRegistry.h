@@ -42,8 +42,8 @@ std::string FormatNames(CodecUse use);
 
 // The size of the picture in `path` from its header, for formats whose
 // header is read apart from the pixels (JPEG); false for other formats and
-// for files whose header cannot be read. Load decides whether the file is a
-// picture: a header that reads may still belong to a damaged file.
+// for files whose header the decoder would refuse. Load decides whether the
+// file is a picture: a header that reads may still belong to a damaged file.
 bool ReadImageSize(const std::filesystem::path& path, std::int32_t& width, std::int32_t& height);
 
 // Why `path` cannot be read or written as an image because of its name:
