@@ -30,6 +30,7 @@
 
 #include "engine/projection/PanoTaps.h"
 #include "engine/simd/ChooseLoop.h"
+#include "engine/simd/PanoEntryLanes.h"
 #include "engine/simd/PanoRowsSimd.h"
 #include "engine/simd/VectorBlocks.h"
 
@@ -206,11 +207,7 @@ HWY_INLINE void PlanLanes(const CImageBuffer& pano, const DeepView<P>& view, con
     const DI di;
     VF x;
     VF y;
-    hn::LoadInterleaved2(df, reinterpret_cast<const float*>(entries), x, y);
-
-    const VF marker = hn::Set(df, kPanoOutside);
-    const MF outside = hn::Or(hn::Or(hn::Not(hn::IsFinite(x)), hn::Not(hn::IsFinite(y))),
-                              hn::And(hn::Eq(x, marker), hn::Eq(y, marker)));
+    const MF outside = LoadPanoEntries(df, entries, x, y);
     MF fast = hn::Not(outside);
 
     // The projector's wrap for columns up to three periods (one or two

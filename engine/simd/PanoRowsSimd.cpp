@@ -31,6 +31,7 @@
 
 #include "engine/projection/PanoTaps.h"
 #include "engine/simd/ChooseLoop.h"
+#include "engine/simd/PanoEntryLanes.h"
 #include "engine/simd/PanoRowsSimd.h"
 #include "engine/simd/VectorBlocks.h"
 
@@ -284,13 +285,9 @@ HWY_INLINE LaneRows PlaceRows(const CImageBuffer& pano, const WideView& view, co
     const DI di;
     VF x;
     VF y;
-    hn::LoadInterleaved2(df, reinterpret_cast<const float*>(entries), x, y);
-
     // Outside the circle and non-finite entries are transparent black, as in
     // BlendOne; any other lane left out of `fast` goes through BlendOne.
-    const VF marker = hn::Set(df, kPanoOutside);
-    const MF outside = hn::Or(hn::Or(hn::Not(hn::IsFinite(x)), hn::Not(hn::IsFinite(y))),
-                              hn::And(hn::Eq(x, marker), hn::Eq(y, marker)));
+    const MF outside = LoadPanoEntries(df, entries, x, y);
     // Whole parts of at least 1 make the float fractions exact; the 4 x 4
     // neighbourhood must lie inside the panorama (no edge clamping).
     const VF floorY = hn::Floor(y);
